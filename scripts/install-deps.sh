@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs every Debian package ZuntarMervoPlugin needs to build, run and test.
+# Safe to run again: packages already present are skipped, and the package
+# lists are refreshed at most once per run (only when something is missing).
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  g++ cmake ninja-build pkg-config
+  # HTTP engine (Beast + Asio)
+  libboost-dev
+  # task database: client API, embedded engine, tools
+  libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils
+  # GOST cryptography
+  libssl-dev openssl libengine-gost-openssl
+  # desktop
+  qt6-base-dev
+  # service readiness
+  libsystemd-dev
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # load tests of the HTTP server and their anchor
+  wrk nginx-light
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all ${#PACKAGES[@]} packages are installed"
+  exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: run as root:" >&2
+  echo "  sudo apt-get update && sudo DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,38 @@
+// Process-wide values fixed at start-up, before any other thread exists,
+// and only read afterwards.
+//
+// The log file name is the exception: the start action may move the log
+// into the configured folder while other threads already log, so it is
+// guarded.
+#pragma once
+
+#include <string>
+
+namespace zuntar {
+
+struct StartupValues {
+  bool IsCP1251 = false;       // the system ANSI code page is 1251
+  std::string ExeDir;          // folder of the executable, trailing '/'
+  std::string ConfigFileName;  // ExeDir + "ZuntarMervoPlugin.ini"
+  std::string PluginVersion;   // "%d.%d.%d.%d", empty without a version record
+  std::string InstanceName;    // INSTANCE=<name>, trimmed
+  std::string MutexName;       // "ZuntarMervoPlugin" or "ZuntarMervoPlugin_<InstanceName>"
+  bool IsServiceRun = false;   // started as the installed service
+  std::string UserName;        // account name of the process
+};
+
+inline constexpr char kProgramName[] = "ZuntarMervoPlugin";
+
+// Values for an executable in `exe_dir` (trailing '/'): IsCP1251 from the
+// locale, the configuration file name; the rest stays empty.
+StartupValues BasicStartupValues(const std::string& exe_dir);
+
+// Installs the values and sets the log file to ExeDir +
+// "ZuntarMervoPlugin.log". Called once by start-up (and by tests).
+void SetStartupValues(const StartupValues& values);
+const StartupValues& Startup();
+
+std::string LogFileName();
+void SetLogFileName(const std::string& file_name);
+
+}  // namespace zuntar

@@ -1,0 +1,192 @@
+#include "core/settings.h"
+
+#include <atomic>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "core/process_values.h"
+#include "core/text.h"
+#include "platform/exception.h"
+#include "platform/file_io.h"
+
+namespace zuntar {
+namespace {
+
+// A configuration file is a few hundred bytes; anything this large is not one.
+constexpr size_t kMaxConfigSize = 1 << 20;
+
+std::mutex g_mutex;
+Settings g_settings;
+std::atomic<int> g_log_level{Settings{}.LOG_LEVEL};
+
+// Value of the first line whose key is `key`; nothing when absent or empty.
+std::optional<std::string> Lookup(const std::vector<std::string>& lines, std::string_view key) {
+  for (const std::string& line : lines) {
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos || !SameText(std::string_view(line).substr(0, eq), key)) continue;
+    std::string value = line.substr(eq + 1);
+    if (value.empty()) return std::nullopt;
+    return value;
+  }
+  return std::nullopt;
+}
+
+// Decimal digits with an optional sign, nothing else, in the int range.
+std::optional<int> ParseInt(const std::string& text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (begin != end && *begin == '+') ++begin;  // from_chars takes '-' only
+  if (begin == end || *begin == '+') return std::nullopt;
+  int value = 0;
+  const auto [ptr, ec] = std::from_chars(begin, end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
+}
+
+void ReadInt(const std::vector<std::string>& lines, std::string_view key, int& target, int fallback) {
+  if (std::optional<std::string> value = Lookup(lines, key)) target = ParseInt(*value).value_or(fallback);
+}
+
+void ReadFlag(const std::vector<std::string>& lines, std::string_view key, uint8_t& target) {
+  int value = target;
+  ReadInt(lines, key, value, 0);
+  target = static_cast<uint8_t>(value & 0xFF);
+}
+
+void ReadText(const std::vector<std::string>& lines, std::string_view key, std::string& target) {
+  if (std::optional<std::string> value = Lookup(lines, key)) target = *value;
+}
+
+// Sets, appends or (for an empty value) removes the line of `key`.
+void Put(std::vector<std::string>& lines, std::string_view key, const std::string& value) {
+  for (auto it = lines.begin(); it != lines.end(); ++it) {
+    const size_t eq = it->find('=');
+    if (eq == std::string::npos || !SameText(std::string_view(*it).substr(0, eq), key)) continue;
+    if (value.empty()) {
+      lines.erase(it);
+    } else {
+      *it = it->substr(0, eq + 1) + value;
+    }
+    return;
+  }
+  if (!value.empty()) lines.push_back(std::string(key) + "=" + value);
+}
+
+}  // namespace
+
+Settings DefaultSettings(const std::string& exe_dir) {
+  Settings s;
+  s.DBPATH = exe_dir + kProgramName + ".gdb";
+  return s;
+}
+
+Settings ParseSettings(const std::vector<std::string>& lines, const std::string& exe_dir) {
+  Settings s = DefaultSettings(exe_dir);
+  if (std::optional<std::string> db = Lookup(lines, "DBPATH"); db && db->find_first_not_of(' ') != std::string::npos)
+    s.DBPATH = *db;
+  ReadText(lines, "DBUSER", s.DBUSER);
+  ReadText(lines, "DBPASSWORD", s.DBPASSWORD);
+  ReadText(lines, "LOGDIRNAME", s.LOGDIRNAME);
+  if (!s.LOGDIRNAME.empty()) s.LOGDIRNAME = IncludeTrailingBackslash(s.LOGDIRNAME);
+  ReadInt(lines, "HTTPPORT", s.HTTPPORT, 80);
+  ReadInt(lines, "POOLSIZE", s.POOLSIZE, 20);
+  ReadInt(lines, "MAXCONNECTIONS", s.MAXCONNECTIONS, 100);
+  ReadInt(lines, "LOG_LEVEL", s.LOG_LEVEL, 1);
+  ReadInt(lines, "TIMEOUTBEFORESTARTHTTP", s.TIMEOUTBEFORESTARTHTTP, s.TIMEOUTBEFORESTARTHTTP);
+  ReadFlag(lines, "DISABLE_NAGLE_ALG", s.DISABLE_NAGLE_ALG);
+  ReadFlag(lines, "USE_SMALL_BUFFER", s.USE_SMALL_BUFFER);
+  ReadInt(lines, "LISTENQUEUE", s.LISTENQUEUE, s.LISTENQUEUE);
+  ReadInt(lines, "READTIMEOUT", s.READTIMEOUT, s.READTIMEOUT);
+  ReadInt(lines, "STARTUPPRIORITYCLASS", s.STARTUPPRIORITYCLASS, 64);
+  return s;
+}
+
+std::vector<std::string> MergeSettings(std::vector<std::string> lines, const Settings& s) {
+  Put(lines, "DBPATH", s.DBPATH);
+  Put(lines, "DBUSER", s.DBUSER);
+  Put(lines, "DBPASSWORD", s.DBPASSWORD);
+  Put(lines, "LOGDIRNAME", s.LOGDIRNAME);
+  Put(lines, "HTTPPORT", std::to_string(s.HTTPPORT));
+  Put(lines, "POOLSIZE", std::to_string(s.POOLSIZE));
+  Put(lines, "MAXCONNECTIONS", std::to_string(s.MAXCONNECTIONS));
+  Put(lines, "LOG_LEVEL", std::to_string(s.LOG_LEVEL));
+  return lines;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+  }
+  return lines;
+}
+
+Settings CurrentSettings() {
+  std::lock_guard lock(g_mutex);
+  return g_settings;
+}
+
+void SetCurrentSettings(const Settings& s) {
+  std::lock_guard lock(g_mutex);
+  g_settings = s;
+  g_log_level.store(s.LOG_LEVEL, std::memory_order_relaxed);
+}
+
+int LogLevel() { return g_log_level.load(std::memory_order_relaxed); }
+
+std::string LoadSettings() {
+  const StartupValues& startup = Startup();
+  std::vector<std::string> lines;
+  std::string problem;
+  std::error_code ec;
+  if (std::filesystem::exists(startup.ConfigFileName, ec)) {
+    const auto size = std::filesystem::file_size(startup.ConfigFileName, ec);
+    try {
+      if (!ec && size > kMaxConfigSize) {
+        problem = "the file is larger than " + std::to_string(kMaxConfigSize) + " bytes";
+      } else if (const std::string text = ReadFileToString(startup.ConfigFileName);
+                 text.find('\0') != std::string::npos) {
+        problem = "the file is not a text file";
+      } else {
+        lines = SplitLines(text);
+      }
+    } catch (const Exception& e) {
+      problem = e.what();
+    }
+  }
+  SetCurrentSettings(ParseSettings(lines, startup.ExeDir));
+  return problem;
+}
+
+void SaveSettings() {
+  const std::string& file_name = Startup().ConfigFileName;
+  std::vector<std::string> lines;
+  try {
+    const std::string text = ReadFileToString(file_name);
+    if (text.size() <= kMaxConfigSize && text.find('\0') == std::string::npos) lines = SplitLines(text);
+  } catch (const Exception&) {
+    // Unreadable or missing: the new file holds just the saved keys.
+  }
+  std::string text;
+  for (const std::string& line : MergeSettings(std::move(lines), CurrentSettings())) text += line + "\r\n";
+  // Write a sibling and rename it over the file, so a failed write never
+  // leaves a half-written configuration behind.
+  const std::string temp = file_name + ".tmp";
+  WriteStringToFile(text, temp);
+  if (std::rename(temp.c_str(), file_name.c_str()) != 0) {
+    std::remove(temp.c_str());
+    throw EFCreateError("Cannot create file \"" + file_name + "\"");
+  }
+}
+
+}  // namespace zuntar

@@ -1,0 +1,60 @@
+// The configuration file: flat KEY=VALUE lines next to the executable.
+//
+// Keys match without regard to case and without trimming; the first line
+// of a key counts; an empty value counts as missing. Malformed integers
+// take a fallback that is not always the default (HTTPPORT=abc means 80),
+// which is how existing files have always been read.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zuntar {
+
+struct Settings {
+  std::string DBPATH;  // default: ExeDir + "ZuntarMervoPlugin.gdb"
+  std::string DBUSER = "SYSDBA";
+  std::string DBPASSWORD = "m";
+  std::string LOGDIRNAME;  // empty, or a folder with a trailing '/'
+  int HTTPPORT = 18080;
+  int POOLSIZE = 1;
+  int MAXCONNECTIONS = 40;
+  int LOG_LEVEL = 3;
+  int TIMEOUTBEFORESTARTHTTP = 100;
+  uint8_t DISABLE_NAGLE_ALG = 0;
+  uint8_t USE_SMALL_BUFFER = 0;
+  int LISTENQUEUE = 10;
+  int READTIMEOUT = 0;
+  int STARTUPPRIORITYCLASS = 64;
+};
+
+// Defaults for an executable in `exe_dir`.
+Settings DefaultSettings(const std::string& exe_dir);
+
+// The settings the lines give, on top of the defaults.
+Settings ParseSettings(const std::vector<std::string>& lines, const std::string& exe_dir);
+
+// The lines with the eight saved keys set to the values of `s`: existing
+// lines changed in place, missing keys appended, empty values removed.
+std::vector<std::string> MergeSettings(std::vector<std::string> lines, const Settings& s);
+
+// Lines of a text file split at CR LF, LF or CR.
+std::vector<std::string> SplitLines(const std::string& text);
+
+// The settings in force. A copy, so readers never see a half-written set.
+Settings CurrentSettings();
+void SetCurrentSettings(const Settings& s);
+// LOG_LEVEL of the settings in force, cheap enough for every log call.
+int LogLevel();
+
+// Reads ConfigFileName into the settings in force. A missing, unreadable,
+// binary or oversized file leaves the defaults; the returned text says why
+// the file was ignored (empty when it was read or is simply missing).
+std::string LoadSettings();
+
+// Writes the eight user-editable values into ConfigFileName, keeping every
+// other line. Throws when the file cannot be written.
+void SaveSettings();
+
+}  // namespace zuntar

@@ -1,0 +1,29 @@
+// The JSON reply envelope every command answers with.
+//
+// Built as text, never by a JSON library: pages written against this system
+// expect these exact bytes (member order, CR LF line breaks, one blank after
+// each colon, no escaping in the as-is Data form).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zuntar {
+
+// Doubles backslashes, then escapes double quotes. Nothing else: control
+// characters, CR and LF pass unchanged.
+std::string JsonEscape(std::string_view text);
+
+// Data is null when empty, else Base64 of the bytes in quotes, or (as_is)
+// the text in quotes unchanged. Error texts are in the ANSI code page; empty
+// ones are skipped.
+std::string MakeReply(bool status, std::string_view data, const std::vector<std::string>& errors,
+                      bool as_is = false);
+
+// Data is null for no entries, else a '[' line and one line with the entry
+// objects joined by ','.
+std::string MakeListReply(bool status, const std::vector<std::string>* entries,
+                          const std::vector<std::string>& errors);
+
+}  // namespace zuntar

@@ -1,0 +1,35 @@
+// The system "ANSI" code page and conversions between it and UTF-16.
+//
+// Internal texts are byte strings in one single-byte Windows code page: 1251
+// on the Russian-language systems the program serves, 1252 elsewhere. The
+// code page follows the locale the way Windows derives its ANSI code page
+// from the user's language.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zuntar {
+
+constexpr unsigned kCodePage1251 = 1251;
+constexpr unsigned kCodePage1252 = 1252;
+
+// Code page for a locale name such as "ru_RU.UTF-8", "uk_UA", "C" or
+// "en_US.CP1251": 1251 when the charset is CP1251 or the language is one
+// whose Windows ANSI code page is 1251, otherwise 1252.
+unsigned CodePageForLocale(std::string_view locale);
+
+// The process's ANSI code page, from LC_ALL, else LC_CTYPE, else LANG.
+// Computed once; the environment is not consulted again.
+unsigned AnsiCodePage();
+
+// Bytes in code page `cp` (1251 or 1252) to UTF-16. Every byte maps to one
+// code unit; bytes the code page leaves undefined map to U+00xx, as Windows
+// does.
+std::u16string WideFromCodePage(unsigned cp, std::string_view bytes);
+
+// UTF-16 to code page `cp`; a character the code page cannot hold (lone
+// surrogates included) becomes '?'.
+std::string CodePageFromWide(unsigned cp, std::u16string_view text);
+
+}  // namespace zuntar

@@ -1,0 +1,39 @@
+// The program's date-time values: days since 1899-12-30 00:00 as a double,
+// the fraction being the time of day. Local time unless a name says UTC.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace zuntar {
+
+using DateTime = double;
+
+constexpr double kMsPerDay = 86400000.0;
+
+// Broken-down calendar time with milliseconds.
+struct CalendarTime {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+DateTime EncodeDateTime(const CalendarTime& t);
+CalendarTime DecodeDateTime(DateTime value);
+
+// The current local time, to the millisecond.
+CalendarTime LocalNow();
+DateTime Now();
+
+// Minutes to add to local time to get UTC at this moment (daylight saving
+// included), or nothing when the zone information cannot be read.
+std::optional<int> TimeZoneBiasMinutes();
+
+// The current time in UTC: local time plus the bias (local time unchanged
+// when the bias is unknown).
+DateTime UtcNow();
+
+// Seconds since 1970-01-01 UTC to a local date-time at the two-second
+// resolution of DOS time stamps, shifted by the current bias.
+DateTime LocalFromUnixSeconds(int64_t seconds);
+
+}  // namespace zuntar

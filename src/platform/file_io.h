@@ -1,0 +1,34 @@
+// Whole-file reads and writes, path removal and the temporary folder.
+//
+// Sharing follows the Windows rules the callers were written for, mapped to
+// advisory locks: a file being read refuses writers that use these functions
+// (WriteStringToFile), and a file being written refuses readers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zuntar {
+
+constexpr uint32_t kFileAttributeReadOnly = 0x01;
+constexpr uint32_t kFileAttributeDirectory = 0x10;
+
+// The whole file. Throws EFOpenError when it cannot be opened or read, or
+// while another process writes it.
+std::string ReadFileToString(const std::string& file_name);
+
+// Creates or truncates the file and writes the bytes. Throws EFCreateError.
+void WriteStringToFile(const std::string& bytes, const std::string& file_name);
+
+// Removes a directory (attributes with kFileAttributeDirectory) with all it
+// holds, or a single file even when it is read-only. Failures are ignored.
+// Symbolic links are removed, never followed.
+void DeletePath(const std::string& path, uint32_t attributes);
+
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+
+// $TMPDIR (at most 255 characters) or "/tmp/", with a trailing '/'.
+std::string TempDirectory();
+
+}  // namespace zuntar

@@ -1,0 +1,24 @@
+// Child processes and facts about the running process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zuntar {
+
+// Splits a command line the way Windows programs see it: blanks separate
+// arguments, double quotes group blanks into one argument and are removed.
+std::vector<std::string> SplitCommandLine(const std::string& command_line);
+
+// Runs the command line in `working_directory` (the current one when empty)
+// with no inherited descriptors (standard streams go to /dev/null), waits
+// for it without limit and returns its exit code; 128 + the signal number
+// when a signal ended it; 0 when it cannot be started.
+int RunProcess(const std::string& command_line, const std::string& working_directory);
+
+// Folder of the running executable with a trailing '/'.
+std::string ExecutableDir();
+// Full path of the running executable.
+std::string ExecutablePath();
+
+}  // namespace zuntar

@@ -1,0 +1,150 @@
+#include "core/settings.h"
+
+#include <gtest/gtest.h>
+
+#include "core/process_values.h"
+#include "platform/file_io.h"
+#include "support/temp_dir.h"
+
+namespace zuntar {
+namespace {
+
+const std::string kExeDir = "/opt/zuntar/";
+
+Settings Parse(std::vector<std::string> lines) { return ParseSettings(lines, kExeDir); }
+
+TEST(ParseSettings, DefaultsWhenEmpty) {
+  const Settings s = Parse({});
+  EXPECT_EQ(s.DBPATH, "/opt/zuntar/ZuntarMervoPlugin.gdb");
+  EXPECT_EQ(s.DBUSER, "SYSDBA");
+  EXPECT_EQ(s.DBPASSWORD.size(), 1u);
+  EXPECT_EQ(s.LOGDIRNAME, "");
+  EXPECT_EQ(s.HTTPPORT, 18080);
+  EXPECT_EQ(s.POOLSIZE, 1);
+  EXPECT_EQ(s.MAXCONNECTIONS, 40);
+  EXPECT_EQ(s.LOG_LEVEL, 3);
+  EXPECT_EQ(s.TIMEOUTBEFORESTARTHTTP, 100);
+  EXPECT_EQ(s.DISABLE_NAGLE_ALG, 0);
+  EXPECT_EQ(s.USE_SMALL_BUFFER, 0);
+  EXPECT_EQ(s.LISTENQUEUE, 10);
+  EXPECT_EQ(s.READTIMEOUT, 0);
+  EXPECT_EQ(s.STARTUPPRIORITYCLASS, 64);
+}
+
+struct IntCase {
+  std::vector<std::string> lines;
+  int Settings::*field;
+  int expected;
+};
+
+TEST(ParseSettings, IntegerRules) {
+  const IntCase cases[] = {
+      {{"HTTPPORT=abc"}, &Settings::HTTPPORT, 80},         // malformed: fallback column
+      {{"httpport=81"}, &Settings::HTTPPORT, 81},          // key case ignored
+      {{"HTTPPORT =81"}, &Settings::HTTPPORT, 18080},      // key not trimmed
+      {{"HTTPPORT= 81"}, &Settings::HTTPPORT, 80},         // value not trimmed
+      {{"HTTPPORT="}, &Settings::HTTPPORT, 18080},         // empty = missing
+      {{"HTTPPORT=82", "HTTPPORT=83"}, &Settings::HTTPPORT, 82},
+      {{"HTTPPORT=", "HTTPPORT=83"}, &Settings::HTTPPORT, 18080},  // first line counts
+      {{"HTTPPORT=+84"}, &Settings::HTTPPORT, 84},
+      {{"HTTPPORT=99999999999"}, &Settings::HTTPPORT, 80},  // out of range
+      {{"POOLSIZE=x"}, &Settings::POOLSIZE, 20},
+      {{"POOLSIZE=0"}, &Settings::POOLSIZE, 0},
+      {{"MAXCONNECTIONS=1.5"}, &Settings::MAXCONNECTIONS, 100},
+      {{"LOG_LEVEL=-"}, &Settings::LOG_LEVEL, 1},
+      {{"LOG_LEVEL=0"}, &Settings::LOG_LEVEL, 0},
+      {{"TIMEOUTBEFORESTARTHTTP=soon"}, &Settings::TIMEOUTBEFORESTARTHTTP, 100},
+      {{"LISTENQUEUE=q"}, &Settings::LISTENQUEUE, 10},
+      {{"READTIMEOUT=-5"}, &Settings::READTIMEOUT, -5},
+      {{"READTIMEOUT=t"}, &Settings::READTIMEOUT, 0},
+      {{"STARTUPPRIORITYCLASS=32"}, &Settings::STARTUPPRIORITYCLASS, 32},
+      {{"STARTUPPRIORITYCLASS=high"}, &Settings::STARTUPPRIORITYCLASS, 64},
+  };
+  for (const IntCase& c : cases) EXPECT_EQ(Parse(c.lines).*c.field, c.expected) << c.lines.front();
+}
+
+TEST(ParseSettings, FlagsKeepTheirLowEightBits) {
+  EXPECT_EQ(Parse({"DISABLE_NAGLE_ALG=1"}).DISABLE_NAGLE_ALG, 1);
+  EXPECT_EQ(Parse({"DISABLE_NAGLE_ALG=256"}).DISABLE_NAGLE_ALG, 0);
+  EXPECT_EQ(Parse({"DISABLE_NAGLE_ALG=257"}).DISABLE_NAGLE_ALG, 1);
+  EXPECT_EQ(Parse({"USE_SMALL_BUFFER=on"}).USE_SMALL_BUFFER, 0);
+}
+
+TEST(ParseSettings, TextRules) {
+  EXPECT_EQ(Parse({"LOGDIRNAME=/var/log/zuntar"}).LOGDIRNAME, "/var/log/zuntar/");
+  EXPECT_EQ(Parse({"LOGDIRNAME=/var/log/"}).LOGDIRNAME, "/var/log/");
+  EXPECT_EQ(Parse({"DBPATH=   "}).DBPATH, "/opt/zuntar/ZuntarMervoPlugin.gdb");
+  EXPECT_EQ(Parse({"DBPATH= /data/t.fdb"}).DBPATH, " /data/t.fdb");
+  EXPECT_EQ(Parse({"DBPATH=host:/data/t.fdb"}).DBPATH, "host:/data/t.fdb");
+  EXPECT_EQ(Parse({"DBUSER=a=b"}).DBUSER, "a=b");  // only the first '=' splits
+  EXPECT_EQ(Parse({"garbage", "=x", "DBUSER"}).DBUSER, "SYSDBA");
+}
+
+TEST(MergeSettings, KeepsUnrelatedLinesInPlace) {
+  Settings s = Parse({});
+  s.HTTPPORT = 9000;
+  s.LOGDIRNAME = "";
+  const std::vector<std::string> merged =
+      MergeSettings({"READTIMEOUT=5", "httpport=1", "LOGDIRNAME=/old/", "X=y"}, s);
+  const std::vector<std::string> expected = {
+      "READTIMEOUT=5",  "httpport=9000", "X=y", "DBPATH=/opt/zuntar/ZuntarMervoPlugin.gdb", "DBUSER=SYSDBA",
+      "DBPASSWORD=" + s.DBPASSWORD, "POOLSIZE=1", "MAXCONNECTIONS=40", "LOG_LEVEL=3"};
+  EXPECT_EQ(merged, expected);
+}
+
+TEST(SplitLines, AcceptsEveryLineEnd) {
+  EXPECT_EQ(SplitLines("a\r\nb\nc\rd\r\n"), (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(SplitLines("a\r\n\r\nb"), (std::vector<std::string>{"a", "", "b"}));
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override { SetStartupValues(BasicStartupValues(dir_.path())); }
+  void TearDown() override { SetCurrentSettings(DefaultSettings(dir_.path())); }
+  std::string config() const { return Startup().ConfigFileName; }
+  test::TempDir dir_;
+};
+
+TEST_F(SettingsFile, MissingFileGivesDefaultsAndIsNotCreated) {
+  EXPECT_EQ(LoadSettings(), "");
+  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+  EXPECT_FALSE(FileExists(config()));
+}
+
+TEST_F(SettingsFile, BinaryOrHugeFilesAreIgnored) {
+  WriteStringToFile(std::string("HTTPPORT=81\r\n\0\x01\x02", 16), config());
+  EXPECT_NE(LoadSettings(), "");
+  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+
+  WriteStringToFile("HTTPPORT=81\r\n" + std::string(2 << 20, 'x'), config());
+  EXPECT_NE(LoadSettings(), "");
+  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+}
+
+TEST_F(SettingsFile, UnreadableFileGivesDefaults) {
+  std::filesystem::create_directory(config());  // a folder cannot be read as a file
+  EXPECT_NE(LoadSettings(), "");
+  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+}
+
+TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
+  WriteStringToFile("READTIMEOUT=7\nLOG_LEVEL=0\n", config());
+  LoadSettings();
+  EXPECT_EQ(LogLevel(), 0);
+  Settings s = CurrentSettings();
+  s.HTTPPORT = 18555;
+  s.LOGDIRNAME = "/var/tmp/";
+  SetCurrentSettings(s);
+  SaveSettings();
+  const std::string text = ReadFileToString(config());
+  EXPECT_EQ(text.rfind("READTIMEOUT=7\r\nLOG_LEVEL=0\r\nDBPATH=", 0), 0u) << text;
+  EXPECT_NE(text.find("\r\nHTTPPORT=18555\r\n"), std::string::npos);
+  EXPECT_NE(text.find("\r\nLOGDIRNAME=/var/tmp/\r\n"), std::string::npos);
+  SetCurrentSettings(DefaultSettings(dir_.path()));
+  LoadSettings();
+  EXPECT_EQ(CurrentSettings().HTTPPORT, 18555);
+  EXPECT_EQ(CurrentSettings().READTIMEOUT, 7);
+}
+
+}  // namespace
+}  // namespace zuntar

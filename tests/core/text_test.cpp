@@ -1,0 +1,82 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+#include "core/utf.h"
+
+namespace zuntar {
+namespace {
+
+using Parts = std::vector<std::string>;
+
+TEST(Utf8FromWide, EncodesEachCodeUnitOnItsOwn) {
+  EXPECT_EQ(Utf8FromWide(u"A"), "A");
+  EXPECT_EQ(Utf8FromWide(u"\u00E9"), "\xC3\xA9");
+  EXPECT_EQ(Utf8FromWide(u"\u0416"), "\xD0\x96");
+  EXPECT_EQ(Utf8FromWide(u"\u20AC"), "\xE2\x82\xAC");
+  // U+1F600 as a surrogate pair: two three-byte sequences, never four bytes.
+  EXPECT_EQ(Utf8FromWide(u"\U0001F600"), "\xED\xA0\xBD\xED\xB8\x80");
+}
+
+TEST(WideFromUtf8, DecodesUpToThreeBytesAndRejectsTheRest) {
+  EXPECT_EQ(WideFromUtf8("A\xC3\xA9\xE2\x82\xAC"), u"A\u00E9\u20AC");
+  EXPECT_EQ(WideFromUtf8(Utf8FromWide(u"\u041F\u0440\u0438")), u"\u041F\u0440\u0438");
+  EXPECT_EQ(WideFromUtf8("ok\xF0\x9F\x98\x80"), u"");  // four-byte sequence
+  EXPECT_EQ(WideFromUtf8("ok\xC3"), u"");              // lead byte at the end
+  EXPECT_EQ(WideFromUtf8("ok\xE2\x82"), u"");          // continuation missing
+  EXPECT_EQ(WideFromUtf8("ok\x80"), u"");              // stray continuation
+  EXPECT_EQ(WideFromUtf8(""), u"");
+}
+
+TEST(Cp1251, ConvertsWhateverTheSystemCodePage) {
+  EXPECT_EQ(WideFromCp1251("\xCF\xF0\xE8\xE2\xE5\xF2"), u"\u041F\u0440\u0438\u0432\u0435\u0442");
+  EXPECT_EQ(Utf8FromWide(WideFromCp1251("\xA8\xB8")), "\xD0\x81\xD1\x91");  // Ё ё
+}
+
+TEST(SplitByChar, KeepsEmptyElements) {
+  EXPECT_EQ(SplitByChar("", ','), Parts{});
+  EXPECT_EQ(SplitByChar("a,b", ','), (Parts{"a", "b"}));
+  EXPECT_EQ(SplitByChar("a,", ','), (Parts{"a", ""}));
+  EXPECT_EQ(SplitByChar(",", ','), (Parts{"", ""}));
+  EXPECT_EQ(SplitByChar(" a ", ','), Parts{" a "});
+}
+
+TEST(SplitByString, OnlyAOneCharacterSeparatorSplits) {
+  EXPECT_EQ(SplitByString("a;b", ";"), (Parts{"a", "b"}));
+  EXPECT_EQ(SplitByString("a;;b", ";;"), Parts{"a;;b"});
+  EXPECT_EQ(SplitByString("", ";"), Parts{});
+  const Parts cut = SplitByString("x;" + std::string(10005, 'y'), ";");
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(cut[1].size(), 10000u);
+}
+
+TEST(NextToken, HonoursQuotes) {
+  std::string text = "\"a;b\";c";
+  EXPECT_EQ(NextToken(text, ';'), "\"a;b\"");
+  EXPECT_EQ(text, "c");
+  EXPECT_EQ(NextToken(text, ';'), "c");
+  EXPECT_EQ(text, "");
+  std::string open = "\"a;b;c";
+  EXPECT_EQ(NextToken(open, ';'), "");
+}
+
+TEST(SplitToList, EndsAtTheFirstEmptyToken) {
+  EXPECT_EQ(SplitToList("a;\"b;c\";d", ';'), (Parts{"a", "\"b;c\"", "d"}));
+  EXPECT_EQ(SplitToList("a;;b", ';'), Parts{"a"});
+  EXPECT_EQ(SplitToList("", ';'), Parts{});
+}
+
+TEST(PadLeft, TrimsThenFills) {
+  EXPECT_EQ(PadLeft("0123456789", 12, '0'), "000123456789");
+  EXPECT_EQ(PadLeft(" \t12\r\n", 4, '0'), "0012");
+  EXPECT_EQ(PadLeft("123456", 4, '0'), "123456");
+}
+
+TEST(Paths, TrailingDelimiter) {
+  EXPECT_EQ(IncludeTrailingBackslash(""), "/");
+  EXPECT_EQ(IncludeTrailingBackslash("/var/log"), "/var/log/");
+  EXPECT_EQ(IncludeTrailingBackslash("/var/log/"), "/var/log/");
+}
+
+}  // namespace
+}  // namespace zuntar

@@ -1,0 +1,57 @@
+#include "http/reply.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/code_page.h"
+
+namespace zuntar {
+namespace {
+
+TEST(MakeReply, EmptySuccess) {
+  EXPECT_EQ(MakeReply(true, "", {}), "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+}
+
+TEST(MakeReply, DataForms) {
+  EXPECT_EQ(MakeReply(true, "foo", {}), "{\r\n\"Status\": true,\r\n\"Data\": \"Zm9v\",\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(MakeReply(true, "0f1e2d3c4b5a69788796a5b4c3d2e1f0", {}, true),
+            "{\r\n\"Status\": true,\r\n\"Data\": \"0f1e2d3c4b5a69788796a5b4c3d2e1f0\",\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(MakeReply(false, "", {}, true), "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+}
+
+TEST(MakeReply, ErrorTexts) {
+  EXPECT_EQ(MakeReply(false, "", {"C:\\temp\\\"x\""}),
+            "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"C:\\\\temp\\\\\\\"x\\\"\"]\r\n}");
+  EXPECT_EQ(MakeReply(false, "", {"a", ""}), "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"a\"]\r\n}");
+  EXPECT_EQ(MakeReply(false, "", {"", "a", "", "b"}),
+            "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"a\",\"b\"]\r\n}");
+  EXPECT_EQ(MakeReply(false, "", {"", ""}), "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(MakeReply(false, "", {"one\r\ntwo\t"}),
+            "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"one\r\ntwo\t\"]\r\n}");
+}
+
+TEST(MakeReply, AnsiErrorsBecomeUtf8) {
+  // The test binary's code page depends on its locale; both are covered.
+  const std::string text = AnsiCodePage() == kCodePage1251 ? "\xCE\xF8\xE8\xE1\xEA\xE0" : "Caf\xE9";
+  const std::string utf8 = AnsiCodePage() == kCodePage1251 ? "\xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0"
+                                                           : "Caf\xC3\xA9";
+  EXPECT_EQ(MakeReply(false, "", {text}),
+            "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"" + utf8 + "\"]\r\n}");
+}
+
+TEST(MakeListReply, NullOrOneLineOfEntries) {
+  const std::vector<std::string> none;
+  EXPECT_EQ(MakeListReply(true, nullptr, {}), "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(MakeListReply(true, &none, {}), "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+  const std::vector<std::string> two = {"{\"a\": 1}", "{\"b\": 2}"};
+  EXPECT_EQ(MakeListReply(true, &two, {}),
+            "{\r\n\"Status\": true,\r\n\"Data\": [\r\n{\"a\": 1},{\"b\": 2}],\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(MakeListReply(false, &two, {"x"}),
+            "{\r\n\"Status\": false,\r\n\"Data\": [\r\n{\"a\": 1},{\"b\": 2}],\r\n\"Errors\": [\"x\"]\r\n}");
+}
+
+TEST(JsonEscape, OnlyBackslashAndQuote) {
+  EXPECT_EQ(JsonEscape("a\\b\"c\r\n\x01/"), "a\\\\b\\\"c\r\n\x01/");
+}
+
+}  // namespace
+}  // namespace zuntar

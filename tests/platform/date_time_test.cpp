@@ -1,0 +1,76 @@
+#include "platform/date_time.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+
+namespace zuntar {
+namespace {
+
+TEST(DateTime, EpochAndKnownDays) {
+  EXPECT_EQ(EncodeDateTime({1899, 12, 30}), 0.0);
+  EXPECT_EQ(EncodeDateTime({1900, 1, 1}), 2.0);
+  EXPECT_EQ(EncodeDateTime({1970, 1, 1}), 25569.0);
+  EXPECT_DOUBLE_EQ(EncodeDateTime({2000, 1, 1, 12, 0, 0, 0}), 36526.5);
+}
+
+TEST(DateTime, DecodeInvertsEncode) {
+  const CalendarTime t{2026, 2, 28, 23, 59, 59, 999};
+  const CalendarTime back = DecodeDateTime(EncodeDateTime(t));
+  EXPECT_EQ(back.year, 2026);
+  EXPECT_EQ(back.month, 2);
+  EXPECT_EQ(back.day, 28);
+  EXPECT_EQ(back.hour, 23);
+  EXPECT_EQ(back.minute, 59);
+  EXPECT_EQ(back.second, 59);
+  EXPECT_EQ(back.millisecond, 999);
+}
+
+// The zone is fixed for the whole test binary so the bias is known.
+class DateTimeInZone : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* tz = std::getenv("TZ");
+    saved_ = tz ? tz : "";
+    had_ = tz != nullptr;
+    setenv("TZ", "MSK-3", 1);  // UTC+3, no daylight saving
+    tzset();
+  }
+  void TearDown() override {
+    if (had_) setenv("TZ", saved_.c_str(), 1); else unsetenv("TZ");
+    tzset();
+  }
+  std::string saved_;
+  bool had_ = false;
+};
+
+TEST_F(DateTimeInZone, BiasIsUtcMinusLocal) {
+  ASSERT_TRUE(TimeZoneBiasMinutes().has_value());
+  EXPECT_EQ(*TimeZoneBiasMinutes(), -180);
+  EXPECT_NEAR((Now() - UtcNow()) * 1440.0, 180.0, 0.01);
+}
+
+TEST_F(DateTimeInZone, LocalFromUnixSecondsKeepsEvenSeconds) {
+  // 2024-03-01 10:00:01 UTC is 13:00:00 local at DOS resolution.
+  const DateTime t = LocalFromUnixSeconds(1709287201);
+  const CalendarTime c = DecodeDateTime(t);
+  EXPECT_EQ(c.year, 2024);
+  EXPECT_EQ(c.month, 3);
+  EXPECT_EQ(c.day, 1);
+  EXPECT_EQ(c.hour, 13);
+  EXPECT_EQ(c.second, 0);
+  EXPECT_EQ(LocalFromUnixSeconds(1709287200), t);
+  // Outside the DOS year range the date stays right instead of failing.
+  const CalendarTime far = DecodeDateTime(LocalFromUnixSeconds(253402300799));  // 9999-12-31 23:59:59
+  EXPECT_EQ(far.year, 10000);
+  EXPECT_EQ(far.hour, 2);
+  EXPECT_EQ(far.second, 58);
+  const CalendarTime early = DecodeDateTime(LocalFromUnixSeconds(0));
+  EXPECT_EQ(early.year, 1970);
+  EXPECT_EQ(early.hour, 3);
+}
+
+}  // namespace
+}  // namespace zuntar
