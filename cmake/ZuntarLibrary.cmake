@@ -1,7 +1,8 @@
 # zuntar_library(NAME DEPS...): a static library made of every .cpp in the
-# current folder (subfolders included), with src/ as its include root.
+# current folder (not its subfolders, which hold libraries of their own),
+# with src/ as its include root.
 function(zuntar_library name)
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   if(ARGN)
