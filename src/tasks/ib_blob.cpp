@@ -1,0 +1,76 @@
+#include "tasks/ib_blob.h"
+
+#include <algorithm>
+
+#include "tasks/ib_database.h"
+#include "tasks/ib_error.h"
+#include "tasks/ib_transaction.h"
+
+namespace zuntar {
+
+namespace {
+
+// An open blob; one that is not closed normally is cancelled, which for a
+// blob being written also discards it.
+class BlobHandle {
+ public:
+  BlobHandle() = default;
+  ~BlobHandle() {
+    if (handle_ == 0) return;
+    ISC_STATUS_ARRAY status;
+    isc_cancel_blob(status, &handle_);
+  }
+  BlobHandle(const BlobHandle&) = delete;
+  BlobHandle& operator=(const BlobHandle&) = delete;
+
+  isc_blob_handle* get() { return &handle_; }
+  void Close() {
+    ISC_STATUS_ARRAY status;
+    isc_close_blob(status, &handle_);
+    CheckStatus(status);
+    handle_ = 0;
+  }
+
+ private:
+  isc_blob_handle handle_ = 0;
+};
+
+// A segment's length is an unsigned short.
+constexpr size_t kSegment = 32768;
+
+}  // namespace
+
+std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id) {
+  BlobHandle blob;
+  ISC_STATUS_ARRAY status;
+  isc_open_blob2(status, transaction.Database().Handle(), transaction.Handle(), blob.get(), &id, 0, nullptr);
+  CheckStatus(status);
+  std::string bytes;
+  char buffer[kSegment];
+  for (;;) {
+    unsigned short got = 0;
+    const ISC_STATUS rc = isc_get_segment(status, blob.get(), &got, sizeof buffer, buffer);
+    if (rc == isc_segstr_eof) break;
+    if (rc != 0 && rc != isc_segment) CheckStatus(status);  // isc_segment: a part, more follows
+    bytes.append(buffer, got);
+  }
+  blob.Close();
+  return bytes;
+}
+
+ISC_QUAD WriteBlob(IbTransaction& transaction, const std::string& bytes) {
+  BlobHandle blob;
+  ISC_QUAD id{};
+  ISC_STATUS_ARRAY status;
+  isc_create_blob2(status, transaction.Database().Handle(), transaction.Handle(), blob.get(), &id, 0, nullptr);
+  CheckStatus(status);
+  for (size_t offset = 0; offset < bytes.size(); offset += kSegment) {
+    const size_t n = std::min(kSegment, bytes.size() - offset);
+    isc_put_segment(status, blob.get(), static_cast<unsigned short>(n), bytes.data() + offset);
+    CheckStatus(status);
+  }
+  blob.Close();
+  return id;
+}
+
+}  // namespace zuntar

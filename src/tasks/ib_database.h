@@ -1,0 +1,51 @@
+// A connection to a Firebird database through the ISC client API.
+//
+// The path is a file opened by the embedded engine, or "host:/path" for a
+// server; the code is the same for both. The connection uses SQL dialect 3
+// and no character set of its own, so texts travel as unchanged bytes.
+#pragma once
+
+#include <ibase.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zuntar {
+
+class IbDatabase {
+ public:
+  IbDatabase() = default;
+  ~IbDatabase();
+  IbDatabase(const IbDatabase&) = delete;
+  IbDatabase& operator=(const IbDatabase&) = delete;
+
+  static constexpr unsigned short kDialect = 3;
+
+  std::string DatabaseName;
+  std::string UserName;
+  std::string Password;
+
+  // Attaches DatabaseName with UserName and Password. Throws
+  // EIBInterBaseError; a connection already open is kept.
+  void Open();
+  // Creates DatabaseName (page size 8192, character set NONE) and stays
+  // attached to it. Fails when the file exists. Throws EIBInterBaseError.
+  void Create();
+  // Detaches. Every transaction must have ended. Throws EIBInterBaseError.
+  void Close();
+  bool Connected() const { return handle_ != 0; }
+
+  // Grows with every attach, so statements notice they were prepared on an
+  // earlier connection.
+  uint64_t ConnectionSerial() const { return serial_; }
+  isc_db_handle* Handle() { return &handle_; }
+
+  // Whether the engine writes every page to disk before a commit returns.
+  bool ForcedWrites();
+
+ private:
+  isc_db_handle handle_ = 0;
+  uint64_t serial_ = 0;
+};
+
+}  // namespace zuntar

@@ -1,0 +1,32 @@
+// Creation of the task database.
+//
+// The plugin itself creates no schema when it starts; the CREATEDB switch
+// (and the tools) call this once per installation.
+#pragma once
+
+#include <string>
+
+namespace zuntar {
+
+enum class CreateDatabaseResult { kCreated, kAlreadyExists };
+
+// Creates the database `path` with the table CRYPTO_TASKS, its primary key
+// on ID, an index on START_TIME for the load of new tasks and the cleanup,
+// and a descending one for the cleanup's newest START_TIME. A database that
+// exists (or a file of any kind at a local path) is left untouched. Throws
+// EIBError on failure; a database half made is dropped again.
+CreateDatabaseResult CreateTaskDatabase(const std::string& path, const std::string& user,
+                                        const std::string& password);
+
+// The same for DBPATH, DBUSER and DBPASSWORD of the settings in force;
+// logs what was done.
+CreateDatabaseResult CreateTaskDatabase();
+
+// Whether `path` names a database on a server ("host:/path",
+// "host/port:/path") rather than a local file.
+bool IsServerPath(const std::string& path);
+
+// The statements that make the schema, in order.
+extern const char* const kTaskSchema[3];
+
+}  // namespace zuntar

@@ -1,0 +1,204 @@
+#include "tasks/task_dm.h"
+
+#include "core/log.h"
+#include "core/settings.h"
+#include "core/utf.h"
+#include "platform/code_page.h"
+#include "tasks/ib_error.h"
+
+namespace zuntar {
+
+namespace {
+
+constexpr char kInsertSql[] =
+    "insert into CRYPTO_TASKS (ID,TTYPE,START_TIME,STATUS,CERT_SN,STR_PARAM,IN_DATA )"
+    "values (:ID,:TTYPE,'NOW',:STATUS,:CERT_SN,:STR_PARAM,:IN_DATA)";
+constexpr char kUpdateSql[] =
+    "UPDATE CRYPTO_TASKS SET TTYPE = :TTYPE, STATUS = :STATUS, CERT_SN = :CERT_SN, STR_PARAM = :STR_PARAM, "
+    "IN_DATA = :IN_DATA, MODIFY_TIME = 'NOW', OUT_DATA=NULL WHERE ID = :ID";
+constexpr char kSetStatusAndResultSql[] =
+    "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=:STATUS,OUT_DATA=:RES_DATA where ID=:ID";
+constexpr char kGetStatusAndResultSql[] = "select STATUS, START_TIME, OUT_DATA from CRYPTO_TASKS where ID=:ID";
+constexpr char kLoadNewSql[] = "select *  from CRYPTO_TASKS where START_TIME > :DT and STATUS=0";
+
+constexpr unsigned kCp1251 = 1251;
+
+// Closes a statement's cursor however the block is left.
+class CloseOnExit {
+ public:
+  explicit CloseOnExit(IbStatement& statement) : statement_(statement) {}
+  ~CloseOnExit() { statement_.Close(); }
+  CloseOnExit(const CloseOnExit&) = delete;
+  CloseOnExit& operator=(const CloseOnExit&) = delete;
+
+ private:
+  IbStatement& statement_;
+};
+
+std::string Cp1251(std::string_view utf8) { return CodePageFromWide(kCp1251, WideFromUtf8(utf8)); }
+
+}  // namespace
+
+std::string TaskNotFoundText(const std::string& id) {
+  return Cp1251("Криптозадание с Id=") + id + Cp1251(" не найдено");
+}
+
+std::string TaskTimedOutText() { return Cp1251("Время ожидания выполнения криптозадания истекло"); }
+
+TDM::TDM()
+    : ibsqlInsertCryptoTask(IB, IBTransactionRW, kInsertSql),
+      ibsqlUpdateCryptoTask(IB, IBTransactionRW, kUpdateSql),
+      ibsqlSetStatusAndResult(IB, IBTransactionRW, kSetStatusAndResultSql),
+      ibsqlGetCryptoTaskStatusAndResult(IB, IBTransactionRead, kGetStatusAndResultSql),
+      ibsqlLoadNewCryptoTasks(IB, IBTransactionRead, kLoadNewSql) {
+  const Settings settings = CurrentSettings();
+  IB.DatabaseName = settings.DBPATH;
+  IB.UserName = settings.DBUSER;
+  IB.Password = settings.DBPASSWORD;
+  try {
+    IB.Open();
+  } catch (const Exception& e) {
+    // The module is still created; its first transaction reports the
+    // missing connection to whoever asked for the module.
+    LogError(std::string("Unhandled exception ") + e.ClassName() + " " + e.what());
+  }
+}
+
+TDM::~TDM() = default;
+
+void TDM::Close() {
+  for (IbTransaction* t : {&IBTransactionRW, &IBTransactionRead})
+    if (t->InTransaction()) t->Rollback();
+  IB.Close();
+}
+
+void TDM::StartTran(bool rw) {
+  IbTransaction& t = TransactionOf(rw);
+  if (!t.InTransaction()) t.StartTransaction();
+}
+
+void TDM::CommitTran(bool rw) {
+  IbTransaction& t = TransactionOf(rw);
+  if (t.InTransaction()) t.Commit();
+}
+
+void TDM::CommitAll() {
+  CommitTran(true);
+  try {
+    CommitTran(false);
+  } catch (const std::exception&) {
+    // The read transaction changes nothing; a failed commit loses nothing.
+  }
+}
+
+std::unique_ptr<IbStatement> TDM::NewQuery(bool rw) { return std::make_unique<IbStatement>(IB, TransactionOf(rw)); }
+
+void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
+  StartTran(true);
+  bool exists = false;
+  {
+    IbStatement& check = ibsqlGetCryptoTaskStatusAndResult;
+    StartTran(false);
+    CloseOnExit closer(check);
+    check.SetString("ID", task.Id);
+    check.ExecQuery();
+    exists = check.Next();
+  }
+  IbStatement& write = exists ? ibsqlUpdateCryptoTask : ibsqlInsertCryptoTask;
+  CloseOnExit closer(write);
+  write.SetString("ID", task.Id);
+  write.SetInteger("TTYPE", task.TaskType);
+  write.SetInteger("STATUS", status);
+  if (const std::optional<std::string> cert_sn = CertSnColumn(task))
+    write.SetString("CERT_SN", *cert_sn);
+  else
+    write.SetNull("CERT_SN");
+  write.SetString("STR_PARAM", task.StrParam);
+  write.SetString("IN_DATA", task.InData);
+  write.ExecQuery();
+  CommitTran(true);
+}
+
+uint8_t TDM::GetTaskStatus(const std::string& id, std::string& text) {
+  StartTran(false);
+  IbStatement& q = ibsqlGetCryptoTaskStatusAndResult;
+  CloseOnExit closer(q);
+  q.SetString("ID", id);
+  q.ExecQuery();
+  uint8_t status = kTaskStatusError;
+  text.clear();
+  if (!q.Next()) {
+    text = TaskNotFoundText(id);
+  } else {
+    status = static_cast<uint8_t>(q.Field("STATUS").AsInteger());
+    const IbField out = q.Field("OUT_DATA");
+    if (!out.IsNull()) {
+      text = out.AsString();
+    } else if ((status == kTaskStatusNew || status == kTaskStatusWait) &&
+               IsPastLifetime(q.Field("START_TIME").AsDateTime(), Now())) {
+      status = kTaskStatusError;
+      text = TaskTimedOutText();
+    }
+  }
+  q.Close();
+  CommitTran(false);
+  return status;
+}
+
+void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string& text) {
+  StartTran(true);
+  IbStatement& q = ibsqlSetStatusAndResult;
+  CloseOnExit closer(q);
+  q.SetInteger("STATUS", status);
+  q.SetString("RES_DATA", text);
+  q.SetString("ID", id);
+  q.ExecQuery();
+  CommitTran(true);
+}
+
+void TDM::CleanupTasks() {
+  DateTime base = Now();
+  std::unique_ptr<IbStatement> q = NewQuery(true);
+  StartTran(true);
+  q->SetSql("select max(START_TIME) from CRYPTO_TASKS");
+  q->ExecQuery();
+  if (q->Next()) {
+    const IbField newest = q->Field(0);
+    if (!newest.IsNull() && newest.AsDateTime() > base) base = newest.AsDateTime();
+  }
+  q->Close();
+  q->SetSql("delete from CRYPTO_TASKS where START_TIME < :dt");
+  q->SetDateTime("dt", base - 90);
+  q->ExecQuery();
+  q->SetSql("update CRYPTO_TASKS set IN_DATA=NULL,OUT_DATA=NULL where START_TIME < :dt");
+  q->SetDateTime("dt", base - 30);
+  q->ExecQuery();
+  CommitTran(true);
+}
+
+std::unique_ptr<TDM> CreateTaskDM() {
+  auto dm = std::make_unique<TDM>();
+  dm->IBTransactionRead.StartTransaction();
+  return dm;
+}
+
+bool IsLockConflict(const std::exception& e) {
+  const auto* db = dynamic_cast<const EIBInterBaseError*>(&e);
+  if (db == nullptr) return false;
+  const int64_t code = db->IBErrorCode();
+  return code == 335544336 || code == 335544345 || code == 335544451;
+}
+
+TCryptoTask ReadCryptoTask(IbStatement& row) {
+  TCryptoTask task;
+  task.Id = row.Field("ID").AsString();
+  task.TaskType = static_cast<uint8_t>(row.Field("TTYPE").AsInteger());
+  const IbField cert_sn = row.Field("CERT_SN");
+  ApplyCertSnColumn(task, cert_sn.IsNull() ? std::nullopt : std::optional<std::string>(cert_sn.AsString()));
+  task.StrParam = row.Field("STR_PARAM").AsString();
+  task.InData = row.Field("IN_DATA").AsString();
+  task.StartTime = row.Field("START_TIME").AsDateTime();
+  return task;
+}
+
+}  // namespace zuntar

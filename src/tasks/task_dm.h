@@ -1,0 +1,91 @@
+// TDM: one thread's access to the crypto task table.
+//
+// Each thread that uses the database owns one TDM: a connection, a
+// read-write and a read-only transaction, and the statements of the task
+// store, prepared once and reused for the connection's life. A TDM is never
+// shared between threads and holds no locks. Database errors are not caught
+// here; they reach the caller as EIBError exceptions.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "tasks/crypto_task.h"
+#include "tasks/ib_database.h"
+#include "tasks/ib_statement.h"
+#include "tasks/ib_transaction.h"
+
+namespace zuntar {
+
+class TDM {
+ public:
+  // Takes DBPATH, DBUSER and DBPASSWORD from the settings in force and
+  // opens the connection. A failure to connect does not leave the
+  // constructor: it is logged as an unhandled exception, and the first
+  // transaction started afterwards fails (see CreateTaskDM).
+  TDM();
+  // Rolls back what is still open and detaches, ignoring errors.
+  ~TDM();
+  TDM(const TDM&) = delete;
+  TDM& operator=(const TDM&) = delete;
+
+  IbDatabase IB;
+  IbTransaction IBTransactionRW{IB, {"read_committed", "rec_version", "nowait"}};
+  IbTransaction IBTransactionRead{IB, {"read", "read_committed", "rec_version", "nowait"}};
+
+  IbStatement ibsqlInsertCryptoTask;
+  IbStatement ibsqlUpdateCryptoTask;
+  IbStatement ibsqlSetStatusAndResult;
+  IbStatement ibsqlGetCryptoTaskStatusAndResult;
+  IbStatement ibsqlLoadNewCryptoTasks;
+
+  // Starts the read-write (true) or the read transaction if not active.
+  void StartTran(bool rw);
+  // Commits the chosen transaction if it is active.
+  void CommitTran(bool rw);
+  // Commits the read-write transaction, then the read one, ignoring an
+  // error of the second.
+  void CommitAll();
+  // A new ad-hoc statement on IB and the chosen transaction. It must be
+  // freed before this TDM.
+  std::unique_ptr<IbStatement> NewQuery(bool rw);
+
+  // Inserts the task, or updates the row with its id: the update clears
+  // OUT_DATA and keeps START_TIME.
+  void SaveTask(const TCryptoTask& task, uint8_t status);
+  // The task's status and its text: OUT_DATA, the not-found text, the
+  // time-out text or nothing.
+  uint8_t GetTaskStatus(const std::string& id, std::string& text);
+  void SetTaskResult(const std::string& id, uint8_t status, const std::string& text);
+  // Deletes rows older than 90 days and empties rows older than 30 days,
+  // counted back from now or from the newest START_TIME if later.
+  void CleanupTasks();
+
+  // Ends both transactions (rolling back) and detaches, reporting errors;
+  // the destructor does the same silently.
+  void Close();
+
+ private:
+  IbTransaction& TransactionOf(bool rw) { return rw ? IBTransactionRW : IBTransactionRead; }
+};
+
+// A new TDM with its read transaction started. When the connection failed,
+// the failure is logged ("Unhandled exception ...") and the client
+// library's error for the unopened database is thrown.
+std::unique_ptr<TDM> CreateTaskDM();
+
+// True for a database error whose code is a deadlock (335544336), a lock
+// conflict (335544345) or an update conflict (335544451).
+bool IsLockConflict(const std::exception& e);
+
+// A task from the current row of a statement that selects whole rows of
+// CRYPTO_TASKS (ibsqlLoadNewCryptoTasks).
+TCryptoTask ReadCryptoTask(IbStatement& row);
+
+// The texts the store produces, in code page 1251.
+std::string TaskNotFoundText(const std::string& id);
+std::string TaskTimedOutText();
+
+}  // namespace zuntar
