@@ -178,6 +178,16 @@ void CertContext::SetPropertySink(PropertySink sink) {
   sink_ = std::move(sink);
 }
 
+CertContext::StoreEntry CertContext::Entry() const {
+  std::lock_guard lock(mu_);
+  return entry_;
+}
+
+void CertContext::SetEntry(StoreEntry entry) {
+  std::lock_guard lock(mu_);
+  entry_ = std::move(entry);
+}
+
 std::shared_ptr<void> CertContext::CachedKey(DWORD* key_spec) const {
   std::lock_guard lock(mu_);
   if (key_spec != nullptr) *key_spec = cached_key_spec_;

@@ -20,8 +20,18 @@
 
 namespace zuntar {
 
+class CertStore;
+
 class CertContext {
  public:
+  // The store entry a context was read from; an empty stem for contexts
+  // that belong to no persistent store.
+  struct StoreEntry {
+    std::weak_ptr<CertStore> store;
+    std::string folder;  // of a persistent store
+    std::string stem;
+  };
+
   // Called with the full property set after every change of a context that
   // belongs to a persistent store.
   using PropertySink = std::function<void(const std::map<DWORD, Bytes>&)>;
@@ -44,6 +54,9 @@ class CertContext {
   void LoadProperties(std::map<DWORD, Bytes> properties);
   void SetPropertySink(PropertySink sink);
 
+  StoreEntry Entry() const;
+  void SetEntry(StoreEntry entry);
+
   // A provider handle kept with the context (CRYPT_ACQUIRE_CACHE_FLAG).
   // Type-erased so that certificates need not know about providers.
   std::shared_ptr<void> CachedKey(DWORD* key_spec) const;
@@ -60,6 +73,7 @@ class CertContext {
   mutable std::mutex mu_;
   std::map<DWORD, Bytes> properties_;
   PropertySink sink_;
+  StoreEntry entry_;
   std::shared_ptr<void> cached_key_;
   DWORD cached_key_spec_ = 0;
 };
