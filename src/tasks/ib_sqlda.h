@@ -22,10 +22,12 @@ class SqlArea {
   // Room for `capacity` variables; the contents are lost.
   void Reserve(short capacity);
   XSQLDA* get() { return reinterpret_cast<XSQLDA*>(storage_.data()); }
+  const XSQLDA* get() const { return reinterpret_cast<const XSQLDA*>(storage_.data()); }
   // Variables the statement has (may exceed the capacity before a describe).
-  short Count() { return get()->sqld; }
-  short Capacity() { return get()->sqln; }
+  short Count() const { return get()->sqld; }
+  short Capacity() const { return get()->sqln; }
   XSQLVAR& Var(int i) { return get()->sqlvar[i]; }
+  const XSQLVAR& Var(int i) const { return get()->sqlvar[i]; }
 
   // Gives every described variable a data buffer and a null indicator, for
   // fetching columns into.

@@ -214,10 +214,11 @@ void IbStatement::Close() noexcept {
   has_row_ = false;
 }
 
-int IbStatement::FieldCount() const { return handle_ == 0 ? 0 : const_cast<SqlArea&>(out_).Count(); }
+int IbStatement::FieldCount() const { return handle_ == 0 ? 0 : out_.Count(); }
 
 std::string IbStatement::FieldName(int index) const {
-  const XSQLVAR& var = const_cast<SqlArea&>(out_).Var(index);
+  if (index < 0 || index >= FieldCount()) throw EIBClientError("Field index " + std::to_string(index) + " out of range");
+  const XSQLVAR& var = out_.Var(index);
   return std::string(var.aliasname, static_cast<size_t>(var.aliasname_length));
 }
 

@@ -13,9 +13,9 @@
 namespace zuntar {
 
 // Column sizes: an id is at most 128 bytes (ours have 32); CERT_SN and
-// STR_PARAM come from the query string of one request, which the HTTP
-// engine bounds to 8 KiB of headers, so 8192 bytes hold any value it can
-// hand over. Texts keep the bytes they are given (character set NONE).
+// STR_PARAM come from the query string of one request, whose head the HTTP
+// listener bounds to 16 KiB, so 16384 bytes hold any value it can hand
+// over. Texts keep the bytes they are given (character set NONE).
 const char* const kTaskSchema[3] = {
     "create table CRYPTO_TASKS ("
     " ID varchar(128) not null,"
@@ -23,8 +23,8 @@ const char* const kTaskSchema[3] = {
     " START_TIME timestamp not null,"
     " MODIFY_TIME timestamp,"
     " STATUS smallint not null,"
-    " CERT_SN varchar(8192),"
-    " STR_PARAM varchar(8192),"
+    " CERT_SN varchar(16384),"
+    " STR_PARAM varchar(16384),"
     " IN_DATA blob sub_type 0,"
     " OUT_DATA blob sub_type 0,"
     " constraint PK_CRYPTO_TASKS primary key (ID))",

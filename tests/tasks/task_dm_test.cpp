@@ -232,8 +232,8 @@ TEST_F(TaskDbTest, OnlyLockErrorsAreLockConflicts) {
 
 TEST_F(TaskDbTest, ValuesThatDoNotFitAreRefusedNotCut) {
   TCryptoTask fits = Task("v1");
-  fits.CertSN = std::string(8192, 'A');
-  fits.StrParam = std::string(8192, '7');
+  fits.CertSN = std::string(16384, 'A');
+  fits.StrParam = std::string(16384, '7');
   dm_->SaveTask(fits, kTaskStatusNew);
   EXPECT_EQ(Column("v1", "CERT_SN"), fits.CertSN);
   EXPECT_EQ(Column("v1", "STR_PARAM"), fits.StrParam);
@@ -241,8 +241,8 @@ TEST_F(TaskDbTest, ValuesThatDoNotFitAreRefusedNotCut) {
   struct Case {
     std::string id, sn, param, name;
   };
-  for (const Case& c : {Case{"v2", std::string(8193, 'A'), "", "CERT_SN"},
-                        Case{"v3", "", std::string(9000, '7'), "STR_PARAM"},
+  for (const Case& c : {Case{"v2", std::string(16385, 'A'), "", "CERT_SN"},
+                        Case{"v3", "", std::string(20000, '7'), "STR_PARAM"},
                         Case{std::string(129, 'a'), "", "", "ID"}}) {
     TCryptoTask task = Task(c.id);
     task.CertSN = c.sn;
