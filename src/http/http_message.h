@@ -1,0 +1,37 @@
+// What a handler sees of one HTTP request and fills in for its reply.
+//
+// The request keeps the raw texts (method as sent, path and query split at
+// the first '?', no decoding): commands are routed on exactly those bytes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zuntar {
+
+struct HttpRequest {
+  std::string method;  // as sent: "post" is not "POST"
+  std::string path;    // target before the first '?'
+  std::string query;   // target after the first '?', empty when none
+  std::string body;
+  std::optional<std::string> origin;  // the Origin header, when sent
+  std::string peer_ip;
+  std::string local_ip;
+};
+
+struct HttpResponse {
+  int status = 200;
+  std::string reason;  // empty: the standard phrase of the status
+  std::string content_type;
+  std::string content_encoding;
+  std::vector<std::pair<std::string, std::string>> headers;  // in order, names unique
+  std::string body;
+
+  // Sets a header, replacing an earlier value of the same name.
+  void SetHeader(const std::string& name, const std::string& value);
+  const std::string* Header(const std::string& name) const;
+};
+
+}  // namespace zuntar
