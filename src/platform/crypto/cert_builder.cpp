@@ -5,7 +5,7 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
-#include "platform/crypto/gost_params.h"
+#include "platform/crypto/gost_key_material.h"
 
 namespace zuntar {
 namespace {
@@ -155,19 +155,7 @@ bool SetSerial(X509* x, const Bytes& serial) {
 
 }  // namespace
 
-ossl::PKeyPtr GenerateGostKey(GostKeyKind kind) {
-  ossl::EnsureGostEngine();
-  const GostKeyParams& params = DefaultKeyParams(kind);
-  ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new_id(params.key_nid, nullptr));
-  EVP_PKEY* key = nullptr;
-  if (ctx == nullptr || EVP_PKEY_keygen_init(ctx.get()) <= 0 ||
-      EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", params.paramset_name) <= 0 ||
-      EVP_PKEY_keygen(ctx.get(), &key) <= 0) {
-    ossl::ClearErrors();
-    return nullptr;
-  }
-  return ossl::PKeyPtr(key);
-}
+ossl::PKeyPtr GenerateGostKey(GostKeyKind kind) { return GenerateKey(DefaultKeyParams(kind), {}); }
 
 GostKeyKind GostKeyKindOf(EVP_PKEY* key) {
   switch (EVP_PKEY_get_base_id(key)) {

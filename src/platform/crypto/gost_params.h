@@ -23,6 +23,8 @@ struct GostKeyParams {
   ALG_ID export_alg;             // default wrapping of an agreement key
   const char* cipher_paramset;   // GOST 28147-89 parameter set of session keys
   const char* hash_paramset;     // digest parameter OID of the key
+  const char* key_oid;           // algorithm OID of the public key
+  const char* public_paramset;   // OID of the default public-key parameter set
   size_t public_key_size;        // bytes of the public key point
   DWORD bit_length;              // of the public key, in public-key blobs
   DWORD prov_type;
