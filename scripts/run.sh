@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the release build and starts the plugin
-# with the configuration next to the executable.
+# Installs what is needed, builds the release build and starts the plugin in
+# the foreground, with the configuration next to the executable.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,8 +15,11 @@ cmake --build --preset release
 
 exe=build/release/src/host/ZuntarMervoPlugin
 if [ ! -x "$exe" ]; then
-  echo "run: the libraries and tests are built, but there is no ZuntarMervoPlugin executable yet;"
-  echo "run: nothing was started."
+  echo "run: the build did not produce $exe" >&2
   exit 1
 fi
+# The plugin runs in the foreground until Ctrl+C (SIGINT) or SIGTERM; its
+# configuration and log sit next to the executable. Arguments are passed on
+# (for example INSTANCE=<name>, or --help).
+echo "run: starting $exe (Ctrl+C ends it; log: ${exe%/*}/ZuntarMervoPlugin.log)"
 exec "$exe" "$@"

@@ -1,0 +1,23 @@
+// The control operations of the whole plugin, as the two run modes drive
+// them: the service manager's requests in service mode, start-up and the
+// end of the session in application mode.
+//
+// Each operation handles its own failures (they are logged and the plugin
+// goes on), so the run modes never see an exception from them.
+#pragma once
+
+namespace zuntar {
+
+class PluginControl {
+ public:
+  virtual ~PluginControl() = default;
+
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+  virtual void Pause() = 0;
+  virtual void Continue() = 0;
+  // The end of the application: take everything down and let the process end.
+  virtual void Exit() = 0;
+};
+
+}  // namespace zuntar

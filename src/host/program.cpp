@@ -1,0 +1,72 @@
+#include "host/program.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "core/log.h"
+#include "core/process_values.h"
+#include "host/command_line.h"
+#include "host/control_signals.h"
+#include "host/headless_control.h"
+#include "host/run_modes.h"
+#include "host/service_setup.h"
+#include "host/startup.h"
+#include "host/startup_settings.h"
+#include "platform/named_mutex.h"
+
+namespace zuntar {
+namespace {
+
+// Everything after the values are known. Exceptions leave to RunProgram.
+int RunWithValues(const CommandLine& command_line) {
+  const StartupValues& values = Startup();
+  const bool install = command_line.HasSwitch("INSTALL");
+  const bool uninstall = command_line.HasSwitch("UNINSTALL");
+
+  // Registering or removing the service must work while the plugin runs,
+  // so only the other paths take the lock.
+  std::optional<NamedMutex> mutex;
+  if (!install && !uninstall) {
+    mutex.emplace(values.MutexName);
+    if (mutex->result() == NamedMutex::Result::kAlreadyExists) return 0;  // silently: another copy runs
+    if (mutex->result() == NamedMutex::Result::kFailed)
+      LogError("Cannot take the single-instance lock \"" + mutex->file_name() + "\": " + std::strerror(mutex->error()));
+  }
+
+  if (install || uninstall) return RunServiceSetup(install, command_line.HasSwitch("SILENT"));
+
+  ApplyStartupSettings();
+  HeadlessControl control(/*app_mode=*/!values.IsServiceRun);
+  return values.IsServiceRun ? RunServiceMode(control) : RunApplicationMode(control);
+}
+
+}  // namespace
+
+int RunProgram(int argc, const char* const* argv) {
+  // Before anything else, so every thread the program ever starts has the
+  // control signals blocked and only the main thread takes them.
+  BlockControlSignals();
+  const CommandLine command_line = CommandLine::FromMain(argc, argv);
+  if (command_line.WantsHelp()) {
+    std::fputs(UsageText(kProgramName).c_str(), stdout);
+    return 0;
+  }
+  try {
+    SetStartupValues(ComputeStartupValues(command_line));
+    if (command_line.WantsVersion()) {
+      std::printf("%s\n", Startup().PluginVersion.c_str());
+      return 0;
+    }
+    return RunWithValues(command_line);
+  } catch (const std::exception& e) {
+    // Also on the terminal: before the values are set there is no log yet.
+    LogError(e.what());
+    std::fprintf(stderr, "%s: %s\n", kProgramName, e.what());
+  }
+  return 1;
+}
+
+}  // namespace zuntar
