@@ -273,6 +273,15 @@ TEST_F(TaskDbTest, FailedConnectionIsLoggedAndTheUnopenedDatabaseReported) {
   EXPECT_NE(log.find("missing.fdb"), std::string::npos) << log;
 }
 
+TEST_F(TaskDbTest, ServerPathGoesToTheNetwork) {
+  Settings settings = CurrentSettings();
+  settings.DBPATH = "127.0.0.1/1:/srv/tasks.fdb";  // nothing listens on port 1
+  SetCurrentSettings(settings);
+  EXPECT_THROW(CreateTaskDM(), EIBInterBaseError);
+  const std::string log = ReadFileToString(LogFileName());
+  EXPECT_NE(log.find("network request"), std::string::npos) << log;
+}
+
 TEST_F(TaskDbTest, CommitAllEndsBothTransactions) {
   dm_->SaveTask(Task("e1"), kTaskStatusNew);
   EXPECT_TRUE(dm_->IBTransactionRead.InTransaction());
