@@ -8,8 +8,9 @@ namespace zuntar {
 namespace {
 
 StartupValues g_startup;
-std::mutex g_log_mutex;
+std::mutex g_mutex;  // guards the two values that change while threads run
 std::string g_log_file_name;
+std::string g_csp_status;
 
 }  // namespace
 
@@ -30,13 +31,24 @@ void SetStartupValues(const StartupValues& values) {
 const StartupValues& Startup() { return g_startup; }
 
 std::string LogFileName() {
-  std::lock_guard lock(g_log_mutex);
+  std::lock_guard lock(g_mutex);
   return g_log_file_name;
 }
 
 void SetLogFileName(const std::string& file_name) {
-  std::lock_guard lock(g_log_mutex);
+  std::lock_guard lock(g_mutex);
   g_log_file_name = file_name;
+}
+
+
+std::string CSPStatus() {
+  std::lock_guard lock(g_mutex);
+  return g_csp_status;
+}
+
+void SetCSPStatus(const std::string& status) {
+  std::lock_guard lock(g_mutex);
+  g_csp_status = status;
 }
 
 }  // namespace zuntar

@@ -35,4 +35,10 @@ const StartupValues& Startup();
 std::string LogFileName();
 void SetLogFileName(const std::string& file_name);
 
+// Outcome of the start-up checks: empty when the plugin is fully usable,
+// else a code ("CSP_NOT_EXIST", ...) or a failure message. Set by Start,
+// read by every request.
+std::string CSPStatus();
+void SetCSPStatus(const std::string& status);
+
 }  // namespace zuntar

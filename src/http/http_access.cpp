@@ -1,0 +1,269 @@
+#include "http/http_access.h"
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "core/log.h"
+#include "core/process_values.h"
+#include "core/settings.h"
+#include "core/text.h"
+#include "core/utf.h"
+#include "http/http_errors.h"
+#include "tasks/ib_error.h"
+
+namespace zuntar {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string ThreadId() { return std::to_string(static_cast<long>(::syscall(SYS_gettid))); }
+
+// "ss zzz": seconds within the minute and milliseconds.
+std::string HandleTime(Clock::duration elapsed) {
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  char text[16];
+  std::snprintf(text, sizeof text, "%02lld %03lld", ms / 1000 % 60, ms % 1000);
+  return text;
+}
+
+std::string RequestText(const HttpRequest& r) { return "\"" + r.path + "/" + r.query + "\""; }
+
+void SetFixedHeaders(HttpResponse& response) {
+  response.SetHeader("MERVO", Startup().PluginVersion);
+  response.SetHeader("Access-Control-Allow-Origin", "*");
+  response.SetHeader("Access-Control-Allow-Headers", "Origin, X-Requested-With, Content-Type, Accept");
+  response.SetHeader("Access-Control-Allow-Methods", "POST, GET, OPTIONS");
+  response.SetHeader("Access-Control-Max-Age", "86400");
+  response.SetHeader("Vary", "Accept-Encoding, Origin");
+  response.content_type = "application/json;charset=utf-8";
+  response.content_encoding = "utf-8";
+}
+
+void ProbeDM(TDM& dm) {
+  dm.StartTran(true);
+  dm.CommitTran(true);
+}
+
+// Probes the module with an empty read-write transaction; a broken
+// connection is replaced once.
+void CheckWorkerDM(THTTPAccessThread& thread) {
+  if (!thread.dm) return;
+  try {
+    ProbeDM(*thread.dm);
+  } catch (const std::exception&) {
+    LogError("bad DB connection - try to reconnect, thread=" + ThreadId());
+    DiscardWorkerDM(thread);
+    if (TDM* dm = GetWorkerDM(thread)) ProbeDM(*dm);
+  }
+}
+
+// Commits the worker's database work, once more after 100 ms when another
+// transaction held a lock.
+void CommitWorkerDM(TDM& dm) {
+  try {
+    dm.CommitAll();
+  } catch (const std::exception& e) {
+    if (!IsLockConflict(e)) throw;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    dm.CommitAll();
+  }
+}
+
+bool IsDatabaseError(const std::exception& e) { return dynamic_cast<const EIBError*>(&e) != nullptr; }
+
+std::string ErrorBody(const std::exception& e) {
+  return Utf8FromAnsi(std::string("#Error#") + ClassNameOf(e) + " " + e.what());
+}
+
+}  // namespace
+
+THTTPAccessThread::~THTTPAccessThread() {
+  if (!dm) return;
+  try {
+    dm->Close();
+  } catch (const std::exception& e) {
+    LogError(std::string("during DM destroy ") + e.what());
+  }
+}
+
+bool IsLocalPeer(const std::string& peer_ip) {
+  return SameText(peer_ip, "localhost") || peer_ip == "127.0.0.1" || peer_ip == "::1";
+}
+
+const char* ClassNameOf(const std::exception& e) {
+  if (const auto* own = dynamic_cast<const Exception*>(&e)) return own->ClassName();
+  return "Exception";
+}
+
+TDM* GetWorkerDM(THTTPAccessThread& thread) {
+  if (!thread.dm && Startup().IsCP1251) thread.dm = CreateTaskDM();
+  return thread.dm.get();
+}
+
+void DiscardWorkerDM(THTTPAccessThread& thread) {
+  try {
+    if (thread.dm) thread.dm->Close();
+  } catch (const std::exception&) {
+    // The module is dropped either way.
+  }
+  thread.dm.reset();
+}
+
+THttpAccess::THttpAccess(CommandRegistry commands) : commands_(std::move(commands)) {
+  const Settings s = CurrentSettings();
+  HttpServerOptions o;
+  o.port = s.HTTPPORT;
+  o.max_connections = s.MAXCONNECTIONS;
+  o.listen_queue = s.LISTENQUEUE;
+  o.pool_size = s.POOLSIZE;
+  o.no_delay = s.DISABLE_NAGLE_ALG != 0;
+  o.small_send_buffer = s.USE_SMALL_BUFFER != 0;
+  o.read_timeout_ms = s.READTIMEOUT;
+  server_ = std::make_unique<HttpServer>(o, *this);
+}
+
+THttpAccess::~THttpAccess() { server_.reset(); }
+
+void THttpAccess::Pause() { server_->Deactivate(); }
+
+void THttpAccess::Continue() { server_->Activate(); }
+
+std::unique_ptr<WorkerState> THttpAccess::NewWorkerState() { return std::make_unique<THTTPAccessThread>(); }
+
+void THttpAccess::OnConnect(WorkerState&, const std::string& local_ip, const std::string& peer_ip) {
+  if (LogLevel() > 3) LogDebug("Connecting to " + local_ip + " from " + peer_ip);
+}
+
+void THttpAccess::Handle(WorkerState& state, const HttpRequest& request, HttpResponse& response) {
+  HTTPServerCommandGet(static_cast<THTTPAccessThread&>(state), request, response);
+}
+
+void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, const HttpRequest& request,
+                                       HttpResponse& response) {
+  const bool trace = LogLevel() > 1;
+  const Clock::time_point start = Clock::now();
+  bool ping = false;
+  if (trace) {
+    ping = UpperCase(request.path).find("PING") != std::string::npos;
+    if (!ping) LogDebug("<<Request: " + RequestText(request) + " from IP=" + request.peer_ip);
+  }
+  const std::string path = UpperCase(request.path);
+  const size_t at = path.find("/MERVO/");
+  const std::string command = at == std::string::npos ? std::string() : path.substr(at + 7);
+  SetFixedHeaders(response);
+
+  if (request.method == "POST" && at != std::string::npos) {
+    PostPath(thread, command, request, response);
+  } else if (request.method == "GET" && at != std::string::npos) {
+    GetPath(thread, command, request, response);
+  } else if (request.method == "OPTIONS") {
+    response.SetHeader("Access-Control-Allow-Origin", request.origin.value_or(""));
+  } else {
+    LogDebug("Request: " + RequestText(request) + " from IP=" + request.peer_ip);
+    response.body = "Unknown command";
+  }
+
+  if (trace && !ping)
+    LogDebug(">>Request: " + RequestText(request) + ", HTTP RESULT=" + std::to_string(response.status) +
+             ", handle time " + HandleTime(Clock::now() - start));
+}
+
+void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_command, const HttpRequest& request,
+                           HttpResponse& response) {
+  try {
+    std::string command = path_command.substr(0, path_command.find('&'));
+    if (LogLevel() > 2) LogDebug(request.body);
+    GetWorkerDM(thread);
+    CheckWorkerDM(thread);
+    bool sync = false;
+    if (const size_t p = command.find("_SYNC"); p != std::string::npos) {
+      command.erase(p, 5);
+      sync = true;
+    }
+    const CommandEntry* entry = commands_.Find(command, CommandMethod::kPost);
+    if (entry == nullptr) throw ReglamentException("Unknown command \"" + command + "\"");
+    // A synchronous reply carries the operation's result (a signature made
+    // with the user's key): only pages on this machine may have it.
+    if (sync && !IsLocalPeer(request.peer_ip)) {
+      response.status = 501;
+      return;
+    }
+    std::string unused_buffer;
+    CommandContext context{request, response, unused_buffer, sync, entry->task_type, thread.dm.get()};
+    response.status = commands_.HandlerOf(*entry)(context);
+    if (thread.dm) CommitWorkerDM(*thread.dm);
+  } catch (const std::exception& e) {
+    PostRecovery(thread, e, response);
+  }
+}
+
+void THttpAccess::PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response) {
+  const std::string tid = ThreadId();
+  LogError("thread=" + tid + " " + ClassNameOf(e) + " " + e.what());
+  response.body = ErrorBody(e);
+  if (thread.dm) {
+    try {
+      thread.dm->CommitAll();
+    } catch (const EIBError& commit_error) {
+      LogError("Error on update session,kill DM, thread=" + tid + " " + commit_error.what());
+      DiscardWorkerDM(thread);
+    } catch (const std::exception& commit_error) {
+      LogError("Error on update session,thread=" + tid + " " + commit_error.what());
+    }
+  }
+  if (IsDatabaseError(e)) {
+    LogEvent("killing DM after error, thread=" + tid);
+    DiscardWorkerDM(thread);
+  }
+}
+
+void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& path_command, const HttpRequest& request,
+                          HttpResponse& response) {
+  try {
+    const std::string command = UpperCase(path_command);
+    if (!command.starts_with("TRYUSEPLUGIN") && !command.starts_with("GETVER") && !command.starts_with("PING"))
+      GetWorkerDM(thread);
+    const CommandEntry* entry = commands_.Find(command, CommandMethod::kGet);
+    if (entry == nullptr) throw ReglamentException("Unknown command \"" + command + "\"");
+    if (entry->local_only && !IsLocalPeer(request.peer_ip)) {
+      response.status = 501;
+      return;
+    }
+    std::string buffer;
+    CommandContext context{request, response, buffer, false, entry->task_type, thread.dm.get()};
+    if (entry->errors_as_500) {
+      try {
+        response.status = commands_.HandlerOf(*entry)(context);
+      } catch (const std::exception& e) {
+        response.status = 500;
+        response.reason = e.what();
+        response.body.clear();
+        return;
+      }
+    } else {
+      response.status = commands_.HandlerOf(*entry)(context);
+    }
+    if (!buffer.empty()) response.body = std::move(buffer);
+  } catch (const std::exception& e) {
+    GetRecovery(thread, e, response);
+  }
+}
+
+void THttpAccess::GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response) {
+  response.body = ErrorBody(e);
+  LogError(e.what());
+  if (thread.dm) {
+    try {
+      thread.dm->CommitAll();
+    } catch (const std::exception&) {
+      // Swallowed: the request already failed and says so.
+    }
+  }
+  if (IsDatabaseError(e)) DiscardWorkerDM(thread);
+}
+
+}  // namespace zuntar

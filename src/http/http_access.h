@@ -1,0 +1,68 @@
+// THttpAccess: the plugin's HTTP front end.
+//
+// Owns the server and routes every request on its worker thread
+// (HTTPServerCommandGet): fixed reply headers, the POST and GET paths of
+// the command table, the end of the worker's database work, the request
+// log lines, and recovery from failures so that one bad request never
+// takes the worker or the server down.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "http/command_table.h"
+#include "http/http_server.h"
+#include "tasks/task_dm.h"
+
+namespace zuntar {
+
+// A worker thread's own state: its database module, created when a request
+// first needs it and kept for the thread's life.
+class THTTPAccessThread : public WorkerState {
+ public:
+  ~THTTPAccessThread() override;
+  std::unique_ptr<TDM> dm;
+};
+
+class THttpAccess : public HttpHandler {
+ public:
+  // Applies the settings in force and starts listening. Throws when the
+  // port cannot be bound.
+  explicit THttpAccess(CommandRegistry commands);
+  ~THttpAccess() override;
+
+  // Listening off (port released) and on again.
+  void Pause();
+  void Continue();
+  int port() const { return server_->port(); }
+
+  std::unique_ptr<WorkerState> NewWorkerState() override;
+  void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
+  void Handle(WorkerState& state, const HttpRequest& request, HttpResponse& response) override;
+
+  void HTTPServerCommandGet(THTTPAccessThread& thread, const HttpRequest& request, HttpResponse& response);
+
+ private:
+  void PostPath(THTTPAccessThread& thread, const std::string& command, const HttpRequest& request,
+                HttpResponse& response);
+  void GetPath(THTTPAccessThread& thread, const std::string& command, const HttpRequest& request,
+               HttpResponse& response);
+  void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
+  void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
+
+  const CommandRegistry commands_;
+  std::unique_ptr<HttpServer> server_;
+};
+
+// Peers on this machine: "localhost", "127.0.0.1", and the IPv6 loopback.
+bool IsLocalPeer(const std::string& peer_ip);
+
+// "#Error#" texts and log lines name the failure's class.
+const char* ClassNameOf(const std::exception& e);
+
+// The worker's database module, created when missing and database use is
+// enabled (IsCP1251); none otherwise.
+TDM* GetWorkerDM(THTTPAccessThread& thread);
+void DiscardWorkerDM(THTTPAccessThread& thread);
+
+}  // namespace zuntar
