@@ -20,7 +20,7 @@ PACKAGES=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # load tests of the HTTP server and their anchor
-  wrk nginx-light
+  wrk nginx-light curl
 )
 
 missing=()

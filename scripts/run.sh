@@ -4,11 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null 2>&1; then
-  sudo scripts/install-deps.sh
-else
-  scripts/install-deps.sh
-fi
+. scripts/common.sh
+install_deps
 
 cmake --preset release
 cmake --build --preset release

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Load test of GET /MERVO/PING with a new connection per request, against
+# nginx serving the same reply bytes as a static file (keep-alive off) in
+# the same run. Usage: bench/http_load.sh [build dir] [seconds per run]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$here/build/release}
+seconds=${2:-10}
+exe=$build/src/host/ZuntarMervoPlugin
+[ -x "$exe" ] || { echo "no $exe: build the release preset first" >&2; exit 1; }
+command -v wrk >/dev/null && command -v nginx >/dev/null || { echo "needs wrk and nginx (scripts/install-deps.sh)" >&2; exit 1; }
+
+work=$(mktemp -d)
+plugin_pid= nginx_pid=
+cleanup() {
+  [ -n "$plugin_pid" ] && kill "$plugin_pid" 2>/dev/null && wait "$plugin_pid" 2>/dev/null
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+plugin_port=$(free_port)
+nginx_port=$(free_port)
+
+# The plugin: a private copy with its own configuration and platform tree.
+mkdir -p "$work/plugin" "$work/root"
+cp "$exe" "$work/plugin/"
+printf 'HTTPPORT=%s\r\n' "$plugin_port" > "$work/plugin/ZuntarMervoPlugin.ini"
+ZUNTAR_PLATFORM_ROOT="$work/root" "$work/plugin/ZuntarMervoPlugin" >/dev/null 2>&1 &
+plugin_pid=$!
+
+for _ in $(seq 100); do
+  curl -s "http://127.0.0.1:$plugin_port/MERVO/PING" -o "$work/ping.json" && break
+  sleep 0.1
+done
+[ -s "$work/ping.json" ] || { echo "the plugin did not answer on port $plugin_port" >&2; exit 1; }
+
+# nginx: the same reply bytes as a static file, one connection per request.
+mkdir -p "$work/nginx/html/MERVO"
+cp "$work/ping.json" "$work/nginx/html/MERVO/PING"
+cat > "$work/nginx/nginx.conf" <<CONF
+daemon off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  keepalive_timeout 0;
+  default_type application/json;
+  client_body_temp_path $work/nginx;
+  proxy_temp_path $work/nginx;
+  fastcgi_temp_path $work/nginx;
+  uwsgi_temp_path $work/nginx;
+  scgi_temp_path $work/nginx;
+  server { listen 127.0.0.1:$nginx_port; root $work/nginx/html; }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
+nginx_pid=$!
+sleep 0.5
+
+run() {  # name port connections
+  local out
+  out=$(wrk -t "$(( $3 < 2 ? 1 : 2 ))" -c "$3" -d "${seconds}s" --latency -H "Connection: close" "http://127.0.0.1:$2/MERVO/PING")
+  local rps p50 p99 errors
+  rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
+  p50=$(awk '$1=="50%" {print $2}' <<<"$out")
+  p99=$(awk '$1=="99%" {print $2}' <<<"$out")
+  errors=$(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr '\n' ' ' || true)
+  printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s %s\n' "$1" "$3" "$rps" "$p50" "$p99" "$errors"
+}
+
+for c in 1 40; do
+  run nginx "$nginx_port" "$c"
+  run plugin "$plugin_port" "$c"
+done
