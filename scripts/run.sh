@@ -15,6 +15,9 @@ if [ ! -x "$exe" ]; then
   echo "run: the build did not produce $exe" >&2
   exit 1
 fi
+# The plugin creates no schema itself: make the task database (DBPATH of the
+# configuration) when it is missing; an existing one is left untouched.
+"$exe" -CREATEDB
 # The plugin runs in the foreground until Ctrl+C (SIGINT) or SIGTERM; its
 # configuration and log sit next to the executable. Arguments are passed on
 # (for example INSTANCE=<name>, or --help).

@@ -20,6 +20,7 @@ inline constexpr SwitchInfo kSwitches[] = {
     {"INSTALL", "register the service (systemd unit) and end"},
     {"UNINSTALL", "remove the service and end"},
     {"SILENT", "with INSTALL or UNINSTALL: print no result"},
+    {"CREATEDB", "create the task database (DBPATH) if it is missing, and end"},
 };
 
 class CommandLine {

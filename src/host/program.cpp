@@ -10,6 +10,7 @@
 #include "core/process_values.h"
 #include "host/command_line.h"
 #include "host/control_signals.h"
+#include "host/database_setup.h"
 #include "host/headless_control.h"
 #include "host/run_modes.h"
 #include "host/service_setup.h"
@@ -23,6 +24,8 @@ namespace {
 // Everything after the values are known. Exceptions leave to RunProgram.
 int RunWithValues(const CommandLine& command_line) {
   const StartupValues& values = Startup();
+  // Creating the database needs no lock: it works beside a running plugin.
+  if (command_line.HasSwitch("CREATEDB")) return RunCreateDatabase();
   const bool install = command_line.HasSwitch("INSTALL");
   const bool uninstall = command_line.HasSwitch("UNINSTALL");
 

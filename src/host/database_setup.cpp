@@ -1,0 +1,34 @@
+#include "host/database_setup.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "core/log.h"
+#include "core/process_values.h"
+#include "core/settings.h"
+#include "platform/exception.h"
+#include "tasks/task_database.h"
+
+namespace zuntar {
+
+int RunCreateDatabase() {
+  const std::string problem = LoadSettings();
+  if (!problem.empty())
+    LogError("Startup error: the configuration file \"" + Startup().ConfigFileName + "\" is ignored: " + problem);
+  const std::string path = CurrentSettings().DBPATH;
+  try {
+    if (CreateTaskDatabase() == CreateDatabaseResult::kCreated)
+      std::printf("Database %s created\n", path.c_str());
+    else
+      std::printf("Database %s already exists; left untouched\n", path.c_str());
+    return 0;
+  } catch (const Exception& e) {
+    const std::string line = "Cannot create the database " + path + ": " + e.ClassName() + " " + e.what();
+    LogError(line);
+    std::fprintf(stderr, "%s\n", line.c_str());
+  }
+  return 1;
+}
+
+}  // namespace zuntar
