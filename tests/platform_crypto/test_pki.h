@@ -7,6 +7,7 @@
 
 #include "platform/crypto/cert_builder.h"
 #include "platform/crypto/cert_context.h"
+#include "platform/crypto/provider_registration.h"
 
 namespace zuntar::test {
 
@@ -63,14 +64,16 @@ inline Issued MakeUser(const Issued& ca, const std::string& cn, GostKeyKind kind
   return user;
 }
 
-// Points ZUNTAR_PLATFORM_ROOT at a folder for the life of the object.
+// Points ZUNTAR_PLATFORM_ROOT at a folder for the life of the object, with
+// the provider module of this build registered there (unless told not to).
 class ScopedPlatformRoot {
  public:
-  explicit ScopedPlatformRoot(const std::string& path) {
+  explicit ScopedPlatformRoot(const std::string& path, bool register_provider = true) {
     const char* old = std::getenv("ZUNTAR_PLATFORM_ROOT");
     had_ = old != nullptr;
     if (had_) old_ = old;
     setenv("ZUNTAR_PLATFORM_ROOT", path.c_str(), 1);
+    if (register_provider) RegisterGostProvider(ZUNTAR_TEST_CSP_MODULE);
   }
   ~ScopedPlatformRoot() {
     if (had_)
