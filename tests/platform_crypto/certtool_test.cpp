@@ -1,0 +1,140 @@
+// The certificate tool run as people run it, against a private platform tree.
+#include <gtest/gtest.h>
+
+#include <openssl/pem.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/crypt_api.h"
+#include "platform_crypto/test_pki.h"
+#include "support/temp_dir.h"
+
+namespace zuntar {
+namespace {
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+ToolRun Tool(const std::string& args) {
+  const std::string command = std::string(ZUNTAR_TEST_CERTTOOL) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ToolRun run{-1, {}};
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+class CertToolTest : public ::testing::Test {
+ protected:
+  test::TempDir dir_;
+  test::ScopedPlatformRoot root_{dir_.path(), /*register_provider=*/false};
+};
+
+TEST_F(CertToolTest, TestPkiFillsStoresAndContainers) {
+  ASSERT_EQ(Tool("register-provider").status, 0);
+  const ToolRun made = Tool("make-test-pki --out " + dir_ / "pki");
+  ASSERT_EQ(made.status, 0) << made.out;
+  const ToolRun listed = Tool("list");
+  ASSERT_EQ(listed.status, 0);
+  const std::vector<std::string> lines = Lines(listed.out);
+  EXPECT_EQ(lines.size(), 6u) << listed.out;  // nolink and media are not in MY
+  const std::regex format("[0-9A-F]{40} [0-9A-F]+ CN=.*");
+  for (const std::string& line : lines) EXPECT_TRUE(std::regex_match(line, format)) << line;
+  EXPECT_EQ(Lines(Tool("list --store ROOT --machine").out).size(), 1u);
+  const std::vector<std::string> containers = Lines(Tool("containers").out);
+  EXPECT_EQ(containers.size(), 8u);
+  EXPECT_EQ(containers.back(), "\\\\.\\FAT12_A\\zuntar-test-media.000");
+
+  // Every linked certificate signs through its container.
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  int signed_count = 0;
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(my, nullptr); c != nullptr; c = CertEnumCertificatesInStore(my, c)) {
+    HCRYPTPROV prov;
+    DWORD spec = 0;
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &spec, nullptr));
+    HCRYPTHASH hash;
+    ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
+    ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, Bytes(32, 'h'), 0));
+    DWORD len = 0;
+    EXPECT_TRUE(CryptSignHashA(hash, spec, nullptr, 0, nullptr, &len));
+    ++signed_count;
+  }
+  EXPECT_EQ(signed_count, 6);
+}
+
+TEST_F(CertToolTest, ImportsAGostPkcs12MadeByOpenssl) {
+  test::Issued ca = test::MakeCa();
+  test::Issued user = test::MakeUser(ca, "Импорт", GostKeyKind::k2012_256);
+  ASSERT_EQ(Tool("register-provider").status, 0);
+  {
+    std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
+    BIO* bio = BIO_new_file((dir_ / "user.key.pem").c_str(), "w");
+    PEM_write_bio_PrivateKey(bio, user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+    BIO_free(bio);
+  }
+  const std::string export_command =
+      "openssl x509 -inform DER -in " + dir_ / "user.cer" + " -out " + dir_ / "user.pem" +
+      " && openssl pkcs12 -export -engine gost -inkey " + dir_ / "user.key.pem" + " -in " + dir_ / "user.pem" +
+      " -keypbe gost89 -certpbe gost89 -macalg md_gost12_256 -passout pass:secret -out " + dir_ / "user.p12" +
+      " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(export_command.c_str()), 0);
+  const ToolRun wrong = Tool("import --pfx " + dir_ / "user.p12" + " --password nope --container imported");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("wrong password"), std::string::npos);
+  const ToolRun imported = Tool("import --pfx " + dir_ / "user.p12" + " --password secret --container imported --pin 77");
+  ASSERT_EQ(imported.status, 0) << imported.out;
+  EXPECT_EQ(imported.out, "\\\\.\\REGISTRY\\imported\n");
+
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  PCCERT_CONTEXT cert = CertEnumCertificatesInStore(my, nullptr);
+  ASSERT_NE(cert, nullptr);
+  CRYPT_KEY_PROV_INFO info;
+  ASSERT_TRUE(CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, &info));
+  EXPECT_EQ(info.dwProvType, PROV_GOST_2012_256);
+  HCRYPTPROV prov;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, "\\\\.\\REGISTRY\\imported", nullptr, PROV_GOST_2012_256, 0));
+  ASSERT_TRUE(CryptSetProvParam(prov, PP_KEYEXCHANGE_PIN, "77", 0));
+  CERT_PUBLIC_KEY_INFO key_info;
+  ASSERT_TRUE(CryptExportPublicKeyInfo(prov, AT_KEYEXCHANGE, X509_ASN_ENCODING, &key_info));
+  EXPECT_TRUE(CertComparePublicKeyInfo(X509_ASN_ENCODING, key_info, cert->Info().SubjectPublicKeyInfo));
+}
+
+TEST_F(CertToolTest, ErrorsAreClearAndExitNonZero) {
+  EXPECT_EQ(Tool("").status, 2);
+  EXPECT_EQ(Tool("frobnicate").status, 2);
+  for (const char* command : {"list", "containers", "install", "import", "link", "register-provider", "make-test-pki"}) {
+    const ToolRun help = Tool(std::string(command) + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.rfind("Usage: zuntar-certtool ", 0), 0u) << command;
+  }
+  const ToolRun no_provider = Tool("containers");
+  EXPECT_EQ(no_provider.status, 1);
+  EXPECT_NE(no_provider.out.find("register-provider"), std::string::npos);
+  EXPECT_EQ(Tool("install " + dir_ / "missing.cer").status, 1);
+  std::ofstream(dir_ / "junk.cer") << "junk";
+  const ToolRun junk = Tool("install " + dir_ / "junk.cer");
+  EXPECT_EQ(junk.status, 1);
+  EXPECT_NE(junk.out.find("is not a certificate"), std::string::npos);
+  EXPECT_EQ(Tool("import --container x").status, 1);
+  EXPECT_EQ(Tool("list --bogus").status, 1);
+  EXPECT_EQ(Tool("register-provider --module " + dir_ / "none.so").status, 1);
+}
+
+}  // namespace
+}  // namespace zuntar

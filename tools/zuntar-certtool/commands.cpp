@@ -1,0 +1,192 @@
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "certtool.h"
+#include "platform/crypto/cert_builder.h"
+#include "platform/crypto/cert_store.h"
+#include "platform/crypto/container_import.h"
+#include "platform/crypto/crypt_api.h"
+#include "platform/crypto/crypt_error.h"
+#include "platform/crypto/provider_registration.h"
+#include "platform/platform_root.h"
+
+namespace zuntar::certtool {
+namespace {
+
+bool WantsHelp(const Options& o, const char* usage) {
+  if (!o.Has("--help")) return false;
+  std::cout << usage;
+  return true;
+}
+
+HCERTSTORE OpenStore(const Options& o, bool read_only) {
+  const DWORD location = o.Has("--machine") ? CERT_SYSTEM_STORE_LOCAL_MACHINE : CERT_SYSTEM_STORE_CURRENT_USER;
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0,
+                                   location | (read_only ? CERT_STORE_READONLY_FLAG : 0), o.Get("--store", "MY"));
+  if (store == nullptr) throw ToolError("cannot open store " + o.Get("--store", "MY") + ": " + SysErrorMessage(GetLastError()));
+  return store;
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ToolError("cannot read " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+DWORD KeySpec(const Options& o) {
+  const std::string spec = o.Get("--spec", "1");
+  if (spec != "1" && spec != "2") throw ToolError("--spec must be 1 (exchange) or 2 (signature)");
+  return spec == "1" ? AT_KEYEXCHANGE : AT_SIGNATURE;
+}
+
+// Key and certificate from PEM files or a PKCS #12 file.
+void ReadKeyAndCertificate(const Options& o, ossl::PKeyPtr* key, Bytes* cert) {
+  ossl::EnsureGostEngine();
+  if (o.Has("--pfx")) {
+    const Bytes der = ReadFileBytes(o.Get("--pfx"));
+    const unsigned char* p = ossl::Data(der);
+    PKCS12* p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(der.size()));
+    EVP_PKEY* pkey = nullptr;
+    X509* x = nullptr;
+    const std::string password = o.Get("--password");
+    const bool ok = p12 != nullptr && PKCS12_parse(p12, password.c_str(), &pkey, &x, nullptr) == 1;
+    PKCS12_free(p12);
+    if (!ok || pkey == nullptr || x == nullptr) {
+      EVP_PKEY_free(pkey);
+      X509_free(x);
+      throw ToolError("cannot read " + o.Get("--pfx") + " (not PKCS #12, or a wrong password)");
+    }
+    key->reset(pkey);
+    *cert = ossl::ToDer(i2d_X509, x);
+    X509_free(x);
+    return;
+  }
+  const Bytes pem = ReadFileBytes(o.Require("--key"));
+  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  const std::string password = o.Get("--password");
+  key->reset(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(password.c_str())));
+  BIO_free(bio);
+  if (*key == nullptr) throw ToolError("cannot read a private key from " + o.Get("--key"));
+  *cert = ReadCertificateFile(o.Require("--cert"))->Encoded();
+}
+
+}  // namespace
+
+int ListCommand(const std::vector<std::string>& args) {
+  const Options o(args, {"--store"}, {"--machine"});
+  if (WantsHelp(o, "Usage: zuntar-certtool list [--store NAME] [--machine]\n"
+                   "One line per certificate of the store (default MY of the current user):\n"
+                   "SHA-1 thumbprint, serial number in hex, subject.\n"))
+    return 0;
+  HCERTSTORE store = OpenStore(o, true);
+  for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
+       c = CertEnumCertificatesInStore(store, c))
+    std::cout << ListLine(c) << "\n";
+  return 0;
+}
+
+int ContainersCommand(const std::vector<std::string>& args) {
+  const Options o(args, {}, {});
+  if (WantsHelp(o, "Usage: zuntar-certtool containers\n"
+                   "The fully qualified names of the key containers the provider reaches now.\n"))
+    return 0;
+  HCRYPTPROV prov;
+  if (!CryptAcquireContextA(&prov, nullptr, nullptr, PROV_GOST_2001_DH, CRYPT_VERIFYCONTEXT))
+    throw ToolError("no GOST provider: " + SysErrorMessage(GetLastError()) + " (run register-provider)");
+  DWORD size = 0;
+  if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, nullptr, &size, CRYPT_FIRST | CRYPT_FQCN)) return 0;
+  Bytes buffer(size, '\0');
+  for (DWORD flags = CRYPT_FIRST | CRYPT_FQCN;; flags = CRYPT_NEXT | CRYPT_FQCN) {
+    DWORD len = size;
+    if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &len, flags)) break;
+    std::cout << buffer.substr(0, buffer.find('\0')) << "\n";
+  }
+  return 0;
+}
+
+int InstallCommand(const std::vector<std::string>& args) {
+  const Options o(args, {"--store"}, {"--machine"});
+  if (WantsHelp(o, "Usage: zuntar-certtool install FILE [--store NAME] [--machine]\n"
+                   "Puts the certificate (DER or PEM) into the store (default MY of the current user).\n"))
+    return 0;
+  if (o.positional().size() != 1) throw ToolError("give one certificate file (see --help)");
+  PCCERT_CONTEXT cert = ReadCertificateFile(o.positional()[0]);
+  HCERTSTORE store = OpenStore(o, false);
+  if (!CertAddCertificateContextToStore(store, cert, CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES, nullptr))
+    throw ToolError("cannot add the certificate: " + SysErrorMessage(GetLastError()));
+  std::cout << ListLine(cert) << "\n";
+  return 0;
+}
+
+int ImportCommand(const std::vector<std::string>& args) {
+  const Options o(args, {"--container", "--key", "--cert", "--pfx", "--password", "--pin", "--spec"}, {"--no-link"});
+  if (WantsHelp(o, "Usage: zuntar-certtool import --container NAME\n"
+                   "         (--key KEY.pem --cert CERT | --pfx FILE.p12) [--password PW]\n"
+                   "         [--pin PIN] [--spec 1|2] [--no-link]\n"
+                   "Creates the container (\\\\.\\REGISTRY\\<name>, \\\\.\\FAT12_<letter>\\<path> or a bare\n"
+                   "name for the registry reader) holding the key and its certificate, protected\n"
+                   "by the PIN when one is given, and links the certificate to it in the current\n"
+                   "user's MY store unless --no-link is given.\n"))
+    return 0;
+  const std::string container = o.Require("--container");
+  ossl::PKeyPtr key;
+  Bytes cert;
+  ReadKeyAndCertificate(o, &key, &cert);
+  PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING, cert);
+  if (ctx == nullptr) throw ToolError("the certificate does not decode");
+  const DWORD spec = KeySpec(o);
+  const auto location = ImportKeyContainer(container, key.get(), cert, o.Get("--pin"), spec);
+  if (!location) throw ToolError("cannot create container " + container + " (it exists, or the reader is not there)");
+  if (!o.Has("--no-link")) LinkCertificate(ctx, location->fqcn, spec);
+  std::cout << location->fqcn << "\n";
+  return 0;
+}
+
+int LinkCommand(const std::vector<std::string>& args) {
+  const Options o(args, {"--container", "--cert", "--thumbprint", "--spec"}, {});
+  if (WantsHelp(o, "Usage: zuntar-certtool link --container NAME (--cert FILE | --thumbprint HEX) [--spec 1|2]\n"
+                   "Links the certificate to the key container and puts it into the current\n"
+                   "user's MY store; with --thumbprint the certificate must be there already.\n"))
+    return 0;
+  const std::string container = o.Require("--container");
+  PCCERT_CONTEXT cert;
+  if (o.Has("--cert")) {
+    cert = ReadCertificateFile(o.Get("--cert"));
+  } else {
+    HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+    Bytes hash;
+    const std::string hex = o.Require("--thumbprint");
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) hash += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    cert = CertFindCertificateInStore(my, X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH, hash, nullptr);
+    if (cert == nullptr) throw ToolError("no certificate with thumbprint " + hex + " in MY");
+  }
+  HCRYPTPROV prov;
+  const auto provider = ProviderForCertificate(cert);
+  if (!CryptAcquireContextA(&prov, container.c_str(), nullptr, provider.second, CRYPT_SILENT))
+    throw ToolError("cannot open container " + container + ": " + SysErrorMessage(GetLastError()));
+  LinkCertificate(cert, container, KeySpec(o));
+  std::cout << ListLine(cert) << "\n";
+  return 0;
+}
+
+int RegisterProviderCommand(const std::vector<std::string>& args) {
+  const Options o(args, {"--module"}, {});
+  if (WantsHelp(o, "Usage: zuntar-certtool register-provider [--module PATH]\n"
+                   "Registers the GOST provider module under the CryptoPro provider names of\n"
+                   "types 75, 80 and 81, and the registry key reader, in the registry file.\n"))
+    return 0;
+  const std::string module = o.Get("--module", DefaultModulePath());
+  std::ifstream probe(module);
+  if (!probe) throw ToolError("no provider module at " + module);
+  RegisterGostProvider(module);
+  std::cout << "registered " << module << " in " << RegistryFile() << "\n";
+  return 0;
+}
+
+}  // namespace zuntar::certtool
