@@ -77,7 +77,9 @@ std::string NamedEventShmName(const std::string& name) {
     prefix += tag;
   }
   std::string_view rest = name;
-  std::string scope = "u" + std::to_string(geteuid());
+  // Not "u" + to_string(...): GCC 12 warns falsely (-Wrestrict) on that.
+  std::string scope = std::to_string(geteuid());
+  scope.insert(scope.begin(), 'u');
   const size_t slash = rest.find('\\');
   if (slash != std::string_view::npos) {
     const std::string_view ns = rest.substr(0, slash);
