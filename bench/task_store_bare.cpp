@@ -55,7 +55,31 @@ void SetBlob(XSQLVAR& v, ISC_QUAD* id, short* ind) {
   v.sqlind = ind;
 }
 
+std::string Dpb(const std::string& user, const std::string& password) {
+  std::string dpb(1, isc_dpb_version1);
+  dpb += static_cast<char>(isc_dpb_user_name);
+  dpb += static_cast<char>(user.size());
+  dpb += user;
+  dpb += static_cast<char>(isc_dpb_password);
+  dpb += static_cast<char>(password.size());
+  dpb += password;
+  return dpb;
+}
+
 }  // namespace
+
+void SetForcedWrites(const std::string& path, const std::string& user, const std::string& password, bool on) {
+  std::string dpb = Dpb(user, password);
+  dpb += static_cast<char>(isc_dpb_force_write);
+  dpb += static_cast<char>(1);
+  dpb += static_cast<char>(on ? 1 : 0);
+  ISC_STATUS_ARRAY st;
+  isc_db_handle db = 0;
+  isc_attach_database(st, 0, path.c_str(), &db, static_cast<short>(dpb.size()), dpb.data());
+  Check(st);
+  isc_detach_database(st, &db);
+  Check(st);
+}
 
 struct BareTaskStore::Impl {
   ISC_STATUS_ARRAY st{};
@@ -115,13 +139,7 @@ struct BareTaskStore::Impl {
 BareTaskStore::BareTaskStore(const std::string& path, const std::string& user, const std::string& password)
     : impl_(new Impl) {
   Impl& m = *impl_;
-  std::string dpb(1, isc_dpb_version1);
-  dpb += static_cast<char>(isc_dpb_user_name);
-  dpb += static_cast<char>(user.size());
-  dpb += user;
-  dpb += static_cast<char>(isc_dpb_password);
-  dpb += static_cast<char>(password.size());
-  dpb += password;
+  const std::string dpb = Dpb(user, password);
   isc_attach_database(m.st, 0, path.c_str(), &m.db, static_cast<short>(dpb.size()), dpb.data());
   Check(m.st);
   m.Start(&m.read, true);

@@ -7,6 +7,10 @@
 
 namespace bench {
 
+// Switches the database's forced writes on or off (attaching once with
+// isc_dpb_force_write).
+void SetForcedWrites(const std::string& path, const std::string& user, const std::string& password, bool on);
+
 class BareTaskStore {
  public:
   BareTaskStore(const std::string& path, const std::string& user, const std::string& password);
