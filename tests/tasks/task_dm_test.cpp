@@ -291,5 +291,20 @@ TEST_F(TaskDbTest, CommitAllEndsBothTransactions) {
   dm_->CommitAll();  // nothing active: nothing to do
 }
 
+TEST_F(TaskDbTest, CloseRollsBackWhatWasNotCommitted) {
+  dm_->SaveTask(Task("w1"), kTaskStatusNew);
+  {
+    auto q = dm_->NewQuery(true);
+    dm_->StartTran(true);
+    q->SetSql("update CRYPTO_TASKS set STATUS=2 where ID=:ID");
+    q->SetString("ID", "w1");
+    q->ExecQuery();
+  }
+  dm_->Close();
+  EXPECT_FALSE(dm_->IB.Connected());
+  EXPECT_EQ(Column("w1", "STATUS"), "0");
+  dm_.reset();  // a closed module is freed quietly
+}
+
 }  // namespace
 }  // namespace zuntar
