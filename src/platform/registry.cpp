@@ -49,7 +49,8 @@ std::vector<std::string> RegistryKey::ValueNames() const {
 
 std::optional<std::string> RegistryKey::ReadString(std::string_view name) const {
   const RegistryValue* v = node_->FindValue(name);
-  if (v == nullptr || v->type != RegistryValueType::kString) return std::nullopt;
+  if (v == nullptr || (v->type != RegistryValueType::kString && v->type != RegistryValueType::kExpandString))
+    return std::nullopt;
   return v->text;
 }
 

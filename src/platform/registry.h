@@ -39,7 +39,8 @@ class RegistryKey {
   // Names of the values, in the order of the file ("" is the default value).
   std::vector<std::string> ValueNames() const;
 
-  // A string value; nothing when missing or of another type.
+  // A string value (REG_SZ, or REG_EXPAND_SZ unexpanded); nothing when
+  // missing or of another type.
   std::optional<std::string> ReadString(std::string_view name) const;
   // A DWORD value; nothing when missing or of another type.
   std::optional<uint32_t> ReadDword(std::string_view name) const;

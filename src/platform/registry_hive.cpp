@@ -129,6 +129,12 @@ std::optional<ValueLine> ParseValueLine(std::string_view line) {
     if (!text) return std::nullopt;
     out.value.type = RegistryValueType::kString;
     out.value.text = std::move(*text);
+  } else if (rest.size() > 7 && rest.substr(0, 7) == "str(2):" && rest[7] == '"') {
+    size_t p = 0;
+    std::optional<std::string> text = ReadQuoted(rest.substr(7), p);
+    if (!text) return std::nullopt;
+    out.value.type = RegistryValueType::kExpandString;
+    out.value.text = std::move(*text);
   } else if (rest.size() > 6 && std::equal(rest.begin(), rest.begin() + 6, "dword:")) {
     const std::string digits(rest.substr(6));
     char* end = nullptr;
@@ -152,6 +158,7 @@ void FormatNode(const RegistryNode& node, const std::string& path, std::string& 
       out += '=';
       switch (v.type) {
         case RegistryValueType::kString: out += Quote(v.text); break;
+        case RegistryValueType::kExpandString: out += "str(2):" + Quote(v.text); break;
         case RegistryValueType::kDword: {
           char buf[16];
           std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(v.dword));

@@ -4,7 +4,7 @@
 // The text is the Wine/regedit format: "[KEY\PATH]" sections (an optional
 // "HKEY_LOCAL_MACHINE\" prefix, backslashes single or doubled, anything after
 // the closing bracket ignored) followed by "Name"="value", @="value" (the
-// default value) and "Name"=dword:0000002a lines. Key and value names
+// default value), "Name"=str(2):"%VAR%\x" and "Name"=dword:0000002a lines. Key and value names
 // compare without regard to ASCII case. Subkeys keep the order in which the
 // file first names them. The file is UTF-8.
 #pragma once
@@ -18,15 +18,16 @@
 namespace zuntar {
 
 enum class RegistryValueType : uint32_t {
-  kString = 1,  // REG_SZ
-  kDword = 4,   // REG_DWORD
-  kOther = 0,   // any other type, kept as its raw text for writing back
+  kString = 1,        // REG_SZ
+  kExpandString = 2,  // REG_EXPAND_SZ, written str(2):"..." (kept unexpanded)
+  kDword = 4,         // REG_DWORD
+  kOther = 0,         // any other type, kept as its raw text for writing back
 };
 
 struct RegistryValue {
   std::string name;  // empty for the default value
   RegistryValueType type = RegistryValueType::kString;
-  std::string text;  // kString: the string; kOther: the text after '='
+  std::string text;  // the string of both string types; kOther: the text after '='
   uint32_t dword = 0;
 };
 

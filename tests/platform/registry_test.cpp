@@ -69,6 +69,7 @@ TEST(Registry, StringEscapesAndOddLines) {
       "[K]\n"
       "\"Quote\"=\"say \\\"hi\\\"\"\n"
       "\"Wide\"=\"\\x0417\\x0423\"\n"
+      "\"Expand\"=str(2):\"%SystemRoot%\\\\x\"\n"
       "\"Bin\"=hex:01,02,\\\n  03,04\n"
       "\"Broken\"=\"no end\n"
       "garbage line\n"
@@ -79,8 +80,10 @@ TEST(Registry, StringEscapesAndOddLines) {
   EXPECT_EQ(key->ReadString("Wide"), "ЗУ");
   EXPECT_FALSE(key->ReadString("Broken"));
   EXPECT_EQ(key->ReadString("After"), "ok");
+  EXPECT_EQ(key->ReadString("Expand"), "%SystemRoot%\\x");
   EXPECT_TRUE(key->HasValue("Bin"));
-  EXPECT_EQ(key->ValueNames(), (std::vector<std::string>{"Quote", "Wide", "Bin", "After"}));
+  EXPECT_FALSE(key->ReadString("Bin"));
+  EXPECT_EQ(key->ValueNames(), (std::vector<std::string>{"Quote", "Wide", "Expand", "Bin", "After"}));
   EXPECT_FALSE(OpenFromText(text, "Orphan"));
 }
 
@@ -138,6 +141,20 @@ TEST(RegistryWriter, SavedFileReadsBackTheSameTree) {
   EXPECT_EQ(after->ReadString("Text"), "line\r\n\"quoted\" \\ back\x01");
   EXPECT_FALSE(after->HasValue("Number"));
   EXPECT_FALSE(RegistryKey::OpenLocalMachine(file, "SOFTWARE\\A"));
+}
+
+TEST(RegistryWriter, ValuesItDoesNotWriteItselfSurviveASave) {
+  test::TempDir dir;
+  const std::string file = dir / "registry.reg";
+  WriteStringToFile("[K]\n\"E\"=str(2):\"%TEMP%\"\n\"B\"=hex:01,02\n", file);
+  RegistryWriter w(file);
+  w.SetString("K", "S", "s");
+  w.Save();
+  const auto key = RegistryKey::OpenLocalMachine(file, "K");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->ReadString("E"), "%TEMP%");
+  EXPECT_NE(ReadFileToString(file).find("\"B\"=hex:01,02\n"), std::string::npos);
+  EXPECT_EQ(key->ValueNames(), (std::vector<std::string>{"E", "B", "S"}));
 }
 
 TEST(RegistryWriter, UnreadableFileIsAnError) {
