@@ -16,7 +16,10 @@ Bytes DerLength(size_t length) {
 }
 
 Bytes DerWrap(unsigned char tag, const Bytes& content) {
-  return static_cast<char>(tag) + DerLength(content.size()) + content;
+  Bytes out(1, static_cast<char>(tag));
+  out += DerLength(content.size());
+  out += content;
+  return out;
 }
 
 Bytes DerOid(const std::string& oid) {
@@ -75,7 +78,9 @@ ossl::PKeyPtr PublicKeyFromPoint(const std::string& key_oid, const Bytes& params
   const Bytes oid = DerOid(key_oid);
   if (oid.empty() || point.empty()) return nullptr;
   const Bytes algorithm = DerWrap(0x30, oid + params);
-  const Bytes bit_string = DerWrap(0x03, Bytes(1, '\0') + DerWrap(0x04, point));
+  Bytes bits(1, '\0');  // no unused bits
+  bits += DerWrap(0x04, point);
+  const Bytes bit_string = DerWrap(0x03, bits);
   const Bytes spki = DerWrap(0x30, algorithm + bit_string);
   ossl::EnsureGostEngine();
   const unsigned char* p = ossl::Data(spki);
