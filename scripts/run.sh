@@ -15,6 +15,10 @@ if [ ! -x "$exe" ]; then
   echo "run: the build did not produce $exe" >&2
   exit 1
 fi
+# The GOST provider module of this build answers for the CryptoPro provider
+# names: register it so the registry file points at this build.
+build/release/tools/zuntar-certtool/zuntar-certtool register-provider ||
+  echo "run: could not register the GOST provider (needs root, or ZUNTAR_PLATFORM_ROOT)" >&2
 # The plugin creates no schema itself: make the task database (DBPATH of the
 # configuration) when it is missing; an existing one is left untouched.
 "$exe" -CREATEDB
