@@ -9,6 +9,7 @@
 #include "platform/crypto/crypt_api.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/gost28147.h"
+#include "platform/crypto/gost_csp.h"
 #include "platform/crypto/gost_key_material.h"
 #include "platform/crypto/store_files.h"
 #include "platform_crypto/test_pki.h"
@@ -27,6 +28,7 @@ Bytes Export(const HCRYPTKEY& key, const HCRYPTKEY& exp_key, DWORD type) {
 }
 
 Bytes Dword(DWORD v) { return Bytes(reinterpret_cast<const char*>(&v), 4); }
+
 
 class KeyBlobTest : public ::testing::Test {
  protected:
@@ -148,6 +150,43 @@ TEST_F(KeyBlobTest, DecryptsOpensslGost89CbcInEightBytePieces) {
     result += piece.substr(0, len);
   }
   EXPECT_EQ(result, plain);
+}
+
+TEST_F(KeyBlobTest, ExportedSimpleBlobImportsAndDecryptsOpensslCiphertextOfItsKey) {
+  HCRYPTKEY sender_agreed, recipient_agreed, ephemeral;
+  Agree(&sender_agreed, &recipient_agreed, &ephemeral);
+  HCRYPTKEY session;
+  ASSERT_TRUE(CryptGenKey(sender_prov_, CALG_G28147, CRYPT_EXPORTABLE, &session));
+  const Bytes blob = Export(session, sender_agreed, SIMPLEBLOB);
+
+  // The key inside the blob, recovered with OpenSSL's own key agreement.
+  ALG_ID alg = 0;
+  const GostKeyParams* params = nullptr;
+  Bytes key_params, point;
+  ASSERT_EQ(csp::ParsePublicKeyBlob(Export(ephemeral, nullptr, PUBLICKEYBLOB), &alg, &params, &key_params, &point), 0u);
+  ossl::PKeyPtr sender_pub = PublicKeyFromPoint(params->key_oid, key_params, point);
+  Bytes kek, content_key;
+  ASSERT_TRUE(AgreeKey(recipient_.key.get(), sender_pub.get(), blob.substr(16, 8), &kek));
+  ASSERT_TRUE(gost28147::UnwrapCryptoPro(kek, "1.2.643.7.1.2.5.1.1", blob.substr(16, 8), blob.substr(24, 32),
+                                         blob.substr(56, 4), &content_key));
+
+  const std::string plain(1000, 'z');
+  std::ofstream(dir_ / "plain.txt", std::ios::binary) << plain;
+  const std::string command = "CRYPT_PARAMS=1.2.643.7.1.2.5.1.1 openssl enc -engine gost -gost89-cbc -K " +
+                              HexUpper(content_key) + " -iv 0011223344556677 -in " + dir_ / "plain.txt" + " -out " +
+                              dir_ / "cipher.bin 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Bytes ciphertext;
+  ASSERT_TRUE(StoreFolder(dir_.path()).Read("cipher", ".bin", &ciphertext));
+
+  HCRYPTKEY received;
+  ASSERT_TRUE(CryptImportKey(recipient_prov_, blob, recipient_agreed, 0, &received));
+  ASSERT_TRUE(CryptSetKeyParam(received, KP_IV, Bytes("\x00\x11\x22\x33\x44\x55\x66\x77", 8), 0));
+  ASSERT_TRUE(CryptSetKeyParam(received, KP_MODE, Dword(CRYPT_MODE_CBC), 0));
+  ASSERT_TRUE(CryptSetKeyParam(received, KP_PADDING, Dword(PKCS5_PADDING), 0));
+  DWORD len = static_cast<DWORD>(ciphertext.size());
+  ASSERT_TRUE(CryptDecrypt(received, nullptr, true, 0, reinterpret_cast<BYTE*>(ciphertext.data()), &len));
+  EXPECT_EQ(ciphertext.substr(0, len), plain);
 }
 
 TEST_F(KeyBlobTest, EphemeralKeysWithParametersSetBeforeGeneration) {

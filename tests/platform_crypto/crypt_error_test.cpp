@@ -1,0 +1,47 @@
+#include "platform/crypto/crypt_error.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/code_page.h"
+
+namespace zuntar {
+namespace {
+
+TEST(CryptError, LastErrorBelongsToTheThread) {
+  SetLastError(NTE_BAD_KEY);
+  std::thread other([] {
+    EXPECT_EQ(GetLastError(), 0u);
+    SetLastError(CRYPT_E_NOT_FOUND);
+  });
+  other.join();
+  EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
+}
+
+TEST(CryptError, EveryRaisedCodeHasItsTextInTheAnsiCodePage) {
+  struct Case {
+    DWORD code;
+    const char16_t* russian;
+    const char* english;
+  } cases[] = {
+      {CRYPT_E_NO_KEY_PROPERTY, u"Не удается найти сертификат и закрытый ключ для расшифровки.",
+       "Cannot find the certificate and private key for decryption."},
+      {SCARD_W_CANCELLED_BY_USER, u"Действие было отменено пользователем.", "The action was cancelled by the user."},
+      {NTE_BAD_SIGNATURE, u"Неправильная подпись.", "Invalid Signature."},
+      {CRYPT_E_NOT_FOUND, u"Не удается найти объект или свойство.", "Cannot find object or property."},
+      {ERROR_MORE_DATA, u"Имеются дополнительные данные.", "More data is available."},
+  };
+  for (const Case& c : cases) {
+    const std::string expected =
+        AnsiCodePage() == kCodePage1251 ? CodePageFromWide(kCodePage1251, c.russian) : std::string(c.english);
+    EXPECT_EQ(SysErrorMessage(c.code), expected) << std::hex << c.code;
+  }
+  for (DWORD code : {NTE_BAD_KEYSET, NTE_NO_KEY, NTE_BAD_DATA, CRYPT_E_EXISTS, CRYPT_E_ATTRIBUTES_MISSING,
+                     CRYPT_E_STREAM_MSG_NOT_READY, NTE_PROV_TYPE_NOT_DEF, E_ACCESSDENIED})
+    EXPECT_FALSE(SysErrorMessage(code).empty());
+  EXPECT_NE(SysErrorMessage(0x80091234).find("0x80091234"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zuntar
