@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <atomic>
+#include <thread>
 
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/container_import.h"
@@ -165,6 +167,33 @@ TEST_F(SignTest, RawSignatureVerifiesWithOpensslAfterReversingTheBytes) {
     EXPECT_TRUE(OpensslVerifies(cert, digest, signature));
     EXPECT_FALSE(OpensslVerifies(cert, digest, Bytes(signature.rbegin(), signature.rend())));
   }
+}
+
+TEST_F(SignTest, ThreadsSignWithOneCachedKeyAtOnce) {
+  PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_256, "\\\\.\\REGISTRY\\shared");
+  HCRYPTPROV warm;
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &warm, nullptr, nullptr));
+  std::vector<std::thread> threads;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) {
+        HCRYPTPROV prov;
+        DWORD spec = 0;
+        if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, nullptr)) return;
+        HCRYPTHASH hash;
+        const Bytes digest(32, static_cast<char>('a' + t));
+        BYTE signature[64];
+        DWORD len = sizeof signature;
+        if (CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash) &&
+            CryptSetHashParam(hash, HP_HASHVAL, digest, 0) &&
+            CryptSignHashA(hash, spec, nullptr, 0, signature, &len) &&
+            OpensslVerifies(cert, digest, Bytes(reinterpret_cast<char*>(signature), len)))
+          ++good;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(good.load(), 40);
 }
 
 TEST_F(SignTest, CertificateWithoutKeyLinkFails) {
