@@ -59,6 +59,21 @@ TEST(Startup, SecondInstanceWithTheSameNameEndsAtOnceAndSilently) {
   }
 }
 
+TEST(Startup, LockOfAKilledInstanceDoesNotBlockTheNextStart) {
+  PluginSandbox box;
+  {
+    PluginProcess crashed = box.Start({});
+    ASSERT_TRUE(box.WaitForLog(StartLine(true)));
+    crashed.Signal(SIGKILL);
+    EXPECT_FALSE(crashed.WaitExit(10s));  // no exit code: a signal ended it
+    EXPECT_FALSE(crashed.Running());
+  }
+  EXPECT_TRUE(FileExists(box.root() + "run/ZuntarMervoPlugin.lock"));  // left behind, but not locked
+  PluginProcess next = box.Start({});
+  EXPECT_TRUE(box.WaitForLog(StartLine(true), 2));
+  EXPECT_EQ(next.Terminate(), 0);
+}
+
 TEST(Startup, InstancesWithDifferentNamesRunSideBySide) {
   PluginSandbox box;
   PluginProcess one = box.Start({"INSTANCE=one"});
