@@ -111,9 +111,11 @@ void IbStatement::Prepare() {
     char answer[16] = {};
     isc_dsql_sql_info(status, &handle_, 1, &item, sizeof answer, answer);
     CheckStatus(status);
-    statement_type_ = answer[0] == isc_info_sql_stmt_type
-                          ? static_cast<int>(isc_vax_integer(answer + 3, static_cast<short>(isc_vax_integer(answer + 1, 2))))
-                          : 0;
+    statement_type_ = 0;
+    if (answer[0] == isc_info_sql_stmt_type) {
+      const auto length = static_cast<short>(isc_vax_integer(answer + 1, 2));
+      statement_type_ = static_cast<int>(isc_vax_integer(answer + 3, length));
+    }
   } catch (...) {
     Unprepare();
     throw;
@@ -214,10 +216,15 @@ void IbStatement::Close() noexcept {
   has_row_ = false;
 }
 
+void IbStatement::CheckFieldIndex(int index) const {
+  if (index < 0 || index >= FieldCount())
+    throw EIBClientError("Field index " + std::to_string(index) + " out of range");
+}
+
 int IbStatement::FieldCount() const { return handle_ == 0 ? 0 : out_.Count(); }
 
 std::string IbStatement::FieldName(int index) const {
-  if (index < 0 || index >= FieldCount()) throw EIBClientError("Field index " + std::to_string(index) + " out of range");
+  CheckFieldIndex(index);
   const XSQLVAR& var = out_.Var(index);
   return std::string(var.aliasname, static_cast<size_t>(var.aliasname_length));
 }
@@ -232,7 +239,7 @@ IbField IbStatement::Field(std::string_view name) {
 }
 
 IbField IbStatement::Field(int index) {
-  if (index < 0 || index >= FieldCount()) throw EIBClientError("Field index " + std::to_string(index) + " out of range");
+  CheckFieldIndex(index);
   return IbField(*this, index);
 }
 

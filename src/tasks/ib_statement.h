@@ -91,6 +91,7 @@ class IbStatement {
   void BindOne(int marker, const Value& value);
   Value& ValueOf(std::string_view name);
   const XSQLVAR& CurrentColumn(int index);
+  void CheckFieldIndex(int index) const;
 
   IbDatabase& database_;
   IbTransaction& transaction_;
