@@ -101,10 +101,11 @@ PluginProcess PluginSandbox::Start(const std::vector<std::string>& args) {
   const std::string out = root_ / ("out" + std::to_string(n));
   const std::string err = root_ / ("err" + std::to_string(n));
 
-  std::vector<std::string> env = BaseEnvironment();
+  // Extra entries come first: the first of two entries of one name counts.
+  std::vector<std::string> env = extra_env_;
   env.push_back("ZUNTAR_PLATFORM_ROOT=" + root_.path());
   env.push_back("LC_ALL=ru_RU.UTF-8");  // code page 1251: the Russian texts and the database
-  for (const std::string& e : extra_env_) env.push_back(e);
+  for (std::string& e : BaseEnvironment()) env.push_back(std::move(e));
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

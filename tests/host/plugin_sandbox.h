@@ -56,7 +56,8 @@ class PluginSandbox {
   std::string log_file() const { return exe_dir_ / "ZuntarMervoPlugin.log"; }
   std::string config_file() const { return exe_dir_ / "ZuntarMervoPlugin.ini"; }
 
-  // Extra environment entries ("NAME=value") for every later start.
+  // Extra environment entries ("NAME=value") for every later start; they
+  // win over the sandbox's own.
   void AddEnv(std::string entry) { extra_env_.push_back(std::move(entry)); }
 
   PluginProcess Start(const std::vector<std::string>& args);

@@ -44,6 +44,14 @@ TEST(Startup, RunsAsApplicationUntilSigterm) {
   EXPECT_EQ(p.Stdout() + p.Stderr(), "");
 }
 
+TEST(Startup, RunsUnderALocaleOfAnotherCodePage) {
+  PluginSandbox box;
+  box.AddEnv("LC_ALL=en_US.UTF-8");  // code page 1252: Russian letters become '?'
+  PluginProcess p = box.Start({});
+  ASSERT_TRUE(box.WaitForLog("?????? ??????? ? ?????? ??????????,http ????????????")) << box.Log();
+  EXPECT_EQ(p.Terminate(), 0);
+}
+
 TEST(Startup, SecondInstanceWithTheSameNameEndsAtOnceAndSilently) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"INSTANCE=one"}}) {
     PluginSandbox box;
