@@ -60,9 +60,8 @@ TEST_F(TaskDbTest, TwoProcessesShareOneDatabaseFile) {
   dm_->CommitAll();
   ASSERT_TRUE(dm_->IB.Connected());  // our connection stays open meanwhile
 
-  const char* bin = std::getenv("ZUNTAR_TEST_BINARY_DIR");
-  ASSERT_NE(bin, nullptr);
-  const std::string helper = std::string(bin) + "/tests/tasks/tasks_share_helper";
+  const std::string helper = ExecutableDir() + "tasks_share_helper";  // built beside the tests
+  ASSERT_TRUE(FileExists(helper)) << helper;
   const int rc = RunProcess("\"" + helper + "\" \"" + DbPath() + "\" parent child", "");
   EXPECT_EQ(rc, 42);
 
