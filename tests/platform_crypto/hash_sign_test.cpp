@@ -233,12 +233,28 @@ TEST_F(SignTest, PinIsAskedAndCancelFails) {
   EXPECT_TRUE(OpensslVerifies(cert, digest, signature));
   EXPECT_EQ(prompt.asked, (std::vector<std::string>{"pin:pinned", "pin-again:pinned"}));
 
+  // The certificate and public key of a container need no PIN.
+  prompt.asked.clear();
   HCRYPTPROV prov;
-  ASSERT_TRUE(CryptAcquireContextA(&prov, "\\\\.\\REGISTRY\\pinned", nullptr, PROV_GOST_2012_256, 0));
-  ASSERT_TRUE(CryptSetProvParam(prov, PP_KEYEXCHANGE_PIN, Bytes("9999\0", 5), 0));
+  ASSERT_TRUE(CryptAcquireContextA(&prov, "\\\\.\\REGISTRY\\pinned", nullptr, PROV_GOST_2001_DH, 0));
   HCRYPTKEY key;
-  EXPECT_FALSE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
+  ASSERT_TRUE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
+  Bytes stored;
+  ASSERT_TRUE(CryptGetKeyParam(key, KP_CERTIFICATE, &stored));
+  EXPECT_EQ(stored, cert->Encoded());
+  CERT_PUBLIC_KEY_INFO info;
+  ASSERT_TRUE(CryptExportPublicKeyInfo(prov, AT_KEYEXCHANGE, X509_ASN_ENCODING, &info));
+  EXPECT_TRUE(CertComparePublicKeyInfo(X509_ASN_ENCODING, info, cert->Info().SubjectPublicKeyInfo));
+  EXPECT_TRUE(prompt.asked.empty());
+
+  // A PIN given beforehand that is wrong fails without a question.
+  ASSERT_TRUE(CryptSetProvParam(prov, PP_KEYEXCHANGE_PIN, Bytes("9999\0", 5), 0));
+  HCRYPTHASH hash;
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
+  DWORD len = 0;
+  EXPECT_FALSE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &len));
   EXPECT_EQ(GetLastError(), SCARD_W_WRONG_CHV);
+  EXPECT_TRUE(prompt.asked.empty());
 }
 
 TEST_F(SignTest, RemovedMediaIsAskedForAndComesBack) {

@@ -11,7 +11,7 @@ std::optional<ContainerLocation> ImportKeyContainer(const std::string& name, EVP
   std::optional<ContainerLocation> location = CreateContainer(name);
   if (!location) return std::nullopt;
   const KeyContainerFolder folder(location->folder);
-  if (!folder.WriteKey(key_spec, pkcs8) || (!cert_der.empty() && !folder.WriteCertificate(key_spec, cert_der))) {
+  if (!folder.WriteKey(key_spec, pkcs8) || !folder.WritePublicKey(key_spec, ossl::ToDer(i2d_PUBKEY, key)) || (!cert_der.empty() && !folder.WriteCertificate(key_spec, cert_der))) {
     DeleteContainer(*location);
     return std::nullopt;
   }

@@ -4,6 +4,7 @@
 #include <openssl/rand.h>
 
 #include "platform/crypto/cert_builder.h"
+#include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/gost_csp.h"
 #include "platform/user_prompt.h"
@@ -151,9 +152,10 @@ DWORD GostContext::SetParam(DWORD param, const Bytes& value) {
 
 DWORD GostContext::GetUserKey(DWORD key_spec, std::unique_ptr<Key>* key) {
   if (key_spec != AT_KEYEXCHANGE && key_spec != AT_SIGNATURE) return NTE_BAD_KEY;
-  std::shared_ptr<KeyPair> pair;
-  if (DWORD rc = state_->LoadKey(key_spec, &pair)) return rc;
-  *key = GostKey::UserKey(state_, pair);
+  PKeyShared public_key;
+  if (!state_->HasKey(key_spec)) return NTE_NO_KEY;
+  if (DWORD rc = state_->PublicKey(key_spec, &public_key)) return rc;
+  *key = GostKey::UserKey(state_, key_spec, public_key);
   return 0;
 }
 
@@ -198,10 +200,11 @@ DWORD GostContext::ImportKey(const Bytes& blob, Key* pub_key, DWORD flags, std::
       return 0;
     }
     // Against a private key the result is the agreed key of the two.
-    if ((with->kind() != KeyKind::kUserPair && with->kind() != KeyKind::kEphemeral) || with->pair() == nullptr)
-      return NTE_BAD_KEY;
-    if (ParamsOfKey(pub.get())->kind != with->pair()->params->kind) return NTE_BAD_PUBLIC_KEY;
-    *key = GostKey::Agreement(*with, ShareKey(std::move(pub)));
+    if (with->kind() != KeyKind::kUserPair && with->kind() != KeyKind::kEphemeral) return NTE_BAD_KEY;
+    std::shared_ptr<KeyPair> own;
+    if (DWORD rc = with->Private(&own)) return rc;
+    if (ParamsOfKey(pub.get())->kind != own->params->kind) return NTE_BAD_PUBLIC_KEY;
+    *key = GostKey::Agreement(*with, own, ShareKey(std::move(pub)));
     return 0;
   }
   if (blob[0] == SIMPLEBLOB || blob[0] == PRIVATEKEYBLOB) {
@@ -220,9 +223,10 @@ DWORD GostContext::ImportPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, std::un
 }
 
 DWORD GostContext::ExportPublicKeyInfo(DWORD key_spec, CERT_PUBLIC_KEY_INFO* info) {
-  std::shared_ptr<KeyPair> pair;
-  if (DWORD rc = state_->LoadKey(key_spec, &pair)) return rc;
-  return PublicKeyInfoOf(pair->pkey.get(), info) ? 0 : NTE_BAD_KEY;
+  PKeyShared public_key;
+  if (!state_->HasKey(key_spec)) return NTE_NO_KEY;
+  if (DWORD rc = state_->PublicKey(key_spec, &public_key)) return rc;
+  return PublicKeyInfoOf(public_key.get(), info) ? 0 : NTE_BAD_KEY;
 }
 
 DWORD GostContext::CreateHash(ALG_ID alg, std::unique_ptr<Hash>* hash) {
@@ -316,11 +320,52 @@ DWORD ContainerState::LoadKey(DWORD spec, std::shared_ptr<KeyPair>* pair) {
   return 0;
 }
 
+bool ContainerState::HasKey(DWORD spec) {
+  std::lock_guard lock(mu_);
+  return keys_.count(spec) > 0 || (location_ && KeyContainerFolder(location_->folder).HasKey(spec));
+}
+
+DWORD ContainerState::PublicKey(DWORD spec, PKeyShared* key) {
+  {
+    std::lock_guard lock(mu_);
+    if (const auto it = keys_.find(spec); it != keys_.end()) {
+      *key = it->second->pkey;
+      return 0;
+    }
+    if (location_) {
+      const KeyContainerFolder folder(location_->folder);
+      Bytes der;
+      if (folder.ReadPublicKey(spec, &der)) {
+        const unsigned char* p = ossl::Data(der);
+        ossl::PKeyPtr pub(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
+        ossl::ClearErrors();
+        if (pub != nullptr && ParamsOfKey(pub.get()) != nullptr) {
+          *key = ShareKey(std::move(pub));
+          return 0;
+        }
+      }
+      PCCERT_CONTEXT cert = folder.ReadCertificate(spec, &der) ? CertContext::Decode(der) : nullptr;
+      ossl::PKeyPtr pub = cert != nullptr ? PublicKeyFromInfo(cert->Info().SubjectPublicKeyInfo) : nullptr;
+      if (pub != nullptr) {
+        *key = ShareKey(std::move(pub));
+        return 0;
+      }
+    }
+  }
+  // Nothing public beside the key: the key itself tells (and may need its PIN).
+  std::shared_ptr<KeyPair> pair;
+  if (DWORD rc = LoadKey(spec, &pair)) return rc;
+  *key = pair->pkey;
+  return 0;
+}
+
 DWORD ContainerState::StoreKey(DWORD spec, const std::shared_ptr<KeyPair>& pair) {
   std::lock_guard lock(mu_);
   if (!location_) return NTE_BAD_KEYSET;
   const Bytes der = PrivateKeyToPkcs8(pair->pkey.get(), pin_.value_or(std::string()));
-  if (der.empty() || !KeyContainerFolder(location_->folder).WriteKey(spec, der)) return NTE_PERM;
+  const KeyContainerFolder folder(location_->folder);
+  if (der.empty() || !folder.WriteKey(spec, der) || !folder.WritePublicKey(spec, ossl::ToDer(i2d_PUBKEY, pair->pkey.get())))
+    return NTE_PERM;
   pair->spec = spec;
   keys_[spec] = pair;
   return 0;

@@ -39,6 +39,10 @@ class ContainerState {
   // The key of a spec, read from the container (asking for its PIN when
   // needed) and kept for the life of the context.
   DWORD LoadKey(DWORD spec, std::shared_ptr<KeyPair>* pair);
+  // The public key of a spec without touching the private key (no PIN):
+  // kept beside the key, else the stored certificate's, else the key's own.
+  DWORD PublicKey(DWORD spec, PKeyShared* key);
+  bool HasKey(DWORD spec);
   // Stores a key in the container under the context's PIN.
   DWORD StoreKey(DWORD spec, const std::shared_ptr<KeyPair>& pair);
   void SetPin(const std::string& pin);
@@ -64,15 +68,19 @@ class GostKey : public Key {
  public:
   GostKey(KeyKind kind, std::shared_ptr<ContainerState> container) : kind_(kind), container_(std::move(container)) {}
 
+  // A key of the container; its private half is read on first use.
+  static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, DWORD spec, PKeyShared public_key);
   static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, std::shared_ptr<KeyPair> pair);
   static std::unique_ptr<GostKey> Ephemeral(std::shared_ptr<ContainerState> c, const GostKeyParams& params,
                                             ALG_ID alg, bool pregenerate);
   static std::unique_ptr<GostKey> Public(std::shared_ptr<ContainerState> c, PKeyShared key, ALG_ID alg);
-  static std::unique_ptr<GostKey> Agreement(const GostKey& own, PKeyShared peer);
+  static std::unique_ptr<GostKey> Agreement(const GostKey& own, std::shared_ptr<KeyPair> own_pair, PKeyShared peer);
   static std::unique_ptr<GostKey> Session(std::shared_ptr<ContainerState> c, Bytes secret, std::string paramset);
 
   KeyKind kind() const { return kind_; }
   const std::shared_ptr<KeyPair>& pair() const { return pair_; }
+  // The private half, read from the container when not yet loaded.
+  DWORD Private(std::shared_ptr<KeyPair>* pair);
   const PKeyShared& peer() const { return peer_; }
 
   DWORD GetParam(DWORD param, Bytes* value) override;
@@ -94,10 +102,11 @@ class GostKey : public Key {
 
   KeyKind kind_;
   std::shared_ptr<ContainerState> container_;
-  std::shared_ptr<KeyPair> pair_;  // user, ephemeral, agreement (own side)
-  PKeyShared peer_;                // public key, agreement (peer side)
+  std::shared_ptr<KeyPair> pair_;  // ephemeral, agreement (own side), user once loaded
+  PKeyShared peer_;                // public key, user key's public half, agreement (peer side)
   const GostKeyParams* params_ = nullptr;
   ALG_ID alg_ = 0;
+  DWORD spec_ = 0;  // of a container key
   // Ephemeral keys made with CRYPT_PREGEN wait for KP_X.
   bool pending_ = false;
   std::string paramset_oid_;

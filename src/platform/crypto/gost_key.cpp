@@ -69,12 +69,27 @@ bool UnwrapKey(ALG_ID export_alg, const Bytes& kek, const std::string& paramset,
 
 // ---- Construction --------------------------------------------------------------
 
-std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, std::shared_ptr<KeyPair> pair) {
+std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, DWORD spec, PKeyShared public_key) {
   auto key = std::make_unique<GostKey>(KeyKind::kUserPair, std::move(c));
-  key->params_ = pair->params;
-  key->alg_ = pair->spec == AT_SIGNATURE ? pair->params->sign_alg : pair->params->dh_alg;
+  key->params_ = ParamsOfKey(public_key.get());
+  key->spec_ = spec;
+  key->alg_ = spec == AT_SIGNATURE ? key->params_->sign_alg : key->params_->dh_alg;
+  key->peer_ = std::move(public_key);
+  return key;
+}
+
+std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, std::shared_ptr<KeyPair> pair) {
+  auto key = UserKey(std::move(c), pair->spec, pair->pkey);
   key->pair_ = std::move(pair);
   return key;
+}
+
+DWORD GostKey::Private(std::shared_ptr<KeyPair>* pair) {
+  if (pair_ == nullptr && kind_ == KeyKind::kUserPair)
+    if (DWORD rc = container_->LoadKey(spec_, &pair_)) return rc;
+  if (pair_ == nullptr) return NTE_BAD_KEY_STATE;
+  *pair = pair_;
+  return 0;
 }
 
 std::unique_ptr<GostKey> GostKey::Ephemeral(std::shared_ptr<ContainerState> c, const GostKeyParams& params,
@@ -102,11 +117,11 @@ std::unique_ptr<GostKey> GostKey::Public(std::shared_ptr<ContainerState> c, PKey
   return key;
 }
 
-std::unique_ptr<GostKey> GostKey::Agreement(const GostKey& own, PKeyShared peer) {
+std::unique_ptr<GostKey> GostKey::Agreement(const GostKey& own, std::shared_ptr<KeyPair> own_pair, PKeyShared peer) {
   auto key = std::make_unique<GostKey>(KeyKind::kAgreement, own.container_);
   key->params_ = own.params_;
   key->alg_ = own.alg_;
-  key->pair_ = own.pair_;
+  key->pair_ = std::move(own_pair);
   key->peer_ = std::move(peer);
   return key;
 }
@@ -155,7 +170,7 @@ DWORD GostKey::GetParam(DWORD param, Bytes* value) {
       return 0;
     case KP_CERTIFICATE: {
       if (kind_ != KeyKind::kUserPair || !container_->location()) return NTE_BAD_TYPE;
-      if (!KeyContainerFolder(container_->location()->folder).ReadCertificate(pair_->spec, value))
+      if (!KeyContainerFolder(container_->location()->folder).ReadCertificate(spec_, value))
         return SCARD_E_NO_SUCH_CERTIFICATE;
       return 0;
     }
@@ -218,7 +233,7 @@ DWORD GostKey::SetParam(DWORD param, const Bytes& value) {
       if (DerElementSize(value, 0) == 0) return NTE_BAD_DATA;
       const Bytes der = value.substr(0, DerElementSize(value, 0));
       if (CertContext::Decode(der) == nullptr) return NTE_BAD_DATA;
-      if (!KeyContainerFolder(container_->location()->folder).WriteCertificate(pair_->spec, der)) return NTE_PERM;
+      if (!KeyContainerFolder(container_->location()->folder).WriteCertificate(spec_, der)) return NTE_PERM;
       return 0;
     }
     default:
@@ -258,7 +273,7 @@ DWORD GostKey::ExportSimpleBlob(const GostKey& agreement, Bytes* blob) const {
 }
 
 DWORD GostKey::ExportPrivateBlob(const GostKey& agreement, Bytes* blob) const {
-  if (!pair_->exportable) return NTE_BAD_KEY_STATE;
+  if (pair_ == nullptr || !pair_->exportable) return NTE_BAD_KEY_STATE;
   const Bytes pkcs8 = PrivateKeyToPkcs8(pair_->pkey.get(), {});
   const std::string paramset = params_->cipher_paramset;
   const Bytes ukm = RandomBytes(8);
@@ -287,10 +302,13 @@ DWORD GostKey::Export(Key* exp_key, DWORD blob_type, DWORD, Bytes* blob) {
       if (kind_ != KeyKind::kSession) return NTE_BAD_KEY;
       if (agreement == nullptr || agreement->kind_ != KeyKind::kAgreement) return NTE_BAD_KEY;
       return ExportSimpleBlob(*agreement, blob);
-    case PRIVATEKEYBLOB:
-      if ((kind_ != KeyKind::kUserPair && kind_ != KeyKind::kEphemeral) || pair_ == nullptr) return NTE_BAD_KEY;
+    case PRIVATEKEYBLOB: {
+      if (kind_ != KeyKind::kUserPair && kind_ != KeyKind::kEphemeral) return NTE_BAD_KEY;
       if (agreement == nullptr || agreement->kind_ != KeyKind::kAgreement) return NTE_BAD_KEY;
+      std::shared_ptr<KeyPair> pair;
+      if (DWORD rc = Private(&pair)) return rc;
       return ExportPrivateBlob(*agreement, blob);
+    }
     default:
       return NTE_BAD_TYPE;
   }

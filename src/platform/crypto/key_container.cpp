@@ -162,6 +162,14 @@ bool KeyContainerFolder::WriteKey(DWORD key_spec, const Bytes& pkcs8) const {
   return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".p8", pkcs8);
 }
 
+bool KeyContainerFolder::ReadPublicKey(DWORD key_spec, Bytes* spki) const {
+  return ReadFile(folder_ + KeyFile(key_spec, ".pub"), spki) && !spki->empty();
+}
+
+bool KeyContainerFolder::WritePublicKey(DWORD key_spec, const Bytes& spki) const {
+  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".pub", spki);
+}
+
 bool KeyContainerFolder::ReadCertificate(DWORD key_spec, Bytes* der) const {
   return ReadFile(folder_ + KeyFile(key_spec, ".cer"), der) && !der->empty();
 }

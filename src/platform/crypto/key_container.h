@@ -4,6 +4,8 @@
 //   name          the container's name (UTF-8)
 //   key1.p8       the exchange key, PKCS #8 (encrypted when it has a PIN)
 //   key2.p8       the signature key, likewise
+//   key1.pub      the public key of a key (SubjectPublicKeyInfo DER), so
+//                 that public operations need no PIN (also key2.pub)
 //   key1.cer      the certificate stored with a key (also key2.cer)
 //   params        provider parameters of the container ("<id> <value>" lines)
 // Readers: the registry key reader, a folder under the machine folder whose
@@ -39,6 +41,8 @@ class KeyContainerFolder {
   bool HasKey(DWORD key_spec) const;
   bool ReadKey(DWORD key_spec, Bytes* pkcs8) const;
   bool WriteKey(DWORD key_spec, const Bytes& pkcs8) const;
+  bool ReadPublicKey(DWORD key_spec, Bytes* spki) const;
+  bool WritePublicKey(DWORD key_spec, const Bytes& spki) const;
   bool ReadCertificate(DWORD key_spec, Bytes* der) const;
   bool WriteCertificate(DWORD key_spec, const Bytes& der) const;
   std::map<DWORD, std::string> Params() const;
