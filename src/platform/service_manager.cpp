@@ -25,12 +25,13 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-// A value safe from systemd's specifier ('%') and variable ('$') expansion.
+// A value safe from systemd's specifier expansion ('%'). Variables ('$')
+// are expanded only in the arguments of a command, and the unit gives none.
 std::string EscapeUnitValue(std::string_view text) {
   std::string out;
   for (const char c : text) {
     if (c == '\n' || c == '\r') continue;
-    if (c == '%' || c == '$') out += c;
+    if (c == '%') out += c;
     out += c;
   }
   return out;

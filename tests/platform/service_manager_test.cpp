@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "platform/file_io.h"
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
@@ -43,7 +44,17 @@ TEST_F(ServiceManagerTest, InstallWritesTheUnitAndRemoveTakesItAway) {
 TEST_F(ServiceManagerTest, ExecStartSurvivesSystemdExpansion) {
   const std::string unit = FormatServiceUnit({"S", "100% \"sure\"", "/a/$HOME/%h/q\"b\\c"});
   EXPECT_NE(unit.find("\nDescription=100%% \"sure\"\n"), std::string::npos);
-  EXPECT_NE(unit.find("\nExecStart=\"/a/$$HOME/%%h/q\\\"b\\\\c\"\n"), std::string::npos);
+  EXPECT_NE(unit.find("\nExecStart=\"/a/$HOME/%%h/q\\\"b\\\\c\"\n"), std::string::npos);
+}
+
+TEST_F(ServiceManagerTest, SystemdAcceptsTheUnit) {
+  if (!FileExists("/usr/bin/systemd-analyze")) GTEST_SKIP() << "systemd-analyze is not installed";
+  // An executable whose path needs the quoting and escaping of the unit.
+  const std::string folder = root_ / "my 100% $plugin";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file("/bin/true", folder + "/ZuntarMervoPlugin");
+  InstallService({"ZuntarMervoPlugin", "ЗУНТАР.Плагин", folder + "/ZuntarMervoPlugin"});
+  EXPECT_EQ(RunProcess("/usr/bin/systemd-analyze verify \"" + ServiceUnitFile("ZuntarMervoPlugin") + "\"", ""), 0);
 }
 
 TEST_F(ServiceManagerTest, AccountIsTheLastUserOfTheServiceSection) {
