@@ -196,14 +196,18 @@ std::vector<std::string> SplitRegistryPath(std::string_view path) {
   return parts;
 }
 
-const RegistryNode* RegistryNode::FindChild(std::string_view name) const {
+RegistryNode* RegistryNode::FindChild(std::string_view name) {
   for (const auto& child : children_)
     if (SameRegistryName(child->name_, name)) return child.get();
   return nullptr;
 }
 
+const RegistryNode* RegistryNode::FindChild(std::string_view name) const {
+  return const_cast<RegistryNode*>(this)->FindChild(name);
+}
+
 RegistryNode& RegistryNode::Child(std::string_view name) {
-  if (const RegistryNode* found = FindChild(name)) return const_cast<RegistryNode&>(*found);
+  if (RegistryNode* found = FindChild(name)) return *found;
   children_.push_back(std::make_unique<RegistryNode>(std::string(name)));
   return *children_.back();
 }
@@ -303,7 +307,11 @@ std::string RegistryHive::Format() const {
 }
 
 const RegistryNode* RegistryHive::Find(std::string_view path) const {
-  const RegistryNode* node = &root_;
+  return const_cast<RegistryHive*>(this)->Find(path);
+}
+
+RegistryNode* RegistryHive::Find(std::string_view path) {
+  RegistryNode* node = &root_;
   for (const std::string& name : SplitRegistryPath(path)) {
     node = node->FindChild(name);
     if (node == nullptr) return nullptr;
@@ -324,7 +332,7 @@ bool RegistryHive::Remove(std::string_view path) {
   names.pop_back();
   RegistryNode* node = &root_;
   for (const std::string& name : names) {
-    node = const_cast<RegistryNode*>(node->FindChild(name));
+    node = node->FindChild(name);
     if (node == nullptr) return false;
   }
   return node->RemoveChild(last);

@@ -41,6 +41,7 @@ class RegistryNode {
   const std::vector<RegistryValue>& values() const { return values_; }
 
   const RegistryNode* FindChild(std::string_view name) const;
+  RegistryNode* FindChild(std::string_view name);
   // The child of that name, appended when missing.
   RegistryNode& Child(std::string_view name);
   bool RemoveChild(std::string_view name);
@@ -72,6 +73,7 @@ class RegistryHive {
 
   // The key at `path` ("SOFTWARE\Vendor\Product"), or null.
   const RegistryNode* Find(std::string_view path) const;
+  RegistryNode* Find(std::string_view path);
   // The key at `path`, created with any missing parents.
   RegistryNode& Create(std::string_view path);
   // Removes the key with everything below it; false when it was missing.

@@ -32,8 +32,8 @@ void RegistryWriter::SetDword(std::string_view key_path, std::string_view name, 
 }
 
 bool RegistryWriter::DeleteValue(std::string_view key_path, std::string_view name) {
-  const RegistryNode* node = hive_.Find(key_path);
-  return node != nullptr && const_cast<RegistryNode*>(node)->RemoveValue(name);
+  RegistryNode* node = hive_.Find(key_path);
+  return node != nullptr && node->RemoveValue(name);
 }
 
 bool RegistryWriter::DeleteKey(std::string_view key_path) { return hive_.Remove(key_path); }
