@@ -11,6 +11,7 @@
 #include "platform/crypto/crypt_api.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/store_files.h"
+#include "platform/crypto/wide_text.h"
 #include "platform_crypto/scripted_prompt.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
@@ -116,7 +117,7 @@ class SignTest : public ::testing::Test {
     EXPECT_TRUE(CertAddCertificateContextToStore(my, cert, CERT_STORE_ADD_ALWAYS, &stored));
     return stored;
   }
-  static std::u16string Utf16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+  static std::u16string Utf16(const std::string& s) { return Utf16FromUtf8(s); }
 
   static Bytes SignHashValue(const PCCERT_CONTEXT& cert, const Bytes& value, DWORD* error) {
     HCRYPTPROV prov;
@@ -296,7 +297,8 @@ TEST_F(SignTest, ContainersEnumerateWithUniqueFullyQualifiedNames) {
     names.push_back(buffer.substr(0, len));
   }
   ASSERT_EQ(names.size(), 2u);
-  EXPECT_EQ(names[0].substr(0, names[0].find('\0')), "\\\\.\\REGISTRY\\Первый");
+  // Names come in the ANSI code page, as CryptGetProvParam gives them.
+  EXPECT_EQ(names[0].substr(0, names[0].find('\0')), AnsiTextFromUtf8("\\\\.\\REGISTRY\\Первый"));
   EXPECT_EQ(names[1].substr(0, names[1].find('\0')), "\\\\.\\FAT12_A\\keys\\petrov.000");
   EXPECT_EQ(names[1].substr(names[1].find('\0') + 1), std::string("FAT12_A\\keys\\petrov.000") + '\0');
   // A buffer too short for an item reports its size and does not skip it.
@@ -304,7 +306,10 @@ TEST_F(SignTest, ContainersEnumerateWithUniqueFullyQualifiedNames) {
   ASSERT_FALSE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &tiny,
                                  CRYPT_FIRST | CRYPT_FQCN));
   EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
-  EXPECT_EQ(tiny, std::string("\\\\.\\REGISTRY\\Первый").size() + 1);
+  EXPECT_EQ(tiny, AnsiTextFromUtf8("\\\\.\\REGISTRY\\Первый").size() + 1);
+  // The UTF-16 form reaches the container whatever the code page.
+  HCRYPTPROV named;
+  EXPECT_TRUE(CryptAcquireContextW(&named, u"\\\\.\\REGISTRY\\Первый", nullptr, PROV_GOST_2012_256, 0));
 }
 
 TEST_F(SignTest, NewKeySetAndContainerParameters) {

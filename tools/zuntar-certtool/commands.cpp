@@ -12,6 +12,7 @@
 #include "platform/crypto/crypt_api.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/provider_registration.h"
+#include "platform/crypto/wide_text.h"
 #include "platform/platform_root.h"
 
 namespace zuntar::certtool {
@@ -105,7 +106,7 @@ int ContainersCommand(const std::vector<std::string>& args) {
   for (DWORD flags = CRYPT_FIRST | CRYPT_FQCN;; flags = CRYPT_NEXT | CRYPT_FQCN) {
     DWORD len = size;
     if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &len, flags)) break;
-    std::cout << buffer.substr(0, buffer.find('\0')) << "\n";
+    std::cout << Utf8FromAnsiText(buffer.substr(0, buffer.find('\0'))) << "\n";
   }
   return 0;
 }

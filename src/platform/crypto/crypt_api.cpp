@@ -16,26 +16,39 @@ bool Check(DWORD rc) {
 
 }  // namespace
 
-bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD prov_type,
-                          DWORD flags) {
+namespace {
+
+// Both forms meet here with UTF-8 names.
+bool AcquireContext(HCRYPTPROV* prov, const std::string* container, const std::string* provider, DWORD prov_type,
+                    DWORD flags) {
   if (prov == nullptr) return Fail(E_INVALIDARG);
   prov->reset();
   std::string name;
   DWORD error = 0;
-  csp::Module* module = LoadProviderModule(provider != nullptr ? provider : "", prov_type, &name, &error);
+  csp::Module* module = LoadProviderModule(provider != nullptr ? *provider : "", prov_type, &name, &error);
   if (module == nullptr) return Fail(error);
   std::unique_ptr<csp::Context> context;
-  if (!Check(module->Acquire(container != nullptr ? container : "", name, prov_type, flags, &context))) return false;
+  if (!Check(module->Acquire(container != nullptr ? *container : "", name, prov_type, flags, &context))) return false;
   if (context != nullptr) *prov = std::make_shared<CryptProvider>(std::move(context), prov_type);
   return true;
+}
+
+}  // namespace
+
+bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD prov_type,
+                          DWORD flags) {
+  const std::string c = container != nullptr ? Utf8FromAnsiText(container) : std::string();
+  const std::string p = provider != nullptr ? Utf8FromAnsiText(provider) : std::string();
+  return AcquireContext(prov, container != nullptr ? &c : nullptr, provider != nullptr ? &p : nullptr, prov_type,
+                        flags);
 }
 
 bool CryptAcquireContextW(HCRYPTPROV* prov, const char16_t* container, const char16_t* provider, DWORD prov_type,
                           DWORD flags) {
   const std::string c = container != nullptr ? Utf8FromUtf16(container) : std::string();
   const std::string p = provider != nullptr ? Utf8FromUtf16(provider) : std::string();
-  return CryptAcquireContextA(prov, container != nullptr ? c.c_str() : nullptr,
-                              provider != nullptr ? p.c_str() : nullptr, prov_type, flags);
+  return AcquireContext(prov, container != nullptr ? &c : nullptr, provider != nullptr ? &p : nullptr, prov_type,
+                        flags);
 }
 
 bool CryptReleaseContext(HCRYPTPROV& prov, DWORD) {

@@ -26,7 +26,8 @@ using HCRYPTHASH = std::shared_ptr<CryptHash>;
 
 // A null container with CRYPT_VERIFYCONTEXT gives a context without keys; a
 // null provider name takes the default provider of the type. The provider
-// comes from the module registered for the name and type.
+// comes from the module registered for the name and type. Names are in the
+// ANSI code page for the A form, as the names CryptGetProvParam returns.
 bool CryptAcquireContextA(HCRYPTPROV* prov, const char* container, const char* provider, DWORD prov_type,
                           DWORD flags);
 bool CryptAcquireContextW(HCRYPTPROV* prov, const char16_t* container, const char16_t* provider, DWORD prov_type,

@@ -57,7 +57,9 @@ class Context {
  public:
   virtual ~Context() = default;
   // `flags` carries CRYPT_FIRST / CRYPT_NEXT etc.; a null value asks for the
-  // size only (returned in *size).
+  // size only (returned in *size). Texts (names of containers and of the
+  // provider) are in the process's ANSI code page, as CryptGetProvParam
+  // gives them.
   virtual DWORD GetParam(DWORD param, DWORD flags, Bytes* value, DWORD* size) = 0;
   virtual DWORD SetParam(DWORD param, const Bytes& value) = 0;
   virtual DWORD GetUserKey(DWORD key_spec, std::unique_ptr<Key>* key) = 0;
@@ -71,7 +73,7 @@ class Context {
 class Module {
  public:
   virtual ~Module() = default;
-  // `container` is UTF-8 and may be empty (the default container, or none
+  // `container` (UTF-8) may be empty (the default container, or none
   // with CRYPT_VERIFYCONTEXT); `provider_name` is the name the caller asked
   // for, reported back as PP_NAME.
   virtual DWORD Acquire(const std::string& container, const std::string& provider_name, DWORD prov_type,

@@ -7,6 +7,7 @@
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/gost_csp.h"
+#include "platform/crypto/wide_text.h"
 #include "platform/user_prompt.h"
 
 namespace zuntar::csp {
@@ -33,8 +34,8 @@ const EVP_MD* DigestFor(ALG_ID alg) {
 
 // Everything enumeration reports for one container.
 Bytes EnumerationItem(const ContainerLocation& loc, DWORD flags) {
-  const std::string name = (flags & CRYPT_FQCN) ? loc.fqcn : loc.name;
-  if (flags & CRYPT_UNIQUE) return name + '\0' + loc.unique + '\0';
+  const std::string name = AnsiTextFromUtf8((flags & CRYPT_FQCN) ? loc.fqcn : loc.name);
+  if (flags & CRYPT_UNIQUE) return name + '\0' + AnsiTextFromUtf8(loc.unique) + '\0';
   return name + '\0';
 }
 
@@ -92,15 +93,15 @@ DWORD GostContext::GetParam(DWORD param, DWORD flags, Bytes* value, DWORD* size)
     case PP_ENUMCONTAINERS:
       return Enumerate(flags, value, size);
     case PP_NAME:
-      answer = state_->provider_name() + '\0';
+      answer = AnsiTextFromUtf8(state_->provider_name()) + '\0';
       break;
     case PP_CONTAINER:
       if (!state_->location()) return NTE_BAD_KEYSET;
-      answer = state_->location()->name + '\0';
+      answer = AnsiTextFromUtf8(state_->location()->name) + '\0';
       break;
     case PP_UNIQUE_CONTAINER:
       if (!state_->location()) return NTE_BAD_KEYSET;
-      answer = state_->location()->fqcn + '\0' + state_->location()->unique + '\0';
+      answer = AnsiTextFromUtf8(state_->location()->fqcn) + '\0' + AnsiTextFromUtf8(state_->location()->unique) + '\0';
       break;
     case PP_PROVTYPE:
       answer = DwordBytes(state_->prov_type());

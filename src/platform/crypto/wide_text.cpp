@@ -1,5 +1,7 @@
 #include "platform/crypto/wide_text.h"
 
+#include "platform/code_page.h"
+
 namespace zuntar {
 namespace {
 
@@ -82,6 +84,14 @@ std::string Utf8FromUtf16(std::u16string_view text) {
     AppendUtf8(out, c);
   }
   return out;
+}
+
+std::string AnsiTextFromUtf8(std::string_view text) {
+  return CodePageFromWide(AnsiCodePage(), Utf16FromUtf8(text));
+}
+
+std::string Utf8FromAnsiText(std::string_view text) {
+  return Utf8FromUtf16(WideFromCodePage(AnsiCodePage(), text));
 }
 
 }  // namespace zuntar

@@ -10,4 +10,9 @@ namespace zuntar {
 std::u16string Utf16FromUtf8(std::string_view text);
 std::string Utf8FromUtf16(std::u16string_view text);
 
+// The process's ANSI code page (code_page.h) <-> UTF-8; characters the code
+// page cannot hold become '?'.
+std::string AnsiTextFromUtf8(std::string_view text);
+std::string Utf8FromAnsiText(std::string_view text);
+
 }  // namespace zuntar
