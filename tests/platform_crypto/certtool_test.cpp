@@ -4,6 +4,7 @@
 #include <openssl/pem.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -113,6 +114,34 @@ TEST_F(CertToolTest, ImportsAGostPkcs12MadeByOpenssl) {
   CERT_PUBLIC_KEY_INFO key_info;
   ASSERT_TRUE(CryptExportPublicKeyInfo(prov, AT_KEYEXCHANGE, X509_ASN_ENCODING, &key_info));
   EXPECT_TRUE(CertComparePublicKeyInfo(X509_ASN_ENCODING, key_info, cert->Info().SubjectPublicKeyInfo));
+}
+
+TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {
+  ASSERT_EQ(Tool("register-provider").status, 0);
+  std::filesystem::create_directories(dir_.path() + "media/FLASH/keys");
+  test::Issued ca = test::MakeCa();
+  test::Issued user = test::MakeUser(ca, "Флешка", GostKeyKind::k2012_512);
+  std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
+  BIO* bio = BIO_new_file((dir_ / "user.key.pem").c_str(), "w");
+  PEM_write_bio_PrivateKey(bio, user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  BIO_free(bio);
+  const ToolRun imported = Tool("import --container '\\\\.\\FAT12_A\\keys\\flash.000' --key " + dir_ / "user.key.pem" +
+                               " --cert " + dir_ / "user.cer" + " --no-link");
+  ASSERT_EQ(imported.status, 0) << imported.out;
+  EXPECT_EQ(Lines(Tool("list").out).size(), 0u);
+  const ToolRun linked = Tool("link --container '\\\\.\\FAT12_A\\keys\\flash.000' --cert " + dir_ / "user.cer");
+  ASSERT_EQ(linked.status, 0) << linked.out;
+  HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  PCCERT_CONTEXT cert = CertEnumCertificatesInStore(my, nullptr);
+  ASSERT_NE(cert, nullptr);
+  CRYPT_KEY_PROV_INFO info;
+  ASSERT_TRUE(CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, &info));
+  // The certificate's signature algorithm (its CA's 256-bit key) picks the provider.
+  EXPECT_EQ(info.dwProvType, PROV_GOST_2012_256);
+  EXPECT_EQ(info.pwszProvName, u"Crypto-Pro GOST R 34.10-2012 Cryptographic Service Provider");
+  HCRYPTPROV prov;
+  EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &prov, nullptr, nullptr));
+  EXPECT_EQ(Tool("link --container '\\\\.\\REGISTRY\\none' --cert " + dir_ / "user.cer").status, 1);
 }
 
 TEST_F(CertToolTest, ErrorsAreClearAndExitNonZero) {

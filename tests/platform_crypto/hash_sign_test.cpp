@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <atomic>
 #include <thread>
@@ -12,6 +13,8 @@
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/store_files.h"
 #include "platform/crypto/wide_text.h"
+#include "platform/platform_root.h"
+#include "platform/registry_writer.h"
 #include "platform_crypto/scripted_prompt.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
@@ -310,6 +313,24 @@ TEST_F(SignTest, ContainersEnumerateWithUniqueFullyQualifiedNames) {
   // The UTF-16 form reaches the container whatever the code page.
   HCRYPTPROV named;
   EXPECT_TRUE(CryptAcquireContextW(&named, u"\\\\.\\REGISTRY\\Первый", nullptr, PROV_GOST_2012_256, 0));
+}
+
+TEST_F(SignTest, MediaRootsListedInTheRegistryAreSearchedToo) {
+  const std::string extra = dir_.path() + "mnt";
+  std::filesystem::create_directories(extra + "/stick");
+  std::filesystem::create_directories(dir_.path() + "media/USB");
+  {
+    RegistryWriter writer(RegistryFile());
+    writer.SetString(kMediaReaderKeyPath, "Roots", extra + ";" + dir_.path() + "nowhere");
+    writer.Save();
+  }
+  InstallUser(GostKeyKind::k2012_256, "\\\\.\\FAT12_B\\k.000");
+  EXPECT_TRUE(std::filesystem::exists(extra + "/stick/k.000/key1.p8"));
+  const auto found = FindContainer("\\\\.\\FAT12_B\\k.000");
+  ASSERT_TRUE(found.has_value());
+  EXPECT_TRUE(found->removable);
+  EXPECT_EQ(found->unique, "FAT12_B\\k.000");
+  EXPECT_TRUE(FindContainer("k").has_value());  // a bare name searches every reader
 }
 
 TEST_F(SignTest, NewKeySetAndContainerParameters) {

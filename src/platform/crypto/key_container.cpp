@@ -8,6 +8,7 @@
 
 #include "platform/crypto/store_files.h"
 #include "platform/platform_root.h"
+#include "platform/registry.h"
 
 namespace zuntar {
 namespace fs = std::filesystem;
@@ -42,10 +43,23 @@ struct Volume {
   std::string path;
 };
 
+std::vector<std::string> AllMediaRoots() {
+  std::vector<std::string> roots = MediaRoots();
+  const auto key = RegistryKey::OpenLocalMachine(kMediaReaderKeyPath);
+  const std::string listed = key ? key->ReadString("Roots").value_or("") : "";
+  size_t start = 0;
+  while (start <= listed.size()) {
+    const size_t end = std::min(listed.find(';', start), listed.size());
+    if (end > start) roots.push_back(listed.substr(start, end - start));
+    start = end + 1;
+  }
+  return roots;
+}
+
 std::vector<Volume> MediaVolumes() {
   std::vector<Volume> out;
   char letter = 'A';
-  for (const std::string& root : MediaRoots()) {
+  for (const std::string& root : AllMediaRoots()) {
     std::vector<std::string> names;
     std::error_code ec;
     for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))

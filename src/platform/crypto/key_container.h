@@ -10,9 +10,11 @@
 //   params        provider parameters of the container ("<id> <value>" lines)
 // Readers: the registry key reader, a folder under the machine folder whose
 // containers are named "\\.\REGISTRY\<name>", and removable media: every
-// container folder on the volumes mounted under the media roots, named
-// "\\.\FAT12_<letter>\<path>", letters given to the volumes in sorted order
-// from 'A'. Only what is reachable now is found.
+// container folder on the volumes mounted under the media roots (those of
+// platform_root.h, then the ones listed in the registry value "Roots" of
+// kMediaReaderKeyPath, separated by ';'), named "\\.\FAT12_<letter>\<path>",
+// letters given to the volumes in that order from 'A'. Only what is
+// reachable now is found.
 #pragma once
 
 #include <map>
@@ -23,6 +25,9 @@
 #include "platform/crypto/crypt_types.h"
 
 namespace zuntar {
+
+inline constexpr char kMediaReaderKeyPath[] =
+    "SOFTWARE\\Crypto Pro\\Cryptography\\CurrentVersion\\KeyDevices\\FAT12";
 
 struct ContainerLocation {
   std::string folder;       // absolute path of the container folder
