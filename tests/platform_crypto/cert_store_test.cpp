@@ -144,7 +144,9 @@ TEST_F(CertStoreTest, DamagedFilesAreSkipped) {
   ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_NEW, nullptr));
   StoreFolder(store->path()).Write("00000005-DEAD", ".cer", "not a certificate");
   StoreFolder(store->path()).Write("00000005-DEAD", ".prop", "garbage\n9 ZZ\n");
-  EXPECT_EQ(Hashes(store).size(), 1u);
+  StoreFolder(store->path()).Write("abcdefgh-BEEF", ".cer", users_[1]->der);  // not a store entry name
+  ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(2), CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_EQ(Hashes(store).size(), 2u);
 }
 
 TEST_F(CertStoreTest, CrlsKeepTheNewestPerIssuer) {

@@ -333,6 +333,27 @@ TEST_F(SignTest, MediaRootsListedInTheRegistryAreSearchedToo) {
   EXPECT_TRUE(FindContainer("k").has_value());  // a bare name searches every reader
 }
 
+TEST_F(SignTest, DamagedContainerFilesGiveErrorsNotCrashes) {
+  PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_256, "\\\\.\\REGISTRY\\damaged");
+  const auto location = FindContainer("\\\\.\\REGISTRY\\damaged");
+  ASSERT_TRUE(location.has_value());
+  const StoreFolder folder(location->folder);
+  folder.Write("key1", ".pub", "\x30\x03junk");
+  folder.Write("key1", ".cer", "not a certificate");
+  folder.Write("key1", ".p8", "\x30\x82\xFF\xFF");
+  folder.Write("params", "", "92\n99999999999 x\nabc def\n 93 y\n");
+  HCRYPTPROV prov;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, "\\\\.\\REGISTRY\\damaged", nullptr, PROV_GOST_2012_256, 0));
+  HCRYPTKEY key;
+  EXPECT_FALSE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
+  EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+  DWORD size = 0;
+  EXPECT_TRUE(CryptGetProvParam(prov, PP_SIGNATUREOID, nullptr, &size, 0));
+  DWORD error = 0;
+  SignHashValue(cert, Bytes(32, '1'), &error);
+  EXPECT_NE(error, 0u);
+}
+
 TEST_F(SignTest, NewKeySetAndContainerParameters) {
   HCRYPTPROV prov;
   ASSERT_TRUE(CryptAcquireContextA(&prov, "\\\\.\\REGISTRY\\fresh", nullptr, PROV_GOST_2012_256, CRYPT_NEWKEYSET));

@@ -41,8 +41,10 @@ std::vector<std::string> StoreFolder::Entries(const std::string& extension) cons
   std::error_code ec;
   for (fs::directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec)) {
     const fs::path& p = it->path();
-    if (p.extension() == extension && p.stem().string().size() > 9 && p.stem().string()[8] == '-')
-      out.push_back(p.stem().string());
+    const std::string stem = p.stem().string();
+    if (p.extension() == extension && stem.size() > 9 && stem[8] == '-' &&
+        std::all_of(stem.begin(), stem.begin() + 8, [](char c) { return c >= '0' && c <= '9'; }))
+      out.push_back(stem);
   }
   std::sort(out.begin(), out.end());
   return out;
