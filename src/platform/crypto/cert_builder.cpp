@@ -24,7 +24,7 @@ bool AddName(X509_NAME* name, const std::vector<NameAttribute>& attrs) {
   for (const NameAttribute& a : attrs) {
     ASN1_OBJECT* obj = OBJ_txt2obj(a.oid.c_str(), 1);
     if (obj == nullptr) return false;
-    const int ok = X509_NAME_add_entry_by_OBJ(name, obj, StringTypeFor(a.oid) | 0,
+    const int ok = X509_NAME_add_entry_by_OBJ(name, obj, StringTypeFor(a.oid),
                                               reinterpret_cast<const unsigned char*>(a.value.data()),
                                               static_cast<int>(a.value.size()), -1, 0);
     ASN1_OBJECT_free(obj);
@@ -55,7 +55,7 @@ ASN1_GENERALIZEDTIME* GeneralizedTime(int64_t seconds) {
   return ASN1_GENERALIZEDTIME_adj(nullptr, static_cast<time_t>(seconds), 0, 0);
 }
 
-bool AddStandardExtensions(X509* x, const CertRequest& r, EVP_PKEY* issuer_key, X509* issuer) {
+bool AddStandardExtensions(X509* x, const CertRequest& r, X509* issuer) {
   BASIC_CONSTRAINTS* bc = BASIC_CONSTRAINTS_new();
   bc->ca = r.is_ca ? 0xFF : 0;
   bool ok = AddExtension(x, NID_basic_constraints, r.is_ca, bc);
@@ -119,7 +119,6 @@ bool AddStandardExtensions(X509* x, const CertRequest& r, EVP_PKEY* issuer_key, 
     X509_add_ext(x, ski, -1);
     X509_EXTENSION_free(ski);
   }
-  (void)issuer_key;
   for (const CERT_EXTENSION& e : r.extra_extensions)
     if (!AddExtensionDer(x, e.pszObjId, e.fCritical, e.Value)) return false;
   return true;
@@ -180,7 +179,7 @@ Bytes BuildCertificate(const CertRequest& r, EVP_PKEY* subject_key, const Bytes&
                                                  : X509_get_subject_name(x.get())) == 1 &&
             SetTime(X509_getm_notBefore(x.get()), r.not_before) && SetTime(X509_getm_notAfter(x.get()), r.not_after) &&
             X509_set_pubkey(x.get(), subject_key) == 1 &&
-            AddStandardExtensions(x.get(), r, issuer_key, issuer.get());
+            AddStandardExtensions(x.get(), r, issuer.get());
   ok = ok && X509_sign(x.get(), issuer_key, DigestForKey(issuer_key)) > 0;
   if (!ok) {
     ossl::ClearErrors();
