@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/crypto/cert_extensions.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/wide_text.h"
@@ -145,6 +147,26 @@ TEST_F(CertNameTest, MissingAndBrokenExtensions) {
     EXPECT_NE(GetLastError(), 0u);
     EXPECT_FALSE(CryptDecodeCertPolicies(junk, &policies));
     EXPECT_FALSE(CryptDecodeAltName(junk, &names));
+  }
+}
+
+TEST_F(CertNameTest, RandomBytesAsNamesAndExtensionsNeverCrash) {
+  std::mt19937 rng(11);
+  const Bytes subject = User()->Info().Subject;
+  const Bytes eku = CertFindExtension(szOID_ENHANCED_KEY_USAGE, User()->Info().rgExtension)->Value;
+  for (int i = 0; i < 500; ++i) {
+    Bytes name = subject, ext = eku;
+    name[rng() % name.size()] = static_cast<char>(rng());
+    ext[rng() % ext.size()] = static_cast<char>(rng());
+    if (i % 4 == 0) name.resize(rng() % name.size());
+    char buffer[256];
+    EXPECT_GE(CertNameToStrA(X509_ASN_ENCODING, name, CERT_X500_NAME_STR, buffer, sizeof buffer), 1u);
+    std::vector<std::string> oids;
+    std::vector<CERT_POLICY_INFO> policies;
+    std::vector<CERT_ALT_NAME_ENTRY> names;
+    CryptDecodeEnhancedKeyUsage(ext, &oids);
+    CryptDecodeCertPolicies(ext, &policies);
+    CryptDecodeAltName(name, &names);
   }
 }
 

@@ -173,6 +173,31 @@ TEST_F(SignTest, RawSignatureVerifiesWithOpensslAfterReversingTheBytes) {
   }
 }
 
+TEST_F(SignTest, SignatureChecksWithTheCertificatePublicKey) {
+  PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_512, "\\\\.\\REGISTRY\\checked");
+  const Bytes digest = HashThroughLayer(CALG_GR3411_2012_256, "data");
+  DWORD error = 0;
+  Bytes signature = SignHashValue(cert, digest, &error);
+  ASSERT_EQ(error, 0u);
+  HCRYPTPROV prov;
+  ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_GOST_2012_512, CRYPT_VERIFYCONTEXT));
+  HCRYPTKEY pub;
+  ASSERT_TRUE(CryptImportPublicKeyInfoEx(prov, X509_ASN_ENCODING, cert->Info().SubjectPublicKeyInfo, 0, 0, nullptr, &pub));
+  HCRYPTHASH hash;
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
+  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, digest, 0));
+  EXPECT_TRUE(CryptVerifySignatureA(hash, reinterpret_cast<const BYTE*>(signature.data()),
+                                    static_cast<DWORD>(signature.size()), pub, nullptr, 0));
+  signature[5] ^= 1;
+  EXPECT_FALSE(CryptVerifySignatureA(hash, reinterpret_cast<const BYTE*>(signature.data()),
+                                     static_cast<DWORD>(signature.size()), pub, nullptr, 0));
+  EXPECT_EQ(GetLastError(), NTE_BAD_SIGNATURE);
+  CERT_PUBLIC_KEY_INFO broken = cert->Info().SubjectPublicKeyInfo;
+  broken.PublicKey.pbData.resize(10);
+  EXPECT_FALSE(CryptImportPublicKeyInfoEx(prov, X509_ASN_ENCODING, broken, 0, 0, nullptr, &pub));
+  EXPECT_EQ(GetLastError(), NTE_BAD_PUBLIC_KEY);
+}
+
 TEST_F(SignTest, ThreadsSignWithOneCachedKeyAtOnce) {
   PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_256, "\\\\.\\REGISTRY\\shared");
   HCRYPTPROV warm;
