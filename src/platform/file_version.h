@@ -11,9 +11,14 @@
 
 namespace zuntar {
 
-constexpr uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
-constexpr uint32_t kFixedFileInfoStrucVersion = 0x00010000;
-constexpr size_t kFixedFileInfoSize = 52;  // thirteen little-endian 32-bit words
+// Enumerators, not variables: a variable may be laid out in the reader's
+// own read-only data, where the signature followed by the structure version
+// would read as a record of the program that merely contains the reader.
+enum : uint32_t {
+  kFixedFileInfoSignature = 0xFEEF04BD,
+  kFixedFileInfoStrucVersion = 0x00010000,
+};
+enum : size_t { kFixedFileInfoSize = 52 };  // thirteen little-endian 32-bit words
 
 struct FileVersion {
   uint32_t file_version_ms = 0;  // major << 16 | minor
