@@ -1,10 +1,16 @@
 #include "host/headless_control.h"
 
+#include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "core/log.h"
 #include "core/process_values.h"
+#include "core/settings.h"
 #include "core/utf.h"
+#include "http/http_access.h"
+#include "http/info_commands.h"
 
 namespace zuntar {
 
@@ -15,14 +21,47 @@ std::string StartLogLine(bool app_mode) {
          AnsiFromUtf8(", версия : ") + v.PluginVersion + " ...";
 }
 
-void HeadlessControl::Start() { LogDebug(StartLogLine(app_mode_)); }
+CommandRegistry PluginCommands() {
+  CommandRegistry commands;
+  RegisterInformationCommands(commands);
+  return commands;
+}
 
-void HeadlessControl::Stop() { LogEvent(AnsiFromUtf8("Плагин остановлен")); }
+HeadlessControl::HeadlessControl(bool app_mode) : app_mode_(app_mode) {}
 
-void HeadlessControl::Pause() { LogEvent(AnsiFromUtf8("Плагин приостановлен")); }
+HeadlessControl::~HeadlessControl() = default;
 
-void HeadlessControl::Continue() { LogEvent(AnsiFromUtf8("Плагин продолжил работу")); }
+void HeadlessControl::Start() {
+  LogDebug(StartLogLine(app_mode_));
+  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, CurrentSettings().TIMEOUTBEFORESTARTHTTP)));
+  LogEvent(AnsiFromUtf8("Запускается обработка HTTP запросов от абонентов ..."));
+  try {
+    http_ = std::make_unique<THttpAccess>(PluginCommands());
+  } catch (const std::exception& e) {
+    LogError(AnsiFromUtf8("Ошибка запуска HTTP: ") + e.what());
+    throw;
+  }
+  LogEvent(AnsiFromUtf8("Плагин запущен !"));
+}
 
-void HeadlessControl::Exit() { LogEvent(AnsiFromUtf8("Работа Плагина завершена")); }
+void HeadlessControl::Stop() {
+  http_.reset();
+  LogEvent(AnsiFromUtf8("Плагин остановлен"));
+}
+
+void HeadlessControl::Pause() {
+  if (http_) http_->Pause();
+  LogEvent(AnsiFromUtf8("Плагин приостановлен"));
+}
+
+void HeadlessControl::Continue() {
+  if (http_) http_->Continue();
+  LogEvent(AnsiFromUtf8("Плагин продолжил работу"));
+}
+
+void HeadlessControl::Exit() {
+  http_.reset();
+  LogEvent(AnsiFromUtf8("Работа Плагина завершена"));
+}
 
 }  // namespace zuntar

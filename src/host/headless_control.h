@@ -1,18 +1,27 @@
-// The plugin's control while it has no work to start: every operation only
-// writes its log line. It keeps the process's shape (start-up, run mode,
-// orderly end) complete until the real start sequence takes its place.
+// The plugin's control before the full start sequence exists: Start brings
+// up the HTTP front end, Stop and Exit take it down, Pause and Continue
+// switch its listening off and on. It keeps the process's shape (start-up,
+// run mode, orderly end) complete until the real lifecycle takes its place.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "host/plugin_control.h"
+#include "http/command_table.h"
 
 namespace zuntar {
+
+class THttpAccess;
+
+// Every command the plugin serves, with its handler.
+CommandRegistry PluginCommands();
 
 class HeadlessControl : public PluginControl {
  public:
   // `app_mode`: application mode rather than service mode.
-  explicit HeadlessControl(bool app_mode) : app_mode_(app_mode) {}
+  explicit HeadlessControl(bool app_mode);
+  ~HeadlessControl() override;
 
   void Start() override;
   void Stop() override;
@@ -22,6 +31,7 @@ class HeadlessControl : public PluginControl {
 
  private:
   bool app_mode_;
+  std::unique_ptr<THttpAccess> http_;
 };
 
 // The debug line that opens Start:

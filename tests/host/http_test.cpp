@@ -1,0 +1,179 @@
+// The HTTP front end of the real executable: a private copy on a free port,
+// with its own platform tree and task database.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/settings.h"
+#include "platform/file_io.h"
+#include "plugin_sandbox.h"
+#include "support/http_client.h"
+#include "tasks/task_dm.h"
+
+namespace zuntar {
+namespace {
+
+using test::HttpReply;
+using test::PluginProcess;
+using test::PluginSandbox;
+using test::Request;
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t size = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+const std::string kPingOk = std::string("{\r\n\"Status\": true,\r\n\"Data\": ") +
+                            (std::string(ZUNTAR_PLUGIN_VERSION).empty() ? "null" : "\"" ZUNTAR_PLUGIN_VERSION "\"") +
+                            ",\r\n\"Errors\": []\r\n}";
+
+class HttpPlugin : public ::testing::Test {
+ protected:
+  // Creates the database, writes the configuration and starts the plugin.
+  void Launch(const std::string& extra_config = "") {
+    port_ = FreePort();
+    std::string err;
+    ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &err), 0) << err;
+    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nLOG_LEVEL=3\r\n" + extra_config, box_.config_file());
+    plugin_.emplace(box_.Start({}));
+    for (int i = 0; i < 300; ++i) {
+      if (test::Connect(port_) >= 0 || !plugin_->Running()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(plugin_->Running()) << box_.Log();
+  }
+
+  // Attachments of other processes to the plugin's database, counted from
+  // the monitoring table through a connection of this test.
+  int PluginAttachments() {
+    ::setenv("ZUNTAR_PLATFORM_ROOT", box_.root().c_str(), 1);
+    Settings s = DefaultSettings(box_.exe_dir());
+    SetCurrentSettings(s);
+    auto dm = CreateTaskDM();
+    auto q = dm->NewQuery(false);
+    q->SetSql("select count(*) from MON$ATTACHMENTS where MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
+    q->ExecQuery();
+    EXPECT_TRUE(q->Next());
+    const int n = static_cast<int>(q->Field(0).AsInteger());
+    q.reset();
+    return n;
+  }
+
+  void TearDown() override {
+    if (plugin_) {
+      EXPECT_EQ(plugin_->Terminate(), 0) << box_.Log();
+    }
+    if (expect_clean_log_) {
+      EXPECT_EQ(box_.Log().find("Unhandled"), std::string::npos) << box_.Log();
+    }
+  }
+
+  PluginSandbox box_;
+  std::optional<PluginProcess> plugin_;
+  int port_ = 0;
+  bool expect_clean_log_ = true;
+};
+
+TEST_F(HttpPlugin, AnswersPingWithVersionAndLocalRules) {
+  Launch();
+  HttpReply ping = Request(port_, "GET", "/MERVO/PING");
+  EXPECT_EQ(ping.status, 200);
+  EXPECT_EQ(ping.body, kPingOk);
+  EXPECT_EQ(ping.headers["server"], "MERVO");
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING", "", "", "127.0.0.2").body, kPingOk);
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/GETVER", "", "", "127.0.0.2").status, 501);
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/TRYUSEPLUGIN").body, "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(Request(port_, "PUT", "/MERVO/PING").body, "Unknown command");
+  EXPECT_EQ(test::Exchange(port_, "POST /MERVO/GETSIGN HTTP/1.1\r\nContent-Length: 268435456\r\n\r\n").status, 406);
+}
+
+TEST_F(HttpPlugin, SurvivesLoadAndAbuseWithoutLeakingWorkersOrAttachments) {
+  Launch("MAXCONNECTIONS=300\r\nLISTENQUEUE=256\r\n");
+  std::atomic<int> ok{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 200; ++i)
+    clients.emplace_back([&, i] {
+      const HttpReply r = i % 2 ? Request(port_, "GET", "/MERVO/PING")
+                                : Request(port_, "POST", "/MERVO/NOSUCH", "body");
+      if (r.status == 200 && (r.body == kPingOk || r.body == "#Error#ReglamentException Unknown command \"NOSUCH\""))
+        ++ok;
+    });
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(ok, 200);
+
+  EXPECT_FALSE(test::Exchange(port_, "GET\r\n\r\n").received);  // malformed request line
+  EXPECT_FALSE(test::Exchange(port_, "GET /MERVO/PING HTTP/1.1\r\nX: " + std::string(100000, 'a') + "\r\n\r\n").received);
+  {
+    const int gone = test::Connect(port_);  // disconnects in the middle of its body
+    test::SendAll(gone, "POST /MERVO/GETSIGN HTTP/1.1\r\nContent-Length: 1000\r\n\r\npart");
+    ::close(gone);
+  }
+  {
+    const int slow = test::Connect(port_);  // takes its time, then finishes
+    test::SendAll(slow, "GET /MERVO/PI");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    test::SendAll(slow, "NG HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_EQ(test::ParseReply(test::ReadAll(slow)).body, kPingOk);
+    ::close(slow);
+  }
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
+  EXPECT_TRUE(plugin_->Running());
+
+  // Ended workers released their database connections; the pooled one may keep its own.
+  int attachments = PluginAttachments();
+  for (int i = 0; i < 100 && attachments > 1; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    attachments = PluginAttachments();
+  }
+  EXPECT_LE(attachments, 1);
+}
+
+TEST_F(HttpPlugin, ConnectionLimitIsReachedAndReleased) {
+  Launch("MAXCONNECTIONS=3\r\n");
+  std::vector<int> held;
+  for (int i = 0; i < 3; ++i) held.push_back(test::Connect(port_));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(Request(port_, "GET", "/MERVO/PING").received);
+  for (int fd : held) ::close(fd);
+  bool answered = false;
+  for (int i = 0; i < 100 && !answered; ++i) {
+    answered = Request(port_, "GET", "/MERVO/PING").body == kPingOk;
+    if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(answered);
+}
+
+TEST_F(HttpPlugin, PortInUseIsLoggedAndThePluginKeepsRunning) {
+  expect_clean_log_ = false;  // the failed Start is reported as such
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::listen(holder, 1);
+  socklen_t size = sizeof addr;
+  ::getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &size);
+  std::string err;
+  ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &err), 0) << err;
+  WriteStringToFile("HTTPPORT=" + std::to_string(ntohs(addr.sin_port)) + "\r\n", box_.config_file());
+  PluginProcess p = box_.Start({});
+  EXPECT_TRUE(box_.WaitForLog(test::Cp1251("ERROR Ошибка запуска HTTP: "))) << box_.Log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(p.Running());
+  EXPECT_EQ(p.Terminate(), 0);
+  ::close(holder);
+}
+
+}  // namespace
+}  // namespace zuntar
