@@ -402,6 +402,15 @@ TEST_F(SignTest, NewKeySetAndContainerParameters) {
   HCRYPTPROV missing;
   EXPECT_FALSE(CryptAcquireContextA(&missing, "\\\\.\\REGISTRY\\absent", nullptr, PROV_GOST_2012_256, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+  char name[64];
+  DWORD name_len = sizeof name;
+  ASSERT_TRUE(CryptGetProvParam(prov, PP_CONTAINER, reinterpret_cast<BYTE*>(name), &name_len, 0));
+  EXPECT_STREQ(name, "fresh");
+  HCRYPTPROV deleted;
+  EXPECT_TRUE(CryptAcquireContextA(&deleted, "\\\\.\\REGISTRY\\fresh", nullptr, PROV_GOST_2012_256, CRYPT_DELETEKEYSET));
+  EXPECT_EQ(deleted, nullptr);
+  EXPECT_FALSE(CryptAcquireContextA(&deleted, "\\\\.\\REGISTRY\\fresh", nullptr, PROV_GOST_2012_256, 0));
+  EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
 }
 
 }  // namespace
