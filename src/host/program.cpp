@@ -17,6 +17,7 @@
 #include "host/startup.h"
 #include "host/startup_settings.h"
 #include "platform/named_mutex.h"
+#include "tasks/firebird_root.h"
 
 namespace zuntar {
 namespace {
@@ -24,6 +25,9 @@ namespace {
 // Everything after the values are known. Exceptions leave to RunProgram.
 int RunWithValues(const CommandLine& command_line) {
   const StartupValues& values = Startup();
+  // The database client reads its configuration from the environment,
+  // which may only change while this is the process's one thread.
+  PrepareFirebirdClient();
   // Creating the database needs no lock: it works beside a running plugin.
   if (command_line.HasSwitch("CREATEDB")) return RunCreateDatabase();
   const bool install = command_line.HasSwitch("INSTALL");
