@@ -80,8 +80,8 @@ class Module {
                         DWORD flags, std::unique_ptr<Context>* context) = 0;
 };
 
-// The GOST provider of this project (the same code the shared module
-// exports).
+// The GOST provider of this project, as the shared module exports it. The
+// first host given stays the module's host.
 Module* GostModule(const Host* host);
 
 }  // namespace zuntar::csp
