@@ -67,13 +67,13 @@ TEST_F(CertToolTest, TestPkiFillsStoresAndContainers) {
   int signed_count = 0;
   for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(my, nullptr); c != nullptr; c = CertEnumCertificatesInStore(my, c)) {
     HCRYPTPROV prov;
-    DWORD spec = 0;
-    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &spec, nullptr));
+    DWORD key_spec = 0;
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &key_spec, nullptr));
     HCRYPTHASH hash;
     ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
     ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, Bytes(32, 'h'), 0));
     DWORD len = 0;
-    EXPECT_TRUE(CryptSignHashA(hash, spec, nullptr, 0, nullptr, &len));
+    EXPECT_TRUE(CryptSignHashA(hash, key_spec, nullptr, 0, nullptr, &len));
     ++signed_count;
   }
   EXPECT_EQ(signed_count, 6);

@@ -124,9 +124,9 @@ class SignTest : public ::testing::Test {
 
   static Bytes SignHashValue(const PCCERT_CONTEXT& cert, const Bytes& value, DWORD* error) {
     HCRYPTPROV prov;
-    DWORD spec = 0;
+    DWORD key_spec = 0;
     bool caller_free = false;
-    if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &spec, &caller_free)) {
+    if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &key_spec, &caller_free)) {
       *error = GetLastError();
       return {};
     }
@@ -135,12 +135,12 @@ class SignTest : public ::testing::Test {
     EXPECT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
     EXPECT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, value, 0));
     DWORD len = 0;
-    if (!CryptSignHashA(hash, spec, nullptr, 0, nullptr, &len)) {
+    if (!CryptSignHashA(hash, key_spec, nullptr, 0, nullptr, &len)) {
       *error = GetLastError();
       return {};
     }
     Bytes signature(len, '\0');
-    EXPECT_TRUE(CryptSignHashA(hash, spec, nullptr, 0, reinterpret_cast<BYTE*>(signature.data()), &len));
+    EXPECT_TRUE(CryptSignHashA(hash, key_spec, nullptr, 0, reinterpret_cast<BYTE*>(signature.data()), &len));
     *error = 0;
     return signature;
   }
@@ -208,15 +208,15 @@ TEST_F(SignTest, ThreadsSignWithOneCachedKeyAtOnce) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 10; ++i) {
         HCRYPTPROV prov;
-        DWORD spec = 0;
-        if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, nullptr)) return;
+        DWORD key_spec = 0;
+        if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, nullptr)) return;
         HCRYPTHASH hash;
         const Bytes digest(32, static_cast<char>('a' + t));
         BYTE signature[64];
         DWORD len = sizeof signature;
         if (CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash) &&
             CryptSetHashParam(hash, HP_HASHVAL, digest, 0) &&
-            CryptSignHashA(hash, spec, nullptr, 0, signature, &len) &&
+            CryptSignHashA(hash, key_spec, nullptr, 0, signature, &len) &&
             OpensslVerifies(cert, digest, Bytes(reinterpret_cast<char*>(signature), len)))
           ++good;
       }
@@ -238,11 +238,11 @@ TEST_F(SignTest, CacheFlagKeepsTheContextWithTheCertificate) {
   PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_256, "\\\\.\\REGISTRY\\cached");
   HCRYPTPROV first, second;
   bool caller_free = true;
-  DWORD spec = 0;
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &first, &spec, &caller_free));
+  DWORD key_spec = 0;
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &first, &key_spec, &caller_free));
   EXPECT_FALSE(caller_free);
-  EXPECT_EQ(spec, AT_KEYEXCHANGE);
-  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &second, &spec, &caller_free));
+  EXPECT_EQ(key_spec, AT_KEYEXCHANGE);
+  ASSERT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &second, &key_spec, &caller_free));
   EXPECT_EQ(first, second);
 }
 

@@ -41,9 +41,9 @@ Bytes ReadFileBytes(const std::string& path) {
 }
 
 DWORD KeySpec(const Options& o) {
-  const std::string spec = o.Get("--spec", "1");
-  if (spec != "1" && spec != "2") throw ToolError("--spec must be 1 (exchange) or 2 (signature)");
-  return spec == "1" ? AT_KEYEXCHANGE : AT_SIGNATURE;
+  const std::string key_spec = o.Get("--key-spec", "1");
+  if (key_spec != "1" && key_spec != "2") throw ToolError("--key-spec must be 1 (exchange) or 2 (signature)");
+  return key_spec == "1" ? AT_KEYEXCHANGE : AT_SIGNATURE;
 }
 
 // Key and certificate from PEM files or a PKCS #12 file.
@@ -126,10 +126,10 @@ int InstallCommand(const std::vector<std::string>& args) {
 }
 
 int ImportCommand(const std::vector<std::string>& args) {
-  const Options o(args, {"--container", "--key", "--cert", "--pfx", "--password", "--pin", "--spec"}, {"--no-link"});
+  const Options o(args, {"--container", "--key", "--cert", "--pfx", "--password", "--pin", "--key-spec"}, {"--no-link"});
   if (WantsHelp(o, "Usage: zuntar-certtool import --container NAME\n"
                    "         (--key KEY.pem --cert CERT | --pfx FILE.p12) [--password PW]\n"
-                   "         [--pin PIN] [--spec 1|2] [--no-link]\n"
+                   "         [--pin PIN] [--key-spec 1|2] [--no-link]\n"
                    "Creates the container (\\\\.\\REGISTRY\\<name>, \\\\.\\FAT12_<letter>\\<path> or a bare\n"
                    "name for the registry reader) holding the key and its certificate, protected\n"
                    "by the PIN when one is given, and links the certificate to it in the current\n"
@@ -141,17 +141,17 @@ int ImportCommand(const std::vector<std::string>& args) {
   ReadKeyAndCertificate(o, &key, &cert);
   PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING, cert);
   if (ctx == nullptr) throw ToolError("the certificate does not decode");
-  const DWORD spec = KeySpec(o);
-  const auto location = ImportKeyContainer(container, key.get(), cert, o.Get("--pin"), spec);
+  const DWORD key_spec = KeySpec(o);
+  const auto location = ImportKeyContainer(container, key.get(), cert, o.Get("--pin"), key_spec);
   if (!location) throw ToolError("cannot create container " + container + " (it exists, or the reader is not there)");
-  if (!o.Has("--no-link")) LinkCertificate(ctx, location->fqcn, spec);
+  if (!o.Has("--no-link")) LinkCertificate(ctx, location->fqcn, key_spec);
   std::cout << location->fqcn << "\n";
   return 0;
 }
 
 int LinkCommand(const std::vector<std::string>& args) {
-  const Options o(args, {"--container", "--cert", "--thumbprint", "--spec"}, {});
-  if (WantsHelp(o, "Usage: zuntar-certtool link --container NAME (--cert FILE | --thumbprint HEX) [--spec 1|2]\n"
+  const Options o(args, {"--container", "--cert", "--thumbprint", "--key-spec"}, {});
+  if (WantsHelp(o, "Usage: zuntar-certtool link --container NAME (--cert FILE | --thumbprint HEX) [--key-spec 1|2]\n"
                    "Links the certificate to the key container and puts it into the current\n"
                    "user's MY store; with --thumbprint the certificate must be there already.\n"))
     return 0;

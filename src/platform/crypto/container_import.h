@@ -11,7 +11,7 @@
 namespace zuntar {
 
 // Creates the container named (see CreateContainer) and stores the key under
-// the spec, encrypted when a PIN is given, with the certificate beside it.
+// the key spec, encrypted when a PIN is given, with the certificate beside it.
 // Nothing when the container exists already or cannot be written.
 std::optional<ContainerLocation> ImportKeyContainer(const std::string& name, EVP_PKEY* key, const Bytes& cert_der,
                                                     const std::string& pin, DWORD key_spec);

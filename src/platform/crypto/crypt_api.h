@@ -58,7 +58,7 @@ bool CryptHashData(const HCRYPTHASH& hash, const BYTE* data, DWORD data_len, DWO
 bool CryptSetHashParam(const HCRYPTHASH& hash, DWORD param, const Bytes& data, DWORD flags);
 bool CryptGetHashParam(const HCRYPTHASH& hash, DWORD param, BYTE* data, DWORD* data_len, DWORD flags);
 bool CryptDestroyHash(HCRYPTHASH& hash);
-// The signature of the hash value with the context's key of the spec, in
+// The signature of the hash value with the context's key of the key spec, in
 // the provider's byte order (the reverse of the standard encoding). A size
 // query signs once; the value call that follows returns that signature.
 bool CryptSignHashA(const HCRYPTHASH& hash, DWORD key_spec, const char* description, DWORD flags, BYTE* signature,

@@ -47,7 +47,7 @@ class Hash {
   virtual DWORD HashData(const BYTE* data, size_t size) = 0;
   virtual DWORD SetParam(DWORD param, const Bytes& value) = 0;
   virtual DWORD GetParam(DWORD param, Bytes* value) = 0;
-  // Signature of the hash value with the context's key of that spec, in the
+  // Signature of the hash value with the context's key of that key spec, in the
   // provider's byte order.
   virtual DWORD Sign(DWORD key_spec, Bytes* signature) = 0;
   virtual DWORD Verify(const Bytes& signature, Key* public_key) = 0;

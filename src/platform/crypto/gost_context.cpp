@@ -292,15 +292,15 @@ void ContainerState::SetPin(const std::string& pin) {
   pin_ = pin;
 }
 
-DWORD ContainerState::LoadKey(DWORD spec, std::shared_ptr<KeyPair>* pair) {
+DWORD ContainerState::LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) {
   std::lock_guard lock(mu_);
-  if (const auto it = keys_.find(spec); it != keys_.end()) {
+  if (const auto it = keys_.find(key_spec); it != keys_.end()) {
     *pair = it->second;
     return 0;
   }
   if (!location_) return NTE_NO_KEY;
   Bytes der;
-  if (!KeyContainerFolder(location_->folder).ReadKey(spec, &der)) return NTE_NO_KEY;
+  if (!KeyContainerFolder(location_->folder).ReadKey(key_spec, &der)) return NTE_NO_KEY;
   bool encrypted = false;
   ossl::PKeyPtr pkey = PrivateKeyFromPkcs8(der, pin_.value_or(std::string()), &encrypted);
   if (pkey == nullptr && encrypted && pin_) return SCARD_W_WRONG_CHV;
@@ -315,28 +315,28 @@ DWORD ContainerState::LoadKey(DWORD spec, std::shared_ptr<KeyPair>* pair) {
   auto loaded = std::make_shared<KeyPair>();
   loaded->params = ParamsOfKey(pkey.get());
   loaded->pkey = ShareKey(std::move(pkey));
-  loaded->spec = spec;
-  keys_[spec] = loaded;
+  loaded->key_spec = key_spec;
+  keys_[key_spec] = loaded;
   *pair = loaded;
   return 0;
 }
 
-bool ContainerState::HasKey(DWORD spec) {
+bool ContainerState::HasKey(DWORD key_spec) {
   std::lock_guard lock(mu_);
-  return keys_.count(spec) > 0 || (location_ && KeyContainerFolder(location_->folder).HasKey(spec));
+  return keys_.count(key_spec) > 0 || (location_ && KeyContainerFolder(location_->folder).HasKey(key_spec));
 }
 
-DWORD ContainerState::PublicKey(DWORD spec, PKeyShared* key) {
+DWORD ContainerState::PublicKey(DWORD key_spec, PKeyShared* key) {
   {
     std::lock_guard lock(mu_);
-    if (const auto it = keys_.find(spec); it != keys_.end()) {
+    if (const auto it = keys_.find(key_spec); it != keys_.end()) {
       *key = it->second->pkey;
       return 0;
     }
     if (location_) {
       const KeyContainerFolder folder(location_->folder);
       Bytes der;
-      if (folder.ReadPublicKey(spec, &der)) {
+      if (folder.ReadPublicKey(key_spec, &der)) {
         const unsigned char* p = ossl::Data(der);
         ossl::PKeyPtr pub(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
         ossl::ClearErrors();
@@ -345,7 +345,7 @@ DWORD ContainerState::PublicKey(DWORD spec, PKeyShared* key) {
           return 0;
         }
       }
-      PCCERT_CONTEXT cert = folder.ReadCertificate(spec, &der) ? CertContext::Decode(der) : nullptr;
+      PCCERT_CONTEXT cert = folder.ReadCertificate(key_spec, &der) ? CertContext::Decode(der) : nullptr;
       ossl::PKeyPtr pub = cert != nullptr ? PublicKeyFromInfo(cert->Info().SubjectPublicKeyInfo) : nullptr;
       if (pub != nullptr) {
         *key = ShareKey(std::move(pub));
@@ -355,20 +355,20 @@ DWORD ContainerState::PublicKey(DWORD spec, PKeyShared* key) {
   }
   // Nothing public beside the key: the key itself tells (and may need its PIN).
   std::shared_ptr<KeyPair> pair;
-  if (DWORD rc = LoadKey(spec, &pair)) return rc;
+  if (DWORD rc = LoadKey(key_spec, &pair)) return rc;
   *key = pair->pkey;
   return 0;
 }
 
-DWORD ContainerState::StoreKey(DWORD spec, const std::shared_ptr<KeyPair>& pair) {
+DWORD ContainerState::StoreKey(DWORD key_spec, const std::shared_ptr<KeyPair>& pair) {
   std::lock_guard lock(mu_);
   if (!location_) return NTE_BAD_KEYSET;
   const Bytes der = PrivateKeyToPkcs8(pair->pkey.get(), pin_.value_or(std::string()));
   const KeyContainerFolder folder(location_->folder);
-  if (der.empty() || !folder.WriteKey(spec, der) || !folder.WritePublicKey(spec, ossl::ToDer(i2d_PUBKEY, pair->pkey.get())))
+  if (der.empty() || !folder.WriteKey(key_spec, der) || !folder.WritePublicKey(key_spec, ossl::ToDer(i2d_PUBKEY, pair->pkey.get())))
     return NTE_PERM;
-  pair->spec = spec;
-  keys_[spec] = pair;
+  pair->key_spec = key_spec;
+  keys_[key_spec] = pair;
   return 0;
 }
 

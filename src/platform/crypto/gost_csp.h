@@ -19,7 +19,7 @@ namespace zuntar::csp {
 struct KeyPair {
   PKeyShared pkey;
   const GostKeyParams* params = nullptr;
-  DWORD spec = 0;
+  DWORD key_spec = 0;
   bool exportable = true;
 };
 
@@ -36,15 +36,15 @@ class ContainerState {
   const std::optional<ContainerLocation>& location() const { return location_; }
   void set_location(ContainerLocation location) { location_ = std::move(location); }
 
-  // The key of a spec, read from the container (asking for its PIN when
+  // The key of a key spec, read from the container (asking for its PIN when
   // needed) and kept for the life of the context.
-  DWORD LoadKey(DWORD spec, std::shared_ptr<KeyPair>* pair);
-  // The public key of a spec without touching the private key (no PIN):
+  DWORD LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair);
+  // The public key of a key spec without touching the private key (no PIN):
   // kept beside the key, else the stored certificate's, else the key's own.
-  DWORD PublicKey(DWORD spec, PKeyShared* key);
-  bool HasKey(DWORD spec);
+  DWORD PublicKey(DWORD key_spec, PKeyShared* key);
+  bool HasKey(DWORD key_spec);
   // Stores a key in the container under the context's PIN.
-  DWORD StoreKey(DWORD spec, const std::shared_ptr<KeyPair>& pair);
+  DWORD StoreKey(DWORD key_spec, const std::shared_ptr<KeyPair>& pair);
   void SetPin(const std::string& pin);
 
   // Container enumeration state (PP_ENUMCONTAINERS).
@@ -69,7 +69,7 @@ class GostKey : public Key {
   GostKey(KeyKind kind, std::shared_ptr<ContainerState> container) : kind_(kind), container_(std::move(container)) {}
 
   // A key of the container; its private half is read on first use.
-  static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, DWORD spec, PKeyShared public_key);
+  static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, DWORD key_spec, PKeyShared public_key);
   static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, std::shared_ptr<KeyPair> pair);
   static std::unique_ptr<GostKey> Ephemeral(std::shared_ptr<ContainerState> c, const GostKeyParams& params,
                                             ALG_ID alg, bool pregenerate);
@@ -106,7 +106,7 @@ class GostKey : public Key {
   PKeyShared peer_;                // public key, user key's public half, agreement (peer side)
   const GostKeyParams* params_ = nullptr;
   ALG_ID alg_ = 0;
-  DWORD spec_ = 0;  // of a container key
+  DWORD key_spec_ = 0;  // of a container key
   // Ephemeral keys made with CRYPT_PREGEN wait for KP_X.
   bool pending_ = false;
   std::string paramset_oid_;

@@ -69,24 +69,24 @@ bool UnwrapKey(ALG_ID export_alg, const Bytes& kek, const std::string& paramset,
 
 // ---- Construction --------------------------------------------------------------
 
-std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, DWORD spec, PKeyShared public_key) {
+std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, DWORD key_spec, PKeyShared public_key) {
   auto key = std::make_unique<GostKey>(KeyKind::kUserPair, std::move(c));
   key->params_ = ParamsOfKey(public_key.get());
-  key->spec_ = spec;
-  key->alg_ = spec == AT_SIGNATURE ? key->params_->sign_alg : key->params_->dh_alg;
+  key->key_spec_ = key_spec;
+  key->alg_ = key_spec == AT_SIGNATURE ? key->params_->sign_alg : key->params_->dh_alg;
   key->peer_ = std::move(public_key);
   return key;
 }
 
 std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, std::shared_ptr<KeyPair> pair) {
-  auto key = UserKey(std::move(c), pair->spec, pair->pkey);
+  auto key = UserKey(std::move(c), pair->key_spec, pair->pkey);
   key->pair_ = std::move(pair);
   return key;
 }
 
 DWORD GostKey::Private(std::shared_ptr<KeyPair>* pair) {
   if (pair_ == nullptr && kind_ == KeyKind::kUserPair)
-    if (DWORD rc = container_->LoadKey(spec_, &pair_)) return rc;
+    if (DWORD rc = container_->LoadKey(key_spec_, &pair_)) return rc;
   if (pair_ == nullptr) return NTE_BAD_KEY_STATE;
   *pair = pair_;
   return 0;
@@ -170,7 +170,7 @@ DWORD GostKey::GetParam(DWORD param, Bytes* value) {
       return 0;
     case KP_CERTIFICATE: {
       if (kind_ != KeyKind::kUserPair || !container_->location()) return NTE_BAD_TYPE;
-      if (!KeyContainerFolder(container_->location()->folder).ReadCertificate(spec_, value))
+      if (!KeyContainerFolder(container_->location()->folder).ReadCertificate(key_spec_, value))
         return SCARD_E_NO_SUCH_CERTIFICATE;
       return 0;
     }
@@ -233,7 +233,7 @@ DWORD GostKey::SetParam(DWORD param, const Bytes& value) {
       if (DerElementSize(value, 0) == 0) return NTE_BAD_DATA;
       const Bytes der = value.substr(0, DerElementSize(value, 0));
       if (CertContext::Decode(der) == nullptr) return NTE_BAD_DATA;
-      if (!KeyContainerFolder(container_->location()->folder).WriteCertificate(spec_, der)) return NTE_PERM;
+      if (!KeyContainerFolder(container_->location()->folder).WriteCertificate(key_spec_, der)) return NTE_PERM;
       return 0;
     }
     default:
@@ -285,7 +285,7 @@ DWORD GostKey::ExportPrivateBlob(const GostKey& agreement, Bytes* blob) const {
     return NTE_BAD_KEY;
   *blob = BlobHeader(PRIVATEKEYBLOB, alg_);
   PutU32(*blob, kPrivateBlobMagic);
-  PutU32(*blob, pair_->spec);
+  PutU32(*blob, pair_->key_spec);
   *blob += ukm + wrapped + mac;
   PutU32(*blob, static_cast<uint32_t>(body.size()));
   *blob += body;
@@ -333,12 +333,12 @@ DWORD GostKey::ImportWrapped(const Bytes& blob, DWORD flags, std::unique_ptr<Key
     return 0;
   }
   if (blob[0] == PRIVATEKEYBLOB) {
-    // header(8) magic(4) spec(4) ukm(8) key(32) mac(4) length(4) body
+    // header(8) magic(4) key spec(4) ukm(8) key(32) mac(4) length(4) body
     if (blob.size() < 64 || GetU32(blob, 8) != kPrivateBlobMagic) return NTE_BAD_DATA;
-    const DWORD spec = GetU32(blob, 12);
+    const DWORD key_spec = GetU32(blob, 12);
     const Bytes ukm = blob.substr(16, 8);
     const uint32_t length = GetU32(blob, 60);
-    if (length != blob.size() - 64 || (spec != AT_KEYEXCHANGE && spec != AT_SIGNATURE)) return NTE_BAD_DATA;
+    if (length != blob.size() - 64 || (key_spec != AT_KEYEXCHANGE && key_spec != AT_SIGNATURE)) return NTE_BAD_DATA;
     const GostKeyParams* params = KeyParamsForAlgId(GetU32(blob, 4));
     if (params == nullptr) return NTE_BAD_DATA;
     Bytes kek, cek, plain;
@@ -350,10 +350,10 @@ DWORD GostKey::ImportWrapped(const Bytes& blob, DWORD flags, std::unique_ptr<Key
     OPENSSL_cleanse(plain.data(), plain.size());
     if (pkey == nullptr || ParamsOfKey(pkey.get()) == nullptr) return NTE_BAD_DATA;
     auto pair = std::make_shared<KeyPair>(
-        KeyPair{ShareKey(std::move(pkey)), nullptr, spec, (flags & CRYPT_EXPORTABLE) != 0});
+        KeyPair{ShareKey(std::move(pkey)), nullptr, key_spec, (flags & CRYPT_EXPORTABLE) != 0});
     pair->params = ParamsOfKey(pair->pkey.get());
     if (container_->location())
-      if (DWORD rc = container_->StoreKey(spec, pair)) return rc;
+      if (DWORD rc = container_->StoreKey(key_spec, pair)) return rc;
     *key = UserKey(container_, pair);
     return 0;
   }
