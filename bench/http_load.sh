@@ -11,6 +11,7 @@ exe=$build/src/host/ZuntarMervoPlugin
 command -v wrk >/dev/null && command -v nginx >/dev/null || { echo "needs wrk and nginx (scripts/install-deps.sh)" >&2; exit 1; }
 
 work=$(mktemp -d)
+chmod 755 "$work"  # nginx workers run as another user
 plugin_pid= nginx_pid=
 cleanup() {
   [ -n "$plugin_pid" ] && kill "$plugin_pid" 2>/dev/null && wait "$plugin_pid" 2>/dev/null

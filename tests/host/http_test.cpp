@@ -94,8 +94,21 @@ TEST_F(HttpPlugin, AnswersPingWithVersionAndLocalRules) {
   EXPECT_EQ(Request(port_, "GET", "/MERVO/PING", "", "", "127.0.0.2").body, kPingOk);
   EXPECT_EQ(Request(port_, "GET", "/MERVO/GETVER", "", "", "127.0.0.2").status, 501);
   EXPECT_EQ(Request(port_, "GET", "/MERVO/TRYUSEPLUGIN").body, "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
+  EXPECT_EQ(Request(port_, "GET", "/mervo/ping").body, kPingOk);
+  EXPECT_EQ(Request(port_, "GET", "/app/MERVO/PING").body, kPingOk);
   EXPECT_EQ(Request(port_, "PUT", "/MERVO/PING").body, "Unknown command");
+  EXPECT_EQ(Request(port_, "post", "/MERVO/GETSIGN", "x").body, "Unknown command");
+  EXPECT_EQ(Request(port_, "POST", "/MERVO/GETSIGNX", "x").body, "#Error#ReglamentException Unknown command \"GETSIGNX\"");
+  HttpReply options = Request(port_, "OPTIONS", "/MERVO/GETSIGN", "", "Origin: http://edo\r\n");
+  EXPECT_EQ(options.headers["access-control-allow-origin"], "http://edo");
+  EXPECT_EQ(options.body, "");
   EXPECT_EQ(test::Exchange(port_, "POST /MERVO/GETSIGN HTTP/1.1\r\nContent-Length: 268435456\r\n\r\n").status, 406);
+  // LOG_LEVEL 3: request lines and POST bodies, never pings.
+  Request(port_, "POST", "/MERVO/NOSUCH?a=b", "the-body");
+  EXPECT_TRUE(box_.WaitForLog(">>Request: \"/MERVO/NOSUCH/a=b\", HTTP RESULT=200, handle time ")) << box_.Log();
+  EXPECT_NE(box_.Log().find("DEBUG the-body\r\n"), std::string::npos);
+  EXPECT_EQ(box_.Log().find("<<Request: \"/MERVO/PING"), std::string::npos);
+  EXPECT_EQ(box_.Log().find(">>Request: \"/MERVO/PING"), std::string::npos);
 }
 
 TEST_F(HttpPlugin, SurvivesLoadAndAbuseWithoutLeakingWorkersOrAttachments) {
