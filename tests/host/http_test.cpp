@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "core/settings.h"
@@ -114,16 +115,22 @@ TEST_F(HttpPlugin, AnswersPingWithVersionAndLocalRules) {
 TEST_F(HttpPlugin, SurvivesLoadAndAbuseWithoutLeakingWorkersOrAttachments) {
   Launch("MAXCONNECTIONS=300\r\nLISTENQUEUE=256\r\n");
   std::atomic<int> ok{0};
+  std::mutex mutex;
+  std::string first_failure;
   std::vector<std::thread> clients;
   for (int i = 0; i < 200; ++i)
     clients.emplace_back([&, i] {
       const HttpReply r = i % 2 ? Request(port_, "GET", "/MERVO/PING")
                                 : Request(port_, "POST", "/MERVO/NOSUCH", "body");
-      if (r.status == 200 && (r.body == kPingOk || r.body == "#Error#ReglamentException Unknown command \"NOSUCH\""))
+      if (r.status == 200 && (r.body == kPingOk || r.body == "#Error#ReglamentException Unknown command \"NOSUCH\"")) {
         ++ok;
+      } else {
+        std::lock_guard lock(mutex);
+        if (first_failure.empty()) first_failure = "request " + std::to_string(i) + ": [" + r.raw + "]";
+      }
     });
   for (std::thread& t : clients) t.join();
-  EXPECT_EQ(ok, 200);
+  EXPECT_EQ(ok, 200) << first_failure << "\n" << box_.Log();
 
   EXPECT_FALSE(test::Exchange(port_, "GET\r\n\r\n").received);  // malformed request line
   EXPECT_FALSE(test::Exchange(port_, "GET /MERVO/PING HTTP/1.1\r\nX: " + std::string(100000, 'a') + "\r\n\r\n").received);
