@@ -27,7 +27,7 @@ nginx_port=$(free_port)
 # The plugin: a private copy with its own configuration and platform tree.
 mkdir -p "$work/plugin" "$work/root"
 cp "$exe" "$work/plugin/"
-printf 'HTTPPORT=%s\r\n' "$plugin_port" > "$work/plugin/ZuntarMervoPlugin.ini"
+printf "HTTPPORT=%s\r\n%b" "$plugin_port" "${EXTRA_CONFIG:-}" > "$work/plugin/ZuntarMervoPlugin.ini"
 ZUNTAR_PLATFORM_ROOT="$work/root" "$work/plugin/ZuntarMervoPlugin" >/dev/null 2>&1 &
 plugin_pid=$!
 

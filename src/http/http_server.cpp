@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 
@@ -11,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <system_error>
 
@@ -21,8 +23,51 @@ namespace zuntar {
 
 namespace http = boost::beast::http;
 
+namespace {
+
+// A thread with a 1 MiB stack. Workers come and go with connections, and
+// glibc keeps freed thread stacks for reuse up to 40 MiB in all: that holds
+// five default 8 MiB stacks but forty of these, so a new worker usually
+// starts on a cached stack instead of a fresh mapping.
+class WorkerThread {
+ public:
+  static constexpr size_t kStackSize = 1 << 20;
+
+  void Start(std::function<void()> body) {
+    auto* heap_body = new std::function<void()>(std::move(body));
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, kStackSize);
+    const int rc = pthread_create(&thread_, &attr, &Run, heap_body);
+    pthread_attr_destroy(&attr);
+    if (rc != 0) {
+      delete heap_body;
+      throw std::system_error(rc, std::generic_category(), "pthread_create");
+    }
+    started_ = true;
+  }
+
+  bool joinable() const { return started_; }
+  void join() {
+    pthread_join(thread_, nullptr);
+    started_ = false;
+  }
+
+ private:
+  static void* Run(void* arg) {
+    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
+    (*body)();
+    return nullptr;
+  }
+
+  pthread_t thread_{};
+  bool started_ = false;
+};
+
+}  // namespace
+
 struct HttpServer::Worker {
-  std::thread thread;
+  WorkerThread thread;
   int fd = -1;  // the connection being served, -1 between connections
   bool done = false;
 };
@@ -240,7 +285,15 @@ void HttpServer::Dispatch(int fd) {
   }
   Worker& w = workers_.emplace_back();
   w.fd = fd;
-  w.thread = std::thread(&HttpServer::WorkerMain, this, &w, fd);
+  try {
+    w.thread.Start([this, &w, fd] { WorkerMain(&w, fd); });
+  } catch (const std::system_error& e) {
+    // No thread for it: the connection is refused like one over the limit.
+    workers_.pop_back();
+    --connections_;
+    ::close(fd);
+    LogError(std::string("HTTP worker: ") + e.what());
+  }
 }
 
 void HttpServer::ReapFinishedWorkers() {
