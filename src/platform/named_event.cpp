@@ -46,15 +46,6 @@ long FutexWaitUntil(uint32_t* word, uint32_t expected, const timespec* deadline)
   return syscall(SYS_futex, word, FUTEX_WAIT_BITSET, expected, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
 }
 
-uint64_t Fnv1a(std::string_view text) {
-  uint64_t h = 14695981039346656037ull;
-  for (const char c : text) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
 timespec DeadlineAfter(std::chrono::milliseconds timeout) {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);

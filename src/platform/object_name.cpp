@@ -11,6 +11,8 @@ bool IsSafe(char c) {
          c == '_';
 }
 
+}  // namespace
+
 uint64_t Fnv1a(std::string_view text) {
   uint64_t h = 14695981039346656037ull;
   for (const char c : text) {
@@ -19,8 +21,6 @@ uint64_t Fnv1a(std::string_view text) {
   }
   return h;
 }
-
-}  // namespace
 
 std::string EscapeObjectName(std::string_view name) {
   std::string out;

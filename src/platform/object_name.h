@@ -6,6 +6,7 @@
 // different object names never share one file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,8 @@ namespace zuntar {
 // A result longer than 200 characters keeps its first 180 and adds a hash
 // of the whole name, so it always fits a file name.
 std::string EscapeObjectName(std::string_view name);
+
+// 64-bit FNV-1a hash: short, stable tags for names too long to keep whole.
+uint64_t Fnv1a(std::string_view text);
 
 }  // namespace zuntar
