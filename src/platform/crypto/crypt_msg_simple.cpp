@@ -3,7 +3,11 @@
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 
+#include <algorithm>
+
+#include "platform/crypto/ber_reader.h"
 #include "platform/crypto/crypt_error.h"
+#include "platform/crypto/msg_decoder.h"
 #include "platform/crypto/ossl.h"
 
 namespace zuntar {
@@ -12,11 +16,6 @@ namespace {
 
 using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
 using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-
-struct X509StackFree {
-  void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
-};
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 
 // Feeds the parts, the last one final (an empty final update when none).
 bool FeedParts(const HCRYPTMSG& msg, const std::vector<Bytes>& parts) {
@@ -56,6 +55,43 @@ bool VerifyDecoded(const CRYPT_VERIFY_MESSAGE_PARA& para, const HCRYPTMSG& msg, 
   verify.pvSigner = cert;
   if (!CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, verify)) return false;
   if (signer_cert != nullptr) *signer_cert = cert;
+  return true;
+}
+
+// DER sorts the recipient information; the CryptoAPI keeps the caller's
+// order, and callers address recipients by index. The elements keep their
+// sizes, so the lengths around them stay valid.
+bool OrderRecipients(const std::vector<PCCERT_CONTEXT>& recipients, Bytes* der) {
+  ber::Element content_info, explicit_content, enveloped, e;
+  ber::Reader top(*der);
+  if (!top.Expect(ber::kSequence, &content_info)) return false;
+  ber::Reader ci(content_info.content);
+  if (!ci.Expect(ber::kOid, &e) || !ci.Expect(ber::kContext0, &explicit_content)) return false;
+  ber::Reader ex(explicit_content.content);
+  if (!ex.Expect(ber::kSequence, &enveloped)) return false;
+  ber::Reader env(enveloped.content);
+  if (!env.Expect(ber::kInteger, &e)) return false;
+  env.Expect(ber::kContext0, &e);  // originator information
+  ber::Element set;
+  if (!env.Expect(ber::kSet, &set)) return false;
+  std::vector<std::pair<size_t, Bytes>> infos;
+  ber::Reader r(set.content);
+  while (!r.empty()) {
+    if (!r.Next(&e)) return false;
+    MsgRecipient parsed;
+    if (ParseRecipientInfo(e.whole, &parsed) != 0) return false;
+    size_t rank = recipients.size();
+    for (size_t i = 0; i < recipients.size(); ++i)
+      if (parsed.issuer == recipients[i]->Info().Issuer && parsed.serial == recipients[i]->Info().SerialNumber) {
+        rank = i;
+        break;
+      }
+    infos.emplace_back(rank, Bytes(e.whole));
+  }
+  std::stable_sort(infos.begin(), infos.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  Bytes ordered;
+  for (const auto& info : infos) ordered += info.second;
+  der->replace(static_cast<size_t>(set.content.data() - der->data()), set.content.size(), ordered);
   return true;
 }
 
@@ -125,17 +161,25 @@ bool CryptEncryptMessage(const CRYPT_ENCRYPT_MESSAGE_PARA& para, const std::vect
   const EVP_CIPHER* cipher = ossl::CipherByName("gost89");
   if (cipher == nullptr) return Fail(CRYPT_E_UNKNOWN_ALGO);
   if (recipients.empty()) return Fail(E_INVALIDARG);
-  X509StackPtr certs(sk_X509_new_null());
-  for (const PCCERT_CONTEXT& r : recipients) {
-    if (r == nullptr) return Fail(E_INVALIDARG);
-    X509_up_ref(r->Certificate());
-    sk_X509_push(certs.get(), r->Certificate());
-  }
+  // Each recipient gets its key context first and learns the content
+  // cipher from it: the GOST key transport wraps under that cipher's
+  // parameters, and without it the engine refuses the recipient.
+  const unsigned flags = CMS_BINARY | CMS_PARTIAL;
   BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-  CmsPtr cms(CMS_encrypt(certs.get(), in.get(), cipher, CMS_BINARY));
-  Bytes der = cms != nullptr ? ossl::ToDer(i2d_CMS_ContentInfo, cms.get()) : Bytes();
+  CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
+  bool ok = cms != nullptr;
+  for (const PCCERT_CONTEXT& r : recipients) {
+    if (!ok) break;
+    if (r == nullptr) return Fail(E_INVALIDARG);
+    CMS_RecipientInfo* ri = CMS_add1_recipient_cert(cms.get(), r->Certificate(), flags | CMS_KEY_PARAM);
+    ok = ri != nullptr && EVP_PKEY_CTX_ctrl(CMS_RecipientInfo_get0_pkey_ctx(ri), -1, -1, EVP_PKEY_CTRL_CIPHER,
+                                            EVP_CIPHER_get_nid(cipher), nullptr) > 0;
+  }
+  ok = ok && CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY) == 1;
+  Bytes der = ok ? ossl::ToDer(i2d_CMS_ContentInfo, cms.get()) : Bytes();
   ossl::ClearErrors();
   if (der.empty()) return Fail(NTE_BAD_PUBLIC_KEY);
+  if (!OrderRecipients(recipients, &der)) return Fail(CRYPT_E_MSG_ERROR);
   *encrypted = std::move(der);
   SetLastError(0);
   return true;
