@@ -85,10 +85,13 @@ std::string OidFromContent(std::string_view content) {
     if (b & 0x80) continue;
     if (first) {
       const uint64_t arc = value < 80 ? value / 40 : 2;
-      text = std::to_string(arc) + "." + std::to_string(value - arc * 40);
+      text = std::to_string(arc);
+      text.push_back('.');
+      text.append(std::to_string(value - arc * 40));
       first = false;
     } else {
-      text += "." + std::to_string(value);
+      text.push_back('.');
+      text.append(std::to_string(value));
     }
     value = 0;
   }
