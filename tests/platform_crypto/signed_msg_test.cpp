@@ -115,6 +115,39 @@ TEST_F(SignedMsgTest, HashFollowsTheSignatureAlgorithm) {
   }
 }
 
+TEST_F(SignedMsgTest, KeyOfAnotherSizeThanItsIssuersSignsWithItsOwnHash) {
+  // The certificates are issued by a 2012-256 CA, so each names the CA's
+  // algorithm; the program passes that name as the hash.
+  const struct {
+    GostKeyKind kind;
+    const char* hash_oid;
+  } cases[] = {{GostKeyKind::k2012_512, "1.2.643.7.1.1.2.3"}, {GostKeyKind::k2001, "1.2.643.2.2.9"}};
+  for (const auto& c : cases) {
+    const test::Party p = Party(c.kind);
+    ASSERT_EQ(p.cert->Info().SignatureAlgorithm.pszObjId, "1.2.643.7.1.1.3.2");
+    CRYPT_SIGN_MESSAGE_PARA para;
+    para.pSigningCert = p.cert;
+    para.HashAlgorithm.pszObjId = p.cert->Info().SignatureAlgorithm.pszObjId;
+    para.rgpMsgCert = {p.cert};
+    Bytes blob;
+    ASSERT_TRUE(CryptSignMessage(para, false, {data_}, &blob)) << std::hex << GetLastError();
+    EXPECT_EQ(OpensslVerifies(blob, false), 0) << test::KindName(c.kind);
+    HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+    ASSERT_TRUE(CryptMsgUpdate(msg, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), true));
+    CRYPT_ALGORITHM_IDENTIFIER alg;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_SIGNER_HASH_ALGORITHM_PARAM, 0, &alg));
+    EXPECT_EQ(alg.pszObjId, c.hash_oid);
+  }
+  // An identifier that names no GOST hash is refused.
+  const test::Party p = Party(GostKeyKind::k2012_256);
+  CRYPT_SIGN_MESSAGE_PARA para;
+  para.pSigningCert = p.cert;
+  para.HashAlgorithm.pszObjId = "1.2.840.113549.1.1.11";
+  Bytes blob;
+  EXPECT_FALSE(CryptSignMessage(para, false, {data_}, &blob));
+  EXPECT_EQ(GetLastError(), CRYPT_E_UNKNOWN_ALGO);
+}
+
 TEST_F(SignedMsgTest, EverySignatureOfOpensslVerifiesHereAndATamperedByteDoesNot) {
   for (GostKeyKind kind : kKinds) {
     const test::Party p = Party(kind);

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "certtool.h"
+#include "message_commands.h"
 #include "platform/crypto/crypt_error.h"
 
 namespace {
@@ -24,6 +25,11 @@ constexpr char kUsage[] =
     "  link               link a certificate to a key container\n"
     "  register-provider  register the GOST provider module in the registry\n"
     "  make-test-pki      create a test CA and user certificates with keys\n"
+    "  sign               sign a file (CMS, attached or detached)\n"
+    "  verify             check the signatures of a signed file\n"
+    "  encrypt            encrypt a file for recipients\n"
+    "  decrypt            decrypt a file with a key of a container here\n"
+    "  hash               GOST R 34.11-2012 (256 bit) hash of a file\n"
     "\n"
     "Run 'zuntar-certtool COMMAND --help' for the options of a command.\n";
 
@@ -35,7 +41,10 @@ int main(int argc, char** argv) {
       {"list", ListCommand},         {"containers", ContainersCommand},
       {"install", InstallCommand},   {"import", ImportCommand},
       {"link", LinkCommand},         {"register-provider", RegisterProviderCommand},
-      {"make-test-pki", MakeTestPkiCommand}};
+      {"make-test-pki", MakeTestPkiCommand},
+      {"sign", SignCommand},         {"verify", VerifyCommand},
+      {"encrypt", EncryptCommand},   {"decrypt", DecryptCommand},
+      {"hash", HashCommand}};
   if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
       std::string(argv[1]) == "help") {
     std::cout << kUsage;

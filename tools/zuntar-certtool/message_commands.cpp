@@ -228,8 +228,9 @@ int VerifyCommand(const std::vector<std::string>& args) {
       continue;
     }
     const bool good = CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE, &cert->Info());
+    const std::string verdict = good ? "good signature: " : Failure("BAD signature") + ": ";
     const std::string when = SigningTimeText(msg, i);
-    std::cout << (good ? "good signature: " : Failure("BAD signature") + ": ") << ListLine(cert)
+    std::cout << verdict << ListLine(cert)
               << (when.empty() ? "" : ", signed " + when) << "\n";
     all_good = all_good && good;
   }

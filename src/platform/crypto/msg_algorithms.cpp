@@ -30,6 +30,13 @@ const MsgHashAlgorithm* HashForOid(const std::string& oid) {
   return nullptr;
 }
 
+const MsgHashAlgorithm* HashForKey(const std::string& key_oid) {
+  if (key_oid == szOID_CP_GOST_R3410_12_512) return &kStreebog512;
+  if (key_oid == szOID_CP_GOST_R3410_12_256) return &kStreebog256;
+  if (key_oid == szOID_CP_GOST_R3410EL) return &kGost94;
+  return nullptr;
+}
+
 const EVP_MD* DigestOf(const MsgHashAlgorithm& hash) { return ossl::DigestByName(hash.md_name); }
 
 size_t SignatureSizeForKey(const std::string& key_oid) {

@@ -21,6 +21,10 @@ struct MsgHashAlgorithm {
 const MsgHashAlgorithm* HashForOid(const std::string& oid);
 const EVP_MD* DigestOf(const MsgHashAlgorithm& hash);
 
+// The hash a signature by a key of that public-key OID is made with (GOST
+// keys sign with their own hash); null for other keys.
+const MsgHashAlgorithm* HashForKey(const std::string& key_oid);
+
 // Bytes of a signature by a key of that public-key OID (64 or 128); 0 when
 // the key is not a GOST key.
 size_t SignatureSizeForKey(const std::string& key_oid);
