@@ -272,6 +272,49 @@ TEST_F(SignedMsgTest, SignerCertificateComesFromTheCallbackWhenTheMessageLacksIt
   EXPECT_EQ(GetLastError(), CRYPT_E_NO_SIGNER);
 }
 
+TEST_F(SignedMsgTest, TwoSignersOfDifferentKindsInOneMessage) {
+  const test::Party first = Party(GostKeyKind::k2012_256, "first");
+  const test::Party second = Party(GostKeyKind::k2001, "second");
+  CMSG_SIGNED_ENCODE_INFO info;
+  for (const test::Party* p : {&first, &second}) {
+    CMSG_SIGNER_ENCODE_INFO signer;
+    ASSERT_TRUE(SignerForCertificate(p->cert, p->cert->Info().SignatureAlgorithm.pszObjId, &signer));
+    info.rgSigners.push_back(signer);
+    info.rgCertEncoded.push_back(p->issued.der);
+  }
+  HCRYPTMSG msg = CryptMsgOpenToEncode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CMSG_SIGNED, info, nullptr, nullptr);
+  ASSERT_NE(msg, nullptr);
+  ASSERT_TRUE(CryptMsgUpdate(msg, reinterpret_cast<const BYTE*>(data_.data()), static_cast<DWORD>(data_.size()), true));
+  Bytes blob;
+  ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, &blob));
+  EXPECT_EQ(OpensslVerifies(blob, false), 0);
+  for (DWORD i = 0; i < 2; ++i) EXPECT_TRUE(CryptVerifyMessageSignature(CRYPT_VERIFY_MESSAGE_PARA(), i, blob, nullptr, nullptr));
+  EXPECT_FALSE(CryptVerifyMessageSignature(CRYPT_VERIFY_MESSAGE_PARA(), 2, blob, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), CRYPT_E_NO_SIGNER);
+  // Updates after the final one are refused.
+  EXPECT_FALSE(CryptMsgUpdate(msg, reinterpret_cast<const BYTE*>("x"), 1, true));
+  EXPECT_EQ(GetLastError(), CRYPT_E_MSG_ERROR);
+}
+
+TEST_F(SignedMsgTest, PlainDataMessageGivesItsContent) {
+  ASSERT_EQ(test::Run("openssl cms -data_create -binary -outform DER -in " + dir_ / "data.bin" + " -out " +
+                      dir_ / "data.p7"),
+            0);
+  const Bytes blob = test::ReadFile(dir_ / "data.p7");
+  HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
+  ASSERT_TRUE(CryptMsgUpdate(msg, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), true));
+  DWORD type = 0;
+  ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_TYPE_PARAM, 0, &type));
+  EXPECT_EQ(type, CMSG_DATA);
+  Bytes content;
+  ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, &content));
+  EXPECT_TRUE(content == data_);
+  // Opened for a signed message only, it is refused.
+  HCRYPTMSG signed_only = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CMSG_SIGNED, 0, nullptr, nullptr);
+  EXPECT_FALSE(CryptMsgUpdate(signed_only, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), true));
+  EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_MSG_TYPE);
+}
+
 TEST(SigningTime, EncodesUtcTimeInsideItsCenturyAndGeneralizedTimeOutside) {
   struct Case {
     int64_t unix_seconds;
