@@ -77,8 +77,7 @@ DWORD StreamParser::ReadHeader(const BYTE** data, size_t* size) {
   const uint64_t header_size = header_.size();
   Bytes raw = std::move(header_);
   header_.clear();
-  if (!stack_.empty() && !stack_.back().header.indefinite && offset_ > stack_.back().end)
-    return CRYPT_E_ASN1_CORRUPT;
+  if (offset_ > EnclosingEnd()) return CRYPT_E_ASN1_CORRUPT;
   if (header.tag == 0) {
     // End of contents: closes the innermost indefinite element.
     if (header.length != 0 || header.indefinite || stack_.empty() || !stack_.back().header.indefinite)
@@ -102,8 +101,7 @@ DWORD StreamParser::StartElement(const Header& header, uint64_t /*header_size*/)
   Frame frame;
   frame.header = header;
   frame.end = offset_ + header.length;
-  if (!header.indefinite && !stack_.empty() && !stack_.back().header.indefinite && frame.end > stack_.back().end)
-    return CRYPT_E_ASN1_CORRUPT;
+  if (!header.indefinite && frame.end > EnclosingEnd()) return CRYPT_E_ASN1_CORRUPT;
   if (collecting() || (!stack_.empty() && !stack_.back().walked)) {
     frame.walked = false;
   } else {
@@ -116,6 +114,14 @@ DWORD StreamParser::StartElement(const Header& header, uint64_t /*header_size*/)
   }
   stack_.push_back(frame);
   return 0;
+}
+
+uint64_t StreamParser::EnclosingEnd() const {
+  // An indefinite element ends where its end-of-contents says, but never
+  // beyond the definite element around it.
+  for (auto it = stack_.rbegin(); it != stack_.rend(); ++it)
+    if (!it->header.indefinite) return it->end;
+  return UINT64_MAX;
 }
 
 DWORD StreamParser::EndFrame() {

@@ -59,6 +59,8 @@ class StreamParser {
   DWORD ReadHeader(const BYTE** data, size_t* size);
   DWORD StartElement(const Header& header, uint64_t header_size);
   DWORD EndFrame();
+  // End of the innermost definite element that is open.
+  uint64_t EnclosingEnd() const;
   DWORD CloseFinished();
   bool collecting() const { return collect_index_ != kNone; }
   DWORD Collect(const BYTE* data, size_t size);
