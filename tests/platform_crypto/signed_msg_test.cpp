@@ -237,6 +237,12 @@ TEST_F(SignedMsgTest, DecodingAnswersCertificatesSignersAndAttributes) {
     Bytes content(size, '\0');
     ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, reinterpret_cast<BYTE*>(content.data()), &size));
     EXPECT_TRUE(content == data_);
+    Bytes computed;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_COMPUTED_HASH_PARAM, 0, &computed));
+    unsigned char md[32];
+    unsigned int md_len = 0;
+    ASSERT_EQ(EVP_Digest(data_.data(), data_.size(), md, &md_len, ossl::DigestByName("md_gost12_256"), nullptr), 1);
+    EXPECT_EQ(computed, Bytes(reinterpret_cast<char*>(md), md_len));
     // The signer checked against the certificate's key, by identifier.
     EXPECT_TRUE(CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE, &p.cert->Info()));
     const test::Party other = Party(GostKeyKind::k2012_256, "other");

@@ -274,6 +274,13 @@ DWORD MsgDecoder::GetBytes(DWORD param, DWORD index, Bytes* value) {
       *value = list[index];
       return 0;
     }
+    case CMSG_COMPUTED_HASH_PARAM: {
+      // The hash of the content as signer `index` computes it.
+      if (!signed_type()) return CRYPT_E_INVALID_MSG_TYPE;
+      if (index >= signers_.size()) return CRYPT_E_INVALID_INDEX;
+      const MsgHashAlgorithm* hash = HashForOid(signers_[index].hash_oid);
+      return hash != nullptr ? Digest(hash->hash_oid, value) : CRYPT_E_UNKNOWN_ALGO;
+    }
     case CMSG_INNER_CONTENT_TYPE_PARAM:
       if (inner_type_.empty()) return CRYPT_E_STREAM_MSG_NOT_READY;
       *value = inner_type_;
