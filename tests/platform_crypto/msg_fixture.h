@@ -71,11 +71,11 @@ struct Party {
 };
 
 inline Party MakeParty(const TempDir& dir, const Issued& ca, const std::string& name, GostKeyKind kind,
-                       DWORD key_spec = AT_KEYEXCHANGE, CertRequest* custom = nullptr) {
+                       DWORD key_spec = AT_KEYEXCHANGE, CertRequest* custom = nullptr, const std::string& pin = {}) {
   Party p;
   p.issued = MakeUser(ca, name, kind, custom);
   p.container = "\\\\.\\REGISTRY\\" + name;
-  ImportKeyContainer(p.container, p.issued.key.get(), p.issued.der, {}, key_spec);
+  ImportKeyContainer(p.container, p.issued.key.get(), p.issued.der, pin, key_spec);
   p.cert = CertCreateCertificateContext(X509_ASN_ENCODING, p.issued.der);
   const GostKeyParams& params = DefaultKeyParams(kind);
   CRYPT_KEY_PROV_INFO info;

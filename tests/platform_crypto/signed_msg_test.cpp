@@ -6,6 +6,7 @@
 #include "platform/crypto/crypt_msg_simple.h"
 #include "platform/crypto/signing_time.h"
 #include "platform_crypto/msg_fixture.h"
+#include "platform_crypto/scripted_prompt.h"
 
 namespace zuntar {
 namespace {
@@ -319,6 +320,25 @@ TEST_F(SignedMsgTest, PlainDataMessageGivesItsContent) {
   HCRYPTMSG signed_only = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CMSG_SIGNED, 0, nullptr, nullptr);
   EXPECT_FALSE(CryptMsgUpdate(signed_only, reinterpret_cast<const BYTE*>(blob.data()), static_cast<DWORD>(blob.size()), true));
   EXPECT_EQ(GetLastError(), CRYPT_E_INVALID_MSG_TYPE);
+}
+
+TEST_F(SignedMsgTest, CancelledPinRequestTravelsAsTheFailureCode) {
+  const test::Party p = test::MakeParty(dir_, *ca_, "pinned", GostKeyKind::k2012_256, AT_KEYEXCHANGE, nullptr, "1234");
+  CRYPT_SIGN_MESSAGE_PARA para;
+  para.pSigningCert = p.cert;
+  para.HashAlgorithm.pszObjId = "1.2.643.7.1.1.3.2";
+  para.rgpMsgCert = {p.cert};
+  Bytes blob;
+  {
+    test::ScriptedPrompt prompt;  // no PIN given: the person cancels
+    EXPECT_FALSE(CryptSignMessage(para, true, {data_}, &blob));
+    EXPECT_EQ(GetLastError(), SCARD_W_CANCELLED_BY_USER);
+    EXPECT_EQ(prompt.asked.size(), 1u);
+  }
+  test::ScriptedPrompt prompt;
+  prompt.pins = {"1234"};
+  ASSERT_TRUE(CryptSignMessage(para, true, {data_}, &blob)) << std::hex << GetLastError();
+  EXPECT_EQ(OpensslVerifies(blob, true), 0);
 }
 
 TEST(SigningTime, EncodesUtcTimeInsideItsCenturyAndGeneralizedTimeOutside) {
