@@ -10,3 +10,9 @@ install_deps
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan --parallel "$(nproc)"
+
+# A bounded run of the message decoder's fuzzer (clang build of its own),
+# when asked for: ZUNTAR_FUZZ_SECONDS=60 scripts/test.sh
+if [ -n "${ZUNTAR_FUZZ_SECONDS:-}" ]; then
+  scripts/fuzz.sh "$ZUNTAR_FUZZ_SECONDS"
+fi
