@@ -172,8 +172,11 @@ bool CryptEncryptMessage(const CRYPT_ENCRYPT_MESSAGE_PARA& para, const std::vect
     if (!ok) break;
     if (r == nullptr) return Fail(E_INVALIDARG);
     CMS_RecipientInfo* ri = CMS_add1_recipient_cert(cms.get(), r->Certificate(), flags | CMS_KEY_PARAM);
-    ok = ri != nullptr && EVP_PKEY_CTX_ctrl(CMS_RecipientInfo_get0_pkey_ctx(ri), -1, -1, EVP_PKEY_CTRL_CIPHER,
-                                            EVP_CIPHER_get_nid(cipher), nullptr) > 0;
+    // Keys that need no cipher answer -2 (not supported), which is fine.
+    const int rc = ri == nullptr ? 0
+                                 : EVP_PKEY_CTX_ctrl(CMS_RecipientInfo_get0_pkey_ctx(ri), -1, -1, EVP_PKEY_CTRL_CIPHER,
+                                                     EVP_CIPHER_get_nid(cipher), nullptr);
+    ok = rc > 0 || rc == -2;
   }
   ok = ok && CMS_final(cms.get(), in.get(), nullptr, CMS_BINARY) == 1;
   Bytes der = ok ? ossl::ToDer(i2d_CMS_ContentInfo, cms.get()) : Bytes();
