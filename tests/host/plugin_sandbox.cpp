@@ -155,6 +155,17 @@ bool PluginSandbox::WaitForLog(const std::string& text, int count, std::chrono::
   return true;
 }
 
+bool PluginSandbox::WaitForStartEnd(std::chrono::milliseconds limit) const {
+  const std::string started = Cp1251("Плагин запущен !"), failed = Cp1251("Ошибка запуска HTTP: ");
+  const auto until = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    const std::string log = Log();
+    if (log.find(started) != std::string::npos || log.find(failed) != std::string::npos) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
 std::string Cp1251(const std::string& utf8) { return CodePageFromWide(kCodePage1251, WideFromUtf8(utf8)); }
 
 std::string StartLine(bool app_mode) {

@@ -70,6 +70,9 @@ class PluginSandbox {
   bool WaitForLog(const std::string& text, int count = 1,
                   std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
   int CountInLog(const std::string& text) const;
+  // Waits until Start has ended: the plugin serves HTTP, or says why it cannot
+  // (another sandbox may hold the default port).
+  bool WaitForStartEnd(std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
 
  private:
   TempDir root_;

@@ -56,7 +56,7 @@ TEST(Startup, SecondInstanceWithTheSameNameEndsAtOnceAndSilently) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"INSTANCE=one"}}) {
     PluginSandbox box;
     PluginProcess first = box.Start(args);
-    ASSERT_TRUE(box.WaitForLog(StartLine(true)));
+    ASSERT_TRUE(box.WaitForStartEnd()) << box.Log();
     const std::string log_before = box.Log();
     std::string out, err;
     EXPECT_EQ(box.Run(args, &out, &err), 0);
