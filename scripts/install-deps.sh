@@ -21,6 +21,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # load tests of the HTTP server and their anchor
   wrk nginx-light curl
+  # bounded fuzzing of the message decoder (libFuzzer)
+  clang libclang-rt-14-dev
 )
 
 missing=()
