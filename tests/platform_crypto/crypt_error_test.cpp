@@ -1,4 +1,5 @@
 #include "platform/crypto/crypt_error.h"
+#include "platform/crypto/crypt_msg_types.h"
 
 #include <gtest/gtest.h>
 
@@ -37,9 +38,17 @@ TEST(CryptError, EveryRaisedCodeHasItsTextInTheAnsiCodePage) {
         AnsiCodePage() == kCodePage1251 ? CodePageFromWide(kCodePage1251, c.russian) : std::string(c.english);
     EXPECT_EQ(SysErrorMessage(c.code), expected) << std::hex << c.code;
   }
+  // Codes with a text of their own never fall back to the generic "0x..." one.
   for (DWORD code : {NTE_BAD_KEYSET, NTE_NO_KEY, NTE_BAD_DATA, CRYPT_E_EXISTS, CRYPT_E_ATTRIBUTES_MISSING,
-                     CRYPT_E_STREAM_MSG_NOT_READY, NTE_PROV_TYPE_NOT_DEF, E_ACCESSDENIED})
-    EXPECT_FALSE(SysErrorMessage(code).empty());
+                     CRYPT_E_STREAM_MSG_NOT_READY, NTE_PROV_TYPE_NOT_DEF, E_ACCESSDENIED, CRYPT_E_UNKNOWN_ALGO,
+                     CRYPT_E_INVALID_MSG_TYPE, CRYPT_E_UNEXPECTED_ENCODING, CRYPT_E_HASH_VALUE, CRYPT_E_INVALID_INDEX,
+                     CRYPT_E_ALREADY_DECRYPTED, CRYPT_E_NOT_DECRYPTED, CRYPT_E_RECIPIENT_NOT_FOUND,
+                     CRYPT_E_CONTROL_TYPE, CRYPT_E_SIGNER_NOT_FOUND, CRYPT_E_STREAM_INSUFFICIENT_DATA,
+                     CRYPT_E_NO_SIGNER}) {
+    const std::string text = SysErrorMessage(code);
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find("0x"), std::string::npos) << std::hex << code;
+  }
   EXPECT_NE(SysErrorMessage(0x80091234).find("0x80091234"), std::string::npos);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/code_page.h"
+#include "platform/crypto/crypt_msg_types.h"
 #include "platform/crypto/wide_text.h"
 
 namespace zuntar {
@@ -64,6 +65,24 @@ constexpr ErrorText kTexts[] = {
      "Криптографическое сообщение не содержит всех запрошенных атрибутов."},
     {CRYPT_E_STREAM_MSG_NOT_READY, "The streamed cryptographic message is not ready to return data.",
      "Потоковое криптографическое сообщение не готово к возврату данных."},
+    {CRYPT_E_UNKNOWN_ALGO, "Unknown cryptographic algorithm.", "Неизвестный криптографический алгоритм."},
+    {CRYPT_E_INVALID_MSG_TYPE, "Invalid cryptographic message type.", "Неверный тип криптографического сообщения."},
+    {CRYPT_E_UNEXPECTED_ENCODING, "Unexpected cryptographic message encoding.",
+     "Неожиданная кодировка криптографического сообщения."},
+    {CRYPT_E_HASH_VALUE, "The hash value is not correct.", "Неверное значение хеша."},
+    {CRYPT_E_INVALID_INDEX, "The index value is not valid.", "Неверное значение индекса."},
+    {CRYPT_E_ALREADY_DECRYPTED, "The content of the cryptographic message has already been decrypted.",
+     "Содержимое криптографического сообщения уже расшифровано."},
+    {CRYPT_E_NOT_DECRYPTED, "The content of the cryptographic message has not been decrypted yet.",
+     "Содержимое криптографического сообщения еще не расшифровано."},
+    {CRYPT_E_RECIPIENT_NOT_FOUND, "The enveloped-data message does not contain the specified recipient.",
+     "Конвертованное сообщение не содержит указанного получателя."},
+    {CRYPT_E_CONTROL_TYPE, "Invalid control type.", "Неверный тип управления."},
+    {CRYPT_E_SIGNER_NOT_FOUND, "Cannot find the original signer.", "Не удается найти исходного подписавшего."},
+    {CRYPT_E_STREAM_INSUFFICIENT_DATA, "The streamed cryptographic message requires more data to complete the decode operation.",
+     "Потоковому криптографическому сообщению требуется больше данных для завершения декодирования."},
+    {CRYPT_E_NO_SIGNER, "The signed cryptographic message does not have a signer for the specified signer index.",
+     "Подписанное криптографическое сообщение не содержит подписавшего с указанным индексом."},
     {CRYPT_E_BAD_ENCODE, "An error occurred during encode or decode operation.",
      "Ошибка при кодировании или декодировании."},
     {CRYPT_E_NOT_FOUND, "Cannot find object or property.", "Не удается найти объект или свойство."},
