@@ -6,7 +6,12 @@
 namespace zuntar {
 namespace {
 
-// Days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's algorithm).
+// 1899-12-30 counted from 1970-01-01.
+constexpr int64_t kEpochOffsetDays = -25569;
+
+}  // namespace
+
+// H. Hinnant's algorithms.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -16,22 +21,17 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
+void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const unsigned doe = static_cast<unsigned>(z - era * 146097);
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
   const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
   const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+  d = doy - (153 * mp + 2) / 5 + 1;
+  m = mp < 10 ? mp + 3 : mp - 9;
+  y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
 }
-
-// 1899-12-30 counted from 1970-01-01.
-constexpr int64_t kEpochOffsetDays = -25569;
-
-}  // namespace
 
 DateTime EncodeDateTime(const CalendarTime& t) {
   const int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
@@ -51,7 +51,12 @@ CalendarTime DecodeDateTime(DateTime value) {
     --days;
   }
   CalendarTime t;
-  CivilFromDays(days + kEpochOffsetDays, t.year, t.month, t.day);
+  int64_t year = 0;
+  unsigned month = 0, day = 0;
+  CivilFromDays(days + kEpochOffsetDays, year, month, day);
+  t.year = static_cast<int>(year);
+  t.month = static_cast<int>(month);
+  t.day = static_cast<int>(day);
   t.hour = static_cast<int>(ms / 3600000);
   t.minute = static_cast<int>(ms / 60000 % 60);
   t.second = static_cast<int>(ms / 1000 % 60);

@@ -17,6 +17,10 @@ struct CalendarTime {
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
+// Days since 1970-01-01 of a proleptic Gregorian date, and back.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day);
+void CivilFromDays(int64_t days, int64_t& year, unsigned& month, unsigned& day);
+
 DateTime EncodeDateTime(const CalendarTime& t);
 CalendarTime DecodeDateTime(DateTime value);
 

@@ -7,6 +7,7 @@
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/crypt_msg_types.h"
+#include "platform/date_time.h"
 
 namespace zuntar {
 
@@ -15,28 +16,6 @@ namespace {
 constexpr int64_t kSecondsPerDay = 86400;
 // Seconds from 0001-01-01 to 1970-01-01 and FILETIME's own range limits.
 constexpr int64_t kFileTimeUnits = 10000000;
-
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
-}
 
 bool Digits(const std::string& s, size_t pos, size_t n, unsigned* value) {
   if (pos + n > s.size()) return false;
@@ -63,7 +42,7 @@ bool EncodeSigningTime(FILETIME time, Bytes* der) {
   }
   int64_t year = 0;
   unsigned month = 0, day = 0;
-  CivilFromDays(days, &year, &month, &day);
+  CivilFromDays(days, year, month, day);
   if (year < 1 || year > 9999) return false;
   const unsigned y = static_cast<unsigned>(year);
   const std::string clock = TwoDigits(month) + TwoDigits(day) + TwoDigits(static_cast<unsigned>(rest / 3600)) +
