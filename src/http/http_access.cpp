@@ -146,12 +146,9 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, const HttpRequ
                                        HttpResponse& response) {
   const bool trace = LogLevel() > 1;
   const Clock::time_point start = Clock::now();
-  bool ping = false;
-  if (trace) {
-    ping = UpperCase(request.path).find("PING") != std::string::npos;
-    if (!ping) LogDebug("<<Request: " + RequestText(request) + " from IP=" + request.peer_ip);
-  }
   const std::string path = UpperCase(request.path);
+  const bool ping = trace && path.find("PING") != std::string::npos;
+  if (trace && !ping) LogDebug("<<Request: " + RequestText(request) + " from IP=" + request.peer_ip);
   const size_t at = path.find("/MERVO/");
   const std::string command = at == std::string::npos ? std::string() : path.substr(at + 7);
   SetFixedHeaders(response);
@@ -221,10 +218,10 @@ void THttpAccess::PostRecovery(THTTPAccessThread& thread, const std::exception& 
   }
 }
 
-void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& path_command, const HttpRequest& request,
+void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command, const HttpRequest& request,
                           HttpResponse& response) {
   try {
-    const std::string command = UpperCase(path_command);
+    // `command` comes from the upper-cased path, so it is upper case already.
     if (!command.starts_with("TRYUSEPLUGIN") && !command.starts_with("GETVER") && !command.starts_with("PING"))
       GetWorkerDM(thread);
     const CommandEntry* entry = commands_.Find(command, CommandMethod::kGet);
