@@ -100,13 +100,13 @@ bool OrderRecipients(const std::vector<PCCERT_CONTEXT>& recipients, Bytes* der) 
 bool SignerForCertificate(const PCCERT_CONTEXT& cert, const std::string& hash_oid, CMSG_SIGNER_ENCODE_INFO* signer) {
   if (cert == nullptr) return Fail(E_INVALIDARG);
   HCRYPTPROV prov;
-  DWORD spec = 0;
+  DWORD key_spec = 0;
   bool caller_free = false;
-  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &spec, &caller_free))
+  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
     return false;
   signer->pCertInfo = &cert->Info();
   signer->hCryptProv = prov;
-  signer->dwKeySpec = spec != 0 ? spec : AT_KEYEXCHANGE;
+  signer->dwKeySpec = key_spec != 0 ? key_spec : AT_KEYEXCHANGE;
   signer->HashAlgorithm = CRYPT_ALGORITHM_IDENTIFIER{hash_oid, {}};
   return true;
 }
