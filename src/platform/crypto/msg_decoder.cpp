@@ -123,6 +123,28 @@ DWORD MsgDecoder::OnCollected(const ber::Header& header, Bytes encoding) {
   return CollectedIn(parent, parent.children - 1, header, encoding);
 }
 
+namespace {
+
+// Parses each element of a SET OF (signer or recipient infos) with `parse`
+// and appends it to `out`.
+template <typename T>
+DWORD ParseSetOf(std::string_view der, std::vector<T>* out, DWORD (*parse)(std::string_view, T*)) {
+  ber::Reader set(der);
+  ber::Element e;
+  if (!set.Next(&e)) return CRYPT_E_ASN1_CORRUPT;
+  ber::Reader r(e.content);
+  while (!r.empty()) {
+    ber::Element element;
+    T item;
+    if (!r.Next(&element)) return CRYPT_E_ASN1_CORRUPT;
+    if (DWORD rc = parse(element.whole, &item)) return rc;
+    out->push_back(std::move(item));
+  }
+  return 0;
+}
+
+}  // namespace
+
 DWORD MsgDecoder::CollectedIn(const Level& parent, int index, const ber::Header& header, std::string_view der) {
   switch (parent.role) {
     case Role::kContentInfo:
@@ -131,19 +153,7 @@ DWORD MsgDecoder::CollectedIn(const Level& parent, int index, const ber::Header&
       if (header.tag == ber::kSet && index == 1) return SetDigestAlgorithms(der);
       if (header.tag == ber::kContext0) return AddCertificates(der, &certs_);
       if (header.tag == ber::kContext1) return AddCertificates(der, &crls_);
-      if (header.tag == ber::kSet) {
-        ber::Reader set(der);
-        ber::Element e;
-        if (!set.Next(&e)) return CRYPT_E_ASN1_CORRUPT;
-        ber::Reader r(e.content);
-        while (!r.empty()) {
-          ber::Element info;
-          MsgSigner signer;
-          if (!r.Next(&info)) return CRYPT_E_ASN1_CORRUPT;
-          if (DWORD rc = ParseSignerInfo(info.whole, &signer)) return rc;
-          signers_.push_back(std::move(signer));
-        }
-      }
+      if (header.tag == ber::kSet) return ParseSetOf(der, &signers_, ParseSignerInfo);
       return 0;
     case Role::kEncap:
     case Role::kEncContentInfo:
@@ -163,19 +173,7 @@ DWORD MsgDecoder::CollectedIn(const Level& parent, int index, const ber::Header&
     case Role::kEncapExplicit:
       return ContentBytes(reinterpret_cast<const BYTE*>(der.data()), der.size());
     case Role::kEnveloped:
-      if (header.tag == ber::kSet) {
-        ber::Reader set(der);
-        ber::Element e;
-        if (!set.Next(&e)) return CRYPT_E_ASN1_CORRUPT;
-        ber::Reader r(e.content);
-        while (!r.empty()) {
-          ber::Element info;
-          MsgRecipient recipient;
-          if (!r.Next(&info)) return CRYPT_E_ASN1_CORRUPT;
-          if (DWORD rc = ParseRecipientInfo(info.whole, &recipient)) return rc;
-          recipients_.push_back(std::move(recipient));
-        }
-      }
+      if (header.tag == ber::kSet) return ParseSetOf(der, &recipients_, ParseRecipientInfo);
       return 0;
     default:
       return 0;
