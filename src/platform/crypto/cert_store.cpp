@@ -94,15 +94,20 @@ std::vector<PCCERT_CONTEXT> CertStore::EnumerationSnapshot(bool refresh) {
   return snapshot_;
 }
 
-bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition, PCCERT_CONTEXT* added) {
-  if (context == nullptr || disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_NEWER_INHERIT_PROPERTIES)
+bool CertStore::BeginAdd(bool has_context, DWORD disposition, UniqueFd* lock) {
+  if (!has_context || disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_NEWER_INHERIT_PROPERTIES)
     return Fail(E_INVALIDARG);
   if (read_only_) return Fail(E_ACCESSDENIED);
-  UniqueFd lock;
   if (folder_) {
-    lock = folder_->Lock();
-    if (!lock.valid()) return Fail(ERROR_ACCESS_DENIED);
+    *lock = folder_->Lock();
+    if (!lock->valid()) return Fail(ERROR_ACCESS_DENIED);
   }
+  return true;
+}
+
+bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition, PCCERT_CONTEXT* added) {
+  UniqueFd lock;
+  if (!BeginAdd(context != nullptr, disposition, &lock)) return false;
   std::lock_guard guard(mu_);
   const std::vector<PCCERT_CONTEXT> present = folder_ ? Certificates() : memory_certs_;
   PCCERT_CONTEXT existing;
@@ -183,14 +188,8 @@ bool CertStore::DeleteCertificate(const PCCERT_CONTEXT& context) {
 }
 
 bool CertStore::AddCrl(const PCCRL_CONTEXT& context, DWORD disposition, PCCRL_CONTEXT* added) {
-  if (context == nullptr || disposition < CERT_STORE_ADD_NEW || disposition > CERT_STORE_ADD_NEWER_INHERIT_PROPERTIES)
-    return Fail(E_INVALIDARG);
-  if (read_only_) return Fail(E_ACCESSDENIED);
   UniqueFd lock;
-  if (folder_) {
-    lock = folder_->Lock();
-    if (!lock.valid()) return Fail(ERROR_ACCESS_DENIED);
-  }
+  if (!BeginAdd(context != nullptr, disposition, &lock)) return false;
   std::lock_guard guard(mu_);
   // One CRL per issuer: a newer list replaces the older one.
   PCCRL_CONTEXT existing;

@@ -45,6 +45,8 @@ class CertStore : public std::enable_shared_from_this<CertStore> {
 
  private:
   PCCERT_CONTEXT LoadCertificate(const std::string& stem);
+  // The checks every add starts with; takes the folder's lock for a store on disk.
+  bool BeginAdd(bool has_context, DWORD disposition, UniqueFd* lock);
 
   std::optional<StoreFolder> folder_;
   bool read_only_ = false;
