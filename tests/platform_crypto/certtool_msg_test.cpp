@@ -6,26 +6,13 @@
 
 #include "platform/crypto/store_files.h"
 #include "platform_crypto/msg_fixture.h"
+#include "platform_crypto/tool_run.h"
 
 namespace zuntar {
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-};
-
-ToolRun Tool(const std::string& args) {
-  const std::string command = std::string(ZUNTAR_TEST_CERTTOOL) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ToolRun run{-1, {}};
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::Tool;
+using test::ToolRun;
 
 class CertToolMsgTest : public ::testing::Test {
  protected:

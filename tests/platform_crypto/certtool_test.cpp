@@ -12,27 +12,14 @@
 #include "platform/crypto/cert_store.h"
 #include "platform/crypto/crypt_api.h"
 #include "platform_crypto/test_pki.h"
+#include "platform_crypto/tool_run.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
 namespace {
 
-struct ToolRun {
-  int status;
-  std::string out;
-};
-
-ToolRun Tool(const std::string& args) {
-  const std::string command = std::string(ZUNTAR_TEST_CERTTOOL) + " " + args + " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  ToolRun run{-1, {}};
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
+using test::Tool;
+using test::ToolRun;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
