@@ -142,14 +142,7 @@ std::string HashOidFor(const PCCERT_CONTEXT& cert) {
 PCCERT_CONTEXT SignerCertificate(const HCRYPTMSG& msg, DWORD index) {
   CERT_INFO id;
   if (!CryptMsgGetParam(msg, CMSG_SIGNER_CERT_INFO_PARAM, index, &id)) return nullptr;
-  HCERTSTORE certs = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, {});
-  DWORD count = 0;
-  CryptMsgGetParam(msg, CMSG_CERT_COUNT_PARAM, 0, &count);
-  for (DWORD i = 0; i < count; ++i) {
-    Bytes der;
-    if (CryptMsgGetParam(msg, CMSG_CERT_PARAM, i, &der))
-      CertAddEncodedCertificateToStore(certs, X509_ASN_ENCODING, der, CERT_STORE_ADD_ALWAYS, nullptr);
-  }
+  HCERTSTORE certs = MessageCertificateStore(msg);
   if (PCCERT_CONTEXT c = CertFindCertificateInStore(certs, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &id, nullptr))
     return c;
   HCERTSTORE my = CertOpenSystemStoreA(0, "MY");

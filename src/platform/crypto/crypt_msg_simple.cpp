@@ -27,6 +27,22 @@ bool FeedParts(const HCRYPTMSG& msg, const std::vector<Bytes>& parts) {
   return true;
 }
 
+}  // namespace
+
+HCERTSTORE MessageCertificateStore(const HCRYPTMSG& msg) {
+  HCERTSTORE certs = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, {});
+  DWORD count = 0;
+  CryptMsgGetParam(msg, CMSG_CERT_COUNT_PARAM, 0, &count);
+  for (DWORD i = 0; i < count; ++i) {
+    Bytes der;
+    if (CryptMsgGetParam(msg, CMSG_CERT_PARAM, i, &der))
+      CertAddEncodedCertificateToStore(certs, X509_ASN_ENCODING, der, CERT_STORE_ADD_ALWAYS, nullptr);
+  }
+  return certs;
+}
+
+namespace {
+
 // Checks signer `index` of a decoded message with the certificate the
 // parameters lead to.
 bool VerifyDecoded(const CRYPT_VERIFY_MESSAGE_PARA& para, const HCRYPTMSG& msg, DWORD index,
@@ -36,14 +52,7 @@ bool VerifyDecoded(const CRYPT_VERIFY_MESSAGE_PARA& para, const HCRYPTMSG& msg, 
   if (index >= count) return Fail(CRYPT_E_NO_SIGNER);
   CERT_INFO id;
   if (!CryptMsgGetParam(msg, CMSG_SIGNER_CERT_INFO_PARAM, index, &id)) return false;
-  HCERTSTORE certs = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, {});
-  DWORD cert_count = 0;
-  CryptMsgGetParam(msg, CMSG_CERT_COUNT_PARAM, 0, &cert_count);
-  for (DWORD i = 0; i < cert_count; ++i) {
-    Bytes der;
-    if (CryptMsgGetParam(msg, CMSG_CERT_PARAM, i, &der))
-      CertAddEncodedCertificateToStore(certs, X509_ASN_ENCODING, der, CERT_STORE_ADD_ALWAYS, nullptr);
-  }
+  HCERTSTORE certs = MessageCertificateStore(msg);
   PCCERT_CONTEXT cert;
   if (para.pfnGetSignerCertificate)
     cert = para.pfnGetSignerCertificate(id, certs);

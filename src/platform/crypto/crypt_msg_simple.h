@@ -64,6 +64,10 @@ bool CryptEncryptMessage(const CRYPT_ENCRYPT_MESSAGE_PARA& para, const std::vect
 bool CryptEncryptMessage(const CRYPT_ENCRYPT_MESSAGE_PARA& para, const std::vector<PCCERT_CONTEXT>& recipients,
                          const Bytes& data, Bytes* encrypted);
 
+// The certificates a decoded message carries, as an in-memory store (what
+// CERT_STORE_PROV_MSG opens on Windows).
+HCERTSTORE MessageCertificateStore(const HCRYPTMSG& msg);
+
 // The signer information that a signed message needs for a certificate:
 // its key acquired (cached with the certificate) and the hash it names.
 bool SignerForCertificate(const PCCERT_CONTEXT& cert, const std::string& hash_oid, CMSG_SIGNER_ENCODE_INFO* signer);
