@@ -7,17 +7,12 @@
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "platform/user_account.h"
-#include "support/temp_dir.h"
+#include "support/private_root.h"
 
 namespace zuntar {
 namespace {
 
-class StartupValuesTest : public ::testing::Test {
- protected:
-  void SetUp() override { setenv("ZUNTAR_PLATFORM_ROOT", root_.path().c_str(), 1); }
-  void TearDown() override { unsetenv("ZUNTAR_PLATFORM_ROOT"); }
-  test::TempDir root_;
-};
+using StartupValuesTest = test::PrivateRootTest;
 
 TEST_F(StartupValuesTest, NamesFollowTheExecutableAndTheInstance) {
   const StartupValues plain = ComputeStartupValues(CommandLine({}));

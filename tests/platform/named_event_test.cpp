@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/temp_dir.h"
+#include "support/private_root.h"
 
 namespace zuntar {
 namespace {
@@ -21,12 +21,11 @@ using namespace std::chrono_literals;
 constexpr char kEventName[] = "Global\\MervoPluginNewTask";
 
 // Each test gets its own platform root and with it its own event object.
-class NamedEventTest : public ::testing::Test {
+class NamedEventTest : public test::PrivateRootTest {
  protected:
-  void SetUp() override { setenv("ZUNTAR_PLATFORM_ROOT", root_.path().c_str(), 1); }
   void TearDown() override {
     NamedEvent::Remove(kEventName);
-    unsetenv("ZUNTAR_PLATFORM_ROOT");
+    PrivateRootTest::TearDown();
   }
 
   // Waits at most `limit` for the child to end; its exit code, or -1.
@@ -41,8 +40,6 @@ class NamedEventTest : public ::testing::Test {
     waitpid(child, &status, 0);
     return -1;
   }
-
-  test::TempDir root_;
 };
 
 TEST_F(NamedEventTest, ShmNameIsValidAndFollowsTheNamespace) {

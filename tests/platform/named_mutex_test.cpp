@@ -6,17 +6,12 @@
 #include <unistd.h>
 
 #include "platform/object_name.h"
-#include "support/temp_dir.h"
+#include "support/private_root.h"
 
 namespace zuntar {
 namespace {
 
-class NamedMutexTest : public ::testing::Test {
- protected:
-  void SetUp() override { setenv("ZUNTAR_PLATFORM_ROOT", root_.path().c_str(), 1); }
-  void TearDown() override { unsetenv("ZUNTAR_PLATFORM_ROOT"); }
-  test::TempDir root_;
-};
+using NamedMutexTest = test::PrivateRootTest;
 
 TEST_F(NamedMutexTest, SecondHolderOfTheSameNameIsRefusedUntilTheFirstEnds) {
   {

@@ -7,17 +7,12 @@
 
 #include "platform/file_io.h"
 #include "platform/process.h"
-#include "support/temp_dir.h"
+#include "support/private_root.h"
 
 namespace zuntar {
 namespace {
 
-class ServiceManagerTest : public ::testing::Test {
- protected:
-  void SetUp() override { setenv("ZUNTAR_PLATFORM_ROOT", root_.path().c_str(), 1); }
-  void TearDown() override { unsetenv("ZUNTAR_PLATFORM_ROOT"); }
-  test::TempDir root_;
-};
+using ServiceManagerTest = test::PrivateRootTest;
 
 TEST_F(ServiceManagerTest, InstallWritesTheUnitAndRemoveTakesItAway) {
   const ServiceDefinition def{"ZuntarMervoPlugin", "ЗУНТАР.Плагин", "/opt/my plugin/ZuntarMervoPlugin"};
