@@ -16,7 +16,8 @@ class Recorder : public ber::StreamHandler {
  public:
   DWORD OnStart(const ber::Header& h, Mode* mode) override {
     *mode = h.tag == 0x31 ? Mode::kCollect : Mode::kWalk;
-    log += "<" + std::to_string(h.tag);
+    log += '<';
+    log += std::to_string(h.tag);  // appended on its own: "<" + string trips a false -Wrestrict in GCC 12
     return 0;
   }
   DWORD OnContent(const ber::Header&, const BYTE* data, size_t size) override {
