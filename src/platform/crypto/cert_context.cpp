@@ -1,6 +1,5 @@
 #include "platform/crypto/cert_context.h"
 
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cstring>
@@ -130,9 +129,7 @@ std::shared_ptr<CertContext> CertContext::Decode(const Bytes& der) {
   }
   ctx->encoded_ = der;
   ctx->x509_ = std::move(x);
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(ossl::Data(der), der.size(), digest);
-  ctx->sha1_.assign(reinterpret_cast<const char*>(digest), sizeof digest);
+  ctx->sha1_ = ossl::Sha1(der);
   return ctx;
 }
 

@@ -1,6 +1,5 @@
 #include "platform/crypto/crl_context.h"
 
-#include <openssl/sha.h>
 
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypt_error.h"
@@ -31,9 +30,7 @@ std::shared_ptr<CrlContext> CrlContext::Decode(const Bytes& der) {
   ctx->info_.SignatureAlgorithm.pszObjId = ossl::OidText(obj);
   ctx->encoded_ = der;
   ctx->crl_ = std::move(crl);
-  unsigned char digest[SHA_DIGEST_LENGTH];
-  SHA1(ossl::Data(der), der.size(), digest);
-  ctx->sha1_.assign(reinterpret_cast<const char*>(digest), sizeof digest);
+  ctx->sha1_ = ossl::Sha1(der);
   return ctx;
 }
 

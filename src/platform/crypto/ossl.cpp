@@ -8,6 +8,7 @@
 #include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
+#include <openssl/sha.h>
 
 #include <mutex>
 
@@ -54,5 +55,18 @@ std::string OidText(const ASN1_OBJECT* obj) {
 }
 
 void ClearErrors() { ERR_clear_error(); }
+
+Bytes TakeDer(int len, unsigned char* out) {
+  if (len <= 0) return {};
+  Bytes bytes(reinterpret_cast<const char*>(out), static_cast<size_t>(len));
+  OPENSSL_free(out);
+  return bytes;
+}
+
+Bytes Sha1(const Bytes& bytes) {
+  unsigned char digest[SHA_DIGEST_LENGTH];
+  SHA1(Data(bytes), bytes.size(), digest);
+  return Bytes(reinterpret_cast<const char*>(digest), sizeof digest);
+}
 
 }  // namespace zuntar::ossl

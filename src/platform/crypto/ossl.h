@@ -41,25 +41,27 @@ std::string OidText(const ASN1_OBJECT* obj);
 // its own codes must not linger for unrelated callers).
 void ClearErrors();
 
-// DER of an object through its i2d function; empty on failure.
+// Takes over the buffer an i2d function allocated: its `len` bytes, or
+// nothing when the encoding failed (len <= 0).
+Bytes TakeDer(int len, unsigned char* out);
+
+// DER of an object through its i2d function; empty on failure. OpenSSL's
+// i2d functions take their object const or not, hence the two forms.
 template <typename T>
 Bytes ToDer(int (*i2d)(T*, unsigned char**), T* obj) {
   unsigned char* out = nullptr;
   const int len = i2d(obj, &out);
-  if (len <= 0) return {};
-  Bytes bytes(reinterpret_cast<const char*>(out), static_cast<size_t>(len));
-  OPENSSL_free(out);
-  return bytes;
+  return TakeDer(len, out);
 }
 template <typename T>
 Bytes ToDer(int (*i2d)(const T*, unsigned char**), const T* obj) {
   unsigned char* out = nullptr;
   const int len = i2d(obj, &out);
-  if (len <= 0) return {};
-  Bytes bytes(reinterpret_cast<const char*>(out), static_cast<size_t>(len));
-  OPENSSL_free(out);
-  return bytes;
+  return TakeDer(len, out);
 }
+
+// SHA-1 of the bytes (a certificate's or CRL's thumbprint).
+Bytes Sha1(const Bytes& bytes);
 
 inline const unsigned char* Data(const Bytes& b) { return reinterpret_cast<const unsigned char*>(b.data()); }
 
