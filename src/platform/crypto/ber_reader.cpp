@@ -1,10 +1,5 @@
 #include "platform/crypto/ber_reader.h"
 
-#include <algorithm>
-#include <vector>
-
-#include "platform/crypto/gost_key_material.h"
-
 namespace zuntar::ber {
 
 namespace {
@@ -55,6 +50,13 @@ size_t ElementSize(std::string_view input, int depth) {
   }
 }
 
+size_t DefiniteElementSize(std::string_view input) {
+  size_t header = 0, length = 0;
+  bool indefinite = false;
+  if (!ParseHeader(input, &header, &length, &indefinite) || indefinite) return 0;
+  return length <= input.size() - header ? header + length : 0;
+}
+
 bool Reader::Next(Element* element) {
   size_t header = 0, length = 0;
   bool indefinite = false;
@@ -99,31 +101,5 @@ std::string OidFromContent(std::string_view content) {
 }
 
 Bytes IntegerBlob(std::string_view content) { return Bytes(content.rbegin(), content.rend()); }
-
-Bytes IntegerFromBlob(const Bytes& blob) {
-  Bytes be(blob.rbegin(), blob.rend());
-  // Minimal form: no redundant leading zeros, and a zero in front of a set
-  // high bit so the value stays positive.
-  size_t skip = 0;
-  while (skip + 1 < be.size() && be[skip] == 0 && (static_cast<BYTE>(be[skip + 1]) & 0x80) == 0) ++skip;
-  be.erase(0, skip);
-  if (be.empty()) be = Bytes(1, '\0');
-  return Wrap(kInteger, be);
-}
-
-Bytes Wrap(BYTE tag, std::string_view content) { return DerWrap(tag, Bytes(content)); }
-
-Bytes Oid(const std::string& oid) { return DerOid(oid); }
-
-Bytes SetOf(std::vector<Bytes> elements) {
-  std::sort(elements.begin(), elements.end(), [](const Bytes& a, const Bytes& b) {
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return static_cast<BYTE>(x) < static_cast<BYTE>(y);
-    });
-  });
-  Bytes content;
-  for (const Bytes& e : elements) content += e;
-  return Wrap(kSet, content);
-}
 
 }  // namespace zuntar::ber

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/crypto/crypt_types.h"
 
@@ -56,6 +55,9 @@ class Reader {
 // Size of the element at the start of input (0 when it is not complete and
 // well formed). `depth` limits nesting of indefinite lengths.
 size_t ElementSize(std::string_view input, int depth = 0);
+// The same for DER, where lengths are always definite: 0 for an indefinite
+// length too.
+size_t DefiniteElementSize(std::string_view input);
 
 // The dotted text of an OBJECT IDENTIFIER's contents; empty when malformed.
 std::string OidFromContent(std::string_view content);
@@ -63,13 +65,5 @@ std::string OidFromContent(std::string_view content);
 // An element's contents as a DER INTEGER turned around into the CryptoAPI's
 // little-endian blob.
 Bytes IntegerBlob(std::string_view content);
-// And back: the DER INTEGER of a little-endian blob.
-Bytes IntegerFromBlob(const Bytes& blob);
-
-// DER pieces.
-Bytes Wrap(BYTE tag, std::string_view content);
-Bytes Oid(const std::string& oid);
-// The DER SET OF the elements, sorted as DER requires.
-Bytes SetOf(std::vector<Bytes> elements);
 
 }  // namespace zuntar::ber

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg_types.h"
 
 namespace zuntar::ber {
 

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "platform/code_page.h"
-#include "platform/crypto/crypt_msg_types.h"
 #include "platform/crypto/wide_text.h"
 
 namespace zuntar {

@@ -12,20 +12,6 @@
 
 namespace zuntar {
 
-// ---- Error codes the message calls add ----------------------------------------
-constexpr DWORD CRYPT_E_UNKNOWN_ALGO = 0x80091002;
-constexpr DWORD CRYPT_E_INVALID_MSG_TYPE = 0x80091004;
-constexpr DWORD CRYPT_E_UNEXPECTED_ENCODING = 0x80091005;
-constexpr DWORD CRYPT_E_HASH_VALUE = 0x80091007;
-constexpr DWORD CRYPT_E_INVALID_INDEX = 0x80091008;
-constexpr DWORD CRYPT_E_ALREADY_DECRYPTED = 0x80091009;
-constexpr DWORD CRYPT_E_NOT_DECRYPTED = 0x8009100A;
-constexpr DWORD CRYPT_E_RECIPIENT_NOT_FOUND = 0x8009100B;
-constexpr DWORD CRYPT_E_CONTROL_TYPE = 0x8009100C;
-constexpr DWORD CRYPT_E_SIGNER_NOT_FOUND = 0x8009100E;
-constexpr DWORD CRYPT_E_STREAM_INSUFFICIENT_DATA = 0x80091011;
-constexpr DWORD CRYPT_E_NO_SIGNER = 0x8009200E;
-
 // ---- Message types, flags, parameters and controls -------------------------------
 constexpr DWORD CMSG_DATA = 1;
 constexpr DWORD CMSG_SIGNED = 2;

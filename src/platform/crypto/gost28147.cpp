@@ -3,6 +3,8 @@
 #include <openssl/crypto.h>
 #include <openssl/objects.h>
 
+#include "platform/crypto/ber_reader.h"
+#include "platform/crypto/der_writer.h"
 #include "platform/crypto/ossl.h"
 
 namespace zuntar::gost28147 {
@@ -146,12 +148,10 @@ bool UnwrapCryptoPro(const Bytes& kek, const std::string& paramset, const Bytes&
 }
 
 Bytes EncodeParamSet(const std::string& paramset) {
-  ASN1_OBJECT* obj = OBJ_txt2obj(paramset.c_str(), 1);
-  if (obj == nullptr) return {};
-  const Bytes oid = ossl::ToDer(i2d_ASN1_OBJECT, obj);
-  ASN1_OBJECT_free(obj);
+  // Short lengths only: the blobs that carry the set are read that way.
+  const Bytes oid = ber::Oid(paramset);
   if (oid.empty() || oid.size() > 127) return {};
-  return std::string(1, '\x30') + static_cast<char>(oid.size()) + oid;
+  return ber::Wrap(ber::kSequence, oid);
 }
 
 std::string DecodeParamSet(const Bytes& der) {

@@ -13,8 +13,6 @@
 namespace zuntar::csp {
 namespace {
 
-constexpr DWORD NTE_SILENT_CONTEXT = 0x80090022;
-
 Bytes DwordBytes(DWORD v) {
   Bytes out;
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/crypto/ber_reader.h"
 #include "platform/crypto/cert_builder.h"
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypt_error.h"
@@ -11,7 +12,6 @@
 namespace zuntar::csp {
 namespace {
 
-constexpr DWORD SCARD_E_NO_SUCH_CERTIFICATE = 0x8010002C;
 constexpr DWORD kPrivateBlobMagic = 0x314B505A;  // "ZPK1": this provider's wrapped private key
 
 void PutU32(Bytes& out, uint32_t v) {
@@ -230,8 +230,9 @@ DWORD GostKey::SetParam(DWORD param, const Bytes& value) {
     }
     case KP_CERTIFICATE: {
       if (kind_ != KeyKind::kUserPair || !container_->location()) return NTE_BAD_TYPE;
-      if (DerElementSize(value, 0) == 0) return NTE_BAD_DATA;
-      const Bytes der = value.substr(0, DerElementSize(value, 0));
+      const size_t size = ber::DefiniteElementSize(value);
+      if (size == 0) return NTE_BAD_DATA;
+      const Bytes der = value.substr(0, size);
       if (CertContext::Decode(der) == nullptr) return NTE_BAD_DATA;
       if (!KeyContainerFolder(container_->location()->folder).WriteCertificate(key_spec_, der)) return NTE_PERM;
       return 0;
@@ -430,7 +431,7 @@ DWORD ParsePublicKeyBlob(const Bytes& blob, ALG_ID* alg, const GostKeyParams** p
   const DWORD bits = GetU32(blob, 12);
   if (*params == nullptr) return NTE_BAD_ALGID;
   if (bits != (*params)->bit_length) return NTE_BAD_DATA;
-  const size_t params_size = DerElementSize(blob, 16);
+  const size_t params_size = ber::DefiniteElementSize(std::string_view(blob).substr(16));
   if (params_size == 0 || blob[16] != 0x30 || blob.size() != 16 + params_size + bits / 8) return NTE_BAD_DATA;
   *key_params = blob.substr(16, params_size);
   *point = blob.substr(16 + params_size);

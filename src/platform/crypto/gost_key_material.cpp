@@ -1,51 +1,13 @@
 #include "platform/crypto/gost_key_material.h"
 
-#include <openssl/objects.h>
-
 #include <algorithm>
+
+#include "platform/crypto/ber_reader.h"
+#include "platform/crypto/der_writer.h"
 
 namespace zuntar {
 
 PKeyShared ShareKey(ossl::PKeyPtr key) { return PKeyShared(key.release(), EVP_PKEY_free); }
-
-Bytes DerLength(size_t length) {
-  if (length < 0x80) return Bytes(1, static_cast<char>(length));
-  Bytes digits;
-  for (size_t v = length; v > 0; v >>= 8) digits.insert(digits.begin(), static_cast<char>(v & 0xFF));
-  return static_cast<char>(0x80 | digits.size()) + digits;
-}
-
-Bytes DerWrap(unsigned char tag, const Bytes& content) {
-  Bytes out(1, static_cast<char>(tag));
-  out += DerLength(content.size());
-  out += content;
-  return out;
-}
-
-Bytes DerOid(const std::string& oid) {
-  ASN1_OBJECT* obj = OBJ_txt2obj(oid.c_str(), 1);
-  if (obj == nullptr) {
-    ossl::ClearErrors();
-    return {};
-  }
-  Bytes der = ossl::ToDer(i2d_ASN1_OBJECT, obj);
-  ASN1_OBJECT_free(obj);
-  return der;
-}
-
-size_t DerElementSize(const Bytes& bytes, size_t offset) {
-  if (offset + 2 > bytes.size()) return 0;
-  size_t pos = offset + 1;
-  size_t len = static_cast<unsigned char>(bytes[pos++]);
-  if (len & 0x80) {
-    const size_t n = len & 0x7F;
-    if (n == 0 || n > 3 || pos + n > bytes.size()) return 0;
-    len = 0;
-    for (size_t i = 0; i < n; ++i) len = (len << 8) | static_cast<unsigned char>(bytes[pos++]);
-  }
-  if (pos + len > bytes.size()) return 0;
-  return pos + len - offset;
-}
 
 bool PublicKeyInfoOf(EVP_PKEY* key, CERT_PUBLIC_KEY_INFO* info) {
   const Bytes der = ossl::ToDer(i2d_PUBKEY, key);
@@ -67,21 +29,20 @@ bool PublicKeyInfoOf(EVP_PKEY* key, CERT_PUBLIC_KEY_INFO* info) {
 }
 
 Bytes PublicKeyPoint(const CERT_PUBLIC_KEY_INFO& info) {
-  const Bytes& bits = info.PublicKey.pbData;
-  const size_t size = DerElementSize(bits, 0);
-  if (size != bits.size() || bits[0] != 0x04) return {};
-  const size_t content_start = (static_cast<unsigned char>(bits[1]) & 0x80) ? 2 + (bits[1] & 0x7F) : 2;
-  return bits.substr(content_start);
+  // The bit string holds exactly one OCTET STRING.
+  ber::Reader reader(info.PublicKey.pbData);
+  ber::Element point;
+  if (!reader.Expect(ber::kOctetString, &point) || !reader.empty()) return {};
+  return Bytes(point.content);
 }
 
 ossl::PKeyPtr PublicKeyFromPoint(const std::string& key_oid, const Bytes& params, const Bytes& point) {
-  const Bytes oid = DerOid(key_oid);
+  const Bytes oid = ber::Oid(key_oid);
   if (oid.empty() || point.empty()) return nullptr;
-  const Bytes algorithm = DerWrap(0x30, oid + params);
+  const Bytes algorithm = ber::Wrap(ber::kSequence, oid + params);
   Bytes bits(1, '\0');  // no unused bits
-  bits += DerWrap(0x04, point);
-  const Bytes bit_string = DerWrap(0x03, bits);
-  const Bytes spki = DerWrap(0x30, algorithm + bit_string);
+  bits += ber::Wrap(ber::kOctetString, point);
+  const Bytes spki = ber::Wrap(ber::kSequence, algorithm + ber::Wrap(ber::kBitString, bits));
   ossl::EnsureGostEngine();
   const unsigned char* p = ossl::Data(spki);
   ossl::PKeyPtr key(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));

@@ -39,11 +39,4 @@ bool VerifyDigest(EVP_PKEY* key, const Bytes& digest, const Bytes& signature);
 // empty for the default.
 ossl::PKeyPtr GenerateKey(const GostKeyParams& params, const std::string& paramset);
 
-// DER pieces.
-Bytes DerLength(size_t length);
-Bytes DerWrap(unsigned char tag, const Bytes& content);
-Bytes DerOid(const std::string& oid);
-// Size of the DER element at the start of bytes; 0 when it does not fit.
-size_t DerElementSize(const Bytes& bytes, size_t offset);
-
 }  // namespace zuntar

@@ -1,6 +1,7 @@
 #include "platform/crypto/msg_algorithms.h"
 
 #include "platform/crypto/ber_reader.h"
+#include "platform/crypto/der_writer.h"
 #include "platform/crypto/ossl.h"
 
 namespace zuntar {

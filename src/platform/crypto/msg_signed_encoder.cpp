@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/crypto/ber_reader.h"
+#include "platform/crypto/der_writer.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/gost_key_material.h"
 
@@ -13,8 +14,8 @@ namespace {
 const Bytes kEndOfContents("\x00\x00", 2);
 
 // Size of a definite-length header for contents of that size.
-uint64_t HeaderSize(uint64_t length) { return 1 + DerLength(static_cast<size_t>(length)).size(); }
-Bytes HeaderOf(BYTE tag, uint64_t length) { return static_cast<char>(tag) + DerLength(static_cast<size_t>(length)); }
+uint64_t HeaderSize(uint64_t length) { return ber::ElementHeader(0, static_cast<size_t>(length)).size(); }
+Bytes HeaderOf(BYTE tag, uint64_t length) { return ber::ElementHeader(tag, static_cast<size_t>(length)); }
 
 Bytes AttributeOf(const std::string& oid, const std::vector<Bytes>& values) {
   return ber::Wrap(ber::kSequence, ber::Oid(oid) + ber::SetOf(values));

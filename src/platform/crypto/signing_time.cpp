@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/crypto/ber_reader.h"
+#include "platform/crypto/der_writer.h"
 #include "platform/crypto/cert_context.h"
 #include "platform/crypto/crypt_error.h"
 #include "platform/crypto/crypt_msg_types.h"
