@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/gost_csp.h"
-#include "platform/crypto/provider_registration.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/csp/container_import.h"
+#include "platform/crypto/csp/gost_csp.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
 
 namespace zuntar {
 namespace {

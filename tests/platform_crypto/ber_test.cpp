@@ -2,11 +2,11 @@
 // reader, on well-formed and malformed encodings.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/ber_reader.h"
-#include "platform/crypto/der_writer.h"
-#include "platform/crypto/ber_stream.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg_types.h"
+#include "platform/crypto/asn1/ber_reader.h"
+#include "platform/crypto/asn1/ber_stream.h"
+#include "platform/crypto/asn1/der_writer.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg_types.h"
 
 namespace zuntar {
 namespace {

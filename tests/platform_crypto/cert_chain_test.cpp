@@ -1,9 +1,9 @@
 // Chains built from the system stores, with CRLs from the "CA" store.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/cert_chain.h"
-#include "platform/crypto/cert_extensions.h"
-#include "platform/crypto/crypt_error.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/cert/cert_chain.h"
+#include "platform/crypto/cert/cert_extensions.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
 

@@ -1,10 +1,10 @@
-#include "platform/crypto/cert_context.h"
+#include "platform/crypto/cert/cert_context.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "platform/crypto/crypt_error.h"
+#include "platform/crypto/base/crypt_error.h"
 #include "platform_crypto/test_pki.h"
 
 namespace zuntar {

@@ -1,10 +1,10 @@
-#include "platform/crypto/cert_store.h"
+#include "platform/crypto/cert/cert_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/crypto/crypt_error.h"
+#include "platform/crypto/base/crypt_error.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
 

@@ -4,7 +4,7 @@
 
 #include <sys/wait.h>
 
-#include "platform/crypto/store_files.h"
+#include "platform/crypto/cert/store_files.h"
 #include "platform_crypto/msg_fixture.h"
 #include "platform_crypto/tool_run.h"
 

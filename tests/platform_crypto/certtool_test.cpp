@@ -9,8 +9,8 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/crypt_api.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/cert/cert_store.h"
 #include "platform_crypto/test_pki.h"
 #include "platform_crypto/tool_run.h"
 #include "support/temp_dir.h"

@@ -1,5 +1,5 @@
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg_types.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg_types.h"
 
 #include <gtest/gtest.h>
 

@@ -7,12 +7,12 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/store_files.h"
-#include "platform/crypto/wide_text.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
 #include "platform_crypto/scripted_prompt.h"

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/crypto/cert_context.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/gost_csp.h"
-#include "platform/crypto/wide_text.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_context.h"
+#include "platform/crypto/csp/container_import.h"
+#include "platform/crypto/csp/gost_csp.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
 

@@ -1,10 +1,10 @@
 // Signed messages made here and by `openssl cms`, checked on the other side.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/signing_time.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/crypto/msg/signing_time.h"
 #include "platform_crypto/msg_fixture.h"
 #include "platform_crypto/scripted_prompt.h"
 

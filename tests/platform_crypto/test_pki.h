@@ -5,9 +5,9 @@
 #include <ctime>
 #include <string>
 
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/cert_context.h"
-#include "platform/crypto/provider_registration.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/cert/cert_context.h"
 
 namespace zuntar::test {
 

@@ -6,13 +6,13 @@
 #include <sstream>
 
 #include "certtool.h"
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/provider_registration.h"
-#include "platform/crypto/wide_text.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
 
 namespace zuntar::certtool {

@@ -7,11 +7,11 @@
 #include <iostream>
 
 #include "certtool.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/signing_time.h"
-#include "platform/crypto/store_files.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/crypto/msg/signing_time.h"
 
 namespace zuntar::certtool {
 namespace {
