@@ -12,7 +12,7 @@
 #include "platform/crypto/api/provider_registration.h"
 #include "platform/crypto/cert/cert_builder.h"
 #include "platform/crypto/csp/container_import.h"
-#include "platform/crypto/csp/gost_csp.h"
+#include "platform/crypto/csp/gost_module.h"
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
 

@@ -9,7 +9,7 @@
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/cert/store_files.h"
 #include "platform/crypto/csp/container_import.h"
-#include "platform/crypto/csp/gost_csp.h"
+#include "platform/crypto/csp/key_blob.h"
 #include "platform/crypto/gost/gost28147.h"
 #include "platform/crypto/gost/gost_key_material.h"
 #include "platform_crypto/test_pki.h"

@@ -11,7 +11,7 @@
 #include "platform/crypto/base/wide_text.h"
 #include "platform/crypto/cert/cert_context.h"
 #include "platform/crypto/csp/container_import.h"
-#include "platform/crypto/csp/gost_csp.h"
+#include "platform/crypto/csp/gost_module.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
 

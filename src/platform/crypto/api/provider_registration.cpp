@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/crypto/csp/gost_csp.h"
+#include "platform/crypto/csp/gost_module.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
 

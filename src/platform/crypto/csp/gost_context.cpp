@@ -1,34 +1,19 @@
-#include <algorithm>
-#include <cstring>
+#include "platform/crypto/csp/gost_context.h"
 
 #include <openssl/rand.h>
 
+#include <algorithm>
+
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/base/wide_text.h"
-#include "platform/crypto/cert/cert_builder.h"
-#include "platform/crypto/cert/cert_context.h"
-#include "platform/crypto/csp/gost_csp.h"
-#include "platform/user_prompt.h"
+#include "platform/crypto/csp/gost_hash.h"
+#include "platform/crypto/csp/gost_key.h"
+#include "platform/crypto/csp/key_blob.h"
+#include "platform/crypto/csp/param_value.h"
+#include "platform/crypto/csp/self_test.h"
 
 namespace zuntar::csp {
 namespace {
-
-Bytes DwordBytes(DWORD v) {
-  Bytes out;
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-  return out;
-}
-
-std::string Text(const Bytes& value) { return value.substr(0, value.find('\0')); }
-
-const EVP_MD* DigestFor(ALG_ID alg) {
-  switch (alg) {
-    case CALG_GR3411_2012_256: return ossl::DigestByName("md_gost12_256");
-    case CALG_GR3411_2012_512: return ossl::DigestByName("md_gost12_512");
-    case CALG_GR3411: return ossl::DigestByName("md_gost94");
-    default: return nullptr;
-  }
-}
 
 // Everything enumeration reports for one container.
 Bytes EnumerationItem(const ContainerLocation& loc, DWORD flags) {
@@ -37,28 +22,7 @@ Bytes EnumerationItem(const ContainerLocation& loc, DWORD flags) {
   return name + '\0';
 }
 
-class GostContext : public Context {
- public:
-  explicit GostContext(std::shared_ptr<ContainerState> state) : state_(std::move(state)) {}
-
-  DWORD GetParam(DWORD param, DWORD flags, Bytes* value, DWORD* size) override;
-  DWORD SetParam(DWORD param, const Bytes& value) override;
-  DWORD GetUserKey(DWORD key_spec, std::unique_ptr<Key>* key) override;
-  DWORD GenKey(ALG_ID alg, DWORD flags, std::unique_ptr<Key>* key) override;
-  DWORD ImportKey(const Bytes& blob, Key* pub_key, DWORD flags, std::unique_ptr<Key>* key) override;
-  DWORD ImportPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, std::unique_ptr<Key>* key) override;
-  DWORD ExportPublicKeyInfo(DWORD key_spec, CERT_PUBLIC_KEY_INFO* info) override;
-  DWORD CreateHash(ALG_ID alg, std::unique_ptr<Hash>* hash) override;
-
- private:
-  DWORD Enumerate(DWORD flags, Bytes* value, DWORD* size);
-  const GostKeyParams& TypeParams() const {
-    const GostKeyParams* p = KeyParamsForProvType(state_->prov_type());
-    return p != nullptr ? *p : DefaultKeyParams(GostKeyKind::k2012_256);
-  }
-
-  std::shared_ptr<ContainerState> state_;
-};
+}  // namespace
 
 DWORD GostContext::Enumerate(DWORD flags, Bytes* value, DWORD* size) {
   if (flags & CRYPT_FIRST) {
@@ -134,14 +98,14 @@ DWORD GostContext::SetParam(DWORD param, const Bytes& value) {
   switch (param) {
     case PP_KEYEXCHANGE_PIN:
     case PP_SIGNATURE_PIN:
-      state_->SetPin(Text(value));
+      state_->SetPin(ParamText(value));
       return 0;
     case PP_SIGNATUREOID:
     case PP_DHOID: {
       if (!state_->location()) return NTE_BAD_KEYSET;
       const KeyContainerFolder folder(state_->location()->folder);
       auto params = folder.Params();
-      params[param] = Text(value);
+      params[param] = ParamText(value);
       return folder.WriteParams(params) ? 0 : NTE_PERM;
     }
     default:
@@ -229,242 +193,10 @@ DWORD GostContext::ExportPublicKeyInfo(DWORD key_spec, CERT_PUBLIC_KEY_INFO* inf
 }
 
 DWORD GostContext::CreateHash(ALG_ID alg, std::unique_ptr<Hash>* hash) {
-  const EVP_MD* md = DigestFor(alg);
+  const EVP_MD* md = HashDigest(alg);
   if (md == nullptr) return NTE_BAD_ALGID;
   *hash = std::make_unique<GostHash>(state_, alg, md);
   return 0;
-}
-
-class GostModuleImpl : public Module {
- public:
-  explicit GostModuleImpl(const Host* host) : host_(*host) {}
-
-  DWORD Acquire(const std::string& container, const std::string& provider_name, DWORD prov_type, DWORD flags,
-                std::unique_ptr<Context>* context) override {
-    if (KeyParamsForProvType(prov_type) == nullptr) return NTE_BAD_PROV_TYPE;
-    ossl::EnsureGostEngine();
-    auto state = std::make_shared<ContainerState>(&host_, prov_type,
-                                                  provider_name.empty() ? DefaultProviderName(prov_type) : provider_name,
-                                                  flags);
-    if ((flags & CRYPT_VERIFYCONTEXT) == CRYPT_VERIFYCONTEXT) {
-      *context = std::make_unique<GostContext>(state);
-      return 0;
-    }
-    if (container.empty()) return NTE_BAD_KEYSET;
-    if (flags & CRYPT_DELETEKEYSET) {
-      const auto found = FindContainer(container);
-      if (!found) return NTE_BAD_KEYSET;
-      return DeleteContainer(*found) ? 0 : NTE_PERM;
-    }
-    if (flags & CRYPT_NEWKEYSET) {
-      if (FindContainer(container)) return NTE_EXISTS;
-      const auto made = CreateContainer(container);
-      if (!made) return NTE_BAD_KEYSET;
-      state->set_location(*made);
-      *context = std::make_unique<GostContext>(state);
-      return 0;
-    }
-    for (;;) {
-      if (const auto found = FindContainer(container)) {
-        state->set_location(*found);
-        *context = std::make_unique<GostContext>(state);
-        return 0;
-      }
-      // Media may be elsewhere: ask, as the provider's own dialog would.
-      if (!NamesRemovableOrAnyReader(container)) return NTE_BAD_KEYSET;
-      if (flags & CRYPT_SILENT) return NTE_BAD_KEYSET;
-      if (!host_.prompt().InsertMedia(container)) return SCARD_W_CANCELLED_BY_USER;
-    }
-  }
-
- private:
-  Host host_;
-};
-
-}  // namespace
-
-// ---- ContainerState -------------------------------------------------------------
-
-void ContainerState::SetPin(const std::string& pin) {
-  std::lock_guard lock(mu_);
-  pin_ = pin;
-}
-
-DWORD ContainerState::LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) {
-  std::lock_guard lock(mu_);
-  if (const auto it = keys_.find(key_spec); it != keys_.end()) {
-    *pair = it->second;
-    return 0;
-  }
-  if (!location_) return NTE_NO_KEY;
-  Bytes der;
-  if (!KeyContainerFolder(location_->folder).ReadKey(key_spec, &der)) return NTE_NO_KEY;
-  bool encrypted = false;
-  ossl::PKeyPtr pkey = PrivateKeyFromPkcs8(der, pin_.value_or(std::string()), &encrypted);
-  if (pkey == nullptr && encrypted && pin_) return SCARD_W_WRONG_CHV;
-  for (bool retry = false; pkey == nullptr && encrypted; retry = true) {
-    if (flags_ & CRYPT_SILENT) return NTE_SILENT_CONTEXT;
-    const std::optional<std::string> pin = host_->prompt().AskPin(location_->name, retry);
-    if (!pin) return SCARD_W_CANCELLED_BY_USER;
-    pkey = PrivateKeyFromPkcs8(der, *pin, &encrypted);
-    if (pkey != nullptr) pin_ = *pin;
-  }
-  if (pkey == nullptr || ParamsOfKey(pkey.get()) == nullptr) return NTE_BAD_KEYSET;
-  auto loaded = std::make_shared<KeyPair>();
-  loaded->params = ParamsOfKey(pkey.get());
-  loaded->pkey = ShareKey(std::move(pkey));
-  loaded->key_spec = key_spec;
-  keys_[key_spec] = loaded;
-  *pair = loaded;
-  return 0;
-}
-
-bool ContainerState::HasKey(DWORD key_spec) {
-  std::lock_guard lock(mu_);
-  return keys_.count(key_spec) > 0 || (location_ && KeyContainerFolder(location_->folder).HasKey(key_spec));
-}
-
-DWORD ContainerState::PublicKey(DWORD key_spec, PKeyShared* key) {
-  {
-    std::lock_guard lock(mu_);
-    if (const auto it = keys_.find(key_spec); it != keys_.end()) {
-      *key = it->second->pkey;
-      return 0;
-    }
-    if (location_) {
-      const KeyContainerFolder folder(location_->folder);
-      Bytes der;
-      if (folder.ReadPublicKey(key_spec, &der)) {
-        const unsigned char* p = ossl::Data(der);
-        ossl::PKeyPtr pub(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
-        ossl::ClearErrors();
-        if (pub != nullptr && ParamsOfKey(pub.get()) != nullptr) {
-          *key = ShareKey(std::move(pub));
-          return 0;
-        }
-      }
-      PCCERT_CONTEXT cert = folder.ReadCertificate(key_spec, &der) ? CertContext::Decode(der) : nullptr;
-      ossl::PKeyPtr pub = cert != nullptr ? PublicKeyFromInfo(cert->Info().SubjectPublicKeyInfo) : nullptr;
-      if (pub != nullptr) {
-        *key = ShareKey(std::move(pub));
-        return 0;
-      }
-    }
-  }
-  // Nothing public beside the key: the key itself tells (and may need its PIN).
-  std::shared_ptr<KeyPair> pair;
-  if (DWORD rc = LoadKey(key_spec, &pair)) return rc;
-  *key = pair->pkey;
-  return 0;
-}
-
-DWORD ContainerState::StoreKey(DWORD key_spec, const std::shared_ptr<KeyPair>& pair) {
-  std::lock_guard lock(mu_);
-  if (!location_) return NTE_BAD_KEYSET;
-  const Bytes der = PrivateKeyToPkcs8(pair->pkey.get(), pin_.value_or(std::string()));
-  const KeyContainerFolder folder(location_->folder);
-  if (der.empty() || !folder.WriteKey(key_spec, der) || !folder.WritePublicKey(key_spec, ossl::ToDer(i2d_PUBKEY, pair->pkey.get())))
-    return NTE_PERM;
-  pair->key_spec = key_spec;
-  keys_[key_spec] = pair;
-  return 0;
-}
-
-// ---- GostHash -------------------------------------------------------------------
-
-GostHash::GostHash(std::shared_ptr<ContainerState> container, ALG_ID alg, const EVP_MD* md)
-    : container_(std::move(container)), alg_(alg), md_(md), ctx_(EVP_MD_CTX_new()) {
-  EVP_DigestInit_ex(ctx_.get(), md_, nullptr);
-}
-
-DWORD GostHash::HashData(const BYTE* data, size_t size) {
-  if (value_) return NTE_BAD_HASH_STATE;
-  if (size > 0 && EVP_DigestUpdate(ctx_.get(), data, size) != 1) return NTE_FAIL;
-  return 0;
-}
-
-DWORD GostHash::Finish() {
-  if (value_) return 0;
-  unsigned char out[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  if (EVP_DigestFinal_ex(ctx_.get(), out, &len) != 1) return NTE_FAIL;
-  value_ = Bytes(reinterpret_cast<char*>(out), len);
-  return 0;
-}
-
-DWORD GostHash::SetParam(DWORD param, const Bytes& value) {
-  if (param != HP_HASHVAL) return NTE_BAD_TYPE;
-  value_ = value;  // any length: the signature decides whether it fits
-  return 0;
-}
-
-DWORD GostHash::GetParam(DWORD param, Bytes* value) {
-  switch (param) {
-    case HP_ALGID:
-      *value = DwordBytes(alg_);
-      return 0;
-    case HP_HASHSIZE:
-      *value = DwordBytes(static_cast<DWORD>(EVP_MD_get_size(md_)));
-      return 0;
-    case HP_HASHVAL:
-      if (DWORD rc = Finish()) return rc;
-      *value = *value_;
-      return 0;
-    default:
-      return NTE_BAD_TYPE;
-  }
-}
-
-DWORD GostHash::Sign(DWORD key_spec, Bytes* signature) {
-  std::shared_ptr<KeyPair> pair;
-  if (DWORD rc = container_->LoadKey(key_spec, &pair)) return rc;
-  if (DWORD rc = Finish()) return rc;
-  return SignDigest(pair->pkey.get(), *value_, signature) ? 0 : NTE_BAD_HASH;
-}
-
-DWORD GostHash::Verify(const Bytes& signature, Key* public_key) {
-  auto* key = dynamic_cast<GostKey*>(public_key);
-  if (key == nullptr) return NTE_BAD_KEY;
-  EVP_PKEY* pkey = key->peer() ? key->peer().get() : key->pair() ? key->pair()->pkey.get() : nullptr;
-  if (pkey == nullptr) return NTE_BAD_KEY;
-  if (DWORD rc = Finish()) return rc;
-  return VerifyDigest(pkey, *value_, signature) ? 0 : NTE_BAD_SIGNATURE;
-}
-
-// ---- Module -------------------------------------------------------------------------
-
-Bytes SelfTestBlock() {
-  // A known answer of the hash and a signature round trip.
-  static const unsigned char kAbcDigest[32] = {
-      0x4e, 0x29, 0x19, 0xcf, 0x13, 0x7e, 0xd4, 0x1e, 0xc4, 0xfb, 0x62, 0x70, 0xc6, 0x18, 0x26, 0xcc,
-      0x4f, 0xff, 0xb6, 0x60, 0x34, 0x1e, 0x0a, 0xf3, 0x68, 0x8c, 0xd0, 0x62, 0x6d, 0x23, 0xb4, 0x81};
-  bool ok = false;
-  if (const EVP_MD* md = DigestFor(CALG_GR3411_2012_256)) {
-    unsigned char out[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    ok = EVP_Digest("abc", 3, out, &len, md, nullptr) == 1 && len == 32 && std::memcmp(out, kAbcDigest, 32) == 0;
-    ossl::PKeyPtr key = ok ? GenerateGostKey(GostKeyKind::k2012_256) : nullptr;
-    const Bytes digest(reinterpret_cast<const char*>(kAbcDigest), 32);
-    Bytes signature;
-    ok = key != nullptr && SignDigest(key.get(), digest, &signature) && VerifyDigest(key.get(), digest, signature);
-  }
-  Bytes block(kSelfTestBlockSize, '\0');
-  block[0] = static_cast<char>(kSelfTestBlockSize);
-  block[kSelfTestFailureOffset] = ok ? 0 : 1;
-  return block;
-}
-
-const char* DefaultProviderName(DWORD prov_type) {
-  switch (prov_type) {
-    case PROV_GOST_2012_256: return "Crypto-Pro GOST R 34.10-2012 Cryptographic Service Provider";
-    case PROV_GOST_2012_512: return "Crypto-Pro GOST R 34.10-2012 Strong Cryptographic Service Provider";
-    default: return "Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider";
-  }
-}
-
-Module* GostModule(const Host* host) {
-  static GostModuleImpl module(host);
-  return &module;
 }
 
 }  // namespace zuntar::csp

@@ -1,3 +1,5 @@
+#include "platform/crypto/csp/gost_key.h"
+
 #include <openssl/rand.h>
 
 #include <cstring>
@@ -6,7 +8,8 @@
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/cert/cert_builder.h"
 #include "platform/crypto/cert/cert_context.h"
-#include "platform/crypto/csp/gost_csp.h"
+#include "platform/crypto/csp/key_blob.h"
+#include "platform/crypto/csp/param_value.h"
 #include "platform/crypto/gost/gost28147.h"
 
 namespace zuntar::csp {
@@ -14,42 +17,9 @@ namespace {
 
 constexpr DWORD kPrivateBlobMagic = 0x314B505A;  // "ZPK1": this provider's wrapped private key
 
-void PutU32(Bytes& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-uint32_t GetU32(const Bytes& in, size_t pos) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(in[pos + i]);
-  return v;
-}
-
-Bytes DwordBytes(DWORD v) {
-  Bytes out;
-  PutU32(out, v);
-  return out;
-}
-
-bool ReadDword(const Bytes& value, DWORD* out) {
-  if (value.size() != 4) return false;
-  *out = GetU32(value, 0);
-  return true;
-}
-
-std::string Text(const Bytes& value) { return value.substr(0, value.find('\0')); }
-
 Bytes RandomBytes(size_t n) {
   Bytes out(n, '\0');
   RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n));
-  return out;
-}
-
-Bytes BlobHeader(BYTE type, ALG_ID alg) {
-  Bytes out;
-  out.push_back(static_cast<char>(type));
-  out.push_back(static_cast<char>(CUR_BLOB_VERSION));
-  out.append(2, '\0');
-  PutU32(out, alg);
   return out;
 }
 
@@ -208,15 +178,15 @@ DWORD GostKey::SetParam(DWORD param, const Bytes& value) {
       export_alg_ = number == CALG_G28147 ? CALG_PRO_EXPORT : number;
       return 0;
     case KP_HASHOID:
-      hash_oid_ = Text(value);
+      hash_oid_ = ParamText(value);
       return 0;
     case KP_DHOID:
       if (kind_ != KeyKind::kEphemeral || !pending_) return NTE_BAD_KEY_STATE;
-      paramset_oid_ = Text(value);
+      paramset_oid_ = ParamText(value);
       return 0;
     case KP_CIPHEROID:
       if (kind_ != KeyKind::kSession) return NTE_BAD_TYPE;
-      cipher_paramset_ = Text(value);
+      cipher_paramset_ = ParamText(value);
       cipher_.reset();
       return 0;
     case KP_X: {
@@ -417,25 +387,5 @@ DWORD GostKey::Crypt(bool encrypt, bool final, Bytes* data) {
 
 DWORD GostKey::Encrypt(bool final, Bytes* data) { return Crypt(true, final, data); }
 DWORD GostKey::Decrypt(bool final, Bytes* data) { return Crypt(false, final, data); }
-
-// ---- Public-key blobs -----------------------------------------------------------
-
-DWORD ParsePublicKeyBlob(const Bytes& blob, ALG_ID* alg, const GostKeyParams** params, Bytes* key_params,
-                         Bytes* point) {
-  // header(8) magic(4) bit length(4) parameters(DER) point
-  if (blob.size() < 18 || blob[0] != PUBLICKEYBLOB || static_cast<unsigned char>(blob[1]) != CUR_BLOB_VERSION ||
-      GetU32(blob, 8) != GR3410_1_MAGIC)
-    return NTE_BAD_DATA;
-  *alg = GetU32(blob, 4);
-  *params = KeyParamsForAlgId(*alg);
-  const DWORD bits = GetU32(blob, 12);
-  if (*params == nullptr) return NTE_BAD_ALGID;
-  if (bits != (*params)->bit_length) return NTE_BAD_DATA;
-  const size_t params_size = ber::DefiniteElementSize(std::string_view(blob).substr(16));
-  if (params_size == 0 || blob[16] != 0x30 || blob.size() != 16 + params_size + bits / 8) return NTE_BAD_DATA;
-  *key_params = blob.substr(16, params_size);
-  *point = blob.substr(16 + params_size);
-  return 0;
-}
 
 }  // namespace zuntar::csp
