@@ -20,8 +20,6 @@ namespace zuntar {
 namespace {
 
 constexpr size_t kChunk = 16384;
-using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
 
 struct Fixture {
   Fixture() {
@@ -114,8 +112,8 @@ void BM_OpensslSign(benchmark::State& state, bool detached) {
   Fixture& f = Shared();
   const Bytes& data = f.Data(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
-    BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-    CmsPtr cms(CMS_sign(f.cert->Certificate(), f.key.get(), nullptr, in.get(),
+    ossl::BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+    ossl::CmsPtr cms(CMS_sign(f.cert->Certificate(), f.key.get(), nullptr, in.get(),
                         CMS_BINARY | CMS_NOSMIMECAP | (detached ? CMS_DETACHED : 0)));
     const Bytes der = ossl::ToDer(i2d_CMS_ContentInfo, cms.get());
     benchmark::DoNotOptimize(der.size());
@@ -158,8 +156,8 @@ void BM_OpensslDecrypt(benchmark::State& state) {
   const Bytes& enveloped = f.Enveloped(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
     const unsigned char* p = ossl::Data(enveloped);
-    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(enveloped.size())));
-    BioPtr out(BIO_new(BIO_s_mem()));
+    ossl::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(enveloped.size())));
+    ossl::BioPtr out(BIO_new(BIO_s_mem()));
     if (CMS_decrypt(cms.get(), f.key.get(), f.cert->Certificate(), nullptr, out.get(), CMS_BINARY) != 1)
       state.SkipWithError("openssl could not decrypt");
   }

@@ -72,9 +72,8 @@ TEST_F(CertToolTest, ImportsAGostPkcs12MadeByOpenssl) {
   ASSERT_EQ(Tool("register-provider").status, 0);
   {
     std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
-    BIO* bio = BIO_new_file((dir_ / "user.key.pem").c_str(), "w");
-    PEM_write_bio_PrivateKey(bio, user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    BIO_free(bio);
+    const ossl::BioPtr bio(BIO_new_file((dir_ / "user.key.pem").c_str(), "w"));
+    PEM_write_bio_PrivateKey(bio.get(), user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
   }
   const std::string export_command =
       "openssl x509 -inform DER -in " + dir_ / "user.cer" + " -out " + dir_ / "user.pem" +
@@ -109,9 +108,10 @@ TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {
   test::Issued ca = test::MakeCa();
   test::Issued user = test::MakeUser(ca, "Флешка", GostKeyKind::k2012_512);
   std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
-  BIO* bio = BIO_new_file((dir_ / "user.key.pem").c_str(), "w");
-  PEM_write_bio_PrivateKey(bio, user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-  BIO_free(bio);
+  {
+    const ossl::BioPtr bio(BIO_new_file((dir_ / "user.key.pem").c_str(), "w"));
+    PEM_write_bio_PrivateKey(bio.get(), user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  }
   const ToolRun imported = Tool("import --container '\\\\.\\FAT12_A\\keys\\flash.000' --key " + dir_ / "user.key.pem" +
                                " --cert " + dir_ / "user.cer" + " --no-link");
   ASSERT_EQ(imported.status, 0) << imported.out;

@@ -51,11 +51,9 @@ PCCERT_CONTEXT ReadCertificateFile(const std::string& path) {
   text << in.rdbuf();
   Bytes bytes = text.str();
   if (bytes.find("-----BEGIN") != std::string::npos) {
-    BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
-    X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    bytes = x != nullptr ? ossl::ToDer(i2d_X509, x) : Bytes();
-    X509_free(x);
+    const ossl::BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    const ossl::X509Ptr x(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    bytes = x != nullptr ? ossl::ToDer(i2d_X509, x.get()) : Bytes();
   }
   PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, bytes);
   if (cert == nullptr) throw ToolError(path + " is not a certificate");

@@ -240,12 +240,10 @@ int EncryptCommand(const std::vector<std::string>& args) {
   // OpenSSL's CMS streams the enveloped data from file to file itself.
   ossl::EnsureGostEngine();
   const EVP_CIPHER* cipher = ossl::CipherByName("gost89");
-  using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-  using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
-  BioPtr in(BIO_new_file(o.positional()[0].c_str(), "rb"));
+  ossl::BioPtr in(BIO_new_file(o.positional()[0].c_str(), "rb"));
   if (in == nullptr) throw ToolError("cannot open " + o.positional()[0]);
   const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_STREAM;
-  CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
+  ossl::CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
   if (cms == nullptr) throw ToolError("cannot start the message");
   std::vector<PCCERT_CONTEXT> recipients;
   for (const std::string& t : thumbprints) {
@@ -255,7 +253,7 @@ int EncryptCommand(const std::vector<std::string>& args) {
                                            EVP_CIPHER_get_nid(cipher), nullptr) <= 0)
       throw ToolError("cannot encrypt for " + t);
   }
-  BioPtr out(BIO_new_file(o.positional()[1].c_str(), "wb"));
+  ossl::BioPtr out(BIO_new_file(o.positional()[1].c_str(), "wb"));
   if (out == nullptr || i2d_CMS_bio_stream(out.get(), cms.get(), in.get(), flags) != 1)
     throw ToolError("cannot write " + o.positional()[1]);
   ossl::ClearErrors();

@@ -23,14 +23,12 @@ Bytes Wrap(BYTE tag, std::string_view content) {
 }
 
 Bytes Oid(const std::string& oid) {
-  ASN1_OBJECT* obj = OBJ_txt2obj(oid.c_str(), 1);
+  const ossl::Asn1ObjectPtr obj(OBJ_txt2obj(oid.c_str(), 1));
   if (obj == nullptr) {
     ossl::ClearErrors();
     return {};
   }
-  Bytes der = ossl::ToDer(i2d_ASN1_OBJECT, obj);
-  ASN1_OBJECT_free(obj);
-  return der;
+  return ossl::ToDer(i2d_ASN1_OBJECT, obj.get());
 }
 
 Bytes IntegerFromBlob(const Bytes& blob) {

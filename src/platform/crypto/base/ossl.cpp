@@ -14,18 +14,17 @@
 
 namespace zuntar::ossl {
 
+void detail::EngineRelease::operator()(ENGINE* engine) const { ENGINE_free(engine); }
+
 bool EnsureGostEngine() {
   // The engine stays loaded for the life of the process: OpenSSL keeps its
   // algorithms registered globally, so there is nothing to give back.
   static const bool loaded = [] {
     ENGINE_load_builtin_engines();
-    ENGINE* engine = ENGINE_by_id("gost");
-    if (engine == nullptr) {
-      ERR_clear_error();
-      return false;
-    }
-    const bool ok = ENGINE_init(engine) == 1 && ENGINE_set_default(engine, ENGINE_METHOD_ALL) == 1;
-    ENGINE_free(engine);  // ENGINE_init holds its own reference
+    // ENGINE_init takes a reference of its own: this one goes at the end.
+    const EnginePtr engine(ENGINE_by_id("gost"));
+    const bool ok = engine != nullptr && ENGINE_init(engine.get()) == 1 &&
+                    ENGINE_set_default(engine.get(), ENGINE_METHOD_ALL) == 1;
     ERR_clear_error();
     return ok;
   }();
@@ -57,10 +56,9 @@ std::string OidText(const ASN1_OBJECT* obj) {
 void ClearErrors() { ERR_clear_error(); }
 
 Bytes TakeDer(int len, unsigned char* out) {
+  const BufferPtr owned(out);
   if (len <= 0) return {};
-  Bytes bytes(reinterpret_cast<const char*>(out), static_cast<size_t>(len));
-  OPENSSL_free(out);
-  return bytes;
+  return Bytes(reinterpret_cast<const char*>(out), static_cast<size_t>(len));
 }
 
 Bytes Sha1(const Bytes& bytes) {

@@ -5,6 +5,8 @@
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
+#include <utility>
+
 #include "platform/crypto/gost/gost_key_material.h"
 
 namespace zuntar {
@@ -22,28 +24,24 @@ int StringTypeFor(const std::string& oid) {
 
 bool AddName(X509_NAME* name, const std::vector<NameAttribute>& attrs) {
   for (const NameAttribute& a : attrs) {
-    ASN1_OBJECT* obj = OBJ_txt2obj(a.oid.c_str(), 1);
+    const ossl::Asn1ObjectPtr obj(OBJ_txt2obj(a.oid.c_str(), 1));
     if (obj == nullptr) return false;
-    const int ok = X509_NAME_add_entry_by_OBJ(name, obj, StringTypeFor(a.oid),
-                                              reinterpret_cast<const unsigned char*>(a.value.data()),
-                                              static_cast<int>(a.value.size()), -1, 0);
-    ASN1_OBJECT_free(obj);
-    if (ok != 1) return false;
+    if (X509_NAME_add_entry_by_OBJ(name, obj.get(), StringTypeFor(a.oid),
+                                   reinterpret_cast<const unsigned char*>(a.value.data()),
+                                   static_cast<int>(a.value.size()), -1, 0) != 1)
+      return false;
   }
   return true;
 }
 
 bool AddExtensionDer(X509* x, const std::string& oid, bool critical, const Bytes& value) {
-  ASN1_OBJECT* obj = OBJ_txt2obj(oid.c_str(), 1);
-  ASN1_OCTET_STRING* data = ASN1_OCTET_STRING_new();
-  bool ok = obj != nullptr && data != nullptr &&
-            ASN1_OCTET_STRING_set(data, ossl::Data(value), static_cast<int>(value.size())) == 1;
-  X509_EXTENSION* ext = ok ? X509_EXTENSION_create_by_OBJ(nullptr, obj, critical ? 1 : 0, data) : nullptr;
-  ok = ext != nullptr && X509_add_ext(x, ext, -1) == 1;
-  X509_EXTENSION_free(ext);
-  ASN1_OCTET_STRING_free(data);
-  ASN1_OBJECT_free(obj);
-  return ok;
+  const ossl::Asn1ObjectPtr obj(OBJ_txt2obj(oid.c_str(), 1));
+  const ossl::Asn1OctetStringPtr data(ASN1_OCTET_STRING_new());
+  if (obj == nullptr || data == nullptr ||
+      ASN1_OCTET_STRING_set(data.get(), ossl::Data(value), static_cast<int>(value.size())) != 1)
+    return false;
+  const ossl::X509ExtensionPtr ext(X509_EXTENSION_create_by_OBJ(nullptr, obj.get(), critical ? 1 : 0, data.get()));
+  return ext != nullptr && X509_add_ext(x, ext.get(), -1) == 1;
 }
 
 template <typename T>
@@ -55,70 +53,74 @@ ASN1_GENERALIZEDTIME* GeneralizedTime(int64_t seconds) {
   return ASN1_GENERALIZEDTIME_adj(nullptr, static_cast<time_t>(seconds), 0, 0);
 }
 
+
 bool AddStandardExtensions(X509* x, const CertRequest& r, X509* issuer) {
-  BASIC_CONSTRAINTS* bc = BASIC_CONSTRAINTS_new();
+  const ossl::BasicConstraintsPtr bc(BASIC_CONSTRAINTS_new());
+  if (bc == nullptr) return false;
   bc->ca = r.is_ca ? 0xFF : 0;
-  bool ok = AddExtension(x, NID_basic_constraints, r.is_ca, bc);
-  BASIC_CONSTRAINTS_free(bc);
-  if (!ok) return false;
+  if (!AddExtension(x, NID_basic_constraints, r.is_ca, bc.get())) return false;
 
   if (r.key_usage) {
-    ASN1_BIT_STRING* ku = ASN1_BIT_STRING_new();
+    const ossl::Asn1BitStringPtr ku(ASN1_BIT_STRING_new());
+    if (ku == nullptr) return false;
     for (int bit = 0; bit < 8; ++bit)
-      if (*r.key_usage & (0x80 >> bit)) ASN1_BIT_STRING_set_bit(ku, bit, 1);
-    ok = AddExtension(x, NID_key_usage, true, ku);
-    ASN1_BIT_STRING_free(ku);
-    if (!ok) return false;
+      if (*r.key_usage & (0x80 >> bit)) ASN1_BIT_STRING_set_bit(ku.get(), bit, 1);
+    if (!AddExtension(x, NID_key_usage, true, ku.get())) return false;
   }
   if (!r.extended_key_usage.empty()) {
-    EXTENDED_KEY_USAGE* eku = sk_ASN1_OBJECT_new_null();
-    for (const std::string& oid : r.extended_key_usage) sk_ASN1_OBJECT_push(eku, OBJ_txt2obj(oid.c_str(), 1));
-    ok = AddExtension(x, NID_ext_key_usage, false, eku);
-    sk_ASN1_OBJECT_pop_free(eku, ASN1_OBJECT_free);
-    if (!ok) return false;
+    const ossl::ExtendedKeyUsagePtr eku(sk_ASN1_OBJECT_new_null());
+    if (eku == nullptr) return false;
+    for (const std::string& oid : r.extended_key_usage) {
+      ossl::Asn1ObjectPtr obj(OBJ_txt2obj(oid.c_str(), 1));
+      if (obj == nullptr || sk_ASN1_OBJECT_push(eku.get(), obj.get()) <= 0) return false;
+      obj.release();  // the stack holds it now
+    }
+    if (!AddExtension(x, NID_ext_key_usage, false, eku.get())) return false;
   }
   if (!r.policies.empty()) {
-    CERTIFICATEPOLICIES* policies = sk_POLICYINFO_new_null();
+    const ossl::CertificatePoliciesPtr policies(sk_POLICYINFO_new_null());
+    if (policies == nullptr) return false;
     for (const std::string& oid : r.policies) {
-      POLICYINFO* info = POLICYINFO_new();
-      ASN1_OBJECT_free(info->policyid);
-      info->policyid = OBJ_txt2obj(oid.c_str(), 1);
-      sk_POLICYINFO_push(policies, info);
+      ossl::PolicyInfoPtr info(POLICYINFO_new());
+      ossl::Asn1ObjectPtr id(OBJ_txt2obj(oid.c_str(), 1));
+      if (info == nullptr || id == nullptr) return false;
+      const ossl::Asn1ObjectPtr replaced(std::exchange(info->policyid, id.release()));
+      if (sk_POLICYINFO_push(policies.get(), info.get()) <= 0) return false;
+      info.release();
     }
-    ok = AddExtension(x, NID_certificate_policies, false, policies);
-    sk_POLICYINFO_pop_free(policies, POLICYINFO_free);
-    if (!ok) return false;
+    if (!AddExtension(x, NID_certificate_policies, false, policies.get())) return false;
   }
   if (r.private_key_usage_period) {
-    PKEY_USAGE_PERIOD* period = PKEY_USAGE_PERIOD_new();
+    const ossl::PKeyUsagePeriodPtr period(PKEY_USAGE_PERIOD_new());
+    if (period == nullptr) return false;
     period->notBefore = GeneralizedTime(r.private_key_usage_period->first);
     period->notAfter = GeneralizedTime(r.private_key_usage_period->second);
-    ok = AddExtension(x, NID_private_key_usage_period, false, period);
-    PKEY_USAGE_PERIOD_free(period);
-    if (!ok) return false;
+    if (!AddExtension(x, NID_private_key_usage_period, false, period.get())) return false;
   }
   if (!r.subject_alt_other_names.empty()) {
-    GENERAL_NAMES* names = sk_GENERAL_NAME_new_null();
+    const ossl::GeneralNamesPtr names(sk_GENERAL_NAME_new_null());
+    if (names == nullptr) return false;
     for (const NameAttribute& a : r.subject_alt_other_names) {
-      ASN1_TYPE* value = ASN1_TYPE_new();
-      ASN1_UTF8STRING* text = ASN1_UTF8STRING_new();
-      ASN1_STRING_set(text, a.value.data(), static_cast<int>(a.value.size()));
-      ASN1_TYPE_set(value, V_ASN1_UTF8STRING, text);
-      GENERAL_NAME* gn = GENERAL_NAME_new();
-      GENERAL_NAME_set0_othername(gn, OBJ_txt2obj(a.oid.c_str(), 1), value);
-      sk_GENERAL_NAME_push(names, gn);
+      ossl::Asn1StringPtr text(ASN1_UTF8STRING_new());
+      ossl::Asn1TypePtr value(ASN1_TYPE_new());
+      ossl::Asn1ObjectPtr type(OBJ_txt2obj(a.oid.c_str(), 1));
+      ossl::GeneralNamePtr gn(GENERAL_NAME_new());
+      if (text == nullptr || value == nullptr || type == nullptr || gn == nullptr ||
+          ASN1_STRING_set(text.get(), a.value.data(), static_cast<int>(a.value.size())) != 1)
+        return false;
+      ASN1_TYPE_set(value.get(), V_ASN1_UTF8STRING, text.release());
+      if (GENERAL_NAME_set0_othername(gn.get(), type.get(), value.get()) != 1) return false;
+      type.release();
+      value.release();
+      if (sk_GENERAL_NAME_push(names.get(), gn.get()) <= 0) return false;
+      gn.release();
     }
-    ok = AddExtension(x, NID_subject_alt_name, false, names);
-    GENERAL_NAMES_free(names);
-    if (!ok) return false;
+    if (!AddExtension(x, NID_subject_alt_name, false, names.get())) return false;
   }
   X509V3_CTX ctx;
   X509V3_set_ctx(&ctx, issuer != nullptr ? issuer : x, x, nullptr, nullptr, 0);
-  X509_EXTENSION* ski = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_key_identifier, "hash");
-  if (ski != nullptr) {
-    X509_add_ext(x, ski, -1);
-    X509_EXTENSION_free(ski);
-  }
+  if (const ossl::X509ExtensionPtr ski{X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_key_identifier, "hash")})
+    X509_add_ext(x, ski.get(), -1);
   for (const CERT_EXTENSION& e : r.extra_extensions)
     if (!AddExtensionDer(x, e.pszObjId, e.fCritical, e.Value)) return false;
   return true;
@@ -144,12 +146,9 @@ bool SetSerial(X509* x, const Bytes& serial) {
     RAND_bytes(reinterpret_cast<unsigned char*>(bytes.data()), 16);
     bytes[0] = static_cast<char>((bytes[0] & 0x7F) | 0x01);
   }
-  BIGNUM* bn = BN_bin2bn(ossl::Data(bytes), static_cast<int>(bytes.size()), nullptr);
-  ASN1_INTEGER* serial_number = BN_to_ASN1_INTEGER(bn, nullptr);
-  const bool ok = serial_number != nullptr && X509_set_serialNumber(x, serial_number) == 1;
-  ASN1_INTEGER_free(serial_number);
-  BN_free(bn);
-  return ok;
+  const ossl::BignumPtr bn(BN_bin2bn(ossl::Data(bytes), static_cast<int>(bytes.size()), nullptr));
+  const ossl::Asn1IntegerPtr serial_number(bn != nullptr ? BN_to_ASN1_INTEGER(bn.get(), nullptr) : nullptr);
+  return serial_number != nullptr && X509_set_serialNumber(x, serial_number.get()) == 1;
 }
 
 }  // namespace
@@ -194,25 +193,21 @@ Bytes BuildCrl(const Bytes& issuer_der, EVP_PKEY* issuer_key, int64_t this_updat
   ossl::X509Ptr issuer(d2i_X509(nullptr, &p, static_cast<long>(issuer_der.size())));
   if (issuer == nullptr) return {};
   ossl::X509CrlPtr crl(X509_CRL_new());
-  ASN1_TIME* last = ASN1_TIME_set(nullptr, static_cast<time_t>(this_update));
-  ASN1_TIME* next = ASN1_TIME_set(nullptr, static_cast<time_t>(next_update));
-  bool ok = X509_CRL_set_version(crl.get(), 1) == 1 &&
+  const ossl::Asn1TimePtr last(ASN1_TIME_set(nullptr, static_cast<time_t>(this_update)));
+  const ossl::Asn1TimePtr next(ASN1_TIME_set(nullptr, static_cast<time_t>(next_update)));
+  bool ok = crl != nullptr && X509_CRL_set_version(crl.get(), 1) == 1 &&
             X509_CRL_set_issuer_name(crl.get(), X509_get_subject_name(issuer.get())) == 1 &&
-            X509_CRL_set1_lastUpdate(crl.get(), last) == 1 && X509_CRL_set1_nextUpdate(crl.get(), next) == 1;
-  ASN1_TIME_free(last);
-  ASN1_TIME_free(next);
+            X509_CRL_set1_lastUpdate(crl.get(), last.get()) == 1 &&
+            X509_CRL_set1_nextUpdate(crl.get(), next.get()) == 1;
   for (const Bytes& serial : revoked_serials) {
     if (!ok) break;
-    X509_REVOKED* rev = X509_REVOKED_new();
-    BIGNUM* bn = BN_bin2bn(ossl::Data(serial), static_cast<int>(serial.size()), nullptr);
-    ASN1_INTEGER* num = BN_to_ASN1_INTEGER(bn, nullptr);
-    ASN1_TIME* when = ASN1_TIME_set(nullptr, static_cast<time_t>(this_update));
-    ok = X509_REVOKED_set_serialNumber(rev, num) == 1 && X509_REVOKED_set_revocationDate(rev, when) == 1 &&
-         X509_CRL_add0_revoked(crl.get(), rev) == 1;
-    if (!ok) X509_REVOKED_free(rev);
-    ASN1_TIME_free(when);
-    ASN1_INTEGER_free(num);
-    BN_free(bn);
+    ossl::X509RevokedPtr rev(X509_REVOKED_new());
+    const ossl::BignumPtr bn(BN_bin2bn(ossl::Data(serial), static_cast<int>(serial.size()), nullptr));
+    const ossl::Asn1IntegerPtr num(bn != nullptr ? BN_to_ASN1_INTEGER(bn.get(), nullptr) : nullptr);
+    const ossl::Asn1TimePtr when(ASN1_TIME_set(nullptr, static_cast<time_t>(this_update)));
+    ok = rev != nullptr && X509_REVOKED_set_serialNumber(rev.get(), num.get()) == 1 &&
+         X509_REVOKED_set_revocationDate(rev.get(), when.get()) == 1 && X509_CRL_add0_revoked(crl.get(), rev.get()) == 1;
+    if (ok) rev.release();  // the CRL holds it now
   }
   ok = ok && X509_CRL_sort(crl.get()) == 1 && X509_CRL_sign(crl.get(), issuer_key, DigestForKey(issuer_key)) > 0;
   if (!ok) {
@@ -223,21 +218,19 @@ Bytes BuildCrl(const Bytes& issuer_der, EVP_PKEY* issuer_key, int64_t this_updat
 }
 
 Bytes PrivateKeyToPkcs8(EVP_PKEY* key, const std::string& pin) {
-  PKCS8_PRIV_KEY_INFO* info = EVP_PKEY2PKCS8(key);
+  const ossl::Pkcs8InfoPtr info(EVP_PKEY2PKCS8(key));
   if (info == nullptr) {
     ossl::ClearErrors();
     return {};
   }
   Bytes out;
   if (pin.empty()) {
-    out = ossl::ToDer(i2d_PKCS8_PRIV_KEY_INFO, info);
+    out = ossl::ToDer(i2d_PKCS8_PRIV_KEY_INFO, info.get());
   } else {
-    X509_SIG* sig = PKCS8_encrypt(-1, EVP_aes_256_cbc(), pin.data(), static_cast<int>(pin.size()), nullptr, 0,
-                                  PKCS5_DEFAULT_ITER, info);
-    if (sig != nullptr) out = ossl::ToDer(i2d_X509_SIG, sig);
-    X509_SIG_free(sig);
+    const ossl::X509SigPtr sig(PKCS8_encrypt(-1, EVP_aes_256_cbc(), pin.data(), static_cast<int>(pin.size()), nullptr,
+                                             0, PKCS5_DEFAULT_ITER, info.get()));
+    if (sig != nullptr) out = ossl::ToDer(i2d_X509_SIG, sig.get());
   }
-  PKCS8_PRIV_KEY_INFO_free(info);
   ossl::ClearErrors();
   return out;
 }
@@ -245,21 +238,19 @@ Bytes PrivateKeyToPkcs8(EVP_PKEY* key, const std::string& pin) {
 ossl::PKeyPtr PrivateKeyFromPkcs8(const Bytes& der, const std::string& pin, bool* encrypted) {
   ossl::EnsureGostEngine();
   const unsigned char* p = ossl::Data(der);
-  X509_SIG* sig = d2i_X509_SIG(nullptr, &p, static_cast<long>(der.size()));
-  PKCS8_PRIV_KEY_INFO* info = nullptr;
+  const ossl::X509SigPtr sig(d2i_X509_SIG(nullptr, &p, static_cast<long>(der.size())));
+  ossl::Pkcs8InfoPtr info;
   if (sig != nullptr && p == ossl::Data(der) + der.size()) {
     if (encrypted != nullptr) *encrypted = true;
-    info = PKCS8_decrypt(sig, pin.data(), static_cast<int>(pin.size()));
+    info.reset(PKCS8_decrypt(sig.get(), pin.data(), static_cast<int>(pin.size())));
   } else {
     if (encrypted != nullptr) *encrypted = false;
     p = ossl::Data(der);
-    info = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size()));
+    info.reset(d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(der.size())));
   }
-  X509_SIG_free(sig);
-  EVP_PKEY* key = info != nullptr ? EVP_PKCS82PKEY(info) : nullptr;
-  PKCS8_PRIV_KEY_INFO_free(info);
+  ossl::PKeyPtr key(info != nullptr ? EVP_PKCS82PKEY(info.get()) : nullptr);
   ossl::ClearErrors();
-  return ossl::PKeyPtr(key);
+  return key;
 }
 
 }  // namespace zuntar

@@ -11,17 +11,6 @@ namespace zuntar {
 
 namespace {
 
-struct X509StackFree {
-  void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
-};
-struct CrlStackFree {
-  void operator()(STACK_OF(X509_CRL) * s) const { sk_X509_CRL_pop_free(s, X509_CRL_free); }
-};
-using X509Stack = std::unique_ptr<STACK_OF(X509), X509StackFree>;
-using CrlStack = std::unique_ptr<STACK_OF(X509_CRL), CrlStackFree>;
-using StorePtr = std::unique_ptr<X509_STORE, ossl::Deleter<X509_STORE, X509_STORE_free>>;
-using StoreCtxPtr = std::unique_ptr<X509_STORE_CTX, ossl::Deleter<X509_STORE_CTX, X509_STORE_CTX_free>>;
-
 // What the verifier complained about, per depth (0 = end certificate).
 struct Findings {
   std::map<int, DWORD> element_errors;
@@ -116,8 +105,8 @@ void AddSystemStore(const char* name, const std::vector<HCERTSTORE>& extra, std:
   }
 }
 
-X509Stack ToStack(const std::vector<PCCERT_CONTEXT>& certs) {
-  X509Stack stack(sk_X509_new_null());
+ossl::X509StackPtr ToStack(const std::vector<PCCERT_CONTEXT>& certs) {
+  ossl::X509StackPtr stack(sk_X509_new_null());
   for (const PCCERT_CONTEXT& c : certs) {
     X509_up_ref(c->Certificate());
     sk_X509_push(stack.get(), c->Certificate());
@@ -160,16 +149,16 @@ bool CertGetCertificateChain(const HCERTCHAINENGINE& engine, const PCCERT_CONTEX
   AddSystemStore("CA", extra, &others, &crls);
   AddSystemStore("MY", {}, &others, nullptr);
 
-  StorePtr trusted(X509_STORE_new());
+  ossl::X509StorePtr trusted(X509_STORE_new());
   for (const PCCERT_CONTEXT& r : roots) X509_STORE_add_cert(trusted.get(), r->Certificate());
-  X509Stack untrusted = ToStack(others);
-  CrlStack crl_stack(sk_X509_CRL_new_null());
+  ossl::X509StackPtr untrusted = ToStack(others);
+  ossl::CrlStackPtr crl_stack(sk_X509_CRL_new_null());
   for (const PCCRL_CONTEXT& c : crls) {
     X509_CRL_up_ref(c->Crl());
     sk_X509_CRL_push(crl_stack.get(), c->Crl());
   }
 
-  StoreCtxPtr ctx(X509_STORE_CTX_new());
+  ossl::X509StoreCtxPtr ctx(X509_STORE_CTX_new());
   if (ctx == nullptr || X509_STORE_CTX_init(ctx.get(), trusted.get(), cert->Certificate(), untrusted.get()) != 1) {
     ossl::ClearErrors();
     return Fail(ERROR_NOT_ENOUGH_MEMORY);

@@ -10,16 +10,13 @@
 namespace zuntar {
 namespace {
 
-// d2i over the whole value; null (last error set) when bytes are left over
-// or the value does not decode.
-template <typename T>
-T* DecodeWhole(T* (*d2i)(T**, const unsigned char**, long), void (*free_fn)(T*), const Bytes& value) {
+// d2i over the whole value into its owner; null (last error set) when bytes
+// are left over or the value does not decode.
+template <typename Owner, typename T = typename Owner::element_type>
+Owner DecodeWhole(T* (*d2i)(T**, const unsigned char**, long), const Bytes& value) {
   const unsigned char* p = ossl::Data(value);
-  T* out = d2i(nullptr, &p, static_cast<long>(value.size()));
-  if (out != nullptr && p != ossl::Data(value) + value.size()) {
-    free_fn(out);
-    out = nullptr;
-  }
+  Owner out(d2i(nullptr, &p, static_cast<long>(value.size())));
+  if (out != nullptr && p != ossl::Data(value) + value.size()) out.reset();
   if (out == nullptr) {
     ossl::ClearErrors();
     SetLastError(value.empty() ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG);
@@ -44,39 +41,37 @@ bool CertGetIntendedKeyUsage(DWORD, const CERT_INFO& info, BYTE* usage, DWORD cb
   if (usage != nullptr && cb > 0) std::memset(usage, 0, cb);
   const CERT_EXTENSION* ext = CertFindExtension(szOID_KEY_USAGE, info.rgExtension);
   if (ext == nullptr) return Fail(ERROR_SUCCESS);
-  ASN1_BIT_STRING* bits = DecodeWhole(d2i_ASN1_BIT_STRING, ASN1_BIT_STRING_free, ext->Value);
+  const auto bits = DecodeWhole<ossl::Asn1BitStringPtr>(d2i_ASN1_BIT_STRING, ext->Value);
   if (bits == nullptr) return false;
-  for (DWORD i = 0; usage != nullptr && i < cb && static_cast<int>(i) < ASN1_STRING_length(bits); ++i)
-    usage[i] = ASN1_STRING_get0_data(bits)[i];
-  ASN1_BIT_STRING_free(bits);
+  for (DWORD i = 0; usage != nullptr && i < cb && static_cast<int>(i) < ASN1_STRING_length(bits.get()); ++i)
+    usage[i] = ASN1_STRING_get0_data(bits.get())[i];
   return true;
 }
 
 bool CryptDecodeEnhancedKeyUsage(const Bytes& value, std::vector<std::string>* oids) {
-  EXTENDED_KEY_USAGE* eku = DecodeWhole(d2i_EXTENDED_KEY_USAGE, EXTENDED_KEY_USAGE_free, value);
+  const auto eku = DecodeWhole<ossl::ExtendedKeyUsagePtr>(d2i_EXTENDED_KEY_USAGE, value);
   if (eku == nullptr) return false;
   oids->clear();
-  for (int i = 0; i < sk_ASN1_OBJECT_num(eku); ++i) oids->push_back(ossl::OidText(sk_ASN1_OBJECT_value(eku, i)));
-  EXTENDED_KEY_USAGE_free(eku);
+  for (int i = 0; i < sk_ASN1_OBJECT_num(eku.get()); ++i)
+    oids->push_back(ossl::OidText(sk_ASN1_OBJECT_value(eku.get(), i)));
   return true;
 }
 
 bool CryptDecodeCertPolicies(const Bytes& value, std::vector<CERT_POLICY_INFO>* policies) {
-  CERTIFICATEPOLICIES* decoded = DecodeWhole(d2i_CERTIFICATEPOLICIES, CERTIFICATEPOLICIES_free, value);
+  const auto decoded = DecodeWhole<ossl::CertificatePoliciesPtr>(d2i_CERTIFICATEPOLICIES, value);
   if (decoded == nullptr) return false;
   policies->clear();
-  for (int i = 0; i < sk_POLICYINFO_num(decoded); ++i)
-    policies->push_back({ossl::OidText(sk_POLICYINFO_value(decoded, i)->policyid)});
-  CERTIFICATEPOLICIES_free(decoded);
+  for (int i = 0; i < sk_POLICYINFO_num(decoded.get()); ++i)
+    policies->push_back({ossl::OidText(sk_POLICYINFO_value(decoded.get(), i)->policyid)});
   return true;
 }
 
 bool CryptDecodeAltName(const Bytes& value, std::vector<CERT_ALT_NAME_ENTRY>* entries) {
-  GENERAL_NAMES* names = DecodeWhole(d2i_GENERAL_NAMES, GENERAL_NAMES_free, value);
+  const auto names = DecodeWhole<ossl::GeneralNamesPtr>(d2i_GENERAL_NAMES, value);
   if (names == nullptr) return false;
   entries->clear();
-  for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
-    const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
+  for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names.get(), i);
     CERT_ALT_NAME_ENTRY e;
     switch (gn->type) {
       case GEN_OTHERNAME:
@@ -113,7 +108,6 @@ bool CryptDecodeAltName(const Bytes& value, std::vector<CERT_ALT_NAME_ENTRY>* en
     }
     entries->push_back(std::move(e));
   }
-  GENERAL_NAMES_free(names);
   return true;
 }
 

@@ -11,14 +11,9 @@
 namespace zuntar {
 namespace {
 
-struct NamePtrDeleter {
-  void operator()(X509_NAME* n) const { X509_NAME_free(n); }
-};
-using NamePtr = std::unique_ptr<X509_NAME, NamePtrDeleter>;
-
-NamePtr DecodeName(const Bytes& der) {
+ossl::X509NamePtr DecodeName(const Bytes& der) {
   const unsigned char* p = ossl::Data(der);
-  NamePtr name(d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size())));
+  ossl::X509NamePtr name(d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size())));
   if (name == nullptr || p != ossl::Data(der) + der.size()) {
     ossl::ClearErrors();
     return nullptr;
@@ -31,11 +26,8 @@ std::string EntryValue(const X509_NAME_ENTRY* entry) {
   const ASN1_STRING* data = X509_NAME_ENTRY_get_data(entry);
   unsigned char* utf8 = nullptr;
   const int len = ASN1_STRING_to_UTF8(&utf8, data);
-  if (len >= 0) {
-    std::string out(reinterpret_cast<char*>(utf8), static_cast<size_t>(len));
-    OPENSSL_free(utf8);
-    return out;
-  }
+  const ossl::BufferPtr owned(utf8);
+  if (len >= 0) return std::string(reinterpret_cast<char*>(utf8), static_cast<size_t>(len));
   ossl::ClearErrors();
   static const char kHex[] = "0123456789ABCDEF";
   std::string out = "#";
@@ -57,18 +49,17 @@ std::string FirstValue(const X509_NAME* name, const std::string& oid) {
 }
 
 std::string AltNameEmail(const PCCERT_CONTEXT& context, bool issuer) {
-  GENERAL_NAMES* names = static_cast<GENERAL_NAMES*>(
-      X509_get_ext_d2i(context->Certificate(), issuer ? NID_issuer_alt_name : NID_subject_alt_name, nullptr, nullptr));
+  const ossl::GeneralNamesPtr names(static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(context->Certificate(), issuer ? NID_issuer_alt_name : NID_subject_alt_name, nullptr, nullptr)));
   std::string out;
-  for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names); ++i) {
-    const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names, i);
+  for (int i = 0; names != nullptr && i < sk_GENERAL_NAME_num(names.get()); ++i) {
+    const GENERAL_NAME* gn = sk_GENERAL_NAME_value(names.get(), i);
     if (gn->type == GEN_EMAIL) {
       out.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(gn->d.rfc822Name)),
                  static_cast<size_t>(ASN1_STRING_length(gn->d.rfc822Name)));
       break;
     }
   }
-  GENERAL_NAMES_free(names);
   ossl::ClearErrors();
   return out;
 }
@@ -175,7 +166,7 @@ DWORD CertGetNameStringA(const PCCERT_CONTEXT& context, DWORD type, DWORD flags,
 }
 
 std::string NameToUtf8(const Bytes& der, DWORD str_type) {
-  NamePtr name = DecodeName(der);
+  const ossl::X509NamePtr name = DecodeName(der);
   if (name == nullptr) return {};
   const DWORD type = str_type & 0xFFFF;
   const bool reverse = (str_type & CERT_NAME_STR_REVERSE_FLAG) != 0;

@@ -34,7 +34,7 @@ DWORD ContainerState::LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) {
   if (pkey == nullptr || ParamsOfKey(pkey.get()) == nullptr) return NTE_BAD_KEYSET;
   auto loaded = std::make_shared<KeyPair>();
   loaded->params = ParamsOfKey(pkey.get());
-  loaded->pkey = ShareKey(std::move(pkey));
+  loaded->pkey = ossl::Share(std::move(pkey));
   loaded->key_spec = key_spec;
   keys_[key_spec] = loaded;
   *pair = loaded;
@@ -46,7 +46,7 @@ bool ContainerState::HasKey(DWORD key_spec) {
   return keys_.count(key_spec) > 0 || (location_ && KeyContainerFolder(location_->folder).HasKey(key_spec));
 }
 
-DWORD ContainerState::PublicKey(DWORD key_spec, PKeyShared* key) {
+DWORD ContainerState::PublicKey(DWORD key_spec, ossl::PKeyShared* key) {
   {
     std::lock_guard lock(mu_);
     if (const auto it = keys_.find(key_spec); it != keys_.end()) {
@@ -61,14 +61,14 @@ DWORD ContainerState::PublicKey(DWORD key_spec, PKeyShared* key) {
         ossl::PKeyPtr pub(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
         ossl::ClearErrors();
         if (pub != nullptr && ParamsOfKey(pub.get()) != nullptr) {
-          *key = ShareKey(std::move(pub));
+          *key = ossl::Share(std::move(pub));
           return 0;
         }
       }
       PCCERT_CONTEXT cert = folder.ReadCertificate(key_spec, &der) ? CertContext::Decode(der) : nullptr;
       ossl::PKeyPtr pub = cert != nullptr ? PublicKeyFromInfo(cert->Info().SubjectPublicKeyInfo) : nullptr;
       if (pub != nullptr) {
-        *key = ShareKey(std::move(pub));
+        *key = ossl::Share(std::move(pub));
         return 0;
       }
     }

@@ -18,7 +18,7 @@ namespace zuntar::csp {
 
 // A private key with what the provider knows about it.
 struct KeyPair {
-  PKeyShared pkey;
+  ossl::PKeyShared pkey;
   const GostKeyParams* params = nullptr;
   DWORD key_spec = 0;
   bool exportable = true;
@@ -42,7 +42,7 @@ class ContainerState {
   DWORD LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair);
   // The public key of a key spec without touching the private key (no PIN):
   // kept beside the key, else the stored certificate's, else the key's own.
-  DWORD PublicKey(DWORD key_spec, PKeyShared* key);
+  DWORD PublicKey(DWORD key_spec, ossl::PKeyShared* key);
   bool HasKey(DWORD key_spec);
   // Stores a key in the container under the context's PIN.
   DWORD StoreKey(DWORD key_spec, const std::shared_ptr<KeyPair>& pair);

@@ -115,7 +115,7 @@ DWORD GostContext::SetParam(DWORD param, const Bytes& value) {
 
 DWORD GostContext::GetUserKey(DWORD key_spec, std::unique_ptr<Key>* key) {
   if (key_spec != AT_KEYEXCHANGE && key_spec != AT_SIGNATURE) return NTE_BAD_KEY;
-  PKeyShared public_key;
+  ossl::PKeyShared public_key;
   if (!state_->HasKey(key_spec)) return NTE_NO_KEY;
   if (DWORD rc = state_->PublicKey(key_spec, &public_key)) return rc;
   *key = GostKey::UserKey(state_, key_spec, public_key);
@@ -129,7 +129,7 @@ DWORD GostContext::GenKey(ALG_ID alg, DWORD flags, std::unique_ptr<Key>* key) {
     const auto it = params.find(PP_SIGNATUREOID);
     ossl::PKeyPtr pkey = GenerateKey(TypeParams(), it != params.end() ? it->second : std::string());
     if (pkey == nullptr) return NTE_FAIL;
-    auto pair = std::make_shared<KeyPair>(KeyPair{ShareKey(std::move(pkey)), &TypeParams(), alg, true});
+    auto pair = std::make_shared<KeyPair>(KeyPair{ossl::Share(std::move(pkey)), &TypeParams(), alg, true});
     if (DWORD rc = state_->StoreKey(alg, pair)) return rc;
     *key = GostKey::UserKey(state_, pair);
     return 0;
@@ -159,7 +159,7 @@ DWORD GostContext::ImportKey(const Bytes& blob, Key* pub_key, DWORD flags, std::
     ossl::PKeyPtr pub = PublicKeyFromPoint(params->key_oid, key_params, point);
     if (pub == nullptr) return NTE_BAD_PUBLIC_KEY;
     if (with == nullptr) {
-      *key = GostKey::Public(state_, ShareKey(std::move(pub)), alg);
+      *key = GostKey::Public(state_, ossl::Share(std::move(pub)), alg);
       return 0;
     }
     // Against a private key the result is the agreed key of the two.
@@ -167,7 +167,7 @@ DWORD GostContext::ImportKey(const Bytes& blob, Key* pub_key, DWORD flags, std::
     std::shared_ptr<KeyPair> own;
     if (DWORD rc = with->Private(&own)) return rc;
     if (ParamsOfKey(pub.get())->kind != own->params->kind) return NTE_BAD_PUBLIC_KEY;
-    *key = GostKey::Agreement(*with, own, ShareKey(std::move(pub)));
+    *key = GostKey::Agreement(*with, own, ossl::Share(std::move(pub)));
     return 0;
   }
   if (blob[0] == SIMPLEBLOB || blob[0] == PRIVATEKEYBLOB) {
@@ -181,12 +181,12 @@ DWORD GostContext::ImportPublicKeyInfo(const CERT_PUBLIC_KEY_INFO& info, std::un
   ossl::PKeyPtr pub = PublicKeyFromInfo(info);
   if (pub == nullptr) return NTE_BAD_PUBLIC_KEY;
   const GostKeyParams* params = ParamsOfKey(pub.get());
-  *key = GostKey::Public(state_, ShareKey(std::move(pub)), params->dh_alg);
+  *key = GostKey::Public(state_, ossl::Share(std::move(pub)), params->dh_alg);
   return 0;
 }
 
 DWORD GostContext::ExportPublicKeyInfo(DWORD key_spec, CERT_PUBLIC_KEY_INFO* info) {
-  PKeyShared public_key;
+  ossl::PKeyShared public_key;
   if (!state_->HasKey(key_spec)) return NTE_NO_KEY;
   if (DWORD rc = state_->PublicKey(key_spec, &public_key)) return rc;
   return PublicKeyInfoOf(public_key.get(), info) ? 0 : NTE_BAD_KEY;

@@ -39,7 +39,7 @@ bool UnwrapKey(ALG_ID export_alg, const Bytes& kek, const std::string& paramset,
 
 // ---- Construction --------------------------------------------------------------
 
-std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, DWORD key_spec, PKeyShared public_key) {
+std::unique_ptr<GostKey> GostKey::UserKey(std::shared_ptr<ContainerState> c, DWORD key_spec, ossl::PKeyShared public_key) {
   auto key = std::make_unique<GostKey>(KeyKind::kUserPair, std::move(c));
   key->params_ = ParamsOfKey(public_key.get());
   key->key_spec_ = key_spec;
@@ -75,11 +75,11 @@ std::unique_ptr<GostKey> GostKey::Ephemeral(std::shared_ptr<ContainerState> c, c
   }
   ossl::PKeyPtr pkey = GenerateKey(params, {});
   if (pkey == nullptr) return nullptr;
-  key->pair_ = std::make_shared<KeyPair>(KeyPair{ShareKey(std::move(pkey)), &params, 0, true});
+  key->pair_ = std::make_shared<KeyPair>(KeyPair{ossl::Share(std::move(pkey)), &params, 0, true});
   return key;
 }
 
-std::unique_ptr<GostKey> GostKey::Public(std::shared_ptr<ContainerState> c, PKeyShared pub, ALG_ID alg) {
+std::unique_ptr<GostKey> GostKey::Public(std::shared_ptr<ContainerState> c, ossl::PKeyShared pub, ALG_ID alg) {
   auto key = std::make_unique<GostKey>(KeyKind::kPublic, std::move(c));
   key->params_ = ParamsOfKey(pub.get());
   key->alg_ = alg != 0 ? alg : key->params_->sign_alg;
@@ -87,7 +87,7 @@ std::unique_ptr<GostKey> GostKey::Public(std::shared_ptr<ContainerState> c, PKey
   return key;
 }
 
-std::unique_ptr<GostKey> GostKey::Agreement(const GostKey& own, std::shared_ptr<KeyPair> own_pair, PKeyShared peer) {
+std::unique_ptr<GostKey> GostKey::Agreement(const GostKey& own, std::shared_ptr<KeyPair> own_pair, ossl::PKeyShared peer) {
   auto key = std::make_unique<GostKey>(KeyKind::kAgreement, own.container_);
   key->params_ = own.params_;
   key->alg_ = own.alg_;
@@ -194,7 +194,7 @@ DWORD GostKey::SetParam(DWORD param, const Bytes& value) {
       if (kind_ != KeyKind::kEphemeral || !pending_) return NTE_BAD_KEY_STATE;
       ossl::PKeyPtr pkey = GenerateKey(*params_, paramset_oid_);
       if (pkey == nullptr) return NTE_BAD_DATA;
-      pair_ = std::make_shared<KeyPair>(KeyPair{ShareKey(std::move(pkey)), params_, 0, true});
+      pair_ = std::make_shared<KeyPair>(KeyPair{ossl::Share(std::move(pkey)), params_, 0, true});
       pending_ = false;
       return 0;
     }
@@ -321,7 +321,7 @@ DWORD GostKey::ImportWrapped(const Bytes& blob, DWORD flags, std::unique_ptr<Key
     OPENSSL_cleanse(plain.data(), plain.size());
     if (pkey == nullptr || ParamsOfKey(pkey.get()) == nullptr) return NTE_BAD_DATA;
     auto pair = std::make_shared<KeyPair>(
-        KeyPair{ShareKey(std::move(pkey)), nullptr, key_spec, (flags & CRYPT_EXPORTABLE) != 0});
+        KeyPair{ossl::Share(std::move(pkey)), nullptr, key_spec, (flags & CRYPT_EXPORTABLE) != 0});
     pair->params = ParamsOfKey(pair->pkey.get());
     if (container_->location())
       if (DWORD rc = container_->StoreKey(key_spec, pair)) return rc;

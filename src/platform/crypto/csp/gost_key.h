@@ -20,19 +20,19 @@ class GostKey : public Key {
   GostKey(KeyKind kind, std::shared_ptr<ContainerState> container) : kind_(kind), container_(std::move(container)) {}
 
   // A key of the container; its private half is read on first use.
-  static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, DWORD key_spec, PKeyShared public_key);
+  static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, DWORD key_spec, ossl::PKeyShared public_key);
   static std::unique_ptr<GostKey> UserKey(std::shared_ptr<ContainerState> c, std::shared_ptr<KeyPair> pair);
   static std::unique_ptr<GostKey> Ephemeral(std::shared_ptr<ContainerState> c, const GostKeyParams& params,
                                             ALG_ID alg, bool pregenerate);
-  static std::unique_ptr<GostKey> Public(std::shared_ptr<ContainerState> c, PKeyShared key, ALG_ID alg);
-  static std::unique_ptr<GostKey> Agreement(const GostKey& own, std::shared_ptr<KeyPair> own_pair, PKeyShared peer);
+  static std::unique_ptr<GostKey> Public(std::shared_ptr<ContainerState> c, ossl::PKeyShared key, ALG_ID alg);
+  static std::unique_ptr<GostKey> Agreement(const GostKey& own, std::shared_ptr<KeyPair> own_pair, ossl::PKeyShared peer);
   static std::unique_ptr<GostKey> Session(std::shared_ptr<ContainerState> c, Bytes secret, std::string paramset);
 
   KeyKind kind() const { return kind_; }
   const std::shared_ptr<KeyPair>& pair() const { return pair_; }
   // The private half, read from the container when not yet loaded.
   DWORD Private(std::shared_ptr<KeyPair>* pair);
-  const PKeyShared& peer() const { return peer_; }
+  const ossl::PKeyShared& peer() const { return peer_; }
 
   DWORD GetParam(DWORD param, Bytes* value) override;
   DWORD SetParam(DWORD param, const Bytes& value) override;
@@ -54,7 +54,7 @@ class GostKey : public Key {
   KeyKind kind_;
   std::shared_ptr<ContainerState> container_;
   std::shared_ptr<KeyPair> pair_;  // ephemeral, agreement (own side), user once loaded
-  PKeyShared peer_;                // public key, user key's public half, agreement (peer side)
+  ossl::PKeyShared peer_;                // public key, user key's public half, agreement (peer side)
   const GostKeyParams* params_ = nullptr;
   ALG_ID alg_ = 0;
   DWORD key_spec_ = 0;  // of a container key

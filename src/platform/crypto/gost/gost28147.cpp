@@ -157,10 +157,9 @@ Bytes EncodeParamSet(const std::string& paramset) {
 std::string DecodeParamSet(const Bytes& der) {
   if (der.size() < 4 || der[0] != 0x30 || static_cast<unsigned char>(der[1]) != der.size() - 2) return {};
   const unsigned char* p = ossl::Data(der) + 2;
-  ASN1_OBJECT* obj = d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(der.size() - 2));
+  const ossl::Asn1ObjectPtr obj(d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(der.size() - 2)));
   std::string text;
-  if (obj != nullptr && p == ossl::Data(der) + der.size()) text = ossl::OidText(obj);
-  ASN1_OBJECT_free(obj);
+  if (obj != nullptr && p == ossl::Data(der) + der.size()) text = ossl::OidText(obj.get());
   ossl::ClearErrors();
   return text;
 }

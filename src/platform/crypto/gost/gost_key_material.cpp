@@ -7,8 +7,6 @@
 
 namespace zuntar {
 
-PKeyShared ShareKey(ossl::PKeyPtr key) { return PKeyShared(key.release(), EVP_PKEY_free); }
-
 bool PublicKeyInfoOf(EVP_PKEY* key, CERT_PUBLIC_KEY_INFO* info) {
   const Bytes der = ossl::ToDer(i2d_PUBKEY, key);
   const unsigned char* p = ossl::Data(der);

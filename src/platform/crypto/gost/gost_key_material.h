@@ -12,9 +12,6 @@
 
 namespace zuntar {
 
-using PKeyShared = std::shared_ptr<EVP_PKEY>;
-PKeyShared ShareKey(ossl::PKeyPtr key);
-
 // Public-key information of a key (algorithm OID, parameters DER, bit
 // string holding the OCTET STRING of the point).
 bool PublicKeyInfoOf(EVP_PKEY* key, CERT_PUBLIC_KEY_INFO* info);

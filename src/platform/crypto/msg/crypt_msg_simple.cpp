@@ -14,9 +14,6 @@ namespace zuntar {
 
 namespace {
 
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
-using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-
 // Feeds the parts, the last one final (an empty final update when none).
 bool FeedParts(const HCRYPTMSG& msg, const std::vector<Bytes>& parts) {
   if (parts.empty()) return CryptMsgUpdate(msg, nullptr, 0, true);
@@ -174,8 +171,8 @@ bool CryptEncryptMessage(const CRYPT_ENCRYPT_MESSAGE_PARA& para, const std::vect
   // cipher from it: the GOST key transport wraps under that cipher's
   // parameters, and without it the engine refuses the recipient.
   const unsigned flags = CMS_BINARY | CMS_PARTIAL;
-  BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-  CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
+  ossl::BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+  ossl::CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
   bool ok = cms != nullptr;
   for (const PCCERT_CONTEXT& r : recipients) {
     if (!ok) break;
