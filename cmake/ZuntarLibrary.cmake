@@ -81,7 +81,9 @@ function(zuntar_layer_check)
     list(APPEND files ${own})
   endforeach()
   set(rules_file ${PROJECT_BINARY_DIR}/zuntar_layers.txt)
-  file(WRITE ${rules_file} "${rules}")
+  # Rewritten only when the rules change, so that a configure run alone
+  # does not repeat the check.
+  file(CONFIGURE OUTPUT ${rules_file} CONTENT "${rules}" @ONLY)
   set(stamp ${PROJECT_BINARY_DIR}/zuntar_layers.stamp)
   add_custom_command(
     OUTPUT ${stamp}
