@@ -1,5 +1,8 @@
 #include "core/utf.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "platform/code_page.h"
 
 namespace zuntar {
@@ -65,8 +68,10 @@ std::u16string WideFromAnsi(std::string_view text) { return WideFromCodePage(Ans
 
 std::string AnsiFromWide(std::u16string_view text) { return CodePageFromWide(AnsiCodePage(), text); }
 
-// Converted through a small buffer of code units: a large document never
-// exists as UTF-16 in whole, which would take twice its size again.
+// ASCII is the same in every ANSI code page, and no UTF-8 sequence of more
+// than one byte holds an ASCII byte: runs of ASCII are copied as they are and
+// only the stretches between them are decoded, through a small buffer of
+// code units, so a large document never exists as UTF-16 in whole.
 std::string AnsiFromUtf8(std::string_view bytes) {
   constexpr size_t kChunk = 4096;
   const unsigned cp = AnsiCodePage();
@@ -78,12 +83,24 @@ std::string AnsiFromUtf8(std::string_view bytes) {
     out += CodePageFromWide(cp, chunk);
     chunk.clear();
   };
-  const bool ok = DecodeUtf8(bytes, [&](char16_t u) {
+  auto put = [&](char16_t u) {
     chunk += u;
     if (chunk.size() == kChunk) flush();
-  });
-  if (!ok) return {};
-  flush();
+  };
+  auto ascii = [&](size_t i) { return static_cast<unsigned char>(bytes[i]) < 0x80; };
+  for (size_t i = 0; i < bytes.size();) {
+    size_t end = i;
+    for (uint64_t word; end + 8 <= bytes.size(); end += 8) {  // eight bytes a step
+      std::memcpy(&word, bytes.data() + end, 8);
+      if (word & 0x8080808080808080u) break;
+    }
+    while (end < bytes.size() && ascii(end)) ++end;
+    out.append(bytes.substr(i, end - i));
+    for (i = end; end < bytes.size() && !ascii(end);) ++end;
+    if (!DecodeUtf8(bytes.substr(i, end - i), put)) return {};
+    flush();
+    i = end;
+  }
   return out;
 }
 

@@ -38,6 +38,14 @@ TEST(AnsiFromUtf8, LongTextsConvertWholeOrNotAtAll) {
   EXPECT_EQ(ansi.substr(0, 2), "a\xAB");  // U+00AB is 0xAB in 1251 and 1252
   // A bad sequence after the first buffers were converted still empties it.
   EXPECT_EQ(AnsiFromUtf8(utf8 + "\x80"), "");
+
+  // ASCII runs of any length and alignment around the other characters.
+  const std::string ascii(13, 'x');
+  EXPECT_EQ(AnsiFromUtf8(ascii + "\xC2\xAB" + ascii + "\xC2\xBB\xC2\xAB" + "y"),
+            ascii + "\xAB" + ascii + "\xBB\xAB" + "y");
+  EXPECT_EQ(AnsiFromUtf8(ascii + "\xC3" + ascii), "");      // a lead byte followed by ASCII
+  EXPECT_EQ(AnsiFromUtf8(ascii + "\xE2\x82" + "A"), "");   // a sequence cut short by ASCII
+  EXPECT_EQ(AnsiFromUtf8(std::string(16, 'z') + "\xF0\x9F\x98\x80"), "");
 }
 
 TEST(Cp1251, ConvertsWhateverTheSystemCodePage) {
