@@ -9,6 +9,8 @@
 //   only the first 512000 tags are parsed, but every comment is removed.
 // - OpenComments: "<!--" over and over with nothing to close them, which
 //   would rescan the rest of the text for each one if removal were naive.
+// - TopAttributes: empty tags at the top, each filling the document again
+//   with an attribute of a new name, until the tag limit; then plain text.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -56,6 +58,15 @@ std::string OpenComments(size_t size) {
   return out + "</r>";
 }
 
+std::string TopAttributes(size_t size) {
+  std::string out;
+  out.reserve(size + 64);
+  for (int i = 0; i < zuntar::TkelXMLParser2::kMaxSteps; ++i) out += "<t a" + std::to_string(i) + "='v'/>";
+  out += "<t>";
+  out.resize(size, 'x');
+  return out + "</t>";
+}
+
 template <std::string (*Make)(size_t)>
 void BM_LoadXML(benchmark::State& state) {
   const std::string text = Make(static_cast<size_t>(state.range(0) * kMiB));
@@ -82,6 +93,7 @@ BENCHMARK(BM_Anchor_CopyAndCount)->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_LoadXML, Response)->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_LoadXML, Comments)->Apply(Sizes);
 BENCHMARK_TEMPLATE(BM_LoadXML, OpenComments)->Apply(Sizes);
+BENCHMARK_TEMPLATE(BM_LoadXML, TopAttributes)->Apply(Sizes);
 
 }  // namespace
 

@@ -20,12 +20,14 @@ bool StartsAt(std::string_view text, size_t pos, std::string_view what) {
   return text.substr(pos, what.size()) == what;
 }
 
-// Sets the attributes of one tag. A few are found by walking the list; a tag
-// with many gets a hash index, so that a tag of a million attributes costs
-// no more per attribute than a tag of three.
-class AttributeWriter {
+}  // namespace
+
+// Sets the attributes of one element. A few are found by walking the list;
+// an element with many gets a hash index, so that a million attributes cost
+// no more each than three.
+class XmlAttributeWriter {
  public:
-  explicit AttributeWriter(TkelXMLNode2& node) : node_(node) {}
+  explicit XmlAttributeWriter(TkelXMLNode2& node) : node_(node) {}
 
   void Set(std::string_view name, std::string_view value) {
     if (index_.empty() && node_.Attributes().Count() < kWalkLimit) {
@@ -48,8 +50,6 @@ class AttributeWriter {
   std::unordered_map<std::string_view, TkelXMLAttribute2*> index_;
 };
 
-}  // namespace
-
 TkelXMLParser2::TkelXMLParser2() : TkelXMLNode2(this, nullptr), declaration_(this, nullptr) {}
 
 void TkelXMLParser2::LoadXML(std::string_view text) noexcept {
@@ -68,9 +68,10 @@ void TkelXMLParser2::LoadXML(std::string_view text) noexcept {
 
 void TkelXMLParser2::Parse() {
   if (!ReadDeclaration()) return;
+  XmlAttributeWriter own(*this);
   TkelXMLNode2* parent = nullptr;
   for (int step = 0; step < kMaxSteps; ++step)
-    if (ReadTag(parent) != Step::kNext) return;
+    if (ReadTag(parent, own) != Step::kNext) return;
 }
 
 bool TkelXMLParser2::ReadDeclaration() {
@@ -85,12 +86,13 @@ bool TkelXMLParser2::ReadDeclaration() {
   }
   // The attributes start one character after "<?xml", past its blank.
   const size_t from = std::min(open + kDeclarationOpen.size() + 1, close);
-  if (!ReadAttributes(declaration_, TrimmedView(source.substr(from, close - from)))) return false;
+  XmlAttributeWriter writer(declaration_);
+  if (!ReadAttributes(writer, TrimmedView(source.substr(from, close - from)))) return false;
   pos_ = close + 2;
   return true;
 }
 
-TkelXMLParser2::Step TkelXMLParser2::ReadTag(TkelXMLNode2*& parent) {
+TkelXMLParser2::Step TkelXMLParser2::ReadTag(TkelXMLNode2*& parent, XmlAttributeWriter& own) {
   const std::string_view source = source_;
   size_t open = source.find('<', pos_);
   if (open == std::string_view::npos) {
@@ -127,10 +129,11 @@ TkelXMLParser2::Step TkelXMLParser2::ReadTag(TkelXMLNode2*& parent) {
     parent = parent->Parent();
     return Step::kNext;
   }
-  return ReadStartTag(tag, parent);
+  return ReadStartTag(tag, parent, own);
 }
 
-TkelXMLParser2::Step TkelXMLParser2::ReadStartTag(std::string_view tag, TkelXMLNode2*& parent) {
+TkelXMLParser2::Step TkelXMLParser2::ReadStartTag(std::string_view tag, TkelXMLNode2*& parent,
+                                                  XmlAttributeWriter& own) {
   const bool empty = !tag.empty() && tag.back() == '/';
   if (empty) tag = TrimmedView(tag.substr(0, tag.size() - 1));
   const size_t blank = tag.find(' ');
@@ -140,7 +143,8 @@ TkelXMLParser2::Step TkelXMLParser2::ReadStartTag(std::string_view tag, TkelXMLN
   // document itself.
   TkelXMLNode2& node = parent == nullptr ? *this : parent->AddChild();
   node.SetName(std::string(tag.substr(0, blank)));
-  if (!ReadAttributes(node, attributes)) return Step::kFailed;
+  XmlAttributeWriter child(node);
+  if (!ReadAttributes(&node == this ? own : child, attributes)) return Step::kFailed;
   if (!empty) {
     if (!ReadText(node)) return Step::kFailed;
     parent = &node;
@@ -148,8 +152,7 @@ TkelXMLParser2::Step TkelXMLParser2::ReadStartTag(std::string_view tag, TkelXMLN
   return Step::kNext;
 }
 
-bool TkelXMLParser2::ReadAttributes(TkelXMLNode2& node, std::string_view text) {
-  AttributeWriter writer(node);
+bool TkelXMLParser2::ReadAttributes(XmlAttributeWriter& writer, std::string_view text) {
   while (!text.empty()) {
     const size_t equals = text.find('=');
     if (equals == std::string_view::npos) {

@@ -20,6 +20,8 @@
 
 namespace zuntar {
 
+class XmlAttributeWriter;
+
 class TkelXMLParser2 : public TkelXMLNode2 {
  public:
   static constexpr int kMaxSteps = 512000;
@@ -45,9 +47,11 @@ class TkelXMLParser2 : public TkelXMLNode2 {
 
   void Parse();
   bool ReadDeclaration();
-  Step ReadTag(TkelXMLNode2*& parent);
-  Step ReadStartTag(std::string_view tag, TkelXMLNode2*& parent);
-  bool ReadAttributes(TkelXMLNode2& node, std::string_view text);
+  // `own` sets the document's own attributes for the whole load: every empty
+  // start tag at the top fills the document again and adds to them.
+  Step ReadTag(TkelXMLNode2*& parent, XmlAttributeWriter& own);
+  Step ReadStartTag(std::string_view tag, TkelXMLNode2*& parent, XmlAttributeWriter& own);
+  bool ReadAttributes(XmlAttributeWriter& writer, std::string_view text);
   bool ReadText(TkelXMLNode2& node);
   size_t FindTagEnd(size_t from) const;
   void Fail(std::string_view problem);

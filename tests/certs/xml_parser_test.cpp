@@ -73,6 +73,19 @@ TEST(XmlParser, AttributesKeepFirstSeenOrderAndRawValues) {
   EXPECT_EQ(doc.Attributes()[100].Name(), "extra");
 }
 
+TEST(XmlParser, EmptyTagsAtTheTopFillTheDocumentAgain) {
+  TkelXMLParser2 doc;
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += "<t" + std::to_string(i) + " k" + std::to_string(i) + "='" + std::to_string(i) + "'/>";
+  doc.LoadXML(text + "<last k0='again' k39='end'><c/></last>");
+  EXPECT_EQ(doc.LastError(), "");
+  EXPECT_EQ(doc.Name(), "last");
+  ASSERT_EQ(doc.Attributes().Count(), 40u);  // added to, never duplicated
+  EXPECT_EQ(doc.Attributes()[0].Value(), "again");
+  EXPECT_EQ(doc.Attributes()[39].Value(), "end");
+  EXPECT_EQ(doc.Children().Count(), 1u);
+}
+
 TEST(XmlParser, EmptyElementsAndCData) {
   TkelXMLParser2 doc;
   doc.LoadXML("<r><a x='1' /><b/><c><![CDATA[ <d>&amp;</d> ]]></c><e>lead<![CDATA[cdata]]></e></r>");
