@@ -65,12 +65,14 @@ std::vector<std::string> SplitToList(std::string_view text, char sep) {
   return list;
 }
 
-std::string Trim(std::string_view text) {
+std::string_view TrimmedView(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && IsTrimmed(text[b])) ++b;
   while (e > b && IsTrimmed(text[e - 1])) --e;
-  return std::string(text.substr(b, e - b));
+  return text.substr(b, e - b);
 }
+
+std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
 
 std::string PadLeft(std::string_view text, size_t length, char fill) {
   std::string trimmed = Trim(text);

@@ -35,6 +35,8 @@ std::string PadLeft(std::string_view text, size_t length, char fill);
 
 // Trims blanks and control characters at both ends.
 std::string Trim(std::string_view text);
+// The same, as a view into `text`.
+std::string_view TrimmedView(std::string_view text);
 
 // Appends the path delimiter ('/' on this platform) unless the path already
 // ends with one; an empty path gives "/".
