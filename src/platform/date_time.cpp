@@ -88,14 +88,18 @@ DateTime UtcNow() {
   return bias ? local + *bias / 1440.0 : local;
 }
 
-DateTime LocalFromUnixSeconds(int64_t seconds) {
+DateTime DateTimeFromUnixSeconds(int64_t seconds) {
   // DOS time stamps keep even seconds only. Their year range (1980-2107) is
   // not enforced: certificates routinely carry dates outside it, and a date
   // shifted to a range boundary would be plainly wrong.
   const int64_t even = seconds - (((seconds % 2) + 2) % 2);
   const int64_t days = even >= 0 ? even / 86400 : -((-even + 86399) / 86400);
   const int64_t rest = even - days * 86400;
-  const DateTime utc = static_cast<double>(days - kEpochOffsetDays) + static_cast<double>(rest) * 1000.0 / kMsPerDay;
+  return static_cast<double>(days - kEpochOffsetDays) + static_cast<double>(rest) * 1000.0 / kMsPerDay;
+}
+
+DateTime LocalFromUnixSeconds(int64_t seconds) {
+  const DateTime utc = DateTimeFromUnixSeconds(seconds);
   const std::optional<int> bias = TimeZoneBiasMinutes();
   return bias ? utc - *bias / 1440.0 : utc;
 }

@@ -36,6 +36,10 @@ std::optional<int> TimeZoneBiasMinutes();
 // when the bias is unknown).
 DateTime UtcNow();
 
+// Seconds since 1970-01-01 to a date-time at the two-second resolution of
+// DOS time stamps (odd seconds go down), with no zone shift.
+DateTime DateTimeFromUnixSeconds(int64_t seconds);
+
 // Seconds since 1970-01-01 UTC to a local date-time at the two-second
 // resolution of DOS time stamps, shifted by the current bias.
 DateTime LocalFromUnixSeconds(int64_t seconds);

@@ -28,6 +28,21 @@ TEST(DateTime, DecodeInvertsEncode) {
   EXPECT_EQ(back.millisecond, 999);
 }
 
+TEST(DateTime, FromUnixSecondsAtDosResolutionWithoutZone) {
+  EXPECT_EQ(DateTimeFromUnixSeconds(0), 25569.0);
+  EXPECT_EQ(DateTimeFromUnixSeconds(1), 25569.0);
+  EXPECT_EQ(DateTimeFromUnixSeconds(86400 + 3), 25570.0 + 2.0 / 86400);
+  // Before 1970 odd seconds go down as well: -1 is 1969-12-31 23:59:58.
+  const CalendarTime before = DecodeDateTime(DateTimeFromUnixSeconds(-1));
+  EXPECT_EQ(before.year, 1969);
+  EXPECT_EQ(before.hour, 23);
+  EXPECT_EQ(before.second, 58);
+  const CalendarTime far = DecodeDateTime(DateTimeFromUnixSeconds(253402300799));
+  EXPECT_EQ(far.year, 9999);
+  EXPECT_EQ(far.hour, 23);
+  EXPECT_EQ(far.second, 58);
+}
+
 // The zone is fixed for the whole test binary so the bias is known.
 class DateTimeInZone : public ::testing::Test {
  protected:
