@@ -6,8 +6,8 @@
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
 #include "platform/crypto/msg/signing_time.h"
-#include "platform_crypto/msg_fixture.h"
-#include "platform_crypto/scripted_prompt.h"
+#include "support/msg_fixture.h"
+#include "support/scripted_prompt.h"
 
 namespace zuntar {
 namespace {
