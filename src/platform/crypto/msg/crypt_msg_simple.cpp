@@ -174,7 +174,11 @@ bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const 
 
 bool CryptVerifyMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index, const BYTE* signed_blob,
                                  DWORD signed_size, Bytes* decoded, PCCERT_CONTEXT* signer_cert) {
-  HCRYPTMSG msg = CryptMsgOpenToDecode(para.dwMsgAndCertEncodingType, 0, CMSG_SIGNED, 0, nullptr, nullptr);
+  // Without a caller for the content it is hashed as it passes, not kept.
+  CMSG_STREAM_INFO discard;
+  discard.pfnStreamOutput = [](const BYTE*, DWORD, bool) { return true; };
+  HCRYPTMSG msg = CryptMsgOpenToDecode(para.dwMsgAndCertEncodingType, 0, CMSG_SIGNED, 0, nullptr,
+                                       decoded == nullptr ? &discard : nullptr);
   if (msg == nullptr || !CryptMsgUpdate(msg, signed_blob, signed_size, true)) return false;
   if (!VerifyDecoded(para, msg, signer_index, signer_cert)) return false;
   if (decoded != nullptr && !CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, decoded)) return false;
