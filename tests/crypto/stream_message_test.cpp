@@ -57,7 +57,9 @@ TEST_F(StreamMessageTest, AnInputOfWholeChunksEndsWithAnEmptyFinalChunk) {
     EXPECT_TRUE(OpensslVerifies(signature, data, detached)) << detached;
     Bytes content;
     EXPECT_TRUE(StreamVerify(signature, detached ? &data : nullptr, &content));
-    if (!detached) EXPECT_TRUE(content == data);
+    if (!detached) {
+      EXPECT_TRUE(content == data);
+    }
   }
   std::vector<size_t> reads;
   StreamSign(p, Data(kStreamChunk + 5), false, &reads);
@@ -74,10 +76,14 @@ TEST_F(StreamMessageTest, SignaturesOfEveryKindVerifyBothWays) {
       EXPECT_TRUE(OpensslVerifies(ours, data, detached));
       Bytes content;
       EXPECT_TRUE(StreamVerify(OpensslSigns(p, data, detached), detached ? &data : nullptr, &content));
-      if (!detached) EXPECT_TRUE(content == data);
+      if (!detached) {
+        EXPECT_TRUE(content == data);
+      }
       Bytes tampered = data;
       tampered[kStreamChunk + 1] ^= 0x10;
-      if (detached) EXPECT_FALSE(StreamVerify(ours, &tampered));
+      if (detached) {
+        EXPECT_FALSE(StreamVerify(ours, &tampered));
+      }
     }
   }
 }
