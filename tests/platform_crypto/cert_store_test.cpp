@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "platform/crypto/base/crypt_error.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

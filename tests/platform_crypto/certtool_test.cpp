@@ -11,8 +11,8 @@
 
 #include "platform/crypto/api/crypt_api.h"
 #include "platform/crypto/cert/cert_store.h"
-#include "platform_crypto/test_pki.h"
-#include "platform_crypto/tool_run.h"
+#include "support/test_pki.h"
+#include "support/tool_run.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
