@@ -407,8 +407,8 @@ DWORD GostKey::Crypt(bool encrypt, bool final, Bytes* data) {
   int len = 0;
   const bool ok = data->empty() ||
                   EVP_CipherUpdate(cipher_.get(), bytes, &len, bytes, static_cast<int>(data->size())) == 1;
-  ossl::ClearErrors();
   if (!ok || static_cast<size_t>(len) != data->size()) {
+    ossl::ClearErrors();  // only here: clearing the queue costs more than a block
     cipher_.reset();
     return NTE_BAD_DATA;
   }
