@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zuntar {
@@ -92,6 +93,9 @@ class TkelXMLNode2 {
   // Sets the name and the prefix that goes with it.
   void SetName(std::string name);
   void SetText(std::string text) { text_ = std::move(text); }
+  // Hands the text to the caller and leaves the element without any, so a
+  // large value (a response's payload) need not be copied out.
+  std::string TakeText() { return std::exchange(text_, {}); }
   // Replaces the value of the attribute of exactly that name, or appends one.
   void SetAttribute(std::string_view name, std::string_view value);
   // Appends an attribute whose name the caller knows to be new.

@@ -143,8 +143,14 @@ bool CryptDecrypt(const HCRYPTKEY& key, const HCRYPTHASH&, bool final, DWORD, BY
   if (key == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (data_len == nullptr || (data == nullptr && *data_len != 0)) return Fail(ERROR_INVALID_PARAMETER);
   Bytes buffer(reinterpret_cast<const char*>(data), *data_len);
-  if (!Check(key->key().Decrypt(final, &buffer))) return false;
-  if (buffer.size() > *data_len) return Fail(NTE_BAD_LEN);
+  DWORD rc = key->key().Decrypt(final, &buffer);
+  if (rc == 0 && buffer.size() > *data_len) rc = NTE_BAD_LEN;
+  if (rc != 0) {
+    // What could not be decrypted is not handed back as if it were plain.
+    if (*data_len != 0) std::memset(data, 0, *data_len);
+    *data_len = 0;
+    return Fail(rc);
+  }
   if (!buffer.empty()) std::memcpy(data, buffer.data(), buffer.size());
   *data_len = static_cast<DWORD>(buffer.size());
   return true;

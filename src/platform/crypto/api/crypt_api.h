@@ -49,7 +49,8 @@ bool CryptExportKey(const HCRYPTKEY& key, const HCRYPTKEY& exp_key, DWORD blob_t
 bool CryptImportKey(const HCRYPTPROV& prov, const Bytes& blob, const HCRYPTKEY& pub_key, DWORD flags,
                     HCRYPTKEY* key);
 bool CryptEncrypt(const HCRYPTKEY& key, const HCRYPTHASH& hash, bool final, DWORD flags, Bytes* data);
-// In place: *data_len bytes in, *data_len bytes out.
+// In place: *data_len bytes in, *data_len bytes out. On failure the buffer
+// is cleared and *data_len is 0: nothing undecrypted reads as plain text.
 bool CryptDecrypt(const HCRYPTKEY& key, const HCRYPTHASH& hash, bool final, DWORD flags, BYTE* data,
                   DWORD* data_len);
 

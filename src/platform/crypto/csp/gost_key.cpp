@@ -35,6 +35,48 @@ bool UnwrapKey(ALG_ID export_alg, const Bytes& kek, const std::string& paramset,
                                           : gost28147::UnwrapCryptoPro(kek, paramset, ukm, encrypted, mac, key);
 }
 
+// CBC padding of a message's last piece. ISO10126_PADDING is the form the
+// fund's services write and the GOST providers read back for them: an
+// unaligned message ends in N bytes of value N (1 to 7), an aligned one has
+// no padding at all, so that both decrypt to exactly what was sent.
+void AddPadding(DWORD padding, Bytes* data) {
+  const size_t pad = 8 - data->size() % 8;
+  switch (padding) {
+    case PKCS5_PADDING:
+      data->append(pad, static_cast<char>(pad));
+      break;
+    case ISO10126_PADDING:
+      if (pad != 8) data->append(pad, static_cast<char>(pad));
+      break;
+    case RANDOM_PADDING:
+      if (pad != 8) *data += RandomBytes(pad);
+      break;
+    default:  // ZERO_PADDING
+      if (pad != 8) data->append(pad, '\0');
+      break;
+  }
+}
+
+// Whether the last `pad` bytes all hold the value `pad`.
+bool EndsInPad(const Bytes& data, size_t pad) {
+  if (pad == 0 || pad > data.size()) return false;
+  for (size_t i = data.size() - pad; i < data.size(); ++i)
+    if (static_cast<unsigned char>(data[i]) != pad) return false;
+  return true;
+}
+
+DWORD RemovePadding(DWORD padding, Bytes* data) {
+  if (data->empty()) return 0;
+  const size_t pad = static_cast<unsigned char>(data->back());
+  if (padding == PKCS5_PADDING) {
+    if (pad > 8 || !EndsInPad(*data, pad)) return NTE_BAD_DATA;
+    data->resize(data->size() - pad);
+  } else if (padding == ISO10126_PADDING && pad < 8 && EndsInPad(*data, pad)) {
+    data->resize(data->size() - pad);
+  }
+  return 0;
+}
+
 }  // namespace
 
 // ---- Construction --------------------------------------------------------------
@@ -354,34 +396,24 @@ DWORD GostKey::Crypt(bool encrypt, bool final, Bytes* data) {
   if (cipher_ == nullptr || cipher_encrypt_ != encrypt)
     if (DWORD rc = StartCipher(encrypt)) return rc;
   const bool cbc = mode_ == CRYPT_MODE_CBC;
-  if (cbc && encrypt && final) {
-    const size_t pad = 8 - data->size() % 8;
-    if (padding_ == PKCS5_PADDING) data->append(pad, static_cast<char>(pad));
-    if (padding_ == ISO10126_PADDING) *data += RandomBytes(pad - 1) + static_cast<char>(pad);
-    if (padding_ == RANDOM_PADDING && pad != 8) *data += RandomBytes(pad);
-    if (padding_ == ZERO_PADDING && pad != 8) data->append(pad, '\0');
-  }
+  if (cbc && encrypt && final) AddPadding(padding_, data);
   if (cbc && data->size() % 8 != 0) {
     cipher_.reset();
     return NTE_BAD_DATA;
   }
-  Bytes out(data->size() + 8, '\0');
+  // In place: the engine reads each block before it writes that block, and
+  // pieces of eight bytes cost no buffer of their own.
+  auto* bytes = reinterpret_cast<unsigned char*>(data->data());
   int len = 0;
-  const bool ok = EVP_CipherUpdate(cipher_.get(), reinterpret_cast<unsigned char*>(out.data()), &len,
-                                   ossl::Data(*data), static_cast<int>(data->size())) == 1;
-  ossl::ClearErrors();
-  if (!ok) return NTE_BAD_DATA;
-  out.resize(static_cast<size_t>(len));
-  if (final) cipher_.reset();  // the next message starts again from the vector
-  if (cbc && !encrypt && final && !out.empty() && (padding_ == PKCS5_PADDING || padding_ == ISO10126_PADDING)) {
-    const size_t pad = static_cast<unsigned char>(out.back());
-    if (pad == 0 || pad > 8 || pad > out.size()) return NTE_BAD_DATA;
-    if (padding_ == PKCS5_PADDING)
-      for (size_t i = out.size() - pad; i < out.size(); ++i)
-        if (static_cast<unsigned char>(out[i]) != pad) return NTE_BAD_DATA;
-    out.resize(out.size() - pad);
+  const bool ok = data->empty() ||
+                  EVP_CipherUpdate(cipher_.get(), bytes, &len, bytes, static_cast<int>(data->size())) == 1;
+  if (!ok || static_cast<size_t>(len) != data->size()) {
+    ossl::ClearErrors();  // only here: clearing the queue costs more than a block
+    cipher_.reset();
+    return NTE_BAD_DATA;
   }
-  *data = std::move(out);
+  if (final) cipher_.reset();  // the next message starts again from the vector
+  if (cbc && !encrypt && final) return RemovePadding(padding_, data);
   return 0;
 }
 
