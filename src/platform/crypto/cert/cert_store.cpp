@@ -111,8 +111,11 @@ bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition,
   std::lock_guard guard(mu_);
   const std::vector<PCCERT_CONTEXT> present = folder_ ? Certificates() : memory_certs_;
   PCCERT_CONTEXT existing;
-  for (const PCCERT_CONTEXT& c : present)
-    if (SameCertificate(c, context)) existing = c;
+  // Add-always makes no check: a second copy joins the first, as the
+  // platform's own stores do.
+  if (disposition != CERT_STORE_ADD_ALWAYS)
+    for (const PCCERT_CONTEXT& c : present)
+      if (SameCertificate(c, context)) existing = c;
 
   std::map<DWORD, Bytes> properties = context->Properties();
   if (existing != nullptr) {
