@@ -4,7 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/crypto/base/crypt_error.h"
+#include "platform/file_io.h"
 #include "platform_crypto/test_pki.h"
 #include "support/temp_dir.h"
 
@@ -101,6 +104,11 @@ TEST_F(CertStoreTest, ReadOnlyStoreRefusesWrites) {
             nullptr);
   EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, CERT_SYSTEM_STORE_CURRENT_USER, "../x"),
             nullptr);
+  // A file where the store's folder belongs makes the store unreachable.
+  std::filesystem::create_directories(dir_.path() + "user/stores");
+  WriteStringToFile("not a store", dir_.path() + "user/stores/CA");
+  EXPECT_EQ(CertOpenSystemStoreA(0, "CA"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(CertStoreTest, FindByHashKeySubjectAndProperty) {

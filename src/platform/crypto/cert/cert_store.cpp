@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/platform_root.h"
@@ -249,9 +250,18 @@ HCERTSTORE CertOpenStore(DWORD store_provider, DWORD, HCRYPTPROV_LEGACY, DWORD f
     return nullptr;
   }
   auto store = std::make_shared<CertStore>(location, para, (flags & CERT_STORE_READONLY_FLAG) != 0);
-  if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) != 0 && !StoreFolder(store->path()).Exists()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
+  if (!StoreFolder(store->path()).Exists()) {
+    if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) != 0) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    // Something else where the store's folder belongs: the store cannot
+    // be reached, as a system store whose key cannot be opened.
+    std::error_code ec;
+    if (std::filesystem::exists(store->path(), ec)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
   }
   return store;
 }
