@@ -21,8 +21,8 @@
 #include "platform/file_io.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
-#include "platform_crypto/msg_fixture.h"
-#include "platform_crypto/scripted_prompt.h"
+#include "support/msg_fixture.h"
+#include "support/scripted_prompt.h"
 #include "support/private_root.h"
 #include "support/version_record.h"
 

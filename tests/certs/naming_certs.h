@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/crypto/asn1/der_writer.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 
 namespace zuntar::test {
 

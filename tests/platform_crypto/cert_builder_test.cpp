@@ -6,7 +6,7 @@
 
 #include "platform/crypto/cert/cert_context.h"
 #include "platform/crypto/cert/crl_context.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

@@ -4,7 +4,7 @@
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/cert/cert_chain.h"
 #include "platform/crypto/cert/cert_extensions.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "platform/crypto/base/crypt_error.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

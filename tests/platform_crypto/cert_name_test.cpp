@@ -7,7 +7,7 @@
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/base/wide_text.h"
 #include "platform/crypto/cert/cert_extensions.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/file_io.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

@@ -5,8 +5,8 @@
 #include <sys/wait.h>
 
 #include "platform/crypto/cert/store_files.h"
-#include "platform_crypto/msg_fixture.h"
-#include "platform_crypto/tool_run.h"
+#include "support/msg_fixture.h"
+#include "support/tool_run.h"
 
 namespace zuntar {
 namespace {

@@ -15,8 +15,8 @@
 #include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
-#include "platform_crypto/scripted_prompt.h"
-#include "platform_crypto/test_pki.h"
+#include "support/scripted_prompt.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

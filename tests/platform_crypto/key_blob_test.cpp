@@ -12,7 +12,7 @@
 #include "platform/crypto/csp/key_blob.h"
 #include "platform/crypto/gost/gost28147.h"
 #include "platform/crypto/gost/gost_key_material.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

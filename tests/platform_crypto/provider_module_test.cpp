@@ -7,7 +7,7 @@
 #include "platform/file_version.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

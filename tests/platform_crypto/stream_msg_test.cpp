@@ -6,7 +6,7 @@
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
-#include "platform_crypto/msg_fixture.h"
+#include "support/msg_fixture.h"
 
 namespace zuntar {
 namespace {

@@ -11,6 +11,7 @@
 #include "platform/crypto/cert/store_files.h"
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/crypto/msg/msg_algorithms.h"
 #include "platform/crypto/msg/signing_time.h"
 
 namespace zuntar::certtool {
@@ -131,11 +132,11 @@ PCCERT_CONTEXT FindByThumbprint(const std::string& hex) {
   throw ToolError("no certificate with thumbprint " + hex + " in the personal store");
 }
 
-// The hash that goes with the certificate's signature algorithm.
+// The hash the certificate's own key signs with (the certificate's
+// signature algorithm is its issuer's).
 std::string HashOidFor(const PCCERT_CONTEXT& cert) {
-  const std::string& alg = cert->Info().SignatureAlgorithm.pszObjId;
-  if (alg == szOID_CP_GOST_R3411_12_256_R3410 || alg == szOID_CP_GOST_R3411_12_512_R3410) return alg;
-  return szOID_CP_GOST_R3411_R3410EL;
+  const MsgHashAlgorithm* hash = HashForKey(cert->Info().SubjectPublicKeyInfo.Algorithm.pszObjId);
+  return hash != nullptr ? hash->hash_oid : szOID_CP_GOST_R3411_R3410EL;
 }
 
 // The certificate of a signer: from the message, else the personal store.

@@ -15,14 +15,26 @@ namespace zuntar {
 namespace {
 
 // Feeds the parts, the last one final (an empty final update when none).
-bool FeedParts(const HCRYPTMSG& msg, const std::vector<Bytes>& parts) {
-  if (parts.empty()) return CryptMsgUpdate(msg, nullptr, 0, true);
-  for (size_t i = 0; i < parts.size(); ++i)
-    if (!CryptMsgUpdate(msg, reinterpret_cast<const BYTE*>(parts[i].data()), static_cast<DWORD>(parts[i].size()),
-                        i + 1 == parts.size()))
-      return false;
+bool FeedParts(const HCRYPTMSG& msg, DWORD count, const BYTE* const* parts, const DWORD* sizes) {
+  if (count == 0) return CryptMsgUpdate(msg, nullptr, 0, true);
+  if (parts == nullptr || sizes == nullptr) return Fail(E_INVALIDARG);
+  for (DWORD i = 0; i < count; ++i)
+    if (!CryptMsgUpdate(msg, parts[i], sizes[i], i + 1 == count)) return false;
   return true;
 }
+
+// Pointers and sizes of byte strings, for the forms above.
+struct PartList {
+  explicit PartList(const std::vector<Bytes>& parts) {
+    for (const Bytes& p : parts) {
+      pointers.push_back(reinterpret_cast<const BYTE*>(p.data()));
+      sizes.push_back(static_cast<DWORD>(p.size()));
+    }
+  }
+  DWORD count() const { return static_cast<DWORD>(pointers.size()); }
+  std::vector<const BYTE*> pointers;
+  std::vector<DWORD> sizes;
+};
 
 }  // namespace
 
@@ -117,8 +129,11 @@ bool SignerForCertificate(const PCCERT_CONTEXT& cert, const std::string& hash_oi
   return true;
 }
 
-bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const std::vector<Bytes>& to_be_signed,
-                      Bytes* signed_blob) {
+namespace {
+
+// The signed message of the parts, whole.
+bool SignParts(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD count, const BYTE* const* parts,
+               const DWORD* sizes, Bytes* signed_blob) {
   CMSG_SIGNER_ENCODE_INFO signer;
   if (!SignerForCertificate(para.pSigningCert, para.HashAlgorithm.pszObjId, &signer)) return false;
   signer.rgAuthAttr = para.rgAuthAttr;
@@ -130,35 +145,72 @@ bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const 
     if (c != nullptr) info.rgCrlEncoded.push_back(c->Encoded());
   HCRYPTMSG msg = CryptMsgOpenToEncode(para.dwMsgEncodingType, detached ? CMSG_DETACHED_FLAG : 0, CMSG_SIGNED, info,
                                        nullptr, nullptr);
-  if (msg == nullptr || !FeedParts(msg, to_be_signed)) return false;
+  if (msg == nullptr || !FeedParts(msg, count, parts, sizes)) return false;
   return CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, signed_blob);
+}
+
+}  // namespace
+
+bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const std::vector<Bytes>& to_be_signed,
+                      Bytes* signed_blob) {
+  const PartList parts(to_be_signed);
+  return SignParts(para, detached, parts.count(), parts.pointers.data(), parts.sizes.data(), signed_blob);
+}
+
+bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD count, const BYTE* const* parts,
+                      const DWORD* part_sizes, BYTE* signed_blob, DWORD* signed_size) {
+  if (signed_size == nullptr) return Fail(E_INVALIDARG);
+  Bytes encoded;
+  if (!SignParts(para, detached, count, parts, part_sizes, &encoded)) return false;
+  return CopyOut(encoded, signed_blob, signed_size);
 }
 
 bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const std::vector<Bytes>& to_be_signed,
                       BYTE* signed_blob, DWORD* signed_size) {
-  if (signed_size == nullptr) return Fail(E_INVALIDARG);
-  Bytes encoded;
-  if (!CryptSignMessage(para, detached, to_be_signed, &encoded)) return false;
-  return CopyOut(encoded, signed_blob, signed_size);
+  const PartList parts(to_be_signed);
+  return CryptSignMessage(para, detached, parts.count(), parts.pointers.data(), parts.sizes.data(), signed_blob,
+                          signed_size);
 }
 
-bool CryptVerifyMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index, const Bytes& signed_blob,
-                                 Bytes* decoded, PCCERT_CONTEXT* signer_cert) {
-  HCRYPTMSG msg = CryptMsgOpenToDecode(para.dwMsgAndCertEncodingType, 0, CMSG_SIGNED, 0, nullptr, nullptr);
-  if (msg == nullptr || !FeedParts(msg, {signed_blob})) return false;
+bool CryptVerifyMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index, const BYTE* signed_blob,
+                                 DWORD signed_size, Bytes* decoded, PCCERT_CONTEXT* signer_cert) {
+  // Without a caller for the content it is hashed as it passes, not kept.
+  CMSG_STREAM_INFO discard;
+  discard.pfnStreamOutput = [](const BYTE*, DWORD, bool) { return true; };
+  HCRYPTMSG msg = CryptMsgOpenToDecode(para.dwMsgAndCertEncodingType, 0, CMSG_SIGNED, 0, nullptr,
+                                       decoded == nullptr ? &discard : nullptr);
+  if (msg == nullptr || !CryptMsgUpdate(msg, signed_blob, signed_size, true)) return false;
   if (!VerifyDecoded(para, msg, signer_index, signer_cert)) return false;
   if (decoded != nullptr && !CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, decoded)) return false;
   SetLastError(0);
   return true;
 }
 
+bool CryptVerifyMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index, const Bytes& signed_blob,
+                                 Bytes* decoded, PCCERT_CONTEXT* signer_cert) {
+  return CryptVerifyMessageSignature(para, signer_index, reinterpret_cast<const BYTE*>(signed_blob.data()),
+                                     static_cast<DWORD>(signed_blob.size()), decoded, signer_cert);
+}
+
 bool CryptVerifyDetachedMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index,
-                                         const Bytes& detached_signature, const std::vector<Bytes>& to_be_signed,
+                                         const BYTE* detached_signature, DWORD signature_size, DWORD count,
+                                         const BYTE* const* parts, const DWORD* part_sizes,
                                          PCCERT_CONTEXT* signer_cert) {
   HCRYPTMSG msg =
       CryptMsgOpenToDecode(para.dwMsgAndCertEncodingType, CMSG_DETACHED_FLAG, CMSG_SIGNED, 0, nullptr, nullptr);
-  if (msg == nullptr || !FeedParts(msg, {detached_signature}) || !FeedParts(msg, to_be_signed)) return false;
+  if (msg == nullptr || !CryptMsgUpdate(msg, detached_signature, signature_size, true) ||
+      !FeedParts(msg, count, parts, part_sizes))
+    return false;
   return VerifyDecoded(para, msg, signer_index, signer_cert);
+}
+
+bool CryptVerifyDetachedMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index,
+                                         const Bytes& detached_signature, const std::vector<Bytes>& to_be_signed,
+                                         PCCERT_CONTEXT* signer_cert) {
+  const PartList parts(to_be_signed);
+  return CryptVerifyDetachedMessageSignature(para, signer_index, reinterpret_cast<const BYTE*>(detached_signature.data()),
+                                             static_cast<DWORD>(detached_signature.size()), parts.count(),
+                                             parts.pointers.data(), parts.sizes.data(), signer_cert);
 }
 
 bool CryptEncryptMessage(const CRYPT_ENCRYPT_MESSAGE_PARA& para, const std::vector<PCCERT_CONTEXT>& recipients,

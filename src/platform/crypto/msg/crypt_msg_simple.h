@@ -46,6 +46,10 @@ bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const 
                       BYTE* signed_blob, DWORD* signed_size);
 bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const std::vector<Bytes>& to_be_signed,
                       Bytes* signed_blob);
+// The CryptoAPI's own form: `count` parts given by pointer and size, so a
+// large buffer is signed where it lies.
+bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD count, const BYTE* const* parts,
+                      const DWORD* part_sizes, BYTE* signed_blob, DWORD* signed_size);
 
 // Signer `signer_index` of the message. NTE_BAD_SIGNATURE for a wrong
 // signature, CRYPT_E_NOT_FOUND when no certificate of the signer is found,
@@ -55,6 +59,13 @@ bool CryptVerifyMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD si
                                  Bytes* decoded, PCCERT_CONTEXT* signer_cert);
 bool CryptVerifyDetachedMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index,
                                          const Bytes& detached_signature, const std::vector<Bytes>& to_be_signed,
+                                         PCCERT_CONTEXT* signer_cert);
+// The same with the message and the parts given by pointer and size.
+bool CryptVerifyMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index, const BYTE* signed_blob,
+                                 DWORD signed_size, Bytes* decoded, PCCERT_CONTEXT* signer_cert);
+bool CryptVerifyDetachedMessageSignature(const CRYPT_VERIFY_MESSAGE_PARA& para, DWORD signer_index,
+                                         const BYTE* detached_signature, DWORD signature_size, DWORD count,
+                                         const BYTE* const* parts, const DWORD* part_sizes,
                                          PCCERT_CONTEXT* signer_cert);
 
 // Enveloped data for the recipients in order, GOST 28147-89 content

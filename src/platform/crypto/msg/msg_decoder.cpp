@@ -28,11 +28,15 @@ DWORD MsgDecoder::Update(const BYTE* data, size_t size, bool final) {
   if (message_final_) {
     // After a detached signature, the updates carry the signed content.
     if (!(flags_ & CMSG_DETACHED_FLAG) || !signed_type() || content_final_) return CRYPT_E_MSG_ERROR;
+    if (DWORD rc = HashKeptContent()) return rc;  // what came before goes first
     for (auto& [oid, ctx] : digests_)
       if (EVP_DigestUpdate(ctx.get(), data, size) != 1) return NTE_BAD_HASH;
     content_final_ = final;
     return 0;
   }
+  // A message given whole holds its content: room for it at once instead
+  // of growing through copies.
+  if (!streamed_ && parser_.offset() == 0 && content_.capacity() < size) content_.reserve(size);
   if (DWORD rc = parser_.Feed(data, size)) return rc;
   if (!final) return 0;
   if (!parser_.done()) return streamed_ ? CRYPT_E_STREAM_INSUFFICIENT_DATA : CRYPT_E_ASN1_EOD;
@@ -232,9 +236,18 @@ DWORD MsgDecoder::AddCertificates(std::string_view der, std::vector<Bytes>* out)
 // ---- Content ---------------------------------------------------------------------------
 
 DWORD MsgDecoder::ContentBytes(const BYTE* data, size_t size) {
+  if (!streamed_) return Output(data, size, false);
   for (auto& [oid, ctx] : digests_)
     if (EVP_DigestUpdate(ctx.get(), data, size) != 1) return NTE_BAD_HASH;
   return Output(data, size, false);
+}
+
+DWORD MsgDecoder::HashKeptContent() {
+  if (streamed_ || !signed_type() || hashed_ == content_.size()) return 0;
+  for (auto& [oid, ctx] : digests_)
+    if (EVP_DigestUpdate(ctx.get(), content_.data() + hashed_, content_.size() - hashed_) != 1) return NTE_BAD_HASH;
+  hashed_ = content_.size();
+  return 0;
 }
 
 DWORD MsgDecoder::Output(const BYTE* data, size_t size, bool final) {

@@ -77,8 +77,11 @@ class MsgDecoder : public CryptMsg, private ber::StreamHandler {
   DWORD SetDigestAlgorithms(std::string_view set_der);
   DWORD AddCertificates(std::string_view der, std::vector<Bytes>* out);
 
-  // Plain content: through the digests, then to the output.
+  // Plain content: through the digests, then to the output. Content kept
+  // whole (unstreamed) is hashed only when a digest is asked for, so a
+  // message that is decoded and never checked costs no hashing.
   DWORD ContentBytes(const BYTE* data, size_t size);
+  DWORD HashKeptContent();
   // Encrypted content: through the content key once there is one.
   DWORD CipherBytes(const BYTE* data, size_t size);
   DWORD Output(const BYTE* data, size_t size, bool final);
@@ -107,6 +110,7 @@ class MsgDecoder : public CryptMsg, private ber::StreamHandler {
   bool content_final_ = false;  // detached content's last update came
   bool output_finished_ = false;
   Bytes content_;  // unstreamed content (plaintext once decrypted)
+  size_t hashed_ = 0;  // bytes of content_ already through the digests
   Bytes pending_;  // ciphertext that came before the decrypt control
   HCRYPTKEY content_key_;
   bool decrypted_ = false;

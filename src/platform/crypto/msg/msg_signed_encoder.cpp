@@ -40,11 +40,11 @@ DWORD SignedEncoder::Open(const CMSG_SIGNED_ENCODE_INFO& info, bool detached, co
     if (si.pCertInfo == nullptr || si.hCryptProv == nullptr) return E_INVALIDARG;
     signer.hash = HashForOid(si.HashAlgorithm.pszObjId);
     if (signer.hash == nullptr) return CRYPT_E_UNKNOWN_ALGO;
-    // A certificate's signature algorithm is its issuer's: a 512-bit key
-    // under a 256-bit CA would be asked for the shorter hash, and such a
-    // signature is refused by every verifier. The key's own hash is used.
-    if (const MsgHashAlgorithm* own = HashForKey(si.pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId))
-      signer.hash = own;
+    // A GOST key signs only with its own hash; the caller's choice is
+    // honoured and a wrong one refused as the provider refuses it, before
+    // any content has gone out.
+    const MsgHashAlgorithm* own = HashForKey(si.pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId);
+    if (own != nullptr && own->alg != signer.hash->alg) return NTE_BAD_ALGID;
     if (DigestOf(*signer.hash) == nullptr) return CRYPT_E_UNKNOWN_ALGO;
     signer.signature_size = SignatureSizeForKey(si.pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId);
     if (signer.signature_size == 0) return NTE_BAD_ALGID;

@@ -35,6 +35,7 @@ bool MessageDigestAttribute(const CRYPT_ATTRIBUTES& attrs, Bytes* value) {
 DWORD MsgDecoder::Digest(const std::string& hash_oid, Bytes* digest) {
   const auto it = digests_.find(hash_oid);
   if (it == digests_.end()) return CRYPT_E_UNKNOWN_ALGO;
+  if (DWORD rc = HashKeptContent()) return rc;
   // A copy is finished so that every signer (and every later check) sees
   // the same state.
   ossl::MdCtxPtr copy(EVP_MD_CTX_new());

@@ -1,4 +1,6 @@
-// Certificates and keys made at test time for the crypto tests.
+// Certificates and keys made at test time for the crypto tests. A suite
+// that includes this defines ZUNTAR_TEST_CSP_MODULE, the provider module of
+// the build (zuntar_use_test_pki in tests/CMakeLists.txt).
 #pragma once
 
 #include <cstdlib>

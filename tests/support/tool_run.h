@@ -1,4 +1,6 @@
-// Runs zuntar-certtool with a command line and collects its output.
+// Runs zuntar-certtool with a command line and collects its output. The
+// suite defines ZUNTAR_TEST_CERTTOOL (zuntar_use_test_pki in
+// tests/CMakeLists.txt).
 #pragma once
 
 #include <sys/wait.h>

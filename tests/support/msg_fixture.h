@@ -12,7 +12,7 @@
 #include "platform/crypto/cert/cert_context.h"
 #include "platform/crypto/csp/container_import.h"
 #include "platform/crypto/csp/gost_module.h"
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar::test {
