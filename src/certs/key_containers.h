@@ -37,7 +37,7 @@ std::string RemovableContainerFolder(const std::string& container_name);
 
 // Links the certificate to the container (signature, then exchange key) and
 // adds it to the current user's personal store, beside any copy already
-// there. Throws EOSError with the platform's code on failure.
+// there. Throws EWin32Error with the platform's code on failure.
 void InstallCertificateForContainer(const std::string& container, const Bytes& cert_body);
 
 // Copies the keys of `source` into a new container `target` of the provider

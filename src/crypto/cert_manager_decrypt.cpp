@@ -1,7 +1,6 @@
 // Decryption by the certificate manager: with the certificate given or the
 // current one first, then with every recipient whose key is at hand, in the
 // current user's store and then in the machine's.
-#include "certs/os_error.h"
 #include "certs/vcert_error.h"
 #include "core/utf.h"
 #include "crypto/cert_lookup.h"

@@ -68,6 +68,22 @@ TEST_F(DecryptTest, CancelStopsTheSearch) {
     }
     EXPECT_EQ(prompt.asked, (std::vector<std::string>{"pin:user-key"}));
   }
+  // In the machine's store too: the cancel comes back, not "unknown
+  // recipient".
+  const test::Party locked =
+      test::MakeParty(dir_, ca_, "machine-pin", GostKeyKind::k2012_256, AT_KEYEXCHANGE, nullptr, "2");
+  AddToStore(locked.cert, false);
+  const Bytes message = TEncodedEnvelopedMessage(Len(data_), {locked.cert}, Ptr(data_)).Content();
+  test::ScriptedPrompt prompt;
+  try {
+    manager_.Decrypt(message, {});
+    ADD_FAILURE() << "decrypted after the cancel";
+  } catch (const VCERT_Error& e) {
+    ADD_FAILURE() << e.what();
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("-2146434962"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(prompt.asked, (std::vector<std::string>{"pin:machine-pin"}));
 }
 
 TEST_F(DecryptTest, NobodyAtHandEndsWithTheUnknownRecipientCode) {
