@@ -15,14 +15,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh 32-character name: a GUID's hex digits.
-std::string UniqueName() {
+}  // namespace
+
+std::string NewUniqueName() {
   std::string name = NewGuidText();
   name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
   return name;
 }
-
-}  // namespace
 
 bool CopyDirectoryFiles(const std::string& source, const std::string& destination) {
   const fs::path from = IncludeTrailingBackslash(source);
@@ -50,7 +49,7 @@ bool CopyDirectoryFiles(const std::string& source, const std::string& destinatio
 void ShowCertificate(const Bytes& cert_body, int keep_seconds) {
   // The viewer is chosen by the file's type, which the desktop reads from
   // the extension.
-  const std::string path = TempDirectory() + UniqueName() + ".cer";
+  const std::string path = TempDirectory() + NewUniqueName() + ".cer";
   WriteStringToFile(cert_body, path);
   if (!OpenInDesktopViewer(path, keep_seconds)) {
     DeletePath(path, 0);

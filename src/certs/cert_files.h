@@ -9,6 +9,10 @@
 
 namespace zuntar {
 
+// A fresh 32-character name for a file or a key container: the hex digits
+// of a new GUID.
+std::string NewUniqueName();
+
 // Copies every file of `source` (not its subfolders) into `destination`,
 // which is created with its missing parents; existing files are
 // overwritten. True when the source exists, the destination could be made

@@ -4,7 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/crypto/base/crypt_error.h"
+#include "platform/file_io.h"
 #include "support/test_pki.h"
 #include "support/temp_dir.h"
 
@@ -69,18 +72,26 @@ TEST_F(CertStoreTest, Dispositions) {
   // Newer: the same certificate is not newer than itself.
   EXPECT_FALSE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_NEWER, nullptr));
   EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
-  // Always: replaces, with the new context's properties.
+  // Always: no check, a second copy with the new context's properties
+  // beside the first.
   PCCERT_CONTEXT linked = Cert(0);
   CRYPT_KEY_PROV_INFO info{u"cont", u"prov", 80, 0, AT_KEYEXCHANGE};
   ASSERT_TRUE(CertSetCertificateContextProperty(linked, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   ASSERT_TRUE(CertAddCertificateContextToStore(store, linked, CERT_STORE_ADD_ALWAYS, nullptr));
-  EXPECT_EQ(Hashes(store).size(), 1u);
+  EXPECT_EQ(Hashes(store), (std::vector<Bytes>{Cert(0)->Sha1(), Cert(0)->Sha1()}));
   PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_PROPERTY,
                                                     CERT_KEY_PROV_INFO_PROP_ID, nullptr);
   ASSERT_NE(found, nullptr);
   CRYPT_KEY_PROV_INFO read;
   ASSERT_TRUE(CertGetCertificateContextProperty(found, CERT_KEY_PROV_INFO_PROP_ID, &read));
   EXPECT_EQ(read.pwszContainerName, u"cont");
+  // Replace-existing then leaves one of them, with its own properties.
+  ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  EXPECT_EQ(Hashes(store).size(), 2u);
+  HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, X509_ASN_ENCODING, 0, 0, {});
+  ASSERT_TRUE(CertAddCertificateContextToStore(memory, Cert(0), CERT_STORE_ADD_ALWAYS, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(memory, Cert(0), CERT_STORE_ADD_ALWAYS, nullptr));
+  EXPECT_EQ(Hashes(memory).size(), 2u);
 }
 
 TEST_F(CertStoreTest, ReadOnlyStoreRefusesWrites) {
@@ -93,6 +104,11 @@ TEST_F(CertStoreTest, ReadOnlyStoreRefusesWrites) {
             nullptr);
   EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, CERT_SYSTEM_STORE_CURRENT_USER, "../x"),
             nullptr);
+  // A file where the store's folder belongs makes the store unreachable.
+  std::filesystem::create_directories(dir_.path() + "user/stores");
+  WriteStringToFile("not a store", dir_.path() + "user/stores/CA");
+  EXPECT_EQ(CertOpenSystemStoreA(0, "CA"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(CertStoreTest, FindByHashKeySubjectAndProperty) {

@@ -123,9 +123,10 @@ TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {
   ASSERT_NE(cert, nullptr);
   CRYPT_KEY_PROV_INFO info;
   ASSERT_TRUE(CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, &info));
-  // The certificate's signature algorithm (its CA's 256-bit key) picks the provider.
-  EXPECT_EQ(info.dwProvType, PROV_GOST_2012_256);
-  EXPECT_EQ(info.pwszProvName, u"Crypto-Pro GOST R 34.10-2012 Cryptographic Service Provider");
+  // The key's own algorithm (512 bits) picks the provider, not the
+  // certificate's signature by its CA's 256-bit key.
+  EXPECT_EQ(info.dwProvType, PROV_GOST_2012_512);
+  EXPECT_EQ(info.pwszProvName, u"Crypto-Pro GOST R 34.10-2012 Strong Cryptographic Service Provider");
   HCRYPTPROV prov;
   EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &prov, nullptr, nullptr));
   EXPECT_EQ(Tool("link --container '\\\\.\\REGISTRY\\none' --cert " + dir_ / "user.cer").status, 1);

@@ -72,10 +72,11 @@ std::string ListLine(const PCCERT_CONTEXT& cert) {
 }
 
 std::pair<std::string, DWORD> ProviderForCertificate(const PCCERT_CONTEXT& cert) {
-  const std::string& alg = cert->Info().SignatureAlgorithm.pszObjId;
-  if (alg == szOID_CP_GOST_R3411_12_256_R3410)
+  // The key's own algorithm: the signature algorithm is the issuer's.
+  const std::string& alg = cert->Info().SubjectPublicKeyInfo.Algorithm.pszObjId;
+  if (alg == szOID_CP_GOST_R3410_12_256)
     return {"Crypto-Pro GOST R 34.10-2012 Cryptographic Service Provider", PROV_GOST_2012_256};
-  if (alg == szOID_CP_GOST_R3411_12_512_R3410)
+  if (alg == szOID_CP_GOST_R3410_12_512)
     return {"Crypto-Pro GOST R 34.10-2012 Strong Cryptographic Service Provider", PROV_GOST_2012_512};
   return {"Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider", PROV_GOST_2001_DH};
 }
@@ -87,7 +88,7 @@ void LinkCertificate(const PCCERT_CONTEXT& cert, const std::string& container, D
   if (!CertSetCertificateContextProperty(copy, CERT_KEY_PROV_INFO_PROP_ID, 0, &info))
     throw ToolError("cannot set the key link: " + SysErrorMessage(GetLastError()));
   HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
-  if (my == nullptr || !CertAddCertificateContextToStore(my, copy, CERT_STORE_ADD_ALWAYS, nullptr))
+  if (my == nullptr || !CertAddCertificateContextToStore(my, copy, CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
     throw ToolError("cannot add the certificate to the personal store: " + SysErrorMessage(GetLastError()));
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/platform_root.h"
@@ -111,8 +112,11 @@ bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition,
   std::lock_guard guard(mu_);
   const std::vector<PCCERT_CONTEXT> present = folder_ ? Certificates() : memory_certs_;
   PCCERT_CONTEXT existing;
-  for (const PCCERT_CONTEXT& c : present)
-    if (SameCertificate(c, context)) existing = c;
+  // Add-always makes no check: a second copy joins the first, as the
+  // platform's own stores do.
+  if (disposition != CERT_STORE_ADD_ALWAYS)
+    for (const PCCERT_CONTEXT& c : present)
+      if (SameCertificate(c, context)) existing = c;
 
   std::map<DWORD, Bytes> properties = context->Properties();
   if (existing != nullptr) {
@@ -246,9 +250,18 @@ HCERTSTORE CertOpenStore(DWORD store_provider, DWORD, HCRYPTPROV_LEGACY, DWORD f
     return nullptr;
   }
   auto store = std::make_shared<CertStore>(location, para, (flags & CERT_STORE_READONLY_FLAG) != 0);
-  if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) != 0 && !StoreFolder(store->path()).Exists()) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return nullptr;
+  if (!StoreFolder(store->path()).Exists()) {
+    if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) != 0) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return nullptr;
+    }
+    // Something else where the store's folder belongs: the store cannot
+    // be reached, as a system store whose key cannot be opened.
+    std::error_code ec;
+    if (std::filesystem::exists(store->path(), ec)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
   }
   return store;
 }

@@ -78,13 +78,17 @@ std::string StoreFolder::NewStem(const std::string& hash_hex) const {
   return std::string(seq) + "-" + hash_hex;
 }
 
-bool StoreFolder::Write(const std::string& stem, const std::string& extension, const Bytes& bytes) const {
+bool StoreFolder::Write(const std::string& stem, const std::string& extension, const Bytes& bytes,
+                        bool owner_only) const {
   std::error_code ec;
   fs::create_directories(path_, ec);
   const std::string target = path_ + "/" + stem + extension;
   const std::string temp = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(temp_counter++);
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    // Restricted before a byte is written. File systems without modes
+    // (FAT media) refuse, and there is nothing more to do about it.
+    if (owner_only) fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_write, ec);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
     if (!out) {

@@ -30,17 +30,19 @@ DWORD GostContext::Enumerate(DWORD flags, Bytes* value, DWORD* size) {
     for (const ContainerLocation& loc : EnumerateContainers()) state_->enumeration.push_back(EnumerationItem(loc, flags));
     state_->enumeration_pos = 0;
   }
+  // The size query, and a buffer too short for the item, answer the longest
+  // item so one buffer serves them all. A caller that passes back the length
+  // of the item it read last therefore fails on the first longer name.
+  size_t longest = 0;
+  for (const Bytes& item : state_->enumeration) longest = std::max(longest, item.size());
   if (value == nullptr) {
-    // The size query answers the longest item so one buffer serves them all.
-    size_t longest = 0;
-    for (const Bytes& item : state_->enumeration) longest = std::max(longest, item.size());
     *size = static_cast<DWORD>(longest);
     return state_->enumeration.empty() && (flags & CRYPT_FIRST) ? ERROR_NO_MORE_ITEMS : 0;
   }
   if (state_->enumeration_pos >= state_->enumeration.size()) return ERROR_NO_MORE_ITEMS;
   const Bytes& item = state_->enumeration[state_->enumeration_pos];
   if (item.size() > *size) {
-    *size = static_cast<DWORD>(item.size());
+    *size = static_cast<DWORD>(longest);
     return ERROR_MORE_DATA;
   }
   *value = item;

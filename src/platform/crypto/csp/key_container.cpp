@@ -126,6 +126,13 @@ std::vector<ContainerLocation> MediaContainers(std::optional<char> only_letter) 
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
+// A container holds private keys: only its owner may look inside. Media
+// without file modes refuse, which changes nothing there.
+void RestrictToOwner(const std::string& folder) {
+  std::error_code ec;
+  fs::permissions(folder, fs::perms::owner_all, ec);
+}
+
 // A file-system friendly folder name for a container name.
 std::string FolderBase(const std::string& name) {
   std::string base;
@@ -142,7 +149,8 @@ std::optional<ContainerLocation> NewFolder(const std::string& parent, const std:
     std::snprintf(suffix, sizeof suffix, ".%03d", n);
     const std::string folder = parent + "/" + FolderBase(name) + suffix;
     if (fs::create_directory(folder, ec) && !ec) {
-      StoreFolder(folder).Write("name", "", name);
+      RestrictToOwner(folder);
+      StoreFolder(folder).Write("name", "", name, true);
       ContainerLocation loc;
       loc.folder = folder;
       loc.name = name;
@@ -173,7 +181,7 @@ bool KeyContainerFolder::ReadKey(DWORD key_spec, Bytes* pkcs8) const {
 }
 
 bool KeyContainerFolder::WriteKey(DWORD key_spec, const Bytes& pkcs8) const {
-  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".p8", pkcs8);
+  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".p8", pkcs8, true);
 }
 
 bool KeyContainerFolder::ReadPublicKey(DWORD key_spec, Bytes* spki) const {
@@ -181,7 +189,7 @@ bool KeyContainerFolder::ReadPublicKey(DWORD key_spec, Bytes* spki) const {
 }
 
 bool KeyContainerFolder::WritePublicKey(DWORD key_spec, const Bytes& spki) const {
-  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".pub", spki);
+  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".pub", spki, true);
 }
 
 bool KeyContainerFolder::ReadCertificate(DWORD key_spec, Bytes* der) const {
@@ -189,7 +197,7 @@ bool KeyContainerFolder::ReadCertificate(DWORD key_spec, Bytes* der) const {
 }
 
 bool KeyContainerFolder::WriteCertificate(DWORD key_spec, const Bytes& der) const {
-  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".cer", der);
+  return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".cer", der, true);
 }
 
 std::map<DWORD, std::string> KeyContainerFolder::Params() const {
@@ -210,7 +218,7 @@ std::map<DWORD, std::string> KeyContainerFolder::Params() const {
 bool KeyContainerFolder::WriteParams(const std::map<DWORD, std::string>& params) const {
   std::string text;
   for (const auto& [id, value] : params) text += std::to_string(id) + " " + value + "\n";
-  return StoreFolder(folder_).Write("params", "", text);
+  return StoreFolder(folder_).Write("params", "", text, true);
 }
 
 // ---- Readers -----------------------------------------------------------------
@@ -272,7 +280,8 @@ std::optional<ContainerLocation> CreateContainer(const std::string& raw) {
         folder = parent + "/" + leaf;
         std::error_code ec;
         fs::create_directories(folder, ec);
-        if (ec || !StoreFolder(folder).Write("name", "", leaf.substr(0, leaf.size() - 4))) return std::nullopt;
+        if (!ec) RestrictToOwner(folder);
+        if (ec || !StoreFolder(folder).Write("name", "", leaf.substr(0, leaf.size() - 4), true)) return std::nullopt;
       } else {
         auto made = NewFolder(parent, leaf);
         if (!made) return std::nullopt;
