@@ -108,4 +108,6 @@ std::string Utf8FromAnsi(std::string_view text) { return Utf8FromWide(WideFromAn
 
 std::u16string WideFromCp1251(std::string_view bytes) { return WideFromCodePage(kCodePage1251, bytes); }
 
+std::string Cp1251FromUtf8(std::string_view bytes) { return CodePageFromWide(kCodePage1251, WideFromUtf8(bytes)); }
+
 }  // namespace zuntar
