@@ -306,5 +306,32 @@ TEST_F(TaskDbTest, CloseRollsBackWhatWasNotCommitted) {
   dm_.reset();  // a closed module is freed quietly
 }
 
+TEST_F(TaskDbTest, ATaskIsClaimedOnceWhateverConnectionAsks) {
+  dm_->SaveTask(Task("c1"), kTaskStatusNew);
+  auto other = CreateTaskDM();
+  EXPECT_TRUE(other->ClaimTask("c1"));
+  EXPECT_FALSE(dm_->ClaimTask("c1"));
+  EXPECT_FALSE(other->ClaimTask("c1"));
+  std::string text;
+  EXPECT_EQ(dm_->GetTaskStatus("c1", text), kTaskStatusWait);
+  EXPECT_FALSE(dm_->ClaimTask("missing"));
+  // Stored again, the task waits again and may be claimed again.
+  dm_->SaveTask(Task("c1"), kTaskStatusNew);
+  EXPECT_TRUE(dm_->ClaimTask("c1"));
+}
+
+TEST_F(TaskDbTest, AClaimWhileAnotherConnectionChangesTheRowIsNotOurs) {
+  dm_->SaveTask(Task("c2"), kTaskStatusNew);
+  auto other = CreateTaskDM();
+  auto q = other->NewQuery(true);
+  other->StartTran(true);
+  q->SetSql("update CRYPTO_TASKS set STR_PARAM='x' where ID='c2'");
+  q->ExecQuery();  // holds the row until it commits
+  EXPECT_FALSE(dm_->ClaimTask("c2"));
+  q.reset();
+  other->CommitTran(true);
+  EXPECT_TRUE(dm_->ClaimTask("c2"));
+}
+
 }  // namespace
 }  // namespace zuntar

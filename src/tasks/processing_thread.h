@@ -1,0 +1,91 @@
+// TProcessingMgrThread: the one background thread that runs stored crypto
+// tasks.
+//
+// Each cycle it refills the process's queue (task_queue.h) with the tasks of
+// the last 30 minutes that still wait (status 0), runs them, most recent
+// first, and stores their results; then it waits on the new-task event for
+// at most 60 s. A task is claimed in the table before it runs, so several
+// processes sharing the table run it once. One failing task never blocks
+// the others: whatever it raises becomes its result. A failing database is
+// retried with a growing pause and a fresh connection; the thread only ends
+// when told to.
+//
+// Pause is cooperative: the thread parks at its next safe point (before a
+// load, between two tasks) and stays there until Resume or Terminate.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/date_time.h"
+
+namespace zuntar {
+
+class TDM;
+struct QueuedTask;
+
+class TProcessingMgrThread {
+ public:
+  // How long the thread waits for the new-task event at most.
+  static constexpr std::chrono::milliseconds kWaitLimit{60000};
+
+  // Starts the thread at once. `no_http` (FNoHttp): the plugin runs without
+  // its HTTP front end, so a task whose certificate is missing is left
+  // waiting instead of failed. `allow_key_prompt` (FAllowKeyPrompt): the
+  // person at the desktop may be asked for key media (application mode).
+  TProcessingMgrThread(bool no_http, bool allow_key_prompt);
+  // Terminates and waits.
+  ~TProcessingMgrThread();
+  TProcessingMgrThread(const TProcessingMgrThread&) = delete;
+  TProcessingMgrThread& operator=(const TProcessingMgrThread&) = delete;
+
+  // Asks the thread to end; it does after the task it runs now.
+  void Terminate();
+  // Waits until the thread has ended.
+  void WaitFor();
+  void Suspend();
+  void Resume();
+
+  // Whether the thread is parked by Suspend now, for tests and diagnostics.
+  bool Parked();
+
+ private:
+  enum class Outcome { kRemove, kSkip, kKeep };
+
+  // One load of the queue: drops records older than `dt`, appends the rows
+  // still waiting that started after it. True when there is work.
+  bool LoadQueue(DateTime dt);
+  // Runs every record of the queue that is not skipped, last to first.
+  void ProcessQueue();
+
+  void Execute();
+  void Cycle();
+  void EnsureDM();
+  Outcome ProcessOne(QueuedTask& record);
+  Outcome RunClaimed(QueuedTask& record);
+  void StoreResult(QueuedTask& record);
+  void WaitForWork();
+  // False when the thread must end; parks while paused.
+  bool SafePoint();
+  void PauseAfterFailure();
+  bool Terminated() const { return terminated_.load(); }
+
+  const bool no_http_;
+  const bool allow_key_prompt_;
+  std::unique_ptr<TDM> dm_;  // FDM
+  std::atomic<bool> terminated_{false};
+  std::chrono::milliseconds failure_pause_{0};
+
+  std::mutex park_mu_;
+  std::condition_variable park_cv_;
+  bool paused_ = false;
+  bool parked_ = false;
+
+  std::thread thread_;
+};
+
+}  // namespace zuntar
