@@ -57,12 +57,6 @@ PCCERT_CONTEXT TVCertMgrCSP::CurrentCert() const {
   return current_cert_;
 }
 
-void TVCertMgrCSP::NotBuiltYet(const char* operation, int slot) const {
-  throw EAbstractError(ProgramText("Операция пока не реализована: ", "Operation not available yet: ") +
-                       ClassName() + "." + operation + " (" + ProgramText("слот ", "slot ") + std::to_string(slot) +
-                       ")");
-}
-
 // ---- Certificate of an operation --------------------------------------------------
 
 PCCERT_CONTEXT TVCertMgrCSP::CertificateOrNone(const Bytes& cert_body) const {
@@ -224,11 +218,6 @@ void TVCertMgrCSP::GetCertBodyBySerial(const std::string& serial, Bytes& cert_bo
   cert_body = CertBodyOf(cert);
 }
 
-void TVCertMgrCSP::CloseStore() {
-  std::lock_guard lock(mu_);
-  if (opened_store_ != nullptr) CertCloseStore(opened_store_, 0);
-}
-
 void TVCertMgrCSP::ShowCert(const Bytes& cert_body) { ShowCertificate(cert_body); }
 
 bool TVCertMgrCSP::IsCryptoProInstalled() { return CryptoProInstalled(); }
@@ -267,40 +256,6 @@ void TVCertMgrCSP::EnumStores(TStringList& list, bool linked_only) {
       list.Add(body);
     }
   }
-}
-
-// ---- Checks and store maintenance, not in this build yet -------------------------------
-
-uint32_t TVCertMgrCSP::VerifySigned(DataBuffer, std::string&, TStringList*, DateTime) {
-  NotBuiltYet("VerifySigned", 16);
-}
-uint32_t TVCertMgrCSP::VerifyDetached(DataBuffer, DataBuffer, TStringList*, DateTime, std::string&) {
-  NotBuiltYet("VerifyDetached", 17);
-}
-uint32_t TVCertMgrCSP::VerifyDetachedFiles(const std::string& data_file, const std::string& signature_file,
-                                           TStringList* cert_list, DateTime check_time, std::string& error_text) {
-  TBufferedFileStream data(data_file, TBufferedFileStream::Mode::kRead);
-  TBufferedFileStream signature(signature_file, TBufferedFileStream::Mode::kRead);
-  return VerifyDetachedStreams(data, signature, cert_list, check_time, error_text);
-}
-uint32_t TVCertMgrCSP::VerifyDetachedStreams(TStream&, TStream&, TStringList*, DateTime, std::string&) {
-  NotBuiltYet("VerifyDetachedStreams", 19);
-}
-uint32_t TVCertMgrCSP::VerifySignedStream(TStream& stream, std::string& error_text, TStringList* cert_list,
-                                          DateTime check_time) {
-  return VerifySignedStreamContent(stream, nullptr, cert_list, check_time, error_text);
-}
-uint32_t TVCertMgrCSP::VerifySignedStreamContent(TStream&, TStream*, TStringList*, DateTime, std::string&) {
-  NotBuiltYet("VerifySignedStreamContent", 21);
-}
-bool TVCertMgrCSP::GetSignatureCerts(const Bytes&, TStringList&) { NotBuiltYet("GetSignatureCerts", 23); }
-uint32_t TVCertMgrCSP::VerifyCertChain(const Bytes&, DateTime) { NotBuiltYet("VerifyCertChain", 24); }
-void TVCertMgrCSP::OpenStore(const std::string&) { NotBuiltYet("OpenStore", 25); }
-void TVCertMgrCSP::AddCertToStore(const Bytes&, const std::string&) { NotBuiltYet("AddCertToStore", 28); }
-void TVCertMgrCSP::ImportCrl(const Bytes&) { NotBuiltYet("ImportCrl", 30); }
-bool TVCertMgrCSP::HasPrivateKey(const Bytes&) { NotBuiltYet("HasPrivateKey", 34); }
-bool TVCertMgrCSP::InstallPersonalCert(const std::string&, const Bytes&, std::string&) {
-  NotBuiltYet("InstallPersonalCert", 35);
 }
 
 }  // namespace zuntar

@@ -3,9 +3,9 @@
 // reads the messages through the message layer and reports failures.
 //
 // The current certificate is per manager: a task that runs beside others
-// works on its own Clone. The certificate checks and store maintenance
-// (slots 16-21, 23-25, 28, 30, 34 and 35) are not part of this build yet
-// and raise EAbstractError naming their slot.
+// works on its own Clone. The checks of signatures and chains are in
+// cert_manager_checks.cpp, the store maintenance and the installation of
+// personal certificates in cert_manager_stores.cpp.
 #pragma once
 
 #include <atomic>
@@ -21,7 +21,7 @@ class TDecodedEnvelopedMessage;
 
 class TVCertMgrCSP : public TVCertMgr {
  public:
-  explicit TVCertMgrCSP(uint8_t option = 0) : TVCertMgr(option) {}
+  explicit TVCertMgrCSP(uint8_t option = 0);
   // Releases the current certificate and gives up the certificate request
   // when this manager is the registered one.
   ~TVCertMgrCSP() override;
@@ -106,12 +106,14 @@ class TVCertMgrCSP : public TVCertMgr {
                         bool fallback, Bytes& plain);
   Bytes StreamDecrypt(const PCCERT_CONTEXT& cert, const Bytes& data);
   void EnumStores(TStringList& list, bool linked_only);
-  [[noreturn]] void NotBuiltYet(const char* operation, int slot) const;
+  // The store opened by OpenStore, else `name` (empty: "CA") opened for
+  // one call. Raises the platform's error when it cannot be opened.
+  HCERTSTORE OpenedStoreOr(const std::string& name);
 
   PCCERT_CONTEXT current_cert_;  // guarded by mu_
-  std::shared_ptr<ChainEngine> chain_engine_;
-  HCRYPTPROV store_prov_;
-  HCERTSTORE opened_store_;
+  std::shared_ptr<ChainEngine> chain_engine_;  // never null
+  HCRYPTPROV store_prov_;                      // guarded by mu_
+  HCERTSTORE opened_store_;                    // guarded by mu_
   std::atomic<bool> stream_decrypt_fallback_{false};
   std::atomic<bool> add_signing_time_{false};
 };

@@ -4,6 +4,7 @@
 #include "crypto/cert_lookup.h"
 #include "crypto/crypt_error.h"
 #include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
 #include "platform/crypto/msg/signing_time.h"
 
 namespace zuntar {
@@ -120,6 +121,23 @@ int64_t TDecodedSignedCryptoMessage::SigningTime(DWORD i) {
     return (static_cast<int64_t>(ft) - kUnixEpochFileTime) / kFileTimeUnitsPerSecond;
   }
   return 0;
+}
+
+CERT_INFO TDecodedSignedCryptoMessage::SignerId(DWORD i) {
+  CERT_INFO id;
+  if (!CryptMsgGetParam(msg_, CMSG_SIGNER_CERT_INFO_PARAM, i, &id)) throw CryptError(GetLastError());
+  return id;
+}
+
+PCCERT_CONTEXT TDecodedSignedCryptoMessage::SignerCertificate(DWORD i) {
+  const CERT_INFO id = SignerId(i);
+  if (!id.Issuer.empty()) {
+    const HCERTSTORE certs = MessageCertificateStore(msg_);
+    if (PCCERT_CONTEXT own = CertFindCertificateInStore(certs, kMsgEncoding, 0, CERT_FIND_SUBJECT_CERT, &id, nullptr))
+      return own;
+  }
+  const CertificateLookupFunc hook = CertificateLookupHook();
+  return hook != nullptr && !id.SerialNumber.empty() ? hook(SerialHex(id.SerialNumber)) : nullptr;
 }
 
 }  // namespace zuntar

@@ -76,6 +76,13 @@ class TDecodedSignedCryptoMessage : public TDecodedCryptoMessage {
   // Signer i's signing time in Unix seconds (truncated), 0 when the signer
   // has no authenticated attributes or no readable signing time.
   int64_t SigningTime(DWORD i);
+  // Signer i's issuer and serial number.
+  CERT_INFO SignerId(DWORD i);
+  // Signer i's own certificate: the message's certificate with the signer's
+  // issuer and serial number, else the look-up hook's; null when neither
+  // has it. Never merely the message's i-th certificate, which may be a
+  // CA's.
+  PCCERT_CONTEXT SignerCertificate(DWORD i);
   DWORD EncodedLength() const { return encoded_length_; }
 
  protected:

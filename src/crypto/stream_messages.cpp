@@ -96,6 +96,14 @@ bool VerifyWithCertificate(TCryptoMessage& message, const HCRYPTMSG& msg, DWORD 
   return good;
 }
 
+bool VerifyWithOwnCertificate(TDecodedSignedCryptoMessage& message, const HCRYPTMSG& msg, DWORD i) {
+  CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para;
+  para.dwSignerIndex = i;
+  para.pvSigner = message.SignerCertificate(i);
+  if (para.pvSigner == nullptr) throw CryptError(CRYPT_E_NOT_FOUND);
+  return CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, para);
+}
+
 }  // namespace
 
 TEncodedStreamSignedMessage::TEncodedStreamSignedMessage(TStream& input, bool detached, const PCCERT_CONTEXT& cert,
@@ -189,6 +197,8 @@ bool TDecodedStreamDetachedSignature::VerifyWithCertificate(DWORD i) {
   return zuntar::VerifyWithCertificate(*this, msg_, i);
 }
 
+bool TDecodedStreamDetachedSignature::VerifySigner(DWORD i) { return VerifyWithOwnCertificate(*this, msg_, i); }
+
 TDecodedStreamSignature::TDecodedStreamSignature(TStream& stream, TStream* content) {
   // The content a restarted decoder writes again replaces the first one's.
   const uint64_t start = content != nullptr ? content->Position() : 0;
@@ -204,5 +214,7 @@ TDecodedStreamSignature::TDecodedStreamSignature(TStream& stream, TStream* conte
 }
 
 bool TDecodedStreamSignature::VerifyWithCertificate(DWORD i) { return zuntar::VerifyWithCertificate(*this, msg_, i); }
+
+bool TDecodedStreamSignature::VerifySigner(DWORD i) { return VerifyWithOwnCertificate(*this, msg_, i); }
 
 }  // namespace zuntar

@@ -38,6 +38,10 @@ class TDecodedStreamDetachedSignature : public TDecodedSignedCryptoMessage {
   // Checks the signer that Certificate(i) names with that certificate's
   // key: true for a good signature, false otherwise. No certificate raises.
   bool VerifyWithCertificate(DWORD i);
+  // Checks signer i with its own certificate (SignerCertificate): true for
+  // a good signature, false with the reason in the last error. No
+  // certificate raises.
+  bool VerifySigner(DWORD i);
 };
 
 // Reads an attached signature, writing its content to `content` when given.
@@ -45,6 +49,7 @@ class TDecodedStreamSignature : public TDecodedSignedCryptoMessage {
  public:
   TDecodedStreamSignature(TStream& stream, TStream* content);
   bool VerifyWithCertificate(DWORD i);
+  bool VerifySigner(DWORD i);
 };
 
 }  // namespace zuntar

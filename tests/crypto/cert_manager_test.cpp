@@ -62,29 +62,15 @@ TEST(CertManagerSlots, AbstractSlotsNameThemselves) {
   EXPECT_NE(RaisedBy<EAbstractError>([&] { base.Clone(); }).find("Clone"), std::string::npos);
   TStringList list;
   EXPECT_NE(RaisedBy<EAbstractError>([&] { base.GetRecipientNames({}, list); }).find(" 44)"), std::string::npos);
-  // The implementation keeps slot 31 abstract and leaves the checks of a
-  // later build raising under their own names; the file and stream forms
-  // pass on to them.
+  // The implementation keeps slot 31 abstract; every other slot answers.
   TVCertMgrCSP csp;
   EXPECT_EQ(csp.GetKind(), 1);
   EXPECT_TRUE(csp.Reserved36());
   csp.Reserved29();
   csp.Reserved37();
   EXPECT_NE(RaisedBy<EAbstractError>([&] { csp.Reserved31(); }).find("TVCertMgrCSP.Reserved31"), std::string::npos);
-  std::string error_text;
-  EXPECT_NE(RaisedBy<EAbstractError>([&] { csp.VerifySigned(BufferOf("x"), error_text, nullptr, 0); })
-                .find("VerifySigned (" + ProgramText("слот", "slot") + " 16)"),
-            std::string::npos);
-  test::TempDir dir;
-  WriteStringToFile("data", dir / "data");
-  EXPECT_NE(RaisedBy<EAbstractError>([&] {
-              csp.VerifyDetachedFiles(dir / "data", dir / "data", nullptr, 0, error_text);
-            }).find("VerifyDetachedStreams"),
-            std::string::npos);
-  TMemoryStream stream;
-  EXPECT_NE(RaisedBy<EAbstractError>([&] { csp.VerifySignedStream(stream, error_text, nullptr, 0); })
-                .find("VerifySignedStreamContent"),
-            std::string::npos);
+  EXPECT_FALSE(csp.HasPrivateKey("x"));
+  EXPECT_FALSE(csp.GetSignatureCerts("x", list));
 }
 
 TEST(CertManagerFactory, KindsAndTheProcessWideManager) {

@@ -27,7 +27,8 @@ inline Issued MakeCa(GostKeyKind kind = GostKeyKind::k2012_256) {
   CertRequest r;
   r.subject = {{"2.5.4.6", "RU"}, {"2.5.4.10", "Тестовый УЦ"}, {"2.5.4.3", "Тестовый УЦ"}};
   r.not_before = NowSeconds() - 86400;
-  r.not_after = NowSeconds() + 86400 * 365;
+  // Well past its users' periods, so that their validity nests in its own.
+  r.not_after = NowSeconds() + 86400 * 3650;
   r.is_ca = true;
   r.key_usage = CERT_KEY_CERT_SIGN_KEY_USAGE | CERT_CRL_SIGN_KEY_USAGE | CERT_DIGITAL_SIGNATURE_KEY_USAGE;
   ca.der = BuildCertificate(r, ca.key.get(), {}, ca.key.get());

@@ -59,6 +59,8 @@ DWORD BitsOf(int error) {
     case X509_V_ERR_INVALID_POLICY_EXTENSION:
     case X509_V_ERR_NO_EXPLICIT_POLICY:
       return CERT_TRUST_INVALID_POLICY_CONSTRAINTS;
+    case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
+      return CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT;
     case X509_V_ERR_PERMITTED_VIOLATION:
     case X509_V_ERR_EXCLUDED_VIOLATION:
     case X509_V_ERR_SUBTREE_MINMAX:
@@ -115,6 +117,40 @@ ossl::X509StackPtr ToStack(const std::vector<PCCERT_CONTEXT>& certs) {
 }
 
 bool SelfSigned(X509* cert) { return X509_check_issued(cert, cert) == X509_V_OK; }
+
+// A certificate valid before its issuer or after it.
+bool OutsideIssuerPeriod(X509* cert, X509* issuer) {
+  return ASN1_TIME_compare(X509_get0_notBefore(cert), X509_get0_notBefore(issuer)) < 0 ||
+         ASN1_TIME_compare(X509_get0_notAfter(cert), X509_get0_notAfter(issuer)) > 0;
+}
+
+// Marks every certificate of the built chain that is not time nested in
+// its issuer's period.
+void MarkNesting(STACK_OF(X509)* built, Findings* findings) {
+  const int count = built != nullptr ? sk_X509_num(built) : 0;
+  for (int depth = 0; depth + 1 < count; ++depth)
+    if (OutsideIssuerPeriod(sk_X509_value(built, depth), sk_X509_value(built, depth + 1)))
+      findings->element_errors[depth] |= CERT_TRUST_IS_NOT_TIME_NESTED;
+}
+
+// The verifier takes no issuer twice, so a chain of certificates that
+// certify each other stops with its issuer missing: the last certificate
+// was issued by one already in the chain.
+bool EndsInACycle(STACK_OF(X509)* built) {
+  const int count = built != nullptr ? sk_X509_num(built) : 0;
+  if (count < 2) return false;
+  X509* top = sk_X509_value(built, count - 1);
+  if (SelfSigned(top)) return false;
+  for (int depth = 0; depth + 1 < count; ++depth)
+    if (X509_check_issued(sk_X509_value(built, depth), top) == X509_V_OK) return true;
+  return false;
+}
+
+// What the verifier says after a run that recorded nothing through the
+// callback: a chain it could not examine.
+DWORD UnexaminedChainError(int error) {
+  return error == X509_V_ERR_OUT_OF_MEM ? ERROR_NOT_ENOUGH_MEMORY : NTE_FAIL;
+}
 
 }  // namespace
 
@@ -175,12 +211,18 @@ bool CertGetCertificateChain(const HCERTCHAINENGINE& engine, const PCCERT_CONTEX
   Findings findings;
   X509_STORE_CTX_set_app_data(ctx.get(), &findings);
   X509_STORE_CTX_set_verify_cb(ctx.get(), Collect);
-  X509_verify_cert(ctx.get());
+  const int verified = X509_verify_cert(ctx.get());
   ossl::ClearErrors();
+  if (verified != 1 && findings.element_errors.empty() && findings.chain_errors == 0)
+    return Fail(UnexaminedChainError(X509_STORE_CTX_get_error(ctx.get())));
+
+  STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
+  MarkNesting(built, &findings);
+  if ((findings.chain_errors & CERT_TRUST_IS_PARTIAL_CHAIN) != 0 && EndsInACycle(built))
+    findings.chain_errors = (findings.chain_errors & ~CERT_TRUST_IS_PARTIAL_CHAIN) | CERT_TRUST_IS_CYCLIC;
 
   auto result = std::make_shared<CERT_CHAIN_CONTEXT>();
   CERT_SIMPLE_CHAIN simple;
-  STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx.get());
   const int count = built != nullptr ? sk_X509_num(built) : 0;
   for (int depth = 0; depth < count; ++depth) {
     X509* x = sk_X509_value(built, depth);

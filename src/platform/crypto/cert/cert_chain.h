@@ -33,6 +33,7 @@ constexpr DWORD CERT_TRUST_CTL_IS_NOT_TIME_VALID = 0x00020000;
 constexpr DWORD CERT_TRUST_CTL_IS_NOT_SIGNATURE_VALID = 0x00040000;
 constexpr DWORD CERT_TRUST_CTL_IS_NOT_VALID_FOR_USAGE = 0x00080000;
 constexpr DWORD CERT_TRUST_IS_OFFLINE_REVOCATION = 0x01000000;
+constexpr DWORD CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT = 0x08000000;
 
 // ---- Info-status bits ---------------------------------------------------------------
 constexpr DWORD CERT_TRUST_HAS_NAME_MATCH_ISSUER = 0x00000004;
@@ -97,7 +98,14 @@ bool CertFreeCertificateChainEngine(HCERTCHAINENGINE& engine);
 
 // A null engine is the default one (the system stores); a null time is
 // now. Succeeds whenever a chain could be examined: its problems are in the
-// trust status, not in the answer.
+// trust status, not in the answer. A verifier that gives up without naming
+// a problem of the chain makes the call fail (NTE_FAIL, or
+// ERROR_NOT_ENOUGH_MEMORY), so such a chain never reads as clean.
+//
+// Beyond the verifier's own findings: a certificate whose validity period
+// lies not wholly inside its issuer's is not time nested; a chain that
+// stops at a certificate issued by one already in the chain is cyclic
+// rather than partial.
 bool CertGetCertificateChain(const HCERTCHAINENGINE& engine, const PCCERT_CONTEXT& cert, const FILETIME* time,
                              const HCERTSTORE& additional_store, const CERT_CHAIN_PARA& para, DWORD flags,
                              void* reserved, PCCERT_CHAIN_CONTEXT* chain);
