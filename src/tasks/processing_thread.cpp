@@ -22,6 +22,10 @@ using namespace std::chrono_literals;
 
 constexpr std::chrono::milliseconds kFirstFailurePause = 100ms;
 constexpr std::chrono::milliseconds kLongestFailurePause = 5000ms;
+// How long stored results may wait to be committed together, and the
+// input size of a task long enough that earlier results go first.
+constexpr std::chrono::milliseconds kResultCommitDelay = 10ms;
+constexpr size_t kLargeInput = size_t{1} << 20;
 
 bool IsDatabaseError(const std::exception& e) { return dynamic_cast<const EIBError*>(&e) != nullptr; }
 
@@ -103,11 +107,14 @@ void TProcessingMgrThread::Execute() {
       failure_pause_ = 0ms;
     } catch (const std::exception& e) {
       LogError(std::string("during load messages to queue ") + e.what());
-      // A fresh connection next time: the old one may be what failed.
+      // A fresh connection next time: the old one may be what failed. What
+      // it had not committed is gone with it; those records store again.
       if (IsDatabaseError(e)) dm_.reset();
+      stored_.clear();
       PauseAfterFailure();
     } catch (...) {
       LogError("during load messages to queue: unknown exception");
+      stored_.clear();
       PauseAfterFailure();
     }
   }
@@ -204,7 +211,12 @@ void TProcessingMgrThread::ProcessQueue() {
     }
   });
   for (const auto it : run) {
-    if (!SafePoint()) return;
+    // Results wait for a commit only briefly, and never across a pause or
+    // a long task.
+    if (!stored_.empty() && (Clock::now() - first_stored_ >= kResultCommitDelay || StopOrPauseAsked() ||
+                             it->task.InData.size() >= kLargeInput))
+      CommitStored();
+    if (!SafePoint()) break;
     Outcome outcome = Outcome::kKeep;
     try {
       outcome = ProcessOne(*it);
@@ -213,6 +225,12 @@ void TProcessingMgrThread::ProcessQueue() {
       LogError("task " + it->task.Id + ": " + e.what());
       outcome = Outcome::kSkip;
     }
+    // A skipped record is never run again: only its id and age matter now.
+    if (outcome == Outcome::kSkip) ReleaseInput(it->task);
+    if (outcome == Outcome::kStored) {
+      if (stored_.empty()) first_stored_ = Clock::now();
+      stored_.push_back(it);
+    }
     TheTaskQueue().Locked([&](TaskQueue::Records& records) {
       if (outcome == Outcome::kRemove)
         records.erase(it);
@@ -220,12 +238,34 @@ void TProcessingMgrThread::ProcessQueue() {
         it->task.Skipped = true;
     });
   }
+  CommitStored();
+}
+
+void TProcessingMgrThread::CommitStored() {
+  if (stored_.empty()) return;
+  dm_->CommitTran(true);  // the claims and results of the tasks stored since the last commit
+  for (const auto it : stored_)
+    LogDebug(AnsiFromUtf8("Криптозадание ") + it->task.Id + AnsiFromUtf8(" выполнено, статус ") +
+             std::to_string(it->result_status));
+  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    for (const auto it : stored_) records.erase(it);
+  });
+  stored_.clear();
+}
+
+bool TProcessingMgrThread::StopOrPauseAsked() {
+  std::lock_guard lock(park_mu_);
+  return paused_ || terminated_.load();
 }
 
 TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& record) {
   if (record.finished) {
-    StoreResult(record);  // a result the database refused before
-    return Outcome::kRemove;
+    // A result the database refused before. A claim that was not final
+    // went with the connection: the task must be ours again first.
+    if (record.claimed && !record.claim_committed) record.claimed = false;
+    if (!Claim(record)) return Outcome::kRemove;
+    StoreResult(record);
+    return Outcome::kStored;
   }
   TCryptoTask& task = record.task;
   std::string message;
@@ -240,54 +280,66 @@ TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& recor
     if (names_certificate && !allow_key_prompt_) return Outcome::kSkip;
     if (!names_certificate || !AskKeyMedia(task)) {
       if (names_certificate && no_http_) return Outcome::kSkip;
-      if (!dm_->ClaimTask(task.Id)) return Outcome::kRemove;
-      record.claimed = true;
-      task.Result = message;
-      record.result_status = kTaskStatusError;
-      record.finished = true;
-      StoreResult(record);
-      return Outcome::kRemove;
+      if (!Claim(record)) return Outcome::kRemove;
+      Finish(record, kTaskStatusError, std::move(message));
+      return Outcome::kStored;
     }
   }
-  if (!record.claimed) {
-    if (!dm_->ClaimTask(task.Id)) return Outcome::kRemove;  // another thread runs it
-    record.claimed = true;
-  }
-  return RunClaimed(record);
+  if (!Claim(record)) return Outcome::kRemove;  // another thread runs it
+  RunClaimed(record);
+  return Outcome::kStored;
 }
 
-TProcessingMgrThread::Outcome TProcessingMgrThread::RunClaimed(QueuedTask& record) {
+bool TProcessingMgrThread::Claim(QueuedTask& record) {
+  if (record.claimed) return true;
+  if (!dm_->ClaimTask(record.task.Id, /*commit=*/false)) return false;
+  record.claimed = true;
+  record.claim_committed = false;
+  return true;
+}
+
+bool TProcessingMgrThread::AskKeyMediaFor(QueuedTask& record) {
+  // The person may take long: the claim (and what was stored before it)
+  // becomes final first, so no row stays locked meanwhile.
+  if (record.claimed && !record.claim_committed) {
+    CommitStored();
+    dm_->CommitTran(true);
+    record.claim_committed = true;
+  }
+  return AskKeyMedia(record.task);
+}
+
+void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
   TCryptoTask& task = record.task;
   for (;;) {
     try {
-      if (ExecuteTask(task)) {
-        record.result_status = kTaskStatusSuccess;
-      } else {
-        record.result_status = kTaskStatusError;
-        task.Result = TaskExecutionFailedText();
-      }
-      break;
+      if (ExecuteTask(task))
+        Finish(record, kTaskStatusSuccess, std::move(task.Result));
+      else
+        Finish(record, kTaskStatusError, TaskExecutionFailedText());
+      return;
     } catch (const std::exception& e) {
-      if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task) && AskKeyMedia(task)) continue;
-      record.result_status = kTaskStatusError;
-      task.Result = e.what();
-      break;
+      if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task) && AskKeyMediaFor(record)) continue;
+      Finish(record, kTaskStatusError, e.what());
+      return;
     } catch (...) {
-      record.result_status = kTaskStatusError;
-      task.Result = "unknown exception";
-      break;
+      Finish(record, kTaskStatusError, "unknown exception");
+      return;
     }
   }
+}
+
+void TProcessingMgrThread::Finish(QueuedTask& record, uint8_t status, std::string result) {
+  ReleaseInput(record.task);
+  record.task.Result = std::move(result);
+  record.result_status = status;
   record.finished = true;
-  ReleaseInput(task);
   StoreResult(record);
-  return Outcome::kRemove;
 }
 
 void TProcessingMgrThread::StoreResult(QueuedTask& record) {
-  dm_->SetTaskResult(record.task.Id, record.result_status, record.task.Result);
-  LogDebug(AnsiFromUtf8("Криптозадание ") + record.task.Id + AnsiFromUtf8(" выполнено, статус ") +
-           std::to_string(record.result_status));
+  // Committed with the claim by CommitStored.
+  dm_->SetTaskResult(record.task.Id, record.result_status, record.task.Result, /*commit=*/false);
 }
 
 }  // namespace zuntar

@@ -5,10 +5,10 @@
 // the last 30 minutes that still wait (status 0), runs them, most recent
 // first, and stores their results; then it waits on the new-task event for
 // at most 60 s. A task is claimed in the table before it runs, so several
-// processes sharing the table run it once. One failing task never blocks
-// the others: whatever it raises becomes its result. A failing database is
-// retried with a growing pause and a fresh connection; the thread only ends
-// when told to.
+// processes sharing the table run it once; the claim and the result are
+// committed together, and the results of a busy run in small groups. One failing task never blocks the others: whatever it
+// raises becomes its result. A failing database is retried with a growing
+// pause and a fresh connection; the thread only ends when told to.
 //
 // Pause is cooperative: the thread parks at its next safe point (before a
 // load, between two tasks) and stays there until Resume or Terminate.
@@ -19,14 +19,16 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <list>
 #include <thread>
+#include <vector>
 
 #include "platform/date_time.h"
+#include "tasks/task_queue.h"
 
 namespace zuntar {
 
 class TDM;
-struct QueuedTask;
 
 class TProcessingMgrThread {
  public:
@@ -54,7 +56,9 @@ class TProcessingMgrThread {
   bool Parked();
 
  private:
-  enum class Outcome { kRemove, kSkip, kKeep };
+  using Clock = std::chrono::steady_clock;
+  // kStored: the result waits in the open transaction for CommitStored.
+  enum class Outcome { kRemove, kSkip, kKeep, kStored };
 
   // One load of the queue: drops records older than `dt`, appends the rows
   // still waiting that started after it. True when there is work.
@@ -66,8 +70,17 @@ class TProcessingMgrThread {
   void Cycle();
   void EnsureDM();
   Outcome ProcessOne(QueuedTask& record);
-  Outcome RunClaimed(QueuedTask& record);
+  // Takes the record's row for this thread; false when it is not ours.
+  bool Claim(QueuedTask& record);
+  bool AskKeyMediaFor(QueuedTask& record);
+  void RunClaimed(QueuedTask& record);
+  // Stores the outcome: the task's status, and its result or message.
+  void Finish(QueuedTask& record, uint8_t status, std::string result);
   void StoreResult(QueuedTask& record);
+  // Commits the results stored since the last commit, then drops their
+  // records.
+  void CommitStored();
+  bool StopOrPauseAsked();
   void WaitForWork();
   // False when the thread must end; parks while paused.
   bool SafePoint();
@@ -77,6 +90,8 @@ class TProcessingMgrThread {
   const bool no_http_;
   const bool allow_key_prompt_;
   std::unique_ptr<TDM> dm_;  // FDM
+  std::vector<std::list<QueuedTask>::iterator> stored_;  // results not yet committed
+  Clock::time_point first_stored_;
   std::atomic<bool> terminated_{false};
   std::chrono::milliseconds failure_pause_{0};
 

@@ -153,7 +153,7 @@ uint8_t TDM::GetTaskStatus(const std::string& id, std::string& text) {
   return status;
 }
 
-void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string& text) {
+void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string& text, bool commit) {
   StartTran(true);
   IbStatement& q = ibsqlSetStatusAndResult;
   CloseOnExit closer(q, "RES_DATA");
@@ -161,24 +161,25 @@ void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string
   q.SetStringRef("RES_DATA", text);
   q.SetString("ID", id);
   q.ExecQuery();
-  CommitTran(true);
+  if (commit) CommitTran(true);
 }
 
-bool TDM::ClaimTask(const std::string& id) {
+bool TDM::ClaimTask(const std::string& id, bool commit) {
   StartTran(true);
   IbStatement& q = ibsqlClaimCryptoTask;
   CloseOnExit closer(q);
   q.SetString("ID", id);
+  bool claimed = false;
   try {
     q.ExecQuery();
+    claimed = q.RowsAffected() == 1;
   } catch (const std::exception& e) {
-    if (!IsLockConflict(e)) throw;
     // Another connection is changing the row now: it is not ours to run.
-    IBTransactionRW.Rollback();
-    return false;
+    // Only the failed statement is undone; what the transaction holds
+    // besides (results stored before) stays.
+    if (!IsLockConflict(e)) throw;
   }
-  const bool claimed = q.RowsAffected() == 1;
-  CommitTran(true);
+  if (commit) CommitTran(true);
   return claimed;
 }
 
