@@ -10,6 +10,7 @@
 #include "core/settings.h"
 #include "core/utf.h"
 #include "host/start_checks.h"
+#include "http/cert_commands.h"
 #include "http/http_access.h"
 #include "http/info_commands.h"
 #include "platform/user_prompt.h"
@@ -26,6 +27,7 @@ std::string StartLogLine(bool app_mode) {
 CommandRegistry PluginCommands() {
   CommandRegistry commands;
   RegisterInformationCommands(commands);
+  RegisterCertificateCommands(commands);
   return commands;
 }
 
