@@ -38,7 +38,7 @@ TVCertMgr* ManagerOrReply(std::string& body) {
   return manager;
 }
 
-int EnumCerts(CommandContext& c, bool personal) {
+int EnumCerts(CommandContext& c, bool personal, CertInfoCache& cache) {
   const DateTime now = Now();
   const CertListRequest request = CertListRequestOf(c.request.query, personal);
   TVCertMgr* manager = ManagerOrReply(c.buffer);
@@ -49,7 +49,7 @@ int EnumCerts(CommandContext& c, bool personal) {
   } else {
     manager->EnumAll(bodies);
   }
-  const CertListing listing = ListCertificates(*manager, request, bodies.Texts(), now);
+  const CertListing listing = ListCertificates(*manager, request, bodies.Texts(), now, &cache);
   c.buffer = CertListReply(listing);
   if (LogLevel() > 1) {
     // The first letter is the Cyrillic En, as the event has always been written.
@@ -186,8 +186,11 @@ std::string CertCheckPromptText(const VCERT_INFO& info) {
 }
 
 void RegisterCertificateCommands(CommandRegistry& registry) {
-  registry.Register("ENUMCERTS", CommandMethod::kGet, [](CommandContext& c) { return EnumCerts(c, true); });
-  registry.Register("ENUMALLCERTS", CommandMethod::kGet, [](CommandContext& c) { return EnumCerts(c, false); });
+  // The listings share the records of the certificates they have read.
+  auto cache = std::make_shared<CertInfoCache>();
+  registry.Register("ENUMCERTS", CommandMethod::kGet, [cache](CommandContext& c) { return EnumCerts(c, true, *cache); });
+  registry.Register("ENUMALLCERTS", CommandMethod::kGet,
+                    [cache](CommandContext& c) { return EnumCerts(c, false, *cache); });
   registry.Register("GETCERTBODY", CommandMethod::kGet, GetCertBody);
   registry.Register("CHECKCERTANDCLUE", CommandMethod::kGet, CheckCertByName);
   registry.Register("CHECKCERTANDCLUE", CommandMethod::kPost, CheckCertBody);

@@ -93,11 +93,29 @@ void AddToListing(const CertListRequest& request, const VCERT_INFO& info, DateTi
   listing.entries.push_back(CertListEntry(info));
 }
 
+std::shared_ptr<const VCERT_INFO> CertInfoCache::Get(TVCertMgr& manager, const std::string& cert_body) {
+  {
+    std::shared_lock lock(mu_);
+    const auto it = records_.find(cert_body);
+    if (it != records_.end()) return it->second;
+  }
+  auto info = std::make_shared<VCERT_INFO>();
+  manager.GetCertInfo(cert_body, kCertListInfoFlags, *info);
+  std::unique_lock lock(mu_);
+  if (records_.size() >= capacity_) records_.clear();
+  records_.emplace(cert_body, info);
+  return info;
+}
+
 CertListing ListCertificates(TVCertMgr& manager, const CertListRequest& request,
-                             const std::vector<std::string>& cert_bodies, DateTime now) {
+                             const std::vector<std::string>& cert_bodies, DateTime now, CertInfoCache* cache) {
   CertListing listing;
   VCERT_INFO info;
   for (const std::string& body : cert_bodies) {
+    if (cache != nullptr) {
+      AddToListing(request, *cache->Get(manager, body), now, listing);
+      continue;
+    }
     manager.GetCertInfo(body, kCertListInfoFlags, info);
     AddToListing(request, info, now, listing);
     manager.FreeCertInfo(info);

@@ -9,7 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <shared_mutex>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <vector>
 
@@ -55,9 +58,27 @@ struct CertListing {
 // (local).
 void AddToListing(const CertListRequest& request, const VCERT_INFO& info, DateTime now, CertListing& listing);
 
-// The listing of these certificate bodies, read through the manager.
+// The records of certificates listed before, by their encoding: pages ask
+// for the same certificates again and again, and a record depends on the
+// certificate alone. Safe across threads; forgets everything when full.
+class CertInfoCache {
+ public:
+  explicit CertInfoCache(size_t capacity = 4096) : capacity_(capacity) {}
+
+  // The record of the body as the manager fills it for a listing.
+  std::shared_ptr<const VCERT_INFO> Get(TVCertMgr& manager, const std::string& cert_body);
+
+ private:
+  const size_t capacity_;
+  std::shared_mutex mu_;
+  std::unordered_map<std::string, std::shared_ptr<const VCERT_INFO>> records_;
+};
+
+// The listing of these certificate bodies, read through the manager (and
+// the cache, when given).
 CertListing ListCertificates(TVCertMgr& manager, const CertListRequest& request,
-                             const std::vector<std::string>& cert_bodies, DateTime now);
+                             const std::vector<std::string>& cert_bodies, DateTime now,
+                             CertInfoCache* cache = nullptr);
 
 // The reply body: the entries, or the "not found" error (the diagnostic
 // added where the texts are English and LOG_LEVEL is above 1).

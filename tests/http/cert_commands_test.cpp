@@ -144,6 +144,25 @@ TEST_F(CertCommands, PostedCertificateOnMediaIsFoundAfterTheQuestion) {
   EXPECT_EQ(person.messages.size(), 2u);
 }
 
+TEST_F(CertCommands, RecordsAreReadOncePerCertificateWhileTheyFit) {
+  const test::Issued ca = test::MakeCa();
+  const Bytes a = test::MakeUser(ca, "A").der, b = test::MakeUser(ca, "B").der;
+  CertInfoCache cache(2);
+  const auto first = cache.Get(*CertificateManager(), a);
+  EXPECT_EQ(cache.Get(*CertificateManager(), a), first);
+  EXPECT_EQ(first->SerialNumber, SerialWithColons(CertSerialHex(DecodeCertificate(a))));
+  EXPECT_NE(first->SubjectName.find("CN=A,"), std::string::npos) << first->SubjectName;
+  EXPECT_EQ(first->Thumbprint.size(), 20u);
+  EXPECT_NE(first->PrivateKeyNotAfter, 0);
+  const auto other = cache.Get(*CertificateManager(), b);
+  EXPECT_NE(other->SubjectName, first->SubjectName);
+  // Full: everything is read anew, and still right.
+  const auto again = cache.Get(*CertificateManager(), Bytes("not a certificate"));
+  EXPECT_EQ(again->Flags, 0u);
+  EXPECT_NE(cache.Get(*CertificateManager(), a), first);
+  EXPECT_EQ(cache.Get(*CertificateManager(), a)->SubjectName, first->SubjectName);
+}
+
 TEST_F(CertCommands, QuestionNamesTheMessageBoxButtonAndTheHolderFallsBackOnCn) {
   StartupValues v = Startup();
   v.IsCP1251 = false;
