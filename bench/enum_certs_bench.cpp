@@ -175,6 +175,8 @@ BENCHMARK(BM_GetCertInfo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CachedCertInfo)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EntriesAndReply)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EnumCertsHandler)->Unit(benchmark::kMillisecond);
+// Four requests at once on their own threads: per reply, wall time.
+BENCHMARK(BM_EnumCertsHandler)->Threads(4)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace zuntar
