@@ -14,6 +14,7 @@
 #include "core/utf.h"
 #include "host/exit_watchdog.h"
 #include "host/start_checks.h"
+#include "http/cert_commands.h"
 #include "http/http_access.h"
 #include "http/info_commands.h"
 #include "http/task_commands.h"
@@ -56,6 +57,7 @@ std::string StartLogLine(bool app_mode) {
 CommandRegistry PluginCommands() {
   CommandRegistry commands;
   RegisterInformationCommands(commands);
+  RegisterCertificateCommands(commands);
   RegisterTaskCommands(commands);
   RegisterTaskLogCommands(commands);
   return commands;
