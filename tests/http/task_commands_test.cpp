@@ -68,16 +68,17 @@ class TaskCommandsTest : public test::CryptoTest {
     CryptoTest::TearDown();
   }
 
-  void Start(bool database) {
+  // `db_file`: the database in the test's folder, created unless told not to.
+  void Start(bool database, const std::string& db_file = "tasks.fdb", bool create = true) {
     access_.reset();
     StartupValues v = BasicStartupValues(dir_.path());
     v.IsCP1251 = database;
     SetStartupValues(v);
     Settings s = DefaultSettings(dir_.path());
     s.HTTPPORT = 0;
-    s.DBPATH = dir_ / "tasks.fdb";
+    s.DBPATH = dir_ / db_file;
     SetCurrentSettings(s);
-    if (database && !FileExists(s.DBPATH)) {
+    if (database && create && !FileExists(s.DBPATH)) {
       ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
       dm_ = CreateTaskDM();
     }
@@ -176,6 +177,16 @@ TEST_F(TaskCommandsTest, AWorkerWithoutADatabaseRefusesQueuedTasksButRunsSynchro
   const Bytes signature = DataOf(Post("/MERVO/GETSIGN_SYNC?" + target, "data").body);
   EXPECT_TRUE(OpensslVerifies(signature, "data", /*detached=*/true));
   EXPECT_EQ(Request(access_->port(), "GET", "/MERVO/GETRESULT?Id=x").body, "#Error#Exception База данных недоступна");
+}
+
+TEST_F(TaskCommandsTest, AnUnreachableDatabaseRefusesQueuedTasksClearly) {
+  const test::Party ivanov = Person("ivanov");
+  Start(/*database=*/true, "gone.fdb", /*create=*/false);  // its workers connect, and fail
+  const std::string target = "CertSN=" + CertSerialHex(ivanov.cert);
+  EXPECT_EQ(Post("/MERVO/GETSIGN?" + target, "data").body,
+            ErrorEnvelope("База данных недоступна: задание не может быть поставлено в очередь"));
+  EXPECT_TRUE(OpensslVerifies(DataOf(Post("/MERVO/GETSIGN_SYNC?" + target, "data").body), "data", true));
+  EXPECT_NE(ReadFileToString(LogFileName()).find("no DB connection"), std::string::npos);
 }
 
 TEST_F(TaskCommandsTest, GetLogFileSendsTheEndOfALongLog) {

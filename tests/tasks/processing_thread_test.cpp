@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <thread>
 
 #include "certs/provider_detection.h"
@@ -267,6 +268,29 @@ TEST_F(ProcessingTest, AMissingCertificateWaitsInServiceModeAndIsAskedForInAppli
   ASSERT_EQ(WaitDone(inserted, &text), kTaskStatusSuccess) << text;
   EXPECT_EQ(SignerPem(text, data), ReadFileToString(media.cert_pem));
   EXPECT_EQ(person.asked.size(), 3u);
+}
+
+TEST_F(ProcessingTest, QueuingNeverWaitsForTheTaskThatRunsNorForItsQuestion) {
+  const test::Party media = MediaPerson("media");
+  test::ScriptedPrompt person;
+  person.HoldQuestions(true);  // the person does not answer yet
+  person.confirm_answers.push_back({true, InsertMedia()});
+  StartThread(/*allow_key_prompt=*/true);
+  const std::string asking = Queue(Task(kTaskDetachedSign, Data(10), Serial(media)));
+  ASSERT_TRUE(WaitUntil([&] { return person.Running() == 1; }));
+  // A worker queues while the thread waits for the person: it is not held up.
+  auto other = std::async(std::launch::async, [&] {
+    auto dm = CreateTaskDM();
+    TCryptoTask task = Task(kTaskDetachedSign, Data(20), Serial(ivanov_));
+    QueueTask(task, *dm);
+    return task.Id;
+  });
+  ASSERT_EQ(other.wait_for(20s), std::future_status::ready);
+  const std::string queued = other.get();
+  person.HoldQuestions(false);
+  std::string text;
+  EXPECT_EQ(WaitDone(asking, &text), kTaskStatusSuccess) << text;
+  EXPECT_EQ(WaitDone(queued, &text), kTaskStatusSuccess) << text;
 }
 
 TEST_F(ProcessingTest, PauseParksTheThreadBetweenTasksAndTerminateEndsItEvenParked) {
