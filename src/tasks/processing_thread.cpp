@@ -100,7 +100,7 @@ bool TProcessingMgrThread::Parked() {
 }
 
 void TProcessingMgrThread::Execute() {
-  LogDebug(AnsiFromUtf8("Обрабатывающий поток запущен"));
+  LogEvent(AnsiFromUtf8("Обрабатывающий поток запущен"));
   while (!Terminated()) {
     try {
       Cycle();
@@ -119,7 +119,7 @@ void TProcessingMgrThread::Execute() {
     }
   }
   dm_.reset();
-  LogDebug(AnsiFromUtf8("Обрабатывающий поток завершён"));
+  LogEvent(AnsiFromUtf8("Обрабатывающий поток завершён"));
 }
 
 void TProcessingMgrThread::PauseAfterFailure() {
