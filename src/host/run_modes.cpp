@@ -7,6 +7,7 @@
 
 #include "core/log.h"
 #include "host/control_signals.h"
+#include "host/exit_watchdog.h"
 #include "platform/exception.h"
 #include "platform/service_manager.h"
 
@@ -37,6 +38,7 @@ int RunServiceMode(PluginControl& control) {
       case SIGTERM:
       case SIGINT:
         NotifyServiceManager("STOPPING=1");
+        ArmExitWatchdog(kOrderlyEndLimit);  // the service ends with this stop
         Guarded([&] { control.Stop(); });
         return 0;
       case SIGUSR1:
