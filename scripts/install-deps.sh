@@ -21,6 +21,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # load tests of the HTTP server and their anchor
   wrk nginx-light curl
+  # browser test of the origin rules (headless, over the DevTools pipe)
+  chromium
   # bounded fuzzing of the message decoder (libFuzzer)
   clang libclang-rt-14-dev
 )
