@@ -32,6 +32,7 @@ HeadlessControl::HeadlessControl(bool app_mode) : app_mode_(app_mode) {}
 HeadlessControl::~HeadlessControl() = default;
 
 void HeadlessControl::Start() {
+  ApplyDeferredDatabasePath();
   LogDebug(StartLogLine(app_mode_));
   std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, CurrentSettings().TIMEOUTBEFORESTARTHTTP)));
   LogEvent(AnsiFromUtf8("Запускается обработка HTTP запросов от абонентов ..."));

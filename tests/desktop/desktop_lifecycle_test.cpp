@@ -1,0 +1,66 @@
+// Application mode in process: the desktop session with the real plugin
+// control, Exit from the tray menu while a worker waits for the person.
+#include <QTimer>
+#include <future>
+
+#include "desktop_fixture.h"
+#include "host/desktop/desktop_application.h"
+#include "host/desktop/desktop_prompt.h"
+#include "host/headless_control.h"
+#include "support/ports.h"
+
+namespace zuntar {
+namespace {
+
+using test::WaitUntil;
+
+class DesktopLife : public test::DesktopTest {
+ protected:
+  DesktopLife() {
+    Settings s = CurrentSettings();
+    s.HTTPPORT = test::FreePort();
+    s.TIMEOUTBEFORESTARTHTTP = 0;
+    SetCurrentSettings(s);
+    SetUserPrompt(&prompt_);
+  }
+  ~DesktopLife() override {
+    prompt_.Close();
+    SetUserPrompt(nullptr);
+    AllowPrompts();
+  }
+  DesktopPrompt prompt_{true};
+  HeadlessControl control_{true};
+};
+
+TEST_F(DesktopLife, StopAndContinueChangeTheAvailableActionsAndTheIcon) {
+  DesktopSession session(control_, true);
+  std::vector<PluginState> states;
+  session.actions().OnStateChanged([&](PluginState s) { states.push_back(s); });
+  session.actions().Start();
+  session.actions().Pause();
+  EXPECT_TRUE(session.actions().actContinue->isEnabled());
+  EXPECT_FALSE(session.actions().actPause->isEnabled());
+  session.actions().Continue();
+  session.actions().Stop();
+  EXPECT_TRUE(session.actions().actStart->isEnabled());
+  EXPECT_FALSE(session.actions().actStop->isEnabled());
+  EXPECT_EQ(states, (std::vector<PluginState>{PluginState::kRunning, PluginState::kStopped, PluginState::kRunning,
+                                              PluginState::kStopped}));
+}
+
+TEST_F(DesktopLife, AStartThatFailsLeavesThePluginInTheTrayShownAsStopped) {
+  // Another listener holds the port.
+  test::ListeningSocket holder;
+  Settings s = CurrentSettings();
+  s.HTTPPORT = holder.port();
+  SetCurrentSettings(s);
+  DesktopSession session(control_, true);
+  session.actions().Start();
+  EXPECT_EQ(session.actions().state(), PluginState::kStopped);
+  EXPECT_TRUE(session.actions().actStart->isEnabled());
+  EXPECT_NE(Log().find("Unhandled exception"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("Ошибка запуска HTTP: "), std::string::npos) << Log();
+}
+
+}  // namespace
+}  // namespace zuntar
