@@ -37,13 +37,13 @@ class DesktopScreen : public ::testing::Test {
                       box_.config_file());
   }
 
-  // Right click on the tray icon, and time for the menu to open.
-  void RightClickTray(const Rect& icon) {
+  // Right click on the tray icon; true when the menu opened.
+  bool RightClickTray(const Rect& icon, std::chrono::milliseconds limit = 5s) {
     // Not --sync: it waits for a move that never comes when the pointer is
     // already there.
     desktop_->Run("xdotool mousemove " + std::to_string(icon.x + icon.width / 2) + " " +
                   std::to_string(icon.y + icon.height / 2) + " sleep 0.1 click 3");
-    std::this_thread::sleep_for(700ms);
+    return desktop_->WaitForWindow("ЗУНТАР.Плагин", 4, limit).has_value();
   }
 
   std::optional<test::VirtualDesktop> desktop_;
@@ -57,7 +57,8 @@ TEST_F(DesktopScreen, TrayIconMenuSettingsWindowAndExitFromTheMenu) {
   ASSERT_TRUE(icon) << "no tray icon\n" << box_.Log();
   const std::string dir = ArtifactsDir();
   EXPECT_TRUE(desktop_->Screenshot(dir + "tray-icon.png", Rect{icon->x - 4, 0, icon->width + 8, 30}, 6));
-  RightClickTray(*icon);
+  ASSERT_TRUE(RightClickTray(*icon));
+  std::this_thread::sleep_for(200ms);
   EXPECT_TRUE(desktop_->Screenshot(dir + "tray-menu.png"));
   desktop_->Run("xdotool key Down Return");  // the first item: the settings
   const std::optional<Rect> window = desktop_->WaitForWindow("Настройки");
@@ -68,14 +69,14 @@ TEST_F(DesktopScreen, TrayIconMenuSettingsWindowAndExitFromTheMenu) {
   EXPECT_NEAR(window->x + window->width / 2, 512, 16);
 
   // While the window is shown a right click only brings it to the front.
-  RightClickTray(*icon);
+  EXPECT_FALSE(RightClickTray(*icon, 1s));
   desktop_->Run("xdotool key Escape");  // closes the window, not a menu
   EXPECT_TRUE(desktop_->WaitForNoWindow("Настройки"));
   EXPECT_TRUE(plugin.Running());
 
-  RightClickTray(*icon);
+  ASSERT_TRUE(RightClickTray(*icon));
   desktop_->Run("xdotool key Up Return");  // the last item: Exit
-  EXPECT_EQ(plugin.WaitExit(15s), 0) << box_.Log();
+  EXPECT_EQ(plugin.WaitExit(15s), 0) << box_.Log() << plugin.Stderr();
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
 }
 

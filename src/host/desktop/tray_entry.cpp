@@ -88,6 +88,8 @@ TrayEntry::TrayEntry(TfrmSettings& window, PluginActions& actions, bool app_mode
   const StartupValues& startup = Startup();
   const bool cp1251 = startup.IsCP1251;
   menu_.setObjectName("PopupMenu");
+  // Never shown on screen; names the menu's window for accessibility tools.
+  menu_.setWindowTitle(Q(TrayTip(cp1251, startup.InstanceName)));
   // The settings entry is visible: otherwise nothing in the tray opens the window.
   QAction* open = AddItem(menu_, "piOpen", Q(OpenItemCaption(cp1251)), actions.actOpen, true);
   menu_.setDefaultAction(open);
