@@ -9,8 +9,11 @@
 #include "core/process_values.h"
 #include "core/settings.h"
 #include "core/utf.h"
+#include "host/start_checks.h"
+#include "http/cert_commands.h"
 #include "http/http_access.h"
 #include "http/info_commands.h"
+#include "platform/user_prompt.h"
 
 namespace zuntar {
 
@@ -24,6 +27,7 @@ std::string StartLogLine(bool app_mode) {
 CommandRegistry PluginCommands() {
   CommandRegistry commands;
   RegisterInformationCommands(commands);
+  RegisterCertificateCommands(commands);
   return commands;
 }
 
@@ -34,6 +38,10 @@ HeadlessControl::~HeadlessControl() = default;
 void HeadlessControl::Start() {
   ApplyDeferredDatabasePath();
   LogDebug(StartLogLine(app_mode_));
+  AllowPrompts();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  CheckCryptoProvider();
+  CreateStartCertificateManager();
   std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, CurrentSettings().TIMEOUTBEFORESTARTHTTP)));
   LogEvent(AnsiFromUtf8("Запускается обработка HTTP запросов от абонентов ..."));
   try {
@@ -46,6 +54,8 @@ void HeadlessControl::Start() {
 }
 
 void HeadlessControl::Stop() {
+  // A worker waiting for the person's answer must not hold up the end.
+  CancelAllPrompts();
   http_.reset();
   LogEvent(AnsiFromUtf8("Плагин остановлен"));
 }
@@ -61,6 +71,7 @@ void HeadlessControl::Continue() {
 }
 
 void HeadlessControl::Exit() {
+  CancelAllPrompts();
   http_.reset();
   LogEvent(AnsiFromUtf8("Работа Плагина завершена"));
 }

@@ -1,7 +1,9 @@
-// The plugin's control before the full start sequence exists: Start brings
-// up the HTTP front end, Stop and Exit take it down, Pause and Continue
-// switch its listening off and on. It keeps the process's shape (start-up,
-// run mode, orderly end) complete until the real lifecycle takes its place.
+// The plugin's control before the full start sequence exists: Start checks
+// the GOST provider, creates the certificate manager and brings up the HTTP
+// front end; Stop and Exit cancel the questions put to the person and take
+// the front end down; Pause and Continue switch its listening off and on.
+// It keeps the process's shape (start-up, run mode, orderly end) complete
+// until the real lifecycle takes its place.
 #pragma once
 
 #include <memory>

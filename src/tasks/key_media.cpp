@@ -77,6 +77,16 @@ WantedCertificates WantedCertificatesOf(const TCryptoTask& task) {
 
 std::string KeyMediaSearchButtonName() { return Startup().IsCP1251 ? kKeyMediaSearchButton : "Ok"; }
 
+std::string KeyMediaInstructions() {
+  std::string m = Cp1251FromUtf8("Пожалуйста, установите в Ваш компьютер ключевой носитель (или носители)") + kCrLf;
+  m += Cp1251FromUtf8("на которых может находиться нужный ключ!") + kCrLf + kCrLf;
+  m += Cp1251FromUtf8("Нажмите кнопку \"" + KeyMediaSearchButtonName() +
+                      "\" для автоматического поиска ключа на доступных") +
+       kCrLf;
+  m += Cp1251FromUtf8("ключевых носителях или кнопку \"Отмена\" - для отмены выполнения операции.");
+  return m;
+}
+
 std::string KeyMediaMessage(int task_type, const WantedCertificates& wanted) {
   std::string m = Cp1251FromUtf8("Запрашиваемая криптографическая операция ") +
                   Cp1251FromUtf8(IsSigningTask(task_type) ? "установки ЭП" : "расшифрования") +
@@ -85,12 +95,7 @@ std::string KeyMediaMessage(int task_type, const WantedCertificates& wanted) {
        Cp1251FromUtf8(wanted.by_serial ? "SN:" : "отпечатком") + kCrLf;
   for (const std::string& entry : wanted.entries) m += entry + kCrLf;
   m += kCrLf;
-  m += Cp1251FromUtf8("Пожалуйста, установите в Ваш компьютер ключевой носитель (или носители)") + kCrLf;
-  m += Cp1251FromUtf8("на которых может находиться нужный ключ!") + kCrLf + kCrLf;
-  m += Cp1251FromUtf8("Нажмите кнопку \"" + KeyMediaSearchButtonName() +
-                      "\" для автоматического поиска ключа на доступных") +
-       kCrLf;
-  m += Cp1251FromUtf8("ключевых носителях или кнопку \"Отмена\" - для отмены выполнения операции.");
+  m += KeyMediaInstructions();
   return m;
 }
 

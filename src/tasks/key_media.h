@@ -37,6 +37,10 @@ WantedCertificates WantedCertificatesOf(const TCryptoTask& task);
 // system's message box.
 std::string KeyMediaSearchButtonName();
 
+// The close of every key-media message, in code page 1251: insert the
+// media, then press the search button (named as above) or "Отмена".
+std::string KeyMediaInstructions();
+
 // The message of RequestKeyMedia for a task of that type, in code page 1251.
 std::string KeyMediaMessage(int task_type, const WantedCertificates& wanted);
 

@@ -21,19 +21,8 @@ namespace {
 using test::HttpReply;
 using test::PluginProcess;
 using test::PluginSandbox;
+using test::FreePort;
 using test::Request;
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t size = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 const std::string kPingOk = std::string("{\r\n\"Status\": true,\r\n\"Data\": ") +
                             (std::string(ZUNTAR_PLUGIN_VERSION).empty() ? "null" : "\"" ZUNTAR_PLUGIN_VERSION "\"") +
@@ -44,6 +33,7 @@ class HttpPlugin : public ::testing::Test {
   // Creates the database, writes the configuration and starts the plugin.
   void Launch(const std::string& extra_config = "") {
     port_ = FreePort();
+    box_.RegisterProvider();
     std::string err;
     ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &err), 0) << err;
     WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nLOG_LEVEL=3\r\n" + extra_config, box_.config_file());

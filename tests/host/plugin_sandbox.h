@@ -75,6 +75,12 @@ class PluginSandbox {
   bool WaitForLog(const std::string& text, int count = 1,
                   std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
   int CountInLog(const std::string& text) const;
+  // Runs zuntar-certtool on the sandbox's platform tree: its exit code,
+  // with its output in `out`.
+  int CertTool(const std::string& args, std::string* out = nullptr) const;
+  // The provider module of this build, registered in the sandbox's registry.
+  void RegisterProvider() const;
+
   // Waits until Start has ended: the plugin serves HTTP, or says why it cannot
   // (another sandbox may hold the default port).
   bool WaitForStartEnd(std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
@@ -86,6 +92,9 @@ class PluginSandbox {
   std::vector<std::string> extra_env_;
   int runs_ = 0;
 };
+
+// A port nobody listens on now.
+int FreePort();
 
 // UTF-8 text in code page 1251, as the plugin writes its log under a
 // Russian locale.

@@ -61,6 +61,23 @@ TEST_F(CertStoreTest, AddedCertificatesEnumerateInOrderAcrossHandles) {
   EXPECT_EQ(OpenMy(CERT_SYSTEM_STORE_LOCAL_MACHINE)->path(), dir_.path() + "machine/stores/MY");
 }
 
+TEST_F(CertStoreTest, EnumerationGoesOnFromAnyEarlierContext) {
+  HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
+  for (int i : {0, 1, 2}) ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(i), CERT_STORE_ADD_NEW, nullptr));
+  PCCERT_CONTEXT first = CertEnumCertificatesInStore(store, nullptr);
+  PCCERT_CONTEXT second = CertEnumCertificatesInStore(store, first);
+  PCCERT_CONTEXT third = CertEnumCertificatesInStore(store, second);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, third), nullptr);
+  // Back to an earlier place, and from a copy of a context (same
+  // certificate, another object).
+  EXPECT_EQ(CertEnumCertificatesInStore(store, first), second);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, first), second);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, Cert(1))->Sha1(), third->Sha1());
+  EXPECT_EQ(CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_ANY, {}, first), second);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, second), third);
+}
+
 TEST_F(CertStoreTest, Dispositions) {
   HCERTSTORE store = OpenMy(CERT_SYSTEM_STORE_CURRENT_USER);
   ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_NEW, nullptr));

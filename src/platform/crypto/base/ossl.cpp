@@ -10,6 +10,8 @@
 #include <openssl/objects.h>
 #include <openssl/sha.h>
 
+#include <charconv>
+#include <cstdint>
 #include <mutex>
 
 namespace zuntar::ossl {
@@ -41,8 +43,40 @@ const EVP_CIPHER* CipherByName(const char* name) {
   return EVP_get_cipherbyname(name);
 }
 
+namespace {
+
+// The dotted text of an identifier's content octets when every arc fits
+// 64 bits and the encoding is complete; false otherwise (OpenSSL then
+// writes it). Names are read in loops over every attribute, and OpenSSL's
+// own writer formats each arc through its slow printf.
+bool SmallOidText(const unsigned char* der, size_t size, std::string* text) {
+  if (der == nullptr || size == 0) return false;
+  char digits[24] = {'.'};
+  bool first = true;
+  uint64_t arc = 0;
+  for (size_t i = 0; i < size; ++i) {
+    if (arc > (UINT64_MAX >> 7)) return false;
+    arc = (arc << 7) | (der[i] & 0x7F);
+    if (der[i] & 0x80) continue;
+    if (first) {
+      const uint64_t top = arc < 40 ? 0 : arc < 80 ? 1 : 2;
+      *text += static_cast<char>('0' + top);
+      arc -= top * 40;
+      first = false;
+    }
+    const char* end = std::to_chars(digits + 1, digits + sizeof digits, arc).ptr;
+    text->append(digits, static_cast<size_t>(end - digits));
+    arc = 0;
+  }
+  return (der[size - 1] & 0x80) == 0;
+}
+
+}  // namespace
+
 std::string OidText(const ASN1_OBJECT* obj) {
   if (obj == nullptr) return {};
+  std::string text;
+  if (SmallOidText(OBJ_get0_data(obj), OBJ_length(obj), &text)) return text;
   char buffer[128];
   const int len = OBJ_obj2txt(buffer, sizeof buffer, obj, 1);
   if (len <= 0) return {};

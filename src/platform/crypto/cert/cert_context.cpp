@@ -1,9 +1,10 @@
 #include "platform/crypto/cert/cert_context.h"
 
-
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <shared_mutex>
+#include <unordered_map>
 
 #include "platform/crypto/base/crypt_error.h"
 
@@ -108,28 +109,79 @@ bool GetWide(const Bytes& in, size_t& pos, std::u16string* s) {
   return true;
 }
 
+// What decoding a certificate yields. Shared by the contexts of that
+// certificate: OpenSSL's certificate object may be read from several
+// threads, and nothing here ever changes it.
+struct DecodedCertificate {
+  ossl::X509Ptr x509;
+  CERT_INFO info;
+  Bytes sha1;
+};
+
+// Certificates decoded before, by their encoding. Stores are read whole at
+// every open and certificates are looked at again and again, and decoding
+// is most of that cost. Keyed by the whole encoding, so an entry is always
+// what decoding would give; forgets everything when full.
+class DecodedCertificates {
+ public:
+  std::shared_ptr<const DecodedCertificate> Find(const Bytes& der) {
+    std::shared_lock lock(mu_);
+    const auto it = entries_.find(der);
+    return it == entries_.end() ? nullptr : it->second;
+  }
+  void Add(const Bytes& der, std::shared_ptr<const DecodedCertificate> decoded) {
+    std::unique_lock lock(mu_);
+    if (entries_.size() >= kCapacity) entries_.clear();
+    entries_.emplace(der, std::move(decoded));
+  }
+
+ private:
+  static constexpr size_t kCapacity = 2048;
+  std::shared_mutex mu_;
+  std::unordered_map<Bytes, std::shared_ptr<const DecodedCertificate>> entries_;
+};
+
+DecodedCertificates& Decoded() {
+  static DecodedCertificates cache;
+  return cache;
+}
+
+std::shared_ptr<const DecodedCertificate> DecodeNew(const Bytes& der) {
+  const unsigned char* p = ossl::Data(der);
+  auto decoded = std::make_shared<DecodedCertificate>();
+  decoded->x509.reset(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+  if (decoded->x509 == nullptr || p != ossl::Data(der) + der.size()) {
+    ossl::ClearErrors();
+    SetLastError(der.empty() ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG);
+    return nullptr;
+  }
+  if (!FillInfo(decoded->x509.get(), &decoded->info)) {
+    ossl::ClearErrors();
+    SetLastError(CRYPT_E_ASN1_CORRUPT);
+    return nullptr;
+  }
+  decoded->sha1 = ossl::Sha1(der);
+  return decoded;
+}
+
 }  // namespace
 
 // ---- CertContext ---------------------------------------------------------------
 
 std::shared_ptr<CertContext> CertContext::Decode(const Bytes& der) {
   ossl::EnsureGostEngine();
-  const unsigned char* p = ossl::Data(der);
-  ossl::X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
-  if (x == nullptr || p != ossl::Data(der) + der.size()) {
-    ossl::ClearErrors();
-    SetLastError(der.empty() ? CRYPT_E_ASN1_EOD : CRYPT_E_ASN1_BADTAG);
-    return nullptr;
+  std::shared_ptr<const DecodedCertificate> decoded = Decoded().Find(der);
+  if (decoded == nullptr) {
+    decoded = DecodeNew(der);
+    if (decoded == nullptr) return nullptr;
+    Decoded().Add(der, decoded);
   }
   std::shared_ptr<CertContext> ctx(new CertContext());
-  if (!FillInfo(x.get(), &ctx->info_)) {
-    ossl::ClearErrors();
-    SetLastError(CRYPT_E_ASN1_CORRUPT);
-    return nullptr;
-  }
   ctx->encoded_ = der;
-  ctx->x509_ = std::move(x);
-  ctx->sha1_ = ossl::Sha1(der);
+  ctx->info_ = decoded->info;
+  X509_up_ref(decoded->x509.get());
+  ctx->x509_.reset(decoded->x509.get());
+  ctx->sha1_ = decoded->sha1;
   return ctx;
 }
 

@@ -85,9 +85,9 @@ std::vector<PCCRL_CONTEXT> CertStore::Crls() {
   return out;
 }
 
-std::vector<PCCERT_CONTEXT> CertStore::EnumerationSnapshot(bool refresh) {
+CertStore::Snapshot CertStore::EnumerationSnapshot(bool refresh) {
   if (refresh) {
-    std::vector<PCCERT_CONTEXT> fresh = Certificates();
+    auto fresh = std::make_shared<const std::vector<PCCERT_CONTEXT>>(Certificates());
     std::lock_guard lock(mu_);
     snapshot_ = std::move(fresh);
   }
@@ -279,8 +279,9 @@ bool CertCloseStore(HCERTSTORE& store, DWORD) {
 namespace {
 
 // Index just after prev in the snapshot (0 for null prev).
-size_t StartAfter(const std::vector<PCCERT_CONTEXT>& snapshot, const PCCERT_CONTEXT& prev) {
+size_t StartAfter(const std::vector<PCCERT_CONTEXT>& snapshot, const PCCERT_CONTEXT& prev, size_t hint) {
   if (prev == nullptr) return 0;
+  if (hint < snapshot.size() && snapshot[hint] == prev) return hint + 1;
   for (size_t i = 0; i < snapshot.size(); ++i)
     if (snapshot[i] == prev) return i + 1;
   for (size_t i = 0; i < snapshot.size(); ++i)
@@ -330,13 +331,14 @@ PCCERT_CONTEXT CertEnumCertificatesInStore(const HCERTSTORE& store, const PCCERT
     SetLastError(E_INVALIDARG);
     return nullptr;
   }
-  const std::vector<PCCERT_CONTEXT> snapshot = store->EnumerationSnapshot(prev == nullptr);
-  const size_t i = StartAfter(snapshot, prev);
-  if (i >= snapshot.size()) {
+  const CertStore::Snapshot snapshot = store->EnumerationSnapshot(prev == nullptr);
+  const size_t i = StartAfter(*snapshot, prev, store->EnumerationHint());
+  if (i >= snapshot->size()) {
     SetLastError(CRYPT_E_NOT_FOUND);
     return nullptr;
   }
-  return snapshot[i];
+  store->SetEnumerationHint(i);
+  return (*snapshot)[i];
 }
 
 PCCERT_CONTEXT CertFindCertificateInStore(const HCERTSTORE& store, DWORD, DWORD, DWORD find_type,
@@ -345,9 +347,13 @@ PCCERT_CONTEXT CertFindCertificateInStore(const HCERTSTORE& store, DWORD, DWORD,
     SetLastError(E_INVALIDARG);
     return nullptr;
   }
-  const std::vector<PCCERT_CONTEXT> snapshot = store->EnumerationSnapshot(prev == nullptr);
-  for (size_t i = StartAfter(snapshot, prev); i < snapshot.size(); ++i)
-    if (Matches(snapshot[i], find_type, para)) return snapshot[i];
+  const CertStore::Snapshot snapshot = store->EnumerationSnapshot(prev == nullptr);
+  for (size_t i = StartAfter(*snapshot, prev, store->EnumerationHint()); i < snapshot->size(); ++i) {
+    if (Matches((*snapshot)[i], find_type, para)) {
+      store->SetEnumerationHint(i);
+      return (*snapshot)[i];
+    }
+  }
   SetLastError(CRYPT_E_NOT_FOUND);
   return nullptr;
 }

@@ -6,6 +6,7 @@
 // Contexts taken from a store stay valid after it is closed.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,8 +41,15 @@ class CertStore : public std::enable_shared_from_this<CertStore> {
   bool AddCrl(const PCCRL_CONTEXT& context, DWORD disposition, PCCRL_CONTEXT* added);
   bool DeleteCertificate(const PCCERT_CONTEXT& context);
 
-  // Snapshot used by the enumeration calls of this handle.
-  std::vector<PCCERT_CONTEXT> EnumerationSnapshot(bool refresh);
+  // Snapshot used by the enumeration calls of this handle: shared, so that
+  // each step of an enumeration costs no copy of it.
+  using Snapshot = std::shared_ptr<const std::vector<PCCERT_CONTEXT>>;
+  Snapshot EnumerationSnapshot(bool refresh);
+  // Where in the snapshot the enumeration returned its last context: the
+  // next step starts there instead of searching the snapshot (a hint, checked
+  // before it is used).
+  size_t EnumerationHint() const { return enumeration_hint_.load(std::memory_order_relaxed); }
+  void SetEnumerationHint(size_t index) { enumeration_hint_.store(index, std::memory_order_relaxed); }
 
  private:
   PCCERT_CONTEXT LoadCertificate(const std::string& stem);
@@ -53,7 +61,8 @@ class CertStore : public std::enable_shared_from_this<CertStore> {
   std::mutex mu_;
   std::vector<PCCERT_CONTEXT> memory_certs_;  // in-memory store only
   std::vector<PCCRL_CONTEXT> memory_crls_;
-  std::vector<PCCERT_CONTEXT> snapshot_;
+  Snapshot snapshot_ = std::make_shared<const std::vector<PCCERT_CONTEXT>>();
+  std::atomic<size_t> enumeration_hint_{0};
 };
 
 using HCERTSTORE = std::shared_ptr<CertStore>;

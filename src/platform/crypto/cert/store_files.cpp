@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -51,11 +53,21 @@ std::vector<std::string> StoreFolder::Entries(const std::string& extension) cons
 }
 
 bool StoreFolder::Read(const std::string& stem, const std::string& extension, Bytes* bytes) const {
-  std::ifstream in(path_ + "/" + stem + extension, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *bytes = text.str();
+  // Every open of a store reads all its files: plain calls, no streams.
+  const UniqueFd fd(::open((path_ + "/" + stem + extension).c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  bytes->resize(static_cast<size_t>(st.st_size) + 1);
+  size_t got = 0;
+  for (;;) {
+    if (got == bytes->size()) bytes->resize(2 * got);
+    const ssize_t n = ::read(fd.get(), bytes->data() + got, bytes->size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes->resize(got);
   return true;
 }
 
