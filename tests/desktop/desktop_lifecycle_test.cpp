@@ -18,7 +18,7 @@ class DesktopLife : public test::DesktopTest {
  protected:
   DesktopLife() {
     Settings s = CurrentSettings();
-    s.HTTPPORT = test::FreePort();
+    s.HTTPPORT = test::ListeningSocket().port();  // free a moment ago
     s.TIMEOUTBEFORESTARTHTTP = 0;
     SetCurrentSettings(s);
     SetUserPrompt(&prompt_);
@@ -31,6 +31,34 @@ class DesktopLife : public test::DesktopTest {
   DesktopPrompt prompt_{true};
   HeadlessControl control_{true};
 };
+
+TEST_F(DesktopLife, ExitFromTheMenuWithAQuestionOpenEndsCleanly) {
+  DesktopSession session(control_, true);
+  session.actions().Start();
+  EXPECT_EQ(session.actions().state(), PluginState::kRunning);
+  EXPECT_FALSE(session.actions().actStart->isEnabled());
+  EXPECT_TRUE(session.actions().actStop->isEnabled());
+
+  // A worker waits for the person, who picks Exit in the tray menu instead.
+  std::future<bool> asked = std::async(std::launch::async, [] {
+    return CurrentUserPrompt().Confirm("caption", "message", "Поиск ключа", "Отмена");
+  });
+  ASSERT_TRUE(WaitUntil([&] { return prompt_.ShownDialog() != nullptr; }));
+  QTimer::singleShot(0, [&] { session.tray().Item("piExit")->trigger(); });
+  QTimer::singleShot(15000, [] { QCoreApplication::exit(1); });  // a hang fails, not blocks
+  EXPECT_EQ(QApplication::exec(), 0);
+
+  ASSERT_EQ(asked.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(asked.get());
+  EXPECT_TRUE(WaitUntil([&] { return prompt_.ShownDialog() == nullptr; }));
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QDialog*>(w) && w->isVisible());
+  // A second Exit (SIGTERM after the menu's) does nothing more.
+  session.actions().Exit();
+  const std::string log = Log();
+  const size_t first = log.find("Работа Плагина завершена");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("Работа Плагина завершена", first + 1), std::string::npos) << log;
+}
 
 TEST_F(DesktopLife, StopAndContinueChangeTheAvailableActionsAndTheIcon) {
   DesktopSession session(control_, true);

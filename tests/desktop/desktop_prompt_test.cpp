@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "desktop_fixture.h"
+#include "host/desktop/question_dialog.h"
 #include "tasks/key_media.h"
 
 namespace zuntar {
@@ -50,15 +51,16 @@ class Prompt : public test::DesktopTest {
 
 TEST_F(Prompt, KeyMediaQuestionHasItsButtonsInFrontAndCentred) {
   std::future<bool> answer = Confirm();
-  auto* box = qobject_cast<QMessageBox*>(Shown());
+  auto* box = dynamic_cast<QuestionDialog*>(Shown());
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->windowTitle().toStdString(), "ЗУНТАР.Плагин. Требуется установить ключ!");
   EXPECT_EQ(box->text().toStdString(), "Вставьте носитель\nи нажмите кнопку");
   EXPECT_EQ(box->icon(), QMessageBox::Question);
-  EXPECT_EQ(box->defaultButton()->text().toStdString(), "Поиск ключа");
-  EXPECT_EQ(box->buttonRole(box->defaultButton()), QMessageBox::AcceptRole);
-  EXPECT_EQ(box->escapeButton()->text().toStdString(), "Отмена");
+  EXPECT_EQ(box->okButton()->text().toStdString(), "Поиск ключа");
+  EXPECT_TRUE(box->okButton()->isDefault());
+  EXPECT_EQ(box->cancelButton()->text().toStdString(), "Отмена");
   EXPECT_TRUE(box->windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(box->windowModality(), Qt::NonModal);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   EXPECT_LE(std::abs(box->geometry().center().x() - screen.center().x()), 2);
   // Only the asking thread waits: the GUI thread goes on.
@@ -83,11 +85,12 @@ TEST_F(Prompt, EscAndClosingTheWindowAnswerCancel) {
 TEST_F(Prompt, SystemBoxHasOkAndRussianCancel) {
   std::future<bool> answer =
       std::async(std::launch::async, [] { return CurrentUserPrompt().ConfirmOkCancel("caption", "text"); });
-  auto* box = qobject_cast<QMessageBox*>(Shown());
+  auto* box = dynamic_cast<QuestionDialog*>(Shown());
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->defaultButton()->text().toStdString(), "OK");
-  EXPECT_EQ(box->escapeButton()->text().toStdString(), "Отмена");
-  QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
+  EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+  EXPECT_EQ(box->okButton()->text().toStdString(), "OK");
+  EXPECT_EQ(box->cancelButton()->text().toStdString(), "Отмена");
+  QTest::mouseClick(box->okButton(), Qt::LeftButton);
   ASSERT_TRUE(Ready(answer));
   EXPECT_TRUE(answer.get());
 }
@@ -118,7 +121,7 @@ TEST_F(Prompt, PinIsNotEchoedNotLoggedAndCancelGivesNothing) {
 TEST_F(Prompt, InsertMediaNamesTheContainer) {
   std::future<bool> answer =
       std::async(std::launch::async, [] { return CurrentUserPrompt().InsertMedia("\\\\.\\FAT12_A\\petrov"); });
-  auto* box = qobject_cast<QMessageBox*>(Shown());
+  auto* box = dynamic_cast<QuestionDialog*>(Shown());
   ASSERT_NE(box, nullptr);
   EXPECT_NE(box->text().toStdString().find("\\\\.\\FAT12_A\\petrov"), std::string::npos);
   QTest::keyClick(box, Qt::Key_Return);
@@ -133,7 +136,7 @@ TEST_F(Prompt, OneQuestionAtATimeAndStopCancelsTheShownAndTheWaiting) {
   std::future<bool> second = Confirm();
   QTest::qWait(100);
   int visible = 0;
-  for (QWidget* w : QApplication::topLevelWidgets()) visible += qobject_cast<QMessageBox*>(w) && w->isVisible();
+  for (QWidget* w : QApplication::topLevelWidgets()) visible += qobject_cast<QDialog*>(w) && w->isVisible();
   EXPECT_EQ(visible, 1);
 
   CancelAllPrompts();  // Stop or Exit
@@ -143,7 +146,7 @@ TEST_F(Prompt, OneQuestionAtATimeAndStopCancelsTheShownAndTheWaiting) {
   EXPECT_FALSE(second.get());
   EXPECT_TRUE(WaitUntil([&] { return prompt_.ShownDialog() == nullptr; }));
   QTest::qWait(50);
-  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QMessageBox*>(w) && w->isVisible());
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QDialog*>(w) && w->isVisible());
 }
 
 TEST_F(Prompt, CancelBeforeTheDialogAppearsKeepsItFromAppearing) {
@@ -156,7 +159,7 @@ TEST_F(Prompt, CancelBeforeTheDialogAppearsKeepsItFromAppearing) {
   ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_FALSE(answer.get());
   QTest::qWait(100);
-  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QMessageBox*>(w) && w->isVisible());
+  for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(qobject_cast<QDialog*>(w) && w->isVisible());
 }
 
 TEST_F(Prompt, AskedOnTheGuiThreadItselfWaitsInALocalLoop) {

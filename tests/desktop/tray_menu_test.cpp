@@ -20,8 +20,11 @@ using test::WaitUntil;
 // Each item's name, with '-' before a hidden one.
 std::vector<std::string> Items(QMenu& menu) {
   std::vector<std::string> items;
-  for (const QAction* a : menu.actions())
-    items.push_back((a->isVisible() ? "" : "-") + a->objectName().toStdString());
+  for (const QAction* a : menu.actions()) {
+    std::string item = a->objectName().toStdString();
+    if (!a->isVisible()) item.insert(0, 1, '-');
+    items.push_back(item);
+  }
   return items;
 }
 

@@ -1,15 +1,17 @@
 // The real program on a virtual X display with a tray host: its tray icon,
-// the menu, the settings window, and Exit from the menu. The screenshots are
-// kept in <build>/artifacts/desktop/ for a person to look at.
+// the menu, the settings window, the key-media prompt, and Exit from the
+// menu while the prompt waits for an answer. The screenshots are kept in
+// <build>/artifacts/desktop/ for a person to look at.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "../host/plugin_sandbox.h"
 #include "platform/file_io.h"
-#include "support/ports.h"
+#include "support/http_client.h"
 #include "virtual_desktop.h"
 
 namespace zuntar {
@@ -33,8 +35,14 @@ class DesktopScreen : public ::testing::Test {
     desktop_.emplace();
     box_.AddEnv("DISPLAY=" + desktop_->display());
     box_.AddEnv("QT_QPA_PLATFORM=xcb");
-    WriteStringToFile("HTTPPORT=" + std::to_string(test::FreePort()) + "\r\nTIMEOUTBEFORESTARTHTTP=0\r\n",
-                      box_.config_file());
+    port_ = test::FreePort();
+    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nTIMEOUTBEFORESTARTHTTP=0\r\n", box_.config_file());
+    // Certificates for the key-media prompt: "nolink" has a key container
+    // but is not in the personal store.
+    box_.RegisterProvider();
+    std::string out;
+    ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
+    ASSERT_EQ(box_.CertTool("make-test-pki --out " + box_.root() + "pki", &out), 0) << out;
   }
 
   // Right click on the tray icon; true when the menu opened.
@@ -48,15 +56,17 @@ class DesktopScreen : public ::testing::Test {
 
   std::optional<test::VirtualDesktop> desktop_;
   test::PluginSandbox box_;
+  int port_ = 0;
 };
 
-TEST_F(DesktopScreen, TrayIconMenuSettingsWindowAndExitFromTheMenu) {
+TEST_F(DesktopScreen, TrayMenuSettingsWindowKeyMediaPromptAndExitFromTheMenu) {
   test::PluginProcess plugin = box_.Start({});
   ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
   const std::optional<Rect> icon = desktop_->WaitForWindow("ZuntarMervoPlugin");
   ASSERT_TRUE(icon) << "no tray icon\n" << box_.Log();
   const std::string dir = ArtifactsDir();
   EXPECT_TRUE(desktop_->Screenshot(dir + "tray-icon.png", Rect{icon->x - 4, 0, icon->width + 8, 30}, 6));
+
   ASSERT_TRUE(RightClickTray(*icon));
   std::this_thread::sleep_for(200ms);
   EXPECT_TRUE(desktop_->Screenshot(dir + "tray-menu.png"));
@@ -72,12 +82,26 @@ TEST_F(DesktopScreen, TrayIconMenuSettingsWindowAndExitFromTheMenu) {
   EXPECT_FALSE(RightClickTray(*icon, 1s));
   desktop_->Run("xdotool key Escape");  // closes the window, not a menu
   EXPECT_TRUE(desktop_->WaitForNoWindow("Настройки"));
-  EXPECT_TRUE(plugin.Running());
 
+  // A page checks a certificate whose key is not linked: the person is asked.
+  const std::string nolink = ReadFileToString(box_.root() + "pki/nolink.cer");
+  std::future<test::HttpReply> check = std::async(std::launch::async, [&] {
+    return test::Request(port_, "POST", "/MERVO/CHECKCERTANDCLUE", nolink, "");
+  });
+  const std::optional<Rect> prompt = desktop_->WaitForWindow("ЗУНТАР.Плагин. Требуется установить ключ!");
+  ASSERT_TRUE(prompt) << box_.Log();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(desktop_->Screenshot(dir + "key-media-prompt.png"));
+  EXPECT_NEAR(prompt->x + prompt->width / 2, 512, 16);
+
+  // Exit from the menu while the question waits: the question is answered
+  // Cancel, the worker ends and so does the program.
   ASSERT_TRUE(RightClickTray(*icon));
   desktop_->Run("xdotool key Up Return");  // the last item: Exit
   EXPECT_EQ(plugin.WaitExit(15s), 0) << box_.Log() << plugin.Stderr();
+  EXPECT_EQ(check.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
+  EXPECT_TRUE(desktop_->WaitForNoWindow("ЗУНТАР.Плагин. Требуется установить ключ!"));
 }
 
 }  // namespace

@@ -142,11 +142,12 @@ bool VirtualDesktop::WaitForNoWindow(const std::string& name, std::chrono::milli
 }
 
 bool VirtualDesktop::Screenshot(const std::string& file, std::optional<Rect> part, int zoom) const {
-  std::string command = std::string(ZUNTAR_SCREEN_GRAB) + " '" + file + "'";
+  std::string command = "DISPLAY=" + display_;
+  command.append(" ").append(ZUNTAR_SCREEN_GRAB).append(" '").append(file).append("'");
   if (part)
-    command += " " + std::to_string(part->x) + " " + std::to_string(part->y) + " " + std::to_string(part->width) +
-               " " + std::to_string(part->height) + " " + std::to_string(zoom);
-  return std::system(("DISPLAY=" + display_ + " " + command + " >/dev/null 2>&1").c_str()) == 0;
+    for (const int n : {part->x, part->y, part->width, part->height, zoom}) command.append(" ").append(std::to_string(n));
+  command.append(" >/dev/null 2>&1");
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace zuntar::test

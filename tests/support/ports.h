@@ -33,7 +33,4 @@ class ListeningSocket {
   int port_ = 0;
 };
 
-// A port free a moment ago.
-inline int FreePort() { return ListeningSocket().port(); }
-
 }  // namespace zuntar::test

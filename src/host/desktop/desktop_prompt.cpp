@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/process_values.h"
 #include "core/utf.h"
+#include "host/desktop/question_dialog.h"
 
 namespace zuntar {
 
@@ -39,24 +40,14 @@ QString Q(const std::string& utf8) {
 
 bool Russian() { return Startup().IsCP1251; }
 
-// A message box with the two buttons of a question: `ok` the default,
-// `cancel` the answer to Esc and to closing the window.
-QMessageBox* TwoButtonBox(QMessageBox::Icon icon, const std::string& caption, const std::string& message,
-                          const std::string& ok, const std::string& cancel) {
-  auto* box = new QMessageBox(icon, Q(caption), Q(message));
-  QPushButton* ok_button = box->addButton(Q(ok), QMessageBox::AcceptRole);
-  ok_button->setObjectName("okButton");
-  QPushButton* cancel_button = box->addButton(Q(cancel), QMessageBox::RejectRole);
-  cancel_button->setObjectName("cancelButton");
-  box->setDefaultButton(ok_button);
-  box->setEscapeButton(cancel_button);
-  return box;
+QDialog* TwoButtonBox(QMessageBox::Icon icon, const std::string& caption, const std::string& message,
+                      const std::string& ok, const std::string& cancel) {
+  return new QuestionDialog(icon, Q(caption), Q(message), Q(ok), Q(cancel));
 }
 
-bool OkClicked(QDialog* dialog) {
-  auto* box = static_cast<QMessageBox*>(dialog);
-  return box->clickedButton() != nullptr && box->clickedButton()->objectName() == "okButton";
-}
+using Answer = DesktopPrompt::Answer;
+
+Answer Accepted(QDialog*, int result) { return Answer{result == QDialog::Accepted, {}}; }
 
 QDialog* PinDialog(const std::string& container, bool retry) {
   const bool ru = Russian();
@@ -130,7 +121,7 @@ QDialog* DesktopPrompt::ShownDialog() const {
   return current_ ? current_->dialog.data() : nullptr;
 }
 
-DesktopPrompt::Answer DesktopPrompt::Ask(Maker make, Reader read) {
+Answer DesktopPrompt::Ask(Maker make, Reader read) {
   auto question = std::make_shared<Question>();
   question->make = std::move(make);
   question->read = std::move(read);
@@ -168,7 +159,7 @@ void DesktopPrompt::WaitOnGuiThread(const std::shared_ptr<Question>& question) {
   }
   loop.exec();
   question->loop = nullptr;
-  if (question->dialog) question->dialog->reject();
+  if (question->dialog && question->dialog->isVisible()) question->dialog->reject();
 }
 
 void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
@@ -179,8 +170,15 @@ void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
   QDialog* dialog = question->make();
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setWindowFlag(Qt::WindowStaysOnTopHint);
+  // Only the asking thread waits: the tray, its Exit and the settings window
+  // go on working.
+  dialog->setWindowModality(Qt::NonModal);
   question->dialog = dialog;
   connect(dialog, &QDialog::finished, this, [this, question, dialog](int result) {
+    {
+      std::lock_guard lock(mu_);
+      if (question->done) return;  // closed again after the answer
+    }
     Answer answer = question->read(dialog, result);
     std::lock_guard lock(mu_);
     question->answer = std::move(answer);
@@ -189,7 +187,6 @@ void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
     if (question->loop != nullptr) question->loop->quit();
   });
   dialog->show();
-  // A message box settles its size while it is shown.
   Centre(dialog);
   dialog->raise();
   dialog->activateWindow();
@@ -198,14 +195,14 @@ void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
 bool DesktopPrompt::Confirm(const std::string& caption, const std::string& message, const std::string& ok_text,
                             const std::string& cancel_text) {
   return Ask([=] { return TwoButtonBox(QMessageBox::Question, caption, message, ok_text, cancel_text); },
-             [](QDialog* d, int) { return Answer{OkClicked(d), {}}; })
+             Accepted)
       .accepted;
 }
 
 bool DesktopPrompt::ConfirmOkCancel(const std::string& caption, const std::string& message) {
   // The system's message box as a Russian system shows it.
   return Ask([=] { return TwoButtonBox(QMessageBox::NoIcon, caption, message, "OK", "Отмена"); },
-             [](QDialog* d, int) { return Answer{OkClicked(d), {}}; })
+             Accepted)
       .accepted;
 }
 
@@ -222,7 +219,7 @@ bool DesktopPrompt::InsertMedia(const std::string& container) {
                return TwoButtonBox(QMessageBox::Information, ru ? "Ключевой носитель" : "Key media", message, "OK",
                                    ru ? "Отмена" : "Cancel");
              },
-             [](QDialog* d, int) { return Answer{OkClicked(d), {}}; })
+             Accepted)
       .accepted;
 }
 

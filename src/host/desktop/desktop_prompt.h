@@ -52,12 +52,14 @@ class DesktopPrompt : public QObject, public UserPrompt {
   // The dialog of the question on screen, for the desktop's own use (GUI thread).
   QDialog* ShownDialog() const;
 
- private:
-  struct Question;
+  // What a dialog answered.
   struct Answer {
     bool accepted = false;
     std::string text;  // the PIN
   };
+
+ private:
+  struct Question;
   using Maker = std::function<QDialog*()>;
   using Reader = std::function<Answer(QDialog*, int)>;
 
