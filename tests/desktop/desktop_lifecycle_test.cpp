@@ -2,6 +2,7 @@
 // control, Exit from the tray menu while a worker waits for the person.
 #include <QTimer>
 #include <future>
+#include <optional>
 
 #include "desktop_fixture.h"
 #include "host/desktop/desktop_application.h"
@@ -88,6 +89,40 @@ TEST_F(DesktopLife, AStartThatFailsLeavesThePluginInTheTrayShownAsStopped) {
   EXPECT_TRUE(session.actions().actStart->isEnabled());
   EXPECT_NE(Log().find("Unhandled exception"), std::string::npos) << Log();
   EXPECT_NE(Log().find("Ошибка запуска HTTP: "), std::string::npos) << Log();
+}
+
+// The Qt platforms application mode tries: the session's display first,
+// the offscreen one last, so a display that cannot be reached never stops
+// the plugin; a platform named by QT_QPA_PLATFORM is left to Qt.
+TEST(DesktopPlatform, ChoiceFollowsTheSessionsDisplay) {
+  struct Case {
+    const char *qpa, *display, *wayland, *session, *expected;
+  };
+  const Case cases[] = {
+      {"xcb", ":0", nullptr, nullptr, nullptr},
+      {nullptr, ":0", nullptr, "x11", "xcb;offscreen"},
+      {nullptr, ":0", "wayland-0", "wayland", "wayland;xcb;offscreen"},
+      {nullptr, nullptr, "wayland-0", "wayland", "wayland;offscreen"},
+      {nullptr, nullptr, nullptr, nullptr, "offscreen"},
+      {nullptr, "", nullptr, "tty", "offscreen"},
+  };
+  const char* const names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) {
+    const char* value = getenv(name);
+    saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  }
+  for (const Case& c : cases) {
+    const char* const values[] = {c.qpa, c.display, c.wayland, c.session};
+    for (int i = 0; i < 4; ++i) values[i] != nullptr ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+    const char* choice = PlatformChoice();
+    EXPECT_EQ(choice != nullptr ? std::string(choice) : "(Qt's)", c.expected != nullptr ? c.expected : "(Qt's)");
+  }
+  for (int i = 0; i < 4; ++i) saved[i] ? setenv(names[i], saved[i]->c_str(), 1) : unsetenv(names[i]);
+  EXPECT_FALSE(IsDesktopPlatform("offscreen"));
+  EXPECT_FALSE(IsDesktopPlatform("minimal"));
+  EXPECT_TRUE(IsDesktopPlatform("xcb"));
+  EXPECT_TRUE(IsDesktopPlatform("wayland"));
 }
 
 }  // namespace

@@ -219,6 +219,8 @@ TEST(Startup, ServiceReportsReadinessAndFollowsTheServiceManager) {
   EXPECT_EQ(p.Terminate(), 0);
   EXPECT_NE(notify.Receive().find("STOPPING=1"), std::string::npos);
   EXPECT_EQ(box.CountInLog(Cp1251("Плагин остановлен")), 1);
+  // No desktop in service mode: Qt was never started (its messages would be logged).
+  EXPECT_EQ(box.CountInLog(" Qt: "), 0) << box.Log();
 }
 
 TEST(Startup, RunsWithMissingEmptyOrMalformedConfiguration) {
