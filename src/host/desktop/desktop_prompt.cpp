@@ -95,10 +95,18 @@ bool DesktopPrompt::Interactive() const {
 }
 
 void DesktopPrompt::Close() {
-  std::lock_guard lock(mu_);
-  closed_ = true;
-  if (current_) current_->cancelled = true;
-  changed_.notify_all();
+  QPointer<QDialog> shown;
+  {
+    std::lock_guard lock(mu_);
+    closed_ = true;
+    if (current_) {
+      current_->cancelled = true;
+      shown = current_->dialog;
+    }
+    changed_.notify_all();
+  }
+  // The event loop may be over: a dialog still open goes now.
+  if (shown && QThread::currentThread() == thread()) delete shown.data();
 }
 
 void DesktopPrompt::CancelShown() {
