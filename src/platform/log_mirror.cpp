@@ -12,9 +12,12 @@ namespace {
 
 int Priority(LogMirrorLevel level) {
   switch (level) {
-    case LogMirrorLevel::kError: return LOG_ERR;
-    case LogMirrorLevel::kDebug: return LOG_DEBUG;
-    case LogMirrorLevel::kInfo: break;
+    case LogMirrorLevel::kError:
+      return LOG_ERR;
+    case LogMirrorLevel::kDebug:
+      return LOG_DEBUG;
+    case LogMirrorLevel::kInfo:
+      break;
   }
   return LOG_INFO;
 }

@@ -41,9 +41,8 @@ TEST_F(DesktopLife, ExitFromTheMenuWithAQuestionOpenEndsCleanly) {
   EXPECT_TRUE(session.actions().actStop->isEnabled());
 
   // A worker waits for the person, who picks Exit in the tray menu instead.
-  std::future<bool> asked = std::async(std::launch::async, [] {
-    return CurrentUserPrompt().Confirm("caption", "message", "Поиск ключа", "Отмена");
-  });
+  std::future<bool> asked = std::async(
+      std::launch::async, [] { return CurrentUserPrompt().Confirm("caption", "message", "Поиск ключа", "Отмена"); });
   ASSERT_TRUE(WaitUntil([&] { return prompt_.ShownDialog() != nullptr; }));
   QTimer::singleShot(0, [&] { session.tray().Item("piExit")->trigger(); });
   QTimer::singleShot(15000, [] { QCoreApplication::exit(1); });  // a hang fails, not blocks

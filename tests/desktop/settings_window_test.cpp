@@ -141,8 +141,9 @@ TEST_F(SettingsWindow, OkWithABadFieldTakesNothingKeepsTheWindowOpenAndLogs) {
        &TfrmSettings::edtHTTPPortNum},
       {"80", "a\nHTTPPORT=1", "Unhandled exception EConvertError Поле \"Пользователь БД\" содержит управляющий символ",
        &TfrmSettings::edtDBUserName},
-      {"80", "Иван 王", "Unhandled exception EConvertError Поле \"Пользователь БД\" содержит символы, которых нет в "
-                        "кодовой странице 1251",
+      {"80", "Иван 王",
+       "Unhandled exception EConvertError Поле \"Пользователь БД\" содержит символы, которых нет в "
+       "кодовой странице 1251",
        &TfrmSettings::edtDBUserName},
   };
   for (const Case& c : cases) {

@@ -1,8 +1,6 @@
 // The tray menu and its entry: items in order and their visibility in both
 // run modes, the version item and its window, the right click and the
 // control actions.
-#include "host/desktop/tray_entry.h"
-
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,6 +8,7 @@
 #include "desktop_fixture.h"
 #include "host/desktop/desktop_application.h"
 #include "host/desktop/desktop_texts.h"
+#include "host/desktop/tray_entry.h"
 #include "host/headless_control.h"
 
 namespace zuntar {
@@ -58,9 +57,8 @@ TEST_F(TrayMenu, ApplicationModeShowsSettingsVersionAndExit) {
 
 TEST_F(TrayMenu, ServiceModeHidesTheSeparatorAndTheControlItems) {
   DesktopSession session(control_, /*app_mode=*/false);
-  EXPECT_EQ(Items(session.tray().menu()), (std::vector<std::string>{"piOpen", "mVersion", "-N1", "-piStart",
-                                                                    "-piStop", "-piPause", "-piContinue", "-N2",
-                                                                    "-piExit"}));
+  EXPECT_EQ(Items(session.tray().menu()), (std::vector<std::string>{"piOpen", "mVersion", "-N1", "-piStart", "-piStop",
+                                                                    "-piPause", "-piContinue", "-N2", "-piExit"}));
 }
 
 TEST_F(TrayMenu, EnglishTextsWhereTheCodePageIsNot1251) {

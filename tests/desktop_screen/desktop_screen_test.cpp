@@ -85,9 +85,8 @@ TEST_F(DesktopScreen, TrayMenuSettingsWindowKeyMediaPromptAndExitFromTheMenu) {
 
   // A page checks a certificate whose key is not linked: the person is asked.
   const std::string nolink = ReadFileToString(box_.root() + "pki/nolink.cer");
-  std::future<test::HttpReply> check = std::async(std::launch::async, [&] {
-    return test::Request(port_, "POST", "/MERVO/CHECKCERTANDCLUE", nolink, "");
-  });
+  std::future<test::HttpReply> check = std::async(
+      std::launch::async, [&] { return test::Request(port_, "POST", "/MERVO/CHECKCERTANDCLUE", nolink, ""); });
   const std::optional<Rect> prompt = desktop_->WaitForWindow("ЗУНТАР.Плагин. Требуется установить ключ!");
   ASSERT_TRUE(prompt) << box_.Log();
   std::this_thread::sleep_for(300ms);

@@ -33,9 +33,7 @@ std::string Capture(const std::string& command) {
 
 }  // namespace
 
-bool ProgramInstalled(const std::string& name) {
-  return !Capture("command -v " + name + " 2>/dev/null").empty();
-}
+bool ProgramInstalled(const std::string& name) { return !Capture("command -v " + name + " 2>/dev/null").empty(); }
 
 VirtualDesktop::VirtualDesktop() {
   int pipe_fds[2];
@@ -52,11 +50,10 @@ VirtualDesktop::VirtualDesktop() {
   if (ProgramInstalled("openbox")) {
     Spawn({"openbox"});
     // Managed from the start, or the tray host's panel is placed wrongly.
-    for (int i = 0; i < 100 && Run("xdotool search --name '^Openbox$'").empty(); ++i)
-      std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 100 && Run("xdotool search --name '^Openbox$'").empty(); ++i) std::this_thread::sleep_for(50ms);
   }
-  Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28",
-         "--SetDockType", "true", "--transparent", "false", "--tint", "0xd8d8d8"});
+  Spawn({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28", "--SetDockType",
+         "true", "--transparent", "false", "--tint", "0xd8d8d8"});
   // The tray host owns the tray selection once its panel shows.
   for (int i = 0; i < 200 && Run("xdotool search --onlyvisible --name '^panel$'").empty(); ++i)
     std::this_thread::sleep_for(50ms);
@@ -145,7 +142,8 @@ bool VirtualDesktop::Screenshot(const std::string& file, std::optional<Rect> par
   std::string command = "DISPLAY=" + display_;
   command.append(" ").append(ZUNTAR_SCREEN_GRAB).append(" '").append(file).append("'");
   if (part)
-    for (const int n : {part->x, part->y, part->width, part->height, zoom}) command.append(" ").append(std::to_string(n));
+    for (const int n : {part->x, part->y, part->width, part->height, zoom})
+      command.append(" ").append(std::to_string(n));
   command.append(" >/dev/null 2>&1");
   return std::system(command.c_str()) == 0;
 }

@@ -51,8 +51,8 @@ Answer Accepted(QDialog*, int result) { return Answer{result == QDialog::Accepte
 
 QDialog* PinDialog(const std::string& container, bool retry) {
   const bool ru = Russian();
-  auto* dialog = new QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                          Qt::WindowCloseButtonHint);
+  auto* dialog =
+      new QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   dialog->setObjectName("pinDialog");
   dialog->setWindowTitle(Q(ru ? "Ввод PIN-кода" : "PIN entry"));
   auto* layout = new QVBoxLayout(dialog);
@@ -142,7 +142,8 @@ Answer DesktopPrompt::Ask(Maker make, Reader read) {
   if (QThread::currentThread() == thread()) {
     WaitOnGuiThread(question);
   } else {
-    QMetaObject::invokeMethod(this, [this, question] { Show(question); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, question] { Show(question); }, Qt::QueuedConnection);
     std::unique_lock lock(mu_);
     changed_.wait(lock, [&] { return question->done || question->cancelled || closed_; });
   }
@@ -202,16 +203,13 @@ void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
 
 bool DesktopPrompt::Confirm(const std::string& caption, const std::string& message, const std::string& ok_text,
                             const std::string& cancel_text) {
-  return Ask([=] { return TwoButtonBox(QMessageBox::Question, caption, message, ok_text, cancel_text); },
-             Accepted)
+  return Ask([=] { return TwoButtonBox(QMessageBox::Question, caption, message, ok_text, cancel_text); }, Accepted)
       .accepted;
 }
 
 bool DesktopPrompt::ConfirmOkCancel(const std::string& caption, const std::string& message) {
   // The system's message box as a Russian system shows it.
-  return Ask([=] { return TwoButtonBox(QMessageBox::NoIcon, caption, message, "OK", "Отмена"); },
-             Accepted)
-      .accepted;
+  return Ask([=] { return TwoButtonBox(QMessageBox::NoIcon, caption, message, "OK", "Отмена"); }, Accepted).accepted;
 }
 
 bool DesktopPrompt::InsertMedia(const std::string& container) {
@@ -223,7 +221,8 @@ bool DesktopPrompt::InsertMedia(const std::string& container) {
   const bool ru = Russian();
   const std::string message =
       (ru ? "Вставьте ключевой носитель с контейнером\n" : "Insert the key media holding the container\n") + container;
-  return Ask([=] {
+  return Ask(
+             [=] {
                return TwoButtonBox(QMessageBox::Information, ru ? "Ключевой носитель" : "Key media", message, "OK",
                                    ru ? "Отмена" : "Cancel");
              },

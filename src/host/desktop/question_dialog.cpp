@@ -24,10 +24,10 @@ QuestionDialog::QuestionDialog(QMessageBox::Icon icon, const QString& caption, c
   if (icon != QMessageBox::NoIcon) {
     auto* picture = new QLabel(this);
     const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
-    const QStyle::StandardPixmap kind = icon == QMessageBox::Question      ? QStyle::SP_MessageBoxQuestion
-                                        : icon == QMessageBox::Warning     ? QStyle::SP_MessageBoxWarning
-                                        : icon == QMessageBox::Critical    ? QStyle::SP_MessageBoxCritical
-                                                                           : QStyle::SP_MessageBoxInformation;
+    const QStyle::StandardPixmap kind = icon == QMessageBox::Question   ? QStyle::SP_MessageBoxQuestion
+                                        : icon == QMessageBox::Warning  ? QStyle::SP_MessageBoxWarning
+                                        : icon == QMessageBox::Critical ? QStyle::SP_MessageBoxCritical
+                                                                        : QStyle::SP_MessageBoxInformation;
     picture->setPixmap(style()->standardIcon(kind, nullptr, this).pixmap(size, size));
     layout->addWidget(picture, 0, 0, Qt::AlignTop);
   }

@@ -10,11 +10,16 @@ namespace {
 
 const char* Label(SettingsField field) {
   switch (field) {
-    case SettingsField::kDbPath: return "Путь к базе плагина";
-    case SettingsField::kDbUser: return "Пользователь БД";
-    case SettingsField::kPassword: return "Пароль";
-    case SettingsField::kHttpPort: return "http порт";
-    case SettingsField::kLogDir: return "Каталог для файла с протоколом";
+    case SettingsField::kDbPath:
+      return "Путь к базе плагина";
+    case SettingsField::kDbUser:
+      return "Пользователь БД";
+    case SettingsField::kPassword:
+      return "Пароль";
+    case SettingsField::kHttpPort:
+      return "http порт";
+    case SettingsField::kLogDir:
+      return "Каталог для файла с протоколом";
   }
   return "";
 }
@@ -31,22 +36,23 @@ std::optional<SettingsEditError> ToAnsi(SettingsField field, std::u16string_view
   const std::string label = Label(field);
   if (HasControlCharacter(text))
     return SettingsEditError{field, "EConvertError",
-                             cp1251 ? "Поле \"" + label + "\" содержит управляющий символ (перевод строки или табуляцию)"
-                                    : "The field \"" + label + "\" holds a control character (a line break or a tab)"};
+                             cp1251
+                                 ? "Поле \"" + label + "\" содержит управляющий символ (перевод строки или табуляцию)"
+                                 : "The field \"" + label + "\" holds a control character (a line break or a tab)"};
   out = AnsiFromWide(text);
   if (WideFromAnsi(out) != text)
-    return SettingsEditError{
-        field, "EConvertError",
-        (cp1251 ? "Поле \"" + label + "\" содержит символы, которых нет в кодовой странице "
-                : "The field \"" + label + "\" holds characters that are not in code page ") +
-            std::to_string(AnsiCodePage())};
+    return SettingsEditError{field, "EConvertError",
+                             (cp1251 ? "Поле \"" + label + "\" содержит символы, которых нет в кодовой странице "
+                                     : "The field \"" + label + "\" holds characters that are not in code page ") +
+                                 std::to_string(AnsiCodePage())};
   return std::nullopt;
 }
 
 std::optional<SettingsEditError> ToPort(std::u16string_view text, int& out) {
   const std::string utf8 = Utf8FromWide(text);
   const std::optional<int> port = ParseWholeNumber(utf8);
-  if (!port) return SettingsEditError{SettingsField::kHttpPort, "EConvertError", "'" + utf8 + "' is not a valid integer value"};
+  if (!port)
+    return SettingsEditError{SettingsField::kHttpPort, "EConvertError", "'" + utf8 + "' is not a valid integer value"};
   if (*port < 1 || *port > 65535)
     return SettingsEditError{SettingsField::kHttpPort, "EConvertError",
                              "'" + utf8 + "' is not a valid port number (1-65535)"};

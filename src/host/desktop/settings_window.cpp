@@ -157,8 +157,8 @@ void TfrmSettings::btnOkClick() {
 
 void TfrmSettings::ShowFailure(const std::string& log_line, const std::string& message, QLineEdit* field) {
   LogError(log_line);
-  auto* box = new QMessageBox(QMessageBox::Warning, Q(ProgramCaption(Startup().IsCP1251)), Q(message),
-                              QMessageBox::Ok, this);
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, Q(ProgramCaption(Startup().IsCP1251)), Q(message), QMessageBox::Ok, this);
   box->setObjectName("settingsFailure");
   box->setAttribute(Qt::WA_DeleteOnClose);
   if (field != nullptr) {

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <QDialog>
-
 #include <string>
 
 class QLineEdit;

@@ -83,8 +83,7 @@ QAction* AddSeparator(QMenu& menu, const char* name, bool visible) {
 
 }  // namespace
 
-TrayEntry::TrayEntry(TfrmSettings& window, PluginActions& actions, bool app_mode)
-    : window_(window), actions_(actions) {
+TrayEntry::TrayEntry(TfrmSettings& window, PluginActions& actions, bool app_mode) : window_(window), actions_(actions) {
   const StartupValues& startup = Startup();
   const bool cp1251 = startup.IsCP1251;
   menu_.setObjectName("PopupMenu");
