@@ -129,7 +129,7 @@ void TVCertMgrCSP::SignBuffer(DataBuffer data, const Bytes& cert_body, bool deta
   const PCCERT_CONTEXT cert = TakeCertificate(cert_body);
   const DateTime signing_time = add_signing_time_ ? Now() : 0;
   TEncodedSignedMessage message(length, signing_time, detached, cert, data.data);
-  signed_message = message.Content();
+  signed_message = message.TakeContent();
 }
 
 void TVCertMgrCSP::SignRawBuffer(DataBuffer data, const Bytes& cert_body, Bytes& signature) {

@@ -52,6 +52,13 @@ const Bytes& TCryptoMessage::Content() {
   return *content_;
 }
 
+Bytes TCryptoMessage::TakeContent() {
+  Content();
+  Bytes taken = std::move(*content_);
+  content_.reset();
+  return taken;
+}
+
 void TCryptoMessage::Update(const BYTE* bytes, DWORD length) {
   if (!CryptMsgUpdate(msg_, bytes, length, true)) throw CryptError(GetLastError());
 }

@@ -34,6 +34,8 @@ class TCryptoMessage {
   // The encoded message of a builder; the content of a decoder
   // (CMSG_CONTENT_PARAM), read once and kept.
   const Bytes& Content();
+  // The same, handed over: the message has none afterwards.
+  Bytes TakeContent();
   // Feeds bytes as the final part of the message.
   void Update(const BYTE* bytes, DWORD length);
   DWORD CertCount();

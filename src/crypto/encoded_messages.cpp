@@ -59,9 +59,11 @@ TEncodedSignedMessage::TEncodedSignedMessage(DWORD length, DateTime signing_time
   if (signing_time != 0) para.rgAuthAttr.push_back(SigningTimeAttribute(signing_time));
   const BYTE* parts[] = {data};
   const DWORD sizes[] = {length};
-  SetContent(CallWithGrowth(SignatureBufferSize(length, detached), [&](BYTE* buffer, DWORD* size) {
-    return CryptSignMessage(para, detached, 1, parts, sizes, buffer, size);
-  }));
+  // Into a byte string of its own: an attached message is as large as the
+  // data, and a caller's buffer would hold it twice.
+  Bytes encoded;
+  if (!CryptSignMessage(para, detached, 1, parts, sizes, &encoded)) throw CryptError(GetLastError());
+  SetContent(std::move(encoded));
 }
 
 TEncodedEnvelopedMessage::TEncodedEnvelopedMessage(DWORD length, const std::vector<PCCERT_CONTEXT>& recipients,

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include "host/control_signals.h"
+#include "host/exit_watchdog.h"
 #include "host/unhandled.h"
 #include "platform/service_manager.h"
 
@@ -17,6 +18,7 @@ int RunServiceMode(PluginControl& control) {
       case SIGTERM:
       case SIGINT:
         NotifyServiceManager("STOPPING=1");
+        ArmExitWatchdog(kOrderlyEndLimit);  // the service ends with this stop
         RunGuarded([&] { control.Stop(); });
         return 0;
       case SIGUSR1:

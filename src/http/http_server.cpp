@@ -79,6 +79,7 @@ struct HttpServer::Worker {
 namespace {
 
 constexpr size_t kHeaderLimit = 16 * 1024;
+constexpr size_t kReadChunk = 64 * 1024;
 
 std::system_error SocketError(const char* what) { return std::system_error(errno, std::generic_category(), what); }
 
@@ -354,7 +355,11 @@ void HttpServer::ServeConnection(WorkerState& state, Worker* worker, int fd) {
   try {
     std::string local_ip = AddressText(local), peer_ip = AddressText(peer);
     handler_.OnConnect(state, local_ip, peer_ip);
+    // Beast reads as much as the buffer has room for, at least 512 bytes:
+    // with room for 64 KiB a large body takes a few thousand reads, not
+    // hundreds of thousands.
     boost::beast::flat_buffer buffer;
+    buffer.reserve(kReadChunk);
     http::request_parser<http::string_body> parser;
     parser.header_limit(kHeaderLimit);
     parser.body_limit(std::numeric_limits<std::uint64_t>::max());  // checked against the declared length below

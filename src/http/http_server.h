@@ -56,7 +56,7 @@ class HttpHandler {
   virtual void OnConnect(WorkerState&, const std::string& /*local_ip*/, const std::string& /*peer_ip*/) {}
   // Runs for every request on the worker thread. Exceptions are contained:
   // the connection is closed without a reply.
-  virtual void Handle(WorkerState& state, const HttpRequest& request, HttpResponse& response) = 0;
+  virtual void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) = 0;
 };
 
 class HttpServer {

@@ -30,7 +30,7 @@ class EchoHandler : public HttpHandler {
 
   std::unique_ptr<WorkerState> NewWorkerState() override { return std::make_unique<State>(states); }
 
-  void Handle(WorkerState&, const HttpRequest& req, HttpResponse& res) override {
+  void Handle(WorkerState&, HttpRequest& req, HttpResponse& res) override {
     if (hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms.load()));
     ++handled;
     res.content_type = "text/plain";

@@ -165,6 +165,12 @@ bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD 
   return CopyOut(encoded, signed_blob, signed_size);
 }
 
+bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD count, const BYTE* const* parts,
+                      const DWORD* part_sizes, Bytes* signed_blob) {
+  if (signed_blob == nullptr) return Fail(E_INVALIDARG);
+  return SignParts(para, detached, count, parts, part_sizes, signed_blob);
+}
+
 bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const std::vector<Bytes>& to_be_signed,
                       BYTE* signed_blob, DWORD* signed_size) {
   const PartList parts(to_be_signed);

@@ -50,6 +50,10 @@ bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, const 
 // large buffer is signed where it lies.
 bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD count, const BYTE* const* parts,
                       const DWORD* part_sizes, BYTE* signed_blob, DWORD* signed_size);
+// The same into a byte string: a large message is not copied into a
+// caller's buffer.
+bool CryptSignMessage(const CRYPT_SIGN_MESSAGE_PARA& para, bool detached, DWORD count, const BYTE* const* parts,
+                      const DWORD* part_sizes, Bytes* signed_blob);
 
 // Signer `signer_index` of the message. NTE_BAD_SIGNATURE for a wrong
 // signature, CRYPT_E_NOT_FOUND when no certificate of the signer is found,

@@ -100,7 +100,16 @@ DWORD SignedEncoder::Finish() {
                 true);
   }
   if (detached_) return Emit(Prefix(0) + suffix, true);
-  if (!streamed_) return Emit(Prefix(content_.size()) + content_ + suffix, true);
+  if (!streamed_) {
+    // The message is built once, in place: the content may be large.
+    const Bytes prefix = Prefix(content_.size());
+    encoded_.reserve(prefix.size() + content_.size() + suffix.size());
+    encoded_ += prefix;
+    encoded_ += content_;
+    Bytes().swap(content_);
+    encoded_ += suffix;
+    return 0;
+  }
   return Emit(suffix, true);
 }
 
