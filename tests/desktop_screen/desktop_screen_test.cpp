@@ -97,10 +97,32 @@ TEST_F(DesktopScreen, TrayMenuSettingsWindowKeyMediaPromptAndExitFromTheMenu) {
   // Cancel, the worker ends and so does the program.
   ASSERT_TRUE(RightClickTray(*icon));
   desktop_->Run("xdotool key Up Return");  // the last item: Exit
-  EXPECT_EQ(plugin.WaitExit(15s), 0) << box_.Log() << plugin.Stderr();
+  EXPECT_EQ(plugin.WaitExit(10s), 0) << box_.Log() << plugin.Stderr();
   EXPECT_EQ(check.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
+  EXPECT_EQ(box_.CountInLog("did not end within"), 0) << "ended by the watchdog, not in order";
   EXPECT_TRUE(desktop_->WaitForNoWindow("ЗУНТАР.Плагин. Требуется установить ключ!"));
+}
+
+TEST_F(DesktopScreen, ExitFromTheMenuWhileTheProcessingThreadWaitsForKeyMedia) {
+  test::PluginProcess plugin = box_.Start({});
+  ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+  const std::optional<Rect> icon = desktop_->WaitForWindow("ZuntarMervoPlugin");
+  ASSERT_TRUE(icon) << "no tray icon\n" << box_.Log();
+
+  // A queued signature for a certificate nowhere at hand: the processing
+  // thread asks for the key media.
+  const test::HttpReply queued = test::Request(port_, "POST", "/MERVO/GETSIGN?CertSN=0A0B0C0D0E", "data", "");
+  EXPECT_EQ(queued.status, 200) << queued.body;
+  ASSERT_TRUE(desktop_->WaitForWindow("ЗУНТАР.Плагин. Требуется установить ключ!", 4, 70s)) << box_.Log();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(desktop_->Screenshot(ArtifactsDir() + "key-media-prompt-task.png"));
+
+  ASSERT_TRUE(RightClickTray(*icon));
+  desktop_->Run("xdotool key Up Return");  // Exit
+  EXPECT_EQ(plugin.WaitExit(10s), 0) << box_.Log() << plugin.Stderr();
+  EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
+  EXPECT_EQ(box_.CountInLog("did not end within"), 0) << "ended by the watchdog, not in order";
 }
 
 }  // namespace
