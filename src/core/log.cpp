@@ -8,7 +8,9 @@
 
 #include "core/process_values.h"
 #include "core/settings.h"
+#include "core/utf.h"
 #include "platform/date_time.h"
+#include "platform/log_mirror.h"
 #include "platform/unique_fd.h"
 
 namespace zuntar {
@@ -23,10 +25,21 @@ std::string LogTimeStamp() {
 
 namespace {
 
+// The copy for the journal and the terminal, in UTF-8.
+void Mirror(LogMirrorLevel mirror_level, std::string_view stamp, std::string_view level, std::string_view text) {
+  const LogMirrorTargets& targets = CurrentLogMirrorTargets();
+  if (!targets.journal && !targets.terminal) return;
+  std::string message(level);
+  message.append(text);
+  const std::string utf8 = Utf8FromAnsi(message);
+  MirrorLogLine(mirror_level, utf8, std::string(stamp) + utf8);
+}
+
 // The line's parts go out in one gathering write, which appends them as one
 // piece; the text is never copied (a logged request body may be large).
-void AppendLine(std::string_view level, std::string_view text) {
+void AppendLine(LogMirrorLevel mirror_level, std::string_view level, std::string_view text) {
   const std::string stamp = LogTimeStamp();
+  Mirror(mirror_level, stamp, level, text);
   UniqueFd fd(::open(LogFileName().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!fd.valid()) return;  // no folder, no rights: the entry is dropped
   iovec parts[] = {{const_cast<char*>(stamp.data()), stamp.size()},
@@ -50,14 +63,14 @@ void AppendLine(std::string_view level, std::string_view text) {
 
 }  // namespace
 
-void WriteLogLine(std::string_view text) { AppendLine({}, text); }
+void WriteLogLine(std::string_view text) { AppendLine(LogMirrorLevel::kInfo, {}, text); }
 
-void LogEvent(std::string_view text) { AppendLine("EVENT ", text); }
+void LogEvent(std::string_view text) { AppendLine(LogMirrorLevel::kInfo, "EVENT ", text); }
 
-void LogError(std::string_view text) { AppendLine("ERROR ", text); }
+void LogError(std::string_view text) { AppendLine(LogMirrorLevel::kError, "ERROR ", text); }
 
 void LogDebug(std::string_view text) {
-  if (LogLevel() > 0) AppendLine("DEBUG ", text);
+  if (LogLevel() > 0) AppendLine(LogMirrorLevel::kDebug, "DEBUG ", text);
 }
 
 }  // namespace zuntar

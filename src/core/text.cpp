@@ -1,6 +1,7 @@
 #include "core/text.h"
 
 #include <cctype>
+#include <charconv>
 
 namespace zuntar {
 namespace {
@@ -97,6 +98,17 @@ std::string UpperCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = Upper(c);
   return out;
+}
+
+std::optional<int> ParseWholeNumber(std::string_view text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (begin != end && *begin == '+') ++begin;  // from_chars takes '-' only
+  if (begin == end || *begin == '+') return std::nullopt;
+  int value = 0;
+  const auto [ptr, ec] = std::from_chars(begin, end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
 }
 
 }  // namespace zuntar

@@ -2,6 +2,7 @@
 // in the system ANSI code page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,10 @@ std::string_view TrimmedView(std::string_view text);
 // Appends the path delimiter ('/' on this platform) unless the path already
 // ends with one; an empty path gives "/".
 std::string IncludeTrailingBackslash(std::string_view path);
+
+// Decimal digits with an optional sign, nothing else (no blanks), in the
+// int range: a strict conversion of a whole number.
+std::optional<int> ParseWholeNumber(std::string_view text);
 
 // ASCII case-insensitive comparison and upper-casing: keys, switches and
 // command names are ASCII.

@@ -76,6 +76,9 @@ void HeadlessControl::Start() {
   StopProcessingThread();
   http_.reset();
 
+  // A database path saved while the plugin ran takes effect now, with no
+  // task left running on the old database.
+  ApplyDeferredDatabasePath();
   const Settings settings = CurrentSettings();
   if (!settings.LOGDIRNAME.empty()) SetLogFileName(settings.LOGDIRNAME + FileNameOf(LogFileName()));
   LogDebug(StartLogLine(app_mode_));

@@ -37,7 +37,10 @@ class PromptGate : public UserPrompt {
   OriginConsent AskOriginConsent(const std::string& origin) override {
     return Ask([&](UserPrompt& p) { return p.AskOriginConsent(origin); }, OriginConsent::kNoAnswer);
   }
-  bool Interactive() const override { return Installed().Interactive(); }
+  bool Interactive() const override {
+    std::lock_guard lock(mu_);
+    return Installed().Interactive();
+  }
 
   void CancelAll() {
     std::lock_guard lock(mu_);
@@ -50,6 +53,14 @@ class PromptGate : public UserPrompt {
   void Allow() {
     std::lock_guard lock(mu_);
     closed_ = false;
+  }
+
+  // A question takes its prompt under the lock, so once none runs the old
+  // prompt is out of every thread's hands.
+  void Install(UserPrompt* prompt) {
+    std::unique_lock lock(mu_);
+    turn_.wait(lock, [&] { return asking_ == nullptr; });
+    installed_prompt.store(prompt);
   }
 
  private:
@@ -79,7 +90,7 @@ class PromptGate : public UserPrompt {
     return epoch_ != epoch ? cancel : answer;
   }
 
-  std::mutex mu_;
+  mutable std::mutex mu_;
   std::condition_variable turn_;
   UserPrompt* asking_ = nullptr;  // the prompt whose question runs now
   bool closed_ = false;
@@ -96,7 +107,7 @@ std::string OriginConsentMessage(const std::string& origin) {
 
 UserPrompt& CurrentUserPrompt() { return gate; }
 
-void SetUserPrompt(UserPrompt* prompt) { installed_prompt.store(prompt); }
+void SetUserPrompt(UserPrompt* prompt) { gate.Install(prompt); }
 
 void CancelAllPrompts() { gate.CancelAll(); }
 

@@ -87,8 +87,8 @@ class CancellingPrompt : public UserPrompt {
 // The process's prompt gate, in front of the prompt installed last (or a
 // CancellingPrompt): the prompt every part of the program asks.
 UserPrompt& CurrentUserPrompt();
-// Installs a prompt (not owned; it must outlive its use). Null restores the
-// default. Not while a question runs.
+// Installs a prompt (not owned). Null restores the default. Waits until no
+// question runs, so the prompt it replaces may be destroyed afterwards.
 void SetUserPrompt(UserPrompt* prompt);
 
 // Stop and Exit: the question on screen and every question waiting for its

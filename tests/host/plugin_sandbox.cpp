@@ -102,16 +102,23 @@ PluginSandbox::PluginSandbox(const std::string& executable) {
   fs::create_directories(unit_dir());
 }
 
+std::vector<std::string> PluginSandbox::Environment() const {
+  // Extra entries come first: the first of two entries of one name counts.
+  std::vector<std::string> env = extra_env_;
+  env.push_back("ZUNTAR_PLATFORM_ROOT=" + root_.path());
+  env.push_back("LC_ALL=ru_RU.UTF-8");  // code page 1251: the Russian texts and the database
+  // No tray icon or question on the desktop of whoever runs the tests.
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  for (std::string& e : BaseEnvironment()) env.push_back(std::move(e));
+  return env;
+}
+
 PluginProcess PluginSandbox::Start(const std::vector<std::string>& args) {
   const int n = ++runs_;
   const std::string out = root_ / ("out" + std::to_string(n));
   const std::string err = root_ / ("err" + std::to_string(n));
 
-  // Extra entries come first: the first of two entries of one name counts.
-  std::vector<std::string> env = extra_env_;
-  env.push_back("ZUNTAR_PLATFORM_ROOT=" + root_.path());
-  env.push_back("LC_ALL=ru_RU.UTF-8");  // code page 1251: the Russian texts and the database
-  for (std::string& e : BaseEnvironment()) env.push_back(std::move(e));
+  std::vector<std::string> env = Environment();
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

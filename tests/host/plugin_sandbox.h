@@ -60,6 +60,11 @@ class PluginSandbox {
   // win over the sandbox's own.
   void AddEnv(std::string entry) { extra_env_.push_back(std::move(entry)); }
 
+  // The environment of a start: the extra entries, the sandbox's own (a
+  // private platform root, a Russian locale, Qt's offscreen platform), then
+  // the test's.
+  std::vector<std::string> Environment() const;
+
   PluginProcess Start(const std::vector<std::string>& args);
   // Starts and waits for the end: exit code (-1 when it did not end in time).
   int Run(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
