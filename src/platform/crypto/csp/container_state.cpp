@@ -36,8 +36,11 @@ DWORD ContainerState::OpenKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) {
       cache.Drop(folder.folder());
     return NTE_NO_KEY;
   }
+  const std::string* given = pin_ ? &pin_->text() : nullptr;
+  if ((*pair = cache.Find(folder.folder(), key_spec, *file, given))) return 0;
+  // Another thread may have opened it while this one waited.
   const PrivateKeyCache::ContainerGuard opening = cache.LockContainer(folder.folder());
-  if ((*pair = cache.Find(folder.folder(), key_spec, *file, pin_ ? &pin_->text() : nullptr))) return 0;
+  if ((*pair = cache.Find(folder.folder(), key_spec, *file, given))) return 0;
 
   Bytes der;
   if (!folder.ReadKey(key_spec, &der)) return NTE_NO_KEY;
