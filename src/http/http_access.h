@@ -2,9 +2,10 @@
 //
 // Owns the server and routes every request on its worker thread
 // (HTTPServerCommandGet): fixed reply headers, the POST and GET paths of
-// the command table, the end of the worker's database work, the request
-// log lines, and recovery from failures so that one bad request never
-// takes the worker or the server down.
+// the command table, the origin check of the commands that need the user's
+// keys, the end of the worker's database work, the request log lines, and
+// recovery from failures so that one bad request never takes the worker or
+// the server down.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "http/command_table.h"
 #include "http/http_server.h"
+#include "http/origin_guard.h"
 #include "tasks/task_dm.h"
 
 namespace zuntar {
@@ -28,7 +30,8 @@ class THttpAccess : public HttpHandler {
  public:
   // Applies the settings in force and starts listening. Throws when the
   // port cannot be bound.
-  explicit THttpAccess(CommandRegistry commands);
+  // `consents`: where the person's decisions about web sites are kept.
+  explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile());
   ~THttpAccess() override;
 
   // Listening off (port released) and on again.
@@ -49,8 +52,15 @@ class THttpAccess : public HttpHandler {
                HttpResponse& response);
   void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
+  void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;
+  void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response) const;
+  // False, with the 403 reply written and logged, when the request's page
+  // may not use `entry`.
+  bool OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
+                     HttpResponse& response);
 
   const CommandRegistry commands_;
+  TOriginGuard origins_;
   std::unique_ptr<HttpServer> server_;
 };
 

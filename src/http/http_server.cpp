@@ -158,6 +158,8 @@ HttpRequest ToRequest(http::request<http::string_body>& message, std::string loc
   if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
   r.body = std::move(message.body());
   if (auto it = message.find(http::field::origin); it != message.end()) r.origin = std::string(it->value());
+  if (auto it = message.find("Access-Control-Request-Private-Network"); it != message.end())
+    r.request_private_network = std::string(it->value());
   r.local_ip = std::move(local_ip);
   r.peer_ip = std::move(peer_ip);
   return r;
