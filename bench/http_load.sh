@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Load test of GET /MERVO/PING with a new connection per request, against
 # nginx serving the same reply bytes as a static file (keep-alive off) in
-# the same run. Usage: bench/http_load.sh [build dir] [seconds per run]
+# the same run, at 1, 40 (the default connection limit) and 200 clients.
+# Usage: bench/http_load.sh [build dir] [seconds per run]
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/release}
@@ -73,7 +74,8 @@ run() {  # name port connections
   printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s %s\n' "$1" "$3" "$rps" "$p50" "$p99" "$errors"
 }
 
-for c in 1 40; do
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for c in ${CONCURRENCY:-1 40 200}; do
   run nginx "$nginx_port" "$c"
   run plugin "$plugin_port" "$c"
 done
