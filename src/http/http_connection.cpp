@@ -160,10 +160,15 @@ void Report(HttpHandler& handler, WorkerState& state, const char* what, const st
 
 std::string AddressText(const sockaddr_storage& addr) {
   char text[INET6_ADDRSTRLEN] = {};
-  if (addr.ss_family == AF_INET)
+  if (addr.ss_family == AF_INET) {
     inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
-  else if (addr.ss_family == AF_INET6)
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr, text, sizeof text);
+  } else if (addr.ss_family == AF_INET6) {
+    const in6_addr& a = reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a))  // an IPv4 client of the IPv6 socket
+      inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+    else
+      inet_ntop(AF_INET6, &a, text, sizeof text);
+  }
   return text;
 }
 

@@ -19,7 +19,8 @@ namespace zuntar {
 void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptions& options, HttpHandler& handler,
                      WorkerState& state, const std::function<void()>& release_slot);
 
-// The address as text: dotted IPv4, or IPv6 in its short form.
+// The address as text: dotted IPv4 (IPv4-mapped IPv6 addresses too), or
+// IPv6 in its short form.
 std::string AddressText(const sockaddr_storage& addr);
 
 }  // namespace zuntar

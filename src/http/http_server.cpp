@@ -1,7 +1,6 @@
 #include "http/http_server.h"
 
-#include <netinet/in.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 
 #include <algorithm>
@@ -12,17 +11,20 @@
 
 #include "core/log.h"
 #include "http/http_connection.h"
+#include "http/listen_socket.h"
 #include "http/worker_thread.h"
 
 namespace zuntar {
 
 struct HttpServer::Worker {
   WorkerThread thread;
-  // Its own lock, for `fd`, `next` and `handed`.
+  UniqueFd epoll;  // the listening socket, while there is one, and `wake`
+  UniqueFd wake;   // eventfd: a connection was handed over, or the server is ending
+  uint64_t listener_generation = 0;  // of the listening socket in `epoll`; the worker's own
+  // Its own lock, for `next` and `fd`.
   std::mutex mutex;
-  std::condition_variable handed;  // `next` was set, or the server is shutting down
-  std::optional<Accepted> next;    // a connection handed over while idle
-  int fd = -1;                     // the connection being served: the destructor shuts it
+  std::optional<Accepted> next;  // a connection handed over while idle
+  int fd = -1;                   // the connection being served: the destructor shuts it
   // Under the server's mutex.
   bool asked = false;  // has asked for a connection at least once
   bool done = false;
@@ -30,48 +32,44 @@ struct HttpServer::Worker {
 
 namespace {
 
-std::system_error SocketError(const char* what) { return std::system_error(errno, std::generic_category(), what); }
+constexpr uint32_t kWakeTag = 0;
+constexpr uint32_t kListenerTag = 1;
+constexpr auto kOutOfResourcesPause = std::chrono::milliseconds(10);
 
-// Opens a non-blocking listening socket on every address of `family`, or
-// returns an invalid descriptor when the machine has no such family.
-UniqueFd Listen(int family, int port, int backlog) {
-  UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.valid()) {
-    if (family == AF_INET6 && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) return {};
-    throw SocketError("socket");
-  }
-  const int on = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_storage addr{};
-  socklen_t size = 0;
-  if (family == AF_INET) {
-    auto& a = reinterpret_cast<sockaddr_in&>(addr);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    size = sizeof a;
-  } else {
-    ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);  // IPv4 has its own socket
-    auto& a = reinterpret_cast<sockaddr_in6&>(addr);
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(static_cast<uint16_t>(port));
-    a.sin6_addr = in6addr_any;
-    size = sizeof a;
-  }
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), size) != 0) {
-    if (family == AF_INET6 && errno == EADDRNOTAVAIL) return {};
-    throw SocketError("bind");
-  }
-  if (::listen(fd.get(), backlog) != 0) throw SocketError("listen");
+std::system_error SystemError(const char* what) { return std::system_error(errno, std::generic_category(), what); }
+
+bool Watch(int epoll, int fd, uint32_t tag, uint32_t events) {
+  epoll_event event{};
+  event.events = events;
+  event.data.u32 = tag;
+  return ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+// Every thread waiting on the listening socket does so exclusively: the
+// kernel wakes the first of them that waits, in the order they began to
+// watch it, rather than all of them.
+bool WatchExclusively(int epoll, int listener) { return Watch(epoll, listener, kListenerTag, EPOLLIN | EPOLLEXCLUSIVE); }
+
+UniqueFd NewEpoll() {
+  UniqueFd fd(::epoll_create1(EPOLL_CLOEXEC));
+  if (!fd.valid()) throw SystemError("epoll_create1");
   return fd;
 }
 
-int BoundPort(int fd) {
-  sockaddr_storage addr{};
-  socklen_t size = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(addr).sin6_port)
-                                    : ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
+UniqueFd NewEventFd() {
+  UniqueFd fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!fd.valid()) throw SystemError("eventfd");
+  return fd;
+}
+
+void Signal(int eventfd) {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(eventfd, &one, sizeof one);
+}
+
+void ClearSignal(int eventfd) {
+  uint64_t count;
+  [[maybe_unused]] ssize_t n = ::read(eventfd, &count, sizeof count);
 }
 
 }  // namespace
@@ -90,7 +88,7 @@ HttpServer::~HttpServer() {
     for (Worker& w : workers_) {
       std::lock_guard worker_lock(w.mutex);
       if (w.fd >= 0) ::shutdown(w.fd, SHUT_RDWR);  // wakes a worker blocked on its client
-      w.handed.notify_one();
+      Signal(w.wake.get());
     }
     idle_.clear();
     RefusePending();
@@ -103,86 +101,92 @@ HttpServer::~HttpServer() {
 
 void HttpServer::Activate() {
   if (acceptor_.joinable()) return;
-  std::vector<UniqueFd> listeners;
   // Once a port was chosen it is kept, so listening resumes where it was.
-  listeners.push_back(Listen(AF_INET, port_ != 0 ? port_ : options_.port, options_.listen_queue));
-  port_ = BoundPort(listeners.front().get());  // the chosen one when asked for port 0
-  if (UniqueFd v6 = Listen(AF_INET6, port_, options_.listen_queue); v6.valid())
-    listeners.push_back(std::move(v6));
-  UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
-  if (!wake.valid()) throw SocketError("eventfd");
+  UniqueFd listener = OpenListener(port_ != 0 ? port_ : options_.port, options_.listen_queue);
+  port_ = BoundPort(listener.get());  // the chosen one when asked for port 0
+  UniqueFd epoll = NewEpoll();
+  UniqueFd wake = NewEventFd();
+  if (!Watch(epoll.get(), wake.get(), kWakeTag, EPOLLIN) || !WatchExclusively(epoll.get(), listener.get()))
+    throw SystemError("epoll_ctl");
   {
     std::lock_guard lock(listening_mutex_);
-    listeners_ = std::move(listeners);
+    listener_ = std::move(listener);
+    ++listener_generation_;
   }
+  accept_epoll_ = std::move(epoll);
   wake_ = std::move(wake);
   acceptor_ = std::thread(&HttpServer::AcceptLoop, this);
+  WakeIdleWorkers();  // so that they watch the new socket
 }
 
 void HttpServer::Deactivate() {
   if (!acceptor_.joinable()) return;
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
+  Signal(wake_.get());
   acceptor_.join();
   {
     std::lock_guard lock(listening_mutex_);
-    listeners_.clear();
+    listener_.reset();
   }
+  accept_epoll_.reset();
   wake_.reset();
 }
 
 bool HttpServer::active() const { return acceptor_.joinable(); }
 
+void HttpServer::WakeIdleWorkers() {
+  std::lock_guard lock(mutex_);
+  for (Worker* w : idle_) Signal(w->wake.get());
+}
+
 void HttpServer::AcceptLoop() {
-  std::vector<pollfd> fds;
-  for (const UniqueFd& l : listeners_) fds.push_back({l.get(), POLLIN, 0});
-  fds.push_back({wake_.get(), POLLIN, 0});
+  epoll_event events[2];
   for (;;) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    const int n = ::epoll_wait(accept_epoll_.get(), events, 2, -1);
+    if (n < 0) {
       if (errno == EINTR) continue;
       LogError(std::string("HTTP listener stopped: ") + std::strerror(errno));
       return;
     }
-    if (fds.back().revents != 0) return;
-    if (AcceptQueued(nullptr) == AcceptResult::kOutOfResources) {
-      // Out of descriptors or memory: the queue stays full until
-      // connections end; polling it again at once would only spin.
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < n; ++i)
+      if (events[i].data.u32 == kWakeTag) return;
+    const Drained drained = AcceptQueued();
+    if (drained == Drained::kOutOfResources) {
+      std::this_thread::sleep_for(kOutOfResourcesPause);
+    } else if (drained == Drained::kHandedOver) {
+      // Woken although a worker was idle: this thread began to watch the
+      // socket before that worker did. Watching it anew puts it behind.
+      ::epoll_ctl(accept_epoll_.get(), EPOLL_CTL_DEL, listener_.get(), nullptr);
+      WatchExclusively(accept_epoll_.get(), listener_.get());
     }
   }
 }
 
-// Takes every connection the listen queues hold. With `mine`, the first one
-// admitted is kept there for the caller; the others are admitted as the
-// accepting thread admits them. Never blocks: any thread that runs (the
-// accepting thread, the keeper, a worker) empties the queues this way.
-HttpServer::AcceptResult HttpServer::AcceptQueued(Accepted* mine) {
-  AcceptResult result = AcceptResult::kNone;
+// Takes every connection the listen queue holds and admits it. Never
+// blocks: the accepting thread does this when it wakes, and the keeper
+// between the threads it makes.
+HttpServer::Drained HttpServer::AcceptQueued() {
+  Drained drained = Drained::kEmpty;
   std::shared_lock lock(listening_mutex_);
-  for (const UniqueFd& listener : listeners_) {
-    for (;;) {
-      Accepted c;
-      socklen_t size = sizeof c.peer;
-      c.fd = ::accept4(listener.get(), reinterpret_cast<sockaddr*>(&c.peer), &size, SOCK_CLOEXEC);
-      if (c.fd < 0) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-          return AcceptResult::kOutOfResources;
-        break;  // EAGAIN: the queue is empty
-      }
-      if (mine != nullptr && result != AcceptResult::kKept) {
-        if (!CountConnection()) {
-          ::close(c.fd);  // over the limit: refused without a reply
-          continue;
-        }
-        *mine = c;
-        result = AcceptResult::kKept;
-      } else {
-        Admit(c);
-      }
-    }
+  if (!listener_.valid()) return drained;
+  for (;;) {
+    Accepted c;
+    c.fd = AcceptFrom(listener_.get(), c.peer);
+    if (c.fd < 0) return IsOutOfResources(errno) ? Drained::kOutOfResources : drained;
+    if (Admit(c)) drained = Drained::kHandedOver;
   }
-  return result;
+}
+
+// One connection from the listen queue for a worker that is running
+// already. Never blocks; leaves the rest of the queue to the accepting
+// thread, and takes nothing when the limit is reached.
+HttpServer::Taken HttpServer::AcceptOne(Accepted& connection) {
+  std::shared_lock lock(listening_mutex_);
+  if (!listener_.valid()) return Taken::kNone;
+  connection.fd = AcceptFrom(listener_.get(), connection.peer);
+  if (connection.fd < 0) return IsOutOfResources(errno) ? Taken::kOutOfResources : Taken::kNone;
+  if (CountConnection()) return Taken::kTaken;
+  RefuseConnection(connection.fd);
+  return Taken::kNone;
 }
 
 // Counts a new connection unless the limit is reached.
@@ -195,10 +199,12 @@ bool HttpServer::CountConnection() {
   return true;
 }
 
-void HttpServer::Admit(const Accepted& connection) {
+// Refuses the connection beyond the limit, else hands it to an idle worker
+// (true) or queues it for the next free one.
+bool HttpServer::Admit(const Accepted& connection) {
   if (!CountConnection()) {
-    ::close(connection.fd);  // over the limit: refused without a reply
-    return;
+    RefuseConnection(connection.fd);
+    return false;
   }
   Worker* idle = nullptr;
   bool want_spare = false;
@@ -217,9 +223,10 @@ void HttpServer::Admit(const Accepted& connection) {
     // Off the idle list, it waits for this hand-over and cannot end before.
     std::lock_guard lock(idle->mutex);
     idle->next = connection;
-    idle->handed.notify_one();  // under its lock: once released, the worker may end and be freed
+    Signal(idle->wake.get());  // under its lock: once released, the worker may end and be freed
   }
   if (want_spare) keeper_cv_.notify_one();
+  return idle != nullptr;
 }
 
 // One worker waiting idle, and one for every connection waiting for a
@@ -255,9 +262,12 @@ bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   // Making threads takes a while, and on a busy processor it may keep the
   // accepting thread waiting; the queue is emptied here too meanwhile.
-  AcceptQueued(nullptr);
+  AcceptQueued();
   std::optional<std::system_error> failure;
   try {
+    w.epoll = NewEpoll();
+    w.wake = NewEventFd();
+    if (!Watch(w.epoll.get(), w.wake.get(), kWakeTag, EPOLLIN)) throw SystemError("epoll_ctl");
     w.thread.Start([this, &w] { WorkerMain(&w); });
   } catch (const std::system_error& e) {
     failure = e;
@@ -278,7 +288,7 @@ bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
 
 void HttpServer::RefusePending() {
   for (const Accepted& c : pending_) {
-    ::close(c.fd);
+    RefuseConnection(c.fd);
     --connections_;
   }
   pending_.clear();
@@ -322,10 +332,10 @@ void HttpServer::WorkerMain(Worker* self) {
   keeper_cv_.notify_one();
 }
 
-// The next connection for `self`: one waiting for a worker, one in a listen
-// queue, or one handed over while it waits idle. False when the worker is to
-// end: the server is shutting down, or it stayed idle beyond the pool size
-// for the linger time.
+// The next connection for `self`: one waiting for a worker, one in the
+// listen queue, or one that comes while it waits idle. False when the
+// worker is to end: the server is shutting down, or it stayed idle beyond
+// the pool size for the linger time.
 bool HttpServer::NextConnection(Worker* self, Accepted& connection) {
   if (!self->asked) {
     std::lock_guard lock(mutex_);
@@ -334,12 +344,16 @@ bool HttpServer::NextConnection(Worker* self, Accepted& connection) {
   }
   if (shutting_down_) return false;
   if (pending_count_ > 0 && TakePending(connection)) return BeginConnection(self, connection);
-  if (AcceptQueued(&connection) == AcceptResult::kKept) return BeginConnection(self, connection);
+  if (AcceptOne(connection) == Taken::kTaken) return BeginConnection(self, connection);
   return WaitIdle(self, connection) && BeginConnection(self, connection);
 }
 
 bool HttpServer::TakePending(Accepted& connection) {
   std::lock_guard lock(mutex_);
+  return TakePendingLocked(connection);
+}
+
+bool HttpServer::TakePendingLocked(Accepted& connection) {
   if (pending_.empty()) return false;
   connection = pending_.front();
   pending_.pop_front();
@@ -347,37 +361,82 @@ bool HttpServer::TakePending(Accepted& connection) {
   return true;
 }
 
+// Back on the idle list, unless a connection is waiting for a worker
+// (true: it is taken) or the server is shutting down.
+bool HttpServer::BecomeIdle(Worker* self, Accepted& connection, bool& ending) {
+  std::lock_guard lock(mutex_);
+  ending = shutting_down_;
+  if (ending) return false;
+  if (TakePendingLocked(connection)) return true;
+  idle_.push_back(self);
+  return false;
+}
+
+// Waits on the listening socket and for a hand-over, as one of the idle.
 bool HttpServer::WaitIdle(Worker* self, Accepted& connection) {
-  {
-    std::lock_guard lock(mutex_);
-    if (shutting_down_) return false;
-    if (!pending_.empty()) {
-      connection = pending_.front();
-      pending_.pop_front();
-      pending_count_ = pending_.size();
-      return true;
-    }
-    idle_.push_back(self);
-  }
+  bool ending = false;
+  if (BecomeIdle(self, connection, ending)) return true;
+  if (ending) return false;
   const size_t keep = static_cast<size_t>(std::max(options_.pool_size, 1));
-  std::unique_lock own(self->mutex);
-  while (!self->handed.wait_for(own, options_.idle_linger, [&] { return self->next || shutting_down_; })) {
-    own.unlock();
+  const int linger_ms = static_cast<int>(options_.idle_linger.count());
+  for (;;) {
+    WatchListener(self);
+    epoll_event events[2];
+    const int n = ::epoll_wait(self->epoll.get(), events, 2, linger_ms);
+    bool connection_waiting = false;
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.u32 == kWakeTag)
+        ClearSignal(self->wake.get());
+      else
+        connection_waiting = true;
+    }
     {
+      std::lock_guard own(self->mutex);
+      if (self->next) {
+        connection = *std::exchange(self->next, std::nullopt);
+        return true;
+      }
+    }
+    if (shutting_down_) return false;
+    if (connection_waiting && LeaveIdle(self)) {
+      const Taken taken = AcceptOne(connection);
+      if (taken == Taken::kTaken) return true;
+      if (taken == Taken::kOutOfResources) std::this_thread::sleep_for(kOutOfResourcesPause);
+      if (BecomeIdle(self, connection, ending)) return true;  // another thread was quicker
+      if (ending) return false;
+    } else if (n == 0) {
       std::lock_guard lock(mutex_);
-      // Taken off the list by the accepting thread means a connection is
-      // on its way: wait for it.
       auto it = std::find(idle_.begin(), idle_.end(), self);
       if (it != idle_.end() && idle_.size() > keep) {
         idle_.erase(it);
         return false;
       }
     }
-    own.lock();
   }
-  if (!self->next) return false;  // shutting down
-  connection = *std::exchange(self->next, std::nullopt);
+}
+
+// Takes `self` off the idle list to serve a connection it saw coming; false
+// when the accepting thread took it off already, to hand it one.
+bool HttpServer::LeaveIdle(Worker* self) {
+  bool want_spare = false;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = std::find(idle_.begin(), idle_.end(), self);
+    if (it == idle_.end()) return false;
+    idle_.erase(it);
+    want_spare = SparesWanted() > 0;
+  }
+  if (want_spare) keeper_cv_.notify_one();
   return true;
+}
+
+// Puts the current listening socket into the worker's epoll set once per
+// Activate; closing a socket takes it out by itself.
+void HttpServer::WatchListener(Worker* self) {
+  if (self->listener_generation == listener_generation_) return;
+  std::shared_lock lock(listening_mutex_);
+  if (listener_.valid()) WatchExclusively(self->epoll.get(), listener_.get());
+  self->listener_generation = listener_generation_;
 }
 
 // Marks `connection` as served by `self`, so that the destructor can end a

@@ -1,22 +1,29 @@
 // A small HTTP/1.1 server with one synchronous worker thread per connection.
 //
-// One accepting thread listens on all local addresses (IPv4, and IPv6 where
-// the machine has it). It never waits for a worker: it hands each admitted
-// connection to the most recently idle worker, or queues it when none is
-// idle, and refuses (closes at once) a connection beyond the limit. A
-// keeper thread makes workers ahead of need, so one is always ready, and
-// joins those that end. A worker serves one request per connection (no
-// keep-alive), then takes the next waiting connection, or one straight from
-// the listen queue, or waits idle; idle workers beyond the pool size end
-// once they have waited a while with nothing to do.
+// It listens on all local addresses (IPv4, and IPv6 where the machine has
+// it). A worker serves one request per connection (no keep-alive), then
+// takes the next connection waiting for a worker, or one straight from the
+// listen queue, or waits idle; idle workers beyond the pool size end once
+// they have waited a while with nothing to do. A keeper thread makes
+// workers ahead of need, so one is always ready, and joins those that end.
 //
-// The keeper and the workers also empty the listen queues whenever they
-// look at them, admitting what they find as the accepting thread would.
-// This matters when the process runs at a low priority or the keeper is
-// busy making threads: a thread that is running already takes the queue,
-// while the accepting thread may wait long for a processor and the queue
-// overflow meanwhile (the kernel then drops new clients' SYNs, which they
-// send again only after a second).
+// Idle workers wait on the listening socket themselves, each in its own
+// epoll set with EPOLLEXCLUSIVE, so the kernel wakes exactly one of them
+// for a new connection and it serves it at once: one thread woken per
+// request. The accepting thread waits there too, behind them, and is woken
+// when no idle worker is waiting. It never waits for a worker: it hands
+// each connection to an idle worker, or queues it for the next free one,
+// and refuses (closes at once) a connection beyond the limit.
+//
+// Taking the listen queue in threads that are running already matters when
+// the process runs at a low priority or the keeper is busy making threads:
+// the accepting thread may then wait long for a processor, and the queue
+// overflow meanwhile (the kernel drops new clients' SYNs, which they send
+// again only after a second). So a worker that has ended a connection takes
+// the next one straight from the queue, and the keeper empties the queue
+// between the threads it makes. Refusals stay with those two: a worker
+// refusing everything beyond the limit would feed clients that retry at
+// once, and spend on them the time the served ones need.
 //
 // Every worker owns a WorkerState made by the handler on the worker's own
 // thread and destroyed there, so per-thread resources (a database
@@ -111,12 +118,15 @@ class HttpServer {
     int fd = -1;
     sockaddr_storage peer{};
   };
-  enum class AcceptResult { kNone, kKept, kOutOfResources };
+  enum class Drained { kEmpty, kHandedOver, kOutOfResources };
+  enum class Taken { kTaken, kNone, kOutOfResources };
 
   void AcceptLoop();
-  AcceptResult AcceptQueued(Accepted* mine);
-  void Admit(const Accepted& connection);
+  Drained AcceptQueued();
+  Taken AcceptOne(Accepted& connection);
+  bool Admit(const Accepted& connection);
   bool CountConnection();
+  void WakeIdleWorkers();
 
   void KeeperLoop();
   bool StartWorker(std::unique_lock<std::mutex>& lock);
@@ -127,20 +137,26 @@ class HttpServer {
   void WorkerMain(Worker* self);
   bool NextConnection(Worker* self, Accepted& connection);
   bool TakePending(Accepted& connection);
+  bool TakePendingLocked(Accepted& connection);
+  bool BecomeIdle(Worker* self, Accepted& connection, bool& ending);
   bool WaitIdle(Worker* self, Accepted& connection);
+  bool LeaveIdle(Worker* self);
+  void WatchListener(Worker* self);
   bool BeginConnection(Worker* self, const Accepted& connection);
   void EndConnection(Worker* self);
 
   const HttpServerOptions options_;
   HttpHandler& handler_;
 
-  // Workers take connections from the listen queues too; they read the
-  // listening sockets under a shared lock, Activate and Deactivate change
-  // them under an exclusive one.
+  // Workers take connections from the listen queue too; they read the
+  // listening socket under a shared lock, Activate and Deactivate change it
+  // under an exclusive one. Closing it takes it out of every epoll set.
   std::shared_mutex listening_mutex_;
-  std::vector<UniqueFd> listeners_;
+  UniqueFd listener_;
+  std::atomic<uint64_t> listener_generation_{0};  // counts Activate calls
   int port_ = 0;
-  UniqueFd wake_;  // eventfd that ends the accept loop
+  UniqueFd accept_epoll_;  // the accepting thread's: the listener and `wake_`
+  UniqueFd wake_;          // eventfd that ends the accept loop
   std::thread acceptor_;
   std::thread keeper_;
 
