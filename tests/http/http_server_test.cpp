@@ -1,6 +1,7 @@
 #include "http/http_server.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -206,6 +207,27 @@ TEST(HttpServer, WithoutPoolEveryWorkerEnds) {
   // The workers that served have ended; only the one made ready for the next connection is left.
   EXPECT_TRUE(WaitFor([&] { return handler.states == 1 && server.WorkerCount() == 1; }));
   EXPECT_EQ(server.IdleWorkerCount(), 1u);
+}
+
+// One listening socket takes both families; an IPv4 client reads as plain
+// IPv4 (PassesRawRequestTextsThrough), an IPv6 one as IPv6.
+TEST(HttpServer, ServesIPv6ClientsOnTheSamePort) {
+  EchoHandler handler;
+  HttpServer server(TestOptions(), handler);
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_port = htons(static_cast<uint16_t>(server.port()));
+  addr.sin6_addr = in6addr_loopback;
+  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    if (fd >= 0) ::close(fd);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  test::SendAll(fd, "GET /v6 HTTP/1.1\r\n\r\n");
+  test::HttpReply r = test::ReadReply(fd);
+  ::close(fd);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(r.headers["x-peer"], "::1");
 }
 
 TEST(HttpServer, DeactivateReleasesThePort) {
