@@ -256,18 +256,22 @@ void HttpServer::KeeperLoop() {
 }
 
 bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
-  Worker& w = workers_.emplace_back();
   ++starting_;
   ++live_;
   lock.unlock();
   // Making threads takes a while, and on a busy processor it may keep the
   // accepting thread waiting; the queue is emptied here too meanwhile.
   AcceptQueued();
+  std::list<Worker> made;  // out of the others' sight until its descriptors are there
+  Worker& w = made.emplace_back();
   std::optional<std::system_error> failure;
   try {
     w.epoll = NewEpoll();
     w.wake = NewEventFd();
     if (!Watch(w.epoll.get(), w.wake.get(), kWakeTag, EPOLLIN)) throw SystemError("epoll_ctl");
+    lock.lock();
+    workers_.splice(workers_.end(), made);
+    lock.unlock();
     w.thread.Start([this, &w] { WorkerMain(&w); });
   } catch (const std::system_error& e) {
     failure = e;
@@ -276,7 +280,7 @@ bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
   if (!failure) return true;
   --starting_;
   --live_;
-  workers_.pop_back();  // only this thread adds or removes workers
+  if (made.empty()) workers_.pop_back();  // only this thread adds or removes workers
   // No worker for the waiting connections: they are refused like those
   // over the limit, rather than left waiting for one that may never come.
   RefusePending();
