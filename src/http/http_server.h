@@ -21,9 +21,10 @@
 // overflow meanwhile (the kernel drops new clients' SYNs, which they send
 // again only after a second). So a worker that has ended a connection takes
 // the next one straight from the queue, and the keeper empties the queue
-// between the threads it makes. Refusals stay with those two: a worker
-// refusing everything beyond the limit would feed clients that retry at
-// once, and spend on them the time the served ones need.
+// between the threads it makes. A worker takes only the one connection it
+// will serve, never the rest of the queue: refusing everything beyond the
+// limit from every worker would feed clients that retry at once, and spend
+// on them the time the served ones need.
 //
 // Every worker owns a WorkerState made by the handler on the worker's own
 // thread and destroyed there, so per-thread resources (a database
