@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/provider_registration.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/csp/container_import.h"
 
 namespace zuntar {
 namespace {

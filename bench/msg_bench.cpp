@@ -6,54 +6,23 @@
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 
-#include <cstdlib>
-#include <filesystem>
+#include <map>
 
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/gost_csp.h"
-#include "platform/crypto/provider_registration.h"
+#include "bench_signer.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
 
 namespace zuntar {
 namespace {
 
 constexpr size_t kChunk = 16384;
-using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
 
 struct Fixture {
-  Fixture() {
-    root = (std::filesystem::temp_directory_path() / ("zuntar-msg-bench-" + std::to_string(getpid()))).string();
-    std::filesystem::create_directories(root);
-    setenv("ZUNTAR_PLATFORM_ROOT", root.c_str(), 1);
-    RegisterGostProvider(ZUNTAR_BENCH_CSP_MODULE);
-    key = GenerateGostKey(GostKeyKind::k2012_256);
-    CertRequest r;
-    r.subject = {{"2.5.4.3", "Bench"}};
-    r.not_before = std::time(nullptr) - 3600;
-    r.not_after = std::time(nullptr) + 86400;
-    r.key_usage = 0xF0;
-    const Bytes der = BuildCertificate(r, key.get(), {}, key.get());
-    ImportKeyContainer("\\\\.\\REGISTRY\\bench", key.get(), der, {}, AT_KEYEXCHANGE);
-    cert = CertCreateCertificateContext(X509_ASN_ENCODING, der);
-    const std::string prov = csp::DefaultProviderName(PROV_GOST_2012_256);
-    CRYPT_KEY_PROV_INFO info{u"\\\\.\\REGISTRY\\bench", std::u16string(prov.begin(), prov.end()), PROV_GOST_2012_256,
-                             0, AT_KEYEXCHANGE};
-    CertSetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
-  }
+  Fixture() : signer("msg-bench"), key(signer.key.get()), cert(signer.cert) {}
 
   const Bytes& Data(size_t size) {
     Bytes& d = data[size];
-    if (d.size() != size) {
-      d.resize(size);
-      for (size_t i = 0; i < size; ++i) d[i] = static_cast<char>((i * 2654435761u) >> 11);
-    }
+    if (d.size() != size) d = bench::PatternData(size);
     return d;
   }
 
@@ -67,8 +36,8 @@ struct Fixture {
     return e;
   }
 
-  std::string root;
-  ossl::PKeyPtr key;
+  bench::BenchSigner signer;
+  EVP_PKEY* key;
   PCCERT_CONTEXT cert;
   std::map<size_t, Bytes> data, enveloped;
 };
@@ -114,8 +83,8 @@ void BM_OpensslSign(benchmark::State& state, bool detached) {
   Fixture& f = Shared();
   const Bytes& data = f.Data(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
-    BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
-    CmsPtr cms(CMS_sign(f.cert->Certificate(), f.key.get(), nullptr, in.get(),
+    ossl::BioPtr in(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
+    ossl::CmsPtr cms(CMS_sign(f.cert->Certificate(), f.key, nullptr, in.get(),
                         CMS_BINARY | CMS_NOSMIMECAP | (detached ? CMS_DETACHED : 0)));
     const Bytes der = ossl::ToDer(i2d_CMS_ContentInfo, cms.get());
     benchmark::DoNotOptimize(der.size());
@@ -158,9 +127,9 @@ void BM_OpensslDecrypt(benchmark::State& state) {
   const Bytes& enveloped = f.Enveloped(static_cast<size_t>(state.range(0)));
   for (auto _ : state) {
     const unsigned char* p = ossl::Data(enveloped);
-    CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(enveloped.size())));
-    BioPtr out(BIO_new(BIO_s_mem()));
-    if (CMS_decrypt(cms.get(), f.key.get(), f.cert->Certificate(), nullptr, out.get(), CMS_BINARY) != 1)
+    ossl::CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(enveloped.size())));
+    ossl::BioPtr out(BIO_new(BIO_s_mem()));
+    if (CMS_decrypt(cms.get(), f.key, f.cert->Certificate(), nullptr, out.get(), CMS_BINARY) != 1)
       state.SkipWithError("openssl could not decrypt");
   }
   state.SetBytesProcessed(state.iterations() * state.range(0));

@@ -17,12 +17,12 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/gost_csp.h"
-#include "platform/crypto/provider_registration.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/csp/container_import.h"
+#include "platform/crypto/csp/gost_module.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
 
 namespace zuntar {
 namespace {
@@ -100,16 +100,14 @@ bool Verify(bool detached) {
 
 bool Encrypt() {
   // OpenSSL's own streaming encryption makes the indefinite-length input.
-  using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-  using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
   const EVP_CIPHER* cipher = ossl::CipherByName("gost89");
-  BioPtr in(BIO_new_file(PathOf("data").c_str(), "rb"));
+  ossl::BioPtr in(BIO_new_file(PathOf("data").c_str(), "rb"));
   const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_STREAM;
-  CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
+  ossl::CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
   CMS_RecipientInfo* ri = CMS_add1_recipient_cert(cms.get(), g_cert->Certificate(), flags | CMS_KEY_PARAM);
   EVP_PKEY_CTX_ctrl(CMS_RecipientInfo_get0_pkey_ctx(ri), -1, -1, EVP_PKEY_CTRL_CIPHER, EVP_CIPHER_get_nid(cipher),
                     nullptr);
-  BioPtr out(BIO_new_file(PathOf("data.p7m").c_str(), "wb"));
+  ossl::BioPtr out(BIO_new_file(PathOf("data.p7m").c_str(), "wb"));
   return i2d_CMS_bio_stream(out.get(), cms.get(), in.get(), flags) == 1;
 }
 

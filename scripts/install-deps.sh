@@ -13,12 +13,15 @@ PACKAGES=(
   libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils
   # GOST cryptography
   libssl-dev openssl libengine-gost-openssl
-  # desktop
-  qt6-base-dev
+  # desktop: Qt Widgets and its platforms (X11, offscreen)
+  qt6-base-dev qt6-qpa-plugins
   # service readiness
   libsystemd-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # desktop screenshots: a virtual display, a window manager, a tray host,
+  # and clicks and keys sent to them
+  xvfb openbox trayer xdotool
   # load tests of the HTTP server and their anchor
   wrk nginx-light curl
   # bounded fuzzing of the message decoder (libFuzzer)

@@ -10,11 +10,13 @@ install_deps
 cmake --preset asan
 cmake --build --preset asan
 
-# A bounded run of the message decoder's fuzzer (a clang build of its own);
-# ZUNTAR_FUZZ_SECONDS sets its length, 0 skips it.
+# Bounded runs of the fuzzers (a clang build of their own): the message
+# decoder for ZUNTAR_FUZZ_SECONDS, the XML parser for half as long; 0 skips
+# both.
 fuzz_seconds=${ZUNTAR_FUZZ_SECONDS:-60}
 if [ "$fuzz_seconds" -gt 0 ]; then
-  scripts/fuzz.sh "$fuzz_seconds"
+  scripts/fuzz.sh "$fuzz_seconds" msg
+  scripts/fuzz.sh "$(( (fuzz_seconds + 1) / 2 ))" xml
 fi
 
 ctest --preset asan --parallel "$(nproc)"

@@ -68,27 +68,11 @@ char* EncodeInto(char* out, const unsigned char* in, size_t size) {
   return out;
 }
 
-}  // namespace
-
-void Base64EncodeAppend(std::string& out, std::string_view bytes) {
-  const size_t start = out.size();
-  out.resize(start + Base64EncodedSize(bytes.size()));
-  EncodeInto(out.data() + start, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-}
-
-std::string Base64Encode(std::string_view bytes) {
-  std::string out;
-  Base64EncodeAppend(out, bytes);
-  return out;
-}
-
-std::string Base64Decode(std::string_view text) {
-  std::string out(text.size() / 4 * 3 + 3, '\0');
-  auto* o = reinterpret_cast<unsigned char*>(out.data());
-  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t n = text.size();
+// Writes the decoding of in[0, n) to `o` and returns the end of what was
+// written. Never writes ahead of what it has read (three bytes out for four
+// characters in), so `o` may be `in` itself.
+unsigned char* DecodeInto(unsigned char* o, const unsigned char* in, size_t n) {
   size_t i = 0;
-
   uint32_t group[4];
   int collected = 0;
   while (i < n) {
@@ -120,8 +104,35 @@ std::string Base64Decode(std::string_view text) {
     if (s & kEnd) break;
     *o++ = static_cast<unsigned char>(((r & 3) << 6) | s);
   }
-  out.resize(static_cast<size_t>(o - reinterpret_cast<unsigned char*>(out.data())));
+  return o;
+}
+
+}  // namespace
+
+void Base64EncodeAppend(std::string& out, std::string_view bytes) {
+  const size_t start = out.size();
+  out.resize(start + Base64EncodedSize(bytes.size()));
+  EncodeInto(out.data() + start, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+std::string Base64Encode(std::string_view bytes) {
+  std::string out;
+  Base64EncodeAppend(out, bytes);
   return out;
+}
+
+std::string Base64Decode(std::string_view text) {
+  std::string out(text.size() / 4 * 3 + 3, '\0');
+  auto* begin = reinterpret_cast<unsigned char*>(out.data());
+  const unsigned char* end = DecodeInto(begin, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  out.resize(static_cast<size_t>(end - begin));
+  return out;
+}
+
+void Base64DecodeInPlace(std::string& text) {
+  auto* begin = reinterpret_cast<unsigned char*>(text.data());
+  const unsigned char* end = DecodeInto(begin, begin, text.size());
+  text.resize(static_cast<size_t>(end - begin));
 }
 
 void Base64EncodeStream(std::string& stream) { stream = Base64Encode(stream); }

@@ -18,6 +18,9 @@ void Base64EncodeAppend(std::string& out, std::string_view bytes);
 // Decodes leniently: characters outside the alphabet are skipped, '=' ends
 // the data, and a trailing group of fewer than four characters is dropped.
 std::string Base64Decode(std::string_view text);
+// The same, decoding over the text itself: a large request body needs no
+// second buffer.
+void Base64DecodeInPlace(std::string& text);
 
 // Replaces the content of `stream` by its Base64 encoding.
 void Base64EncodeStream(std::string& stream);

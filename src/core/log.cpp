@@ -1,13 +1,16 @@
 #include "core/log.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 #include "core/process_values.h"
 #include "core/settings.h"
+#include "core/utf.h"
 #include "platform/date_time.h"
+#include "platform/log_mirror.h"
 #include "platform/unique_fd.h"
 
 namespace zuntar {
@@ -22,35 +25,52 @@ std::string LogTimeStamp() {
 
 namespace {
 
-// Builds the whole line in one buffer so it reaches the file in one write.
-void AppendLine(std::string_view level, std::string_view text) {
-  std::string line = LogTimeStamp();
-  line.reserve(line.size() + level.size() + text.size() + 2);
-  line.append(level);
-  line.append(text);
-  line.append("\r\n");
+// The copy for the journal and the terminal, in UTF-8.
+void Mirror(LogMirrorLevel mirror_level, std::string_view stamp, std::string_view level, std::string_view text) {
+  const LogMirrorTargets& targets = CurrentLogMirrorTargets();
+  if (!targets.journal && !targets.terminal) return;
+  std::string message(level);
+  message.append(text);
+  const std::string utf8 = Utf8FromAnsi(message);
+  MirrorLogLine(mirror_level, utf8, std::string(stamp) + utf8);
+}
+
+// The line's parts go out in one gathering write, which appends them as one
+// piece; the text is never copied (a logged request body may be large).
+void AppendLine(LogMirrorLevel mirror_level, std::string_view level, std::string_view text) {
+  const std::string stamp = LogTimeStamp();
+  Mirror(mirror_level, stamp, level, text);
   UniqueFd fd(::open(LogFileName().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
   if (!fd.valid()) return;  // no folder, no rights: the entry is dropped
-  const char* data = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd.get(), data, left);
+  iovec parts[] = {{const_cast<char*>(stamp.data()), stamp.size()},
+                   {const_cast<char*>(level.data()), level.size()},
+                   {const_cast<char*>(text.data()), text.size()},
+                   {const_cast<char*>("\r\n"), 2}};
+  iovec* part = parts;
+  int count = 4;
+  while (count > 0) {
+    const ssize_t n = ::writev(fd.get(), part, count);
     if (n <= 0) return;
-    data += n;
-    left -= static_cast<size_t>(n);
+    // A short write (a full disk) goes on where it stopped.
+    auto done = static_cast<size_t>(n);
+    for (; count > 0 && done >= part->iov_len; ++part, --count) done -= part->iov_len;
+    if (count > 0) {
+      part->iov_base = static_cast<char*>(part->iov_base) + done;
+      part->iov_len -= done;
+    }
   }
 }
 
 }  // namespace
 
-void WriteLogLine(std::string_view text) { AppendLine({}, text); }
+void WriteLogLine(std::string_view text) { AppendLine(LogMirrorLevel::kInfo, {}, text); }
 
-void LogEvent(std::string_view text) { AppendLine("EVENT ", text); }
+void LogEvent(std::string_view text) { AppendLine(LogMirrorLevel::kInfo, "EVENT ", text); }
 
-void LogError(std::string_view text) { AppendLine("ERROR ", text); }
+void LogError(std::string_view text) { AppendLine(LogMirrorLevel::kError, "ERROR ", text); }
 
 void LogDebug(std::string_view text) {
-  if (LogLevel() > 0) AppendLine("DEBUG ", text);
+  if (LogLevel() > 0) AppendLine(LogMirrorLevel::kDebug, "DEBUG ", text);
 }
 
 }  // namespace zuntar

@@ -1,7 +1,6 @@
 #include "core/settings.h"
 
 #include <atomic>
-#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -20,6 +19,7 @@ constexpr size_t kMaxConfigSize = 1 << 20;
 
 std::mutex g_mutex;
 Settings g_settings;
+std::optional<std::string> g_deferred_db_path;  // under g_mutex
 std::atomic<int> g_log_level{Settings{}.LOG_LEVEL};
 
 // Value of the first line whose key is `key`; nothing when absent or empty.
@@ -34,20 +34,8 @@ std::optional<std::string> Lookup(const std::vector<std::string>& lines, std::st
   return std::nullopt;
 }
 
-// Decimal digits with an optional sign, nothing else, in the int range.
-std::optional<int> ParseInt(const std::string& text) {
-  const char* begin = text.data();
-  const char* end = begin + text.size();
-  if (begin != end && *begin == '+') ++begin;  // from_chars takes '-' only
-  if (begin == end || *begin == '+') return std::nullopt;
-  int value = 0;
-  const auto [ptr, ec] = std::from_chars(begin, end, value);
-  if (ec != std::errc() || ptr != end) return std::nullopt;
-  return value;
-}
-
 void ReadInt(const std::vector<std::string>& lines, std::string_view key, int& target, int fallback) {
-  if (std::optional<std::string> value = Lookup(lines, key)) target = ParseInt(*value).value_or(fallback);
+  if (std::optional<std::string> value = Lookup(lines, key)) target = ParseWholeNumber(*value).value_or(fallback);
 }
 
 void ReadFlag(const std::vector<std::string>& lines, std::string_view key, uint8_t& target) {
@@ -168,7 +156,44 @@ std::string LoadSettings() {
   return problem;
 }
 
-void SaveSettings() {
+Settings AsSaved(const Settings& s, const std::string& exe_dir) {
+  const Settings read = ParseSettings(MergeSettings({}, s), exe_dir);
+  Settings out = s;
+  out.DBPATH = read.DBPATH;
+  out.DBUSER = read.DBUSER;
+  out.DBPASSWORD = read.DBPASSWORD;
+  out.LOGDIRNAME = read.LOGDIRNAME;
+  out.HTTPPORT = read.HTTPPORT;
+  out.POOLSIZE = read.POOLSIZE;
+  out.MAXCONNECTIONS = read.MAXCONNECTIONS;
+  out.LOG_LEVEL = read.LOG_LEVEL;
+  return out;
+}
+
+void DeferDatabasePath(const std::string& path) {
+  std::lock_guard lock(g_mutex);
+  if (path == g_settings.DBPATH) {
+    g_deferred_db_path.reset();
+  } else {
+    g_deferred_db_path = path;
+  }
+}
+
+std::string DatabasePathForNextStart() {
+  std::lock_guard lock(g_mutex);
+  return g_deferred_db_path.value_or(g_settings.DBPATH);
+}
+
+void ApplyDeferredDatabasePath() {
+  std::lock_guard lock(g_mutex);
+  if (!g_deferred_db_path) return;
+  g_settings.DBPATH = *g_deferred_db_path;
+  g_deferred_db_path.reset();
+}
+
+void SaveSettings() { SaveSettings(CurrentSettings()); }
+
+void SaveSettings(const Settings& s) {
   const std::string& file_name = Startup().ConfigFileName;
   std::vector<std::string> lines;
   try {
@@ -178,7 +203,7 @@ void SaveSettings() {
     // Unreadable or missing: the new file holds just the saved keys.
   }
   std::string text;
-  for (const std::string& line : MergeSettings(std::move(lines), CurrentSettings())) text += line + "\r\n";
+  for (const std::string& line : MergeSettings(std::move(lines), s)) text += line + "\r\n";
   // Write a sibling and rename it over the file, so a failed write never
   // leaves a half-written configuration behind.
   const std::string temp = file_name + ".tmp";

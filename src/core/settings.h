@@ -56,5 +56,21 @@ std::string LoadSettings();
 // Writes the eight user-editable values into ConfigFileName, keeping every
 // other line. Throws when the file cannot be written.
 void SaveSettings();
+// The same with the values of `s` instead of the settings in force.
+void SaveSettings(const Settings& s);
+
+// `s` with its eight saved values as reading the saved file gives them back
+// (a blank DBPATH is the default path, an empty user or password the
+// default one, a log folder ends in '/'); the other values stay as they are.
+Settings AsSaved(const Settings& s, const std::string& exe_dir);
+
+// A database path saved while the plugin runs takes effect at the next
+// Start: switching databases under running tasks would split them over two.
+// DeferDatabasePath keeps it (the path in force clears it again), the
+// settings window shows it, Start puts it in force.
+void DeferDatabasePath(const std::string& path);
+// The deferred path, else the one in force.
+std::string DatabasePathForNextStart();
+void ApplyDeferredDatabasePath();
 
 }  // namespace zuntar

@@ -1,6 +1,7 @@
 #include "core/text.h"
 
 #include <cctype>
+#include <charconv>
 
 namespace zuntar {
 namespace {
@@ -65,12 +66,14 @@ std::vector<std::string> SplitToList(std::string_view text, char sep) {
   return list;
 }
 
-std::string Trim(std::string_view text) {
+std::string_view TrimmedView(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && IsTrimmed(text[b])) ++b;
   while (e > b && IsTrimmed(text[e - 1])) --e;
-  return std::string(text.substr(b, e - b));
+  return text.substr(b, e - b);
 }
+
+std::string Trim(std::string_view text) { return std::string(TrimmedView(text)); }
 
 std::string PadLeft(std::string_view text, size_t length, char fill) {
   std::string trimmed = Trim(text);
@@ -95,6 +98,17 @@ std::string UpperCase(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = Upper(c);
   return out;
+}
+
+std::optional<int> ParseWholeNumber(std::string_view text) {
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  if (begin != end && *begin == '+') ++begin;  // from_chars takes '-' only
+  if (begin == end || *begin == '+') return std::nullopt;
+  int value = 0;
+  const auto [ptr, ec] = std::from_chars(begin, end, value);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  return value;
 }
 
 }  // namespace zuntar

@@ -2,6 +2,7 @@
 // in the system ANSI code page.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,10 +36,16 @@ std::string PadLeft(std::string_view text, size_t length, char fill);
 
 // Trims blanks and control characters at both ends.
 std::string Trim(std::string_view text);
+// The same, as a view into `text`.
+std::string_view TrimmedView(std::string_view text);
 
 // Appends the path delimiter ('/' on this platform) unless the path already
 // ends with one; an empty path gives "/".
 std::string IncludeTrailingBackslash(std::string_view path);
+
+// Decimal digits with an optional sign, nothing else (no blanks), in the
+// int range: a strict conversion of a whole number.
+std::optional<int> ParseWholeNumber(std::string_view text);
 
 // ASCII case-insensitive comparison and upper-casing: keys, switches and
 // command names are ASCII.

@@ -24,6 +24,9 @@ std::string Utf8FromAnsi(std::string_view text);
 
 // Code page 1251 to UTF-16, whatever the system code page is.
 std::u16string WideFromCp1251(std::string_view bytes);
+// UTF-8 to code page 1251, whatever the system code page is ('?' for what
+// it cannot hold): Russian texts that must stay Russian on any system.
+std::string Cp1251FromUtf8(std::string_view bytes);
 
 // System ANSI code page <-> UTF-16.
 std::u16string WideFromAnsi(std::string_view text);

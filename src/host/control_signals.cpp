@@ -1,6 +1,8 @@
 #include "host/control_signals.h"
 
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <initializer_list>
@@ -28,6 +30,21 @@ int WaitForControlSignal() {
     const int s = sigwaitinfo(&set, nullptr);
     if (s > 0) return s;
     if (errno != EINTR) return SIGTERM;  // cannot wait any more: end in order
+  }
+}
+
+int OpenControlSignalDescriptor() {
+  const sigset_t set = ControlSet();
+  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+int TakeControlSignal(int descriptor) {
+  signalfd_siginfo info{};
+  for (;;) {
+    const ssize_t n = ::read(descriptor, &info, sizeof info);
+    if (n == static_cast<ssize_t>(sizeof info)) return static_cast<int>(info.ssi_signo);
+    if (n < 0 && errno == EINTR) continue;
+    return 0;
   }
 }
 

@@ -16,4 +16,10 @@ void BlockControlSignals();
 // Waits for the next control signal and returns its number.
 int WaitForControlSignal();
 
+// For an event loop that waits on descriptors: a descriptor that becomes
+// readable when a control signal is pending (-1 on failure), and the
+// signal taken from it (0 when none was pending).
+int OpenControlSignalDescriptor();
+int TakeControlSignal(int descriptor);
+
 }  // namespace zuntar

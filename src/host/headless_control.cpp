@@ -1,7 +1,10 @@
 #include "host/headless_control.h"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -9,10 +12,41 @@
 #include "core/process_values.h"
 #include "core/settings.h"
 #include "core/utf.h"
+#include "host/exit_watchdog.h"
+#include "host/start_checks.h"
+#include "http/cert_commands.h"
 #include "http/http_access.h"
 #include "http/info_commands.h"
+#include "http/task_commands.h"
+#include "http/task_log_commands.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/user_prompt.h"
+#include "tasks/processing_thread.h"
+#include "tasks/task_dm.h"
 
 namespace zuntar {
+namespace {
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, ms))); }
+
+// The file name part of a path.
+std::string FileNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Runs `step`, logging what escapes it: Exit takes everything down whatever
+// one part does.
+template <typename Step>
+void IgnoringFailures(const char* what, Step step) {
+  try {
+    step();
+  } catch (const std::exception& e) {
+    LogError(std::string(what) + ": " + e.what());
+  }
+}
+
+}  // namespace
 
 std::string StartLogLine(bool app_mode) {
   const StartupValues& v = Startup();
@@ -24,16 +58,42 @@ std::string StartLogLine(bool app_mode) {
 CommandRegistry PluginCommands() {
   CommandRegistry commands;
   RegisterInformationCommands(commands);
+  RegisterCertificateCommands(commands);
+  RegisterTaskCommands(commands);
+  RegisterTaskLogCommands(commands);
   return commands;
 }
 
 HeadlessControl::HeadlessControl(bool app_mode) : app_mode_(app_mode) {}
 
-HeadlessControl::~HeadlessControl() = default;
+HeadlessControl::~HeadlessControl() {
+  // The run modes end with Stop or Exit; whatever is left goes in order.
+  StopProcessingThread();
+  http_.reset();
+}
 
 void HeadlessControl::Start() {
+  // A Start that follows another without Stop begins from nothing again.
+  StopProcessingThread();
+  http_.reset();
+
+  // A database path saved while the plugin ran takes effect now, with no
+  // task left running on the old database.
+  ApplyDeferredDatabasePath();
+  const Settings settings = CurrentSettings();
+  if (!settings.LOGDIRNAME.empty()) SetLogFileName(settings.LOGDIRNAME + FileNameOf(LogFileName()));
   LogDebug(StartLogLine(app_mode_));
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::max(0, CurrentSettings().TIMEOUTBEFORESTARTHTTP)));
+  AllowPrompts();
+  Sleep(100);
+  CheckCryptoProvider();
+  CreateStartCertificateManager();
+  if (::chdir(Startup().ExeDir.c_str()) != 0)
+    LogError("Cannot make " + Startup().ExeDir + " the working folder: " + std::strerror(errno));
+  if (Startup().IsCP1251) PrepareDatabase();
+  Sleep(100);
+  if (Startup().IsCP1251) StartProcessingThread();
+  Sleep(settings.TIMEOUTBEFORESTARTHTTP);
+
   LogEvent(AnsiFromUtf8("Запускается обработка HTTP запросов от абонентов ..."));
   try {
     http_ = std::make_unique<THttpAccess>(PluginCommands());
@@ -41,26 +101,71 @@ void HeadlessControl::Start() {
     LogError(AnsiFromUtf8("Ошибка запуска HTTP: ") + e.what());
     throw;
   }
+  Sleep(100);
   LogEvent(AnsiFromUtf8("Плагин запущен !"));
 }
 
+void HeadlessControl::PrepareDatabase() {
+  std::unique_ptr<TDM> dm;
+  try {
+    dm = CreateTaskDM();
+  } catch (const std::exception&) {
+    Sleep(1000);
+    try {
+      dm = CreateTaskDM();
+    } catch (const std::exception& e) {
+      const std::string text = AnsiFromUtf8("Ошибка подключения к базе: ") + e.what();
+      SetCSPStatus(text);
+      LogError(text);
+      return;
+    }
+  }
+  IgnoringFailures("CleanupTasks", [&] { dm->CleanupTasks(); });
+  IgnoringFailures("during DM destroy", [&] { dm->Close(); });
+}
+
+void HeadlessControl::StartProcessingThread() {
+  try {
+    processing_ = std::make_unique<TProcessingMgrThread>(/*no_http=*/false, /*allow_key_prompt=*/app_mode_);
+  } catch (const std::exception& e) {
+    LogError(AnsiFromUtf8("Ошибка запуска обрабатывающего потока: ") + e.what());
+  }
+}
+
+void HeadlessControl::StopProcessingThread() {
+  if (!processing_) return;
+  processing_->Terminate();
+  processing_->WaitFor();  // it ends after the task it runs now
+  processing_.reset();
+}
+
 void HeadlessControl::Stop() {
+  // Nobody may be left waiting for the person's answer: not the processing
+  // thread Stop waits for, nor a worker that Stop ends.
+  CancelAllPrompts();
+  StopProcessingThread();
   http_.reset();
+  DropPrivateKeyCache();
   LogEvent(AnsiFromUtf8("Плагин остановлен"));
 }
 
 void HeadlessControl::Pause() {
+  if (processing_) processing_->Suspend();
   if (http_) http_->Pause();
   LogEvent(AnsiFromUtf8("Плагин приостановлен"));
 }
 
 void HeadlessControl::Continue() {
+  if (processing_) processing_->Resume();
   if (http_) http_->Continue();
   LogEvent(AnsiFromUtf8("Плагин продолжил работу"));
 }
 
 void HeadlessControl::Exit() {
-  http_.reset();
+  ArmExitWatchdog(kOrderlyEndLimit);
+  CancelAllPrompts();
+  IgnoringFailures("Exit", [&] { http_.reset(); });
+  IgnoringFailures("Exit", [&] { StopProcessingThread(); });
   LogEvent(AnsiFromUtf8("Работа Плагина завершена"));
 }
 

@@ -1,7 +1,17 @@
-// The plugin's control before the full start sequence exists: Start brings
-// up the HTTP front end, Stop and Exit take it down, Pause and Continue
-// switch its listening off and on. It keeps the process's shape (start-up,
-// run mode, orderly end) complete until the real lifecycle takes its place.
+// The plugin's lifecycle without a desktop: Start, Stop, Pause, Continue
+// and Exit of the whole plugin, as the service manager's signals and the end
+// of the application drive them.
+//
+// Start checks the GOST provider (its outcome in CSPStatus), creates the
+// certificate manager, cleans the task table, starts the processing thread
+// (where the database is used) and, last, the HTTP front end. Failures of
+// the provider, the manager or the database never stop Start: the log and
+// CSPStatus, which PING reports, say what went wrong. Stop cancels the
+// questions put to the person, waits for the processing thread, so a later
+// Start never runs two threads on one queue, and frees the front end.
+// Pause parks the processing thread and switches listening off; Continue
+// undoes both. Exit takes everything down and, should that hang, ends the
+// process after a time limit.
 #pragma once
 
 #include <memory>
@@ -13,13 +23,15 @@
 namespace zuntar {
 
 class THttpAccess;
+class TProcessingMgrThread;
 
 // Every command the plugin serves, with its handler.
 CommandRegistry PluginCommands();
 
 class HeadlessControl : public PluginControl {
  public:
-  // `app_mode`: application mode rather than service mode.
+  // `app_mode`: application mode rather than service mode; only then may
+  // the processing thread ask the person for key media.
   explicit HeadlessControl(bool app_mode);
   ~HeadlessControl() override;
 
@@ -30,7 +42,12 @@ class HeadlessControl : public PluginControl {
   void Exit() override;
 
  private:
+  void PrepareDatabase();
+  void StartProcessingThread();
+  void StopProcessingThread();
+
   bool app_mode_;
+  std::unique_ptr<TProcessingMgrThread> processing_;
   std::unique_ptr<THttpAccess> http_;
 };
 

@@ -23,7 +23,7 @@ namespace zuntar {
 namespace {
 
 // Everything after the values are known. Exceptions leave to RunProgram.
-int RunWithValues(const CommandLine& command_line) {
+int RunWithValues(const CommandLine& command_line, ApplicationModeRunner application_mode) {
   const StartupValues& values = Startup();
   // The database client reads its configuration from the environment,
   // which may only change while this is the process's one thread.
@@ -47,12 +47,12 @@ int RunWithValues(const CommandLine& command_line) {
 
   ApplyStartupSettings();
   HeadlessControl control(/*app_mode=*/!values.IsServiceRun);
-  return values.IsServiceRun ? RunServiceMode(control) : RunApplicationMode(control);
+  return values.IsServiceRun ? RunServiceMode(control) : application_mode(control);
 }
 
 }  // namespace
 
-int RunProgram(int argc, const char* const* argv) {
+int RunProgram(int argc, const char* const* argv, ApplicationModeRunner application_mode) {
   // Before anything else, so every thread the program ever starts has the
   // control signals blocked and only the main thread takes them.
   BlockControlSignals();
@@ -67,7 +67,7 @@ int RunProgram(int argc, const char* const* argv) {
       std::printf("%s\n", Startup().PluginVersion.c_str());
       return 0;
     }
-    return RunWithValues(command_line);
+    return RunWithValues(command_line, application_mode);
   } catch (const std::exception& e) {
     // Also on the terminal: before the values are set there is no log yet.
     LogError(e.what());

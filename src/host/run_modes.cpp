@@ -2,34 +2,15 @@
 
 #include <signal.h>
 
-#include <exception>
-#include <string>
-
-#include "core/log.h"
 #include "host/control_signals.h"
-#include "platform/exception.h"
+#include "host/exit_watchdog.h"
+#include "host/unhandled.h"
 #include "platform/service_manager.h"
 
 namespace zuntar {
-namespace {
-
-// The last line of defence around a control operation: whatever escapes it
-// is logged and the process goes on serving.
-template <typename Operation>
-void Guarded(Operation operation) {
-  try {
-    operation();
-  } catch (const Exception& e) {
-    LogError(std::string("Unhandled exception ") + e.ClassName() + " " + e.what());
-  } catch (const std::exception& e) {
-    LogError(std::string("Unhandled exception Exception ") + e.what());
-  }
-}
-
-}  // namespace
 
 int RunServiceMode(PluginControl& control) {
-  Guarded([&] { control.Start(); });
+  RunGuarded([&] { control.Start(); });
   // The service reports its start as successful whatever Start met.
   NotifyServiceManager("READY=1\nSTATUS=Running");
   for (;;) {
@@ -37,14 +18,15 @@ int RunServiceMode(PluginControl& control) {
       case SIGTERM:
       case SIGINT:
         NotifyServiceManager("STOPPING=1");
-        Guarded([&] { control.Stop(); });
+        ArmExitWatchdog(kOrderlyEndLimit);  // the service ends with this stop
+        RunGuarded([&] { control.Stop(); });
         return 0;
       case SIGUSR1:
-        Guarded([&] { control.Pause(); });
+        RunGuarded([&] { control.Pause(); });
         NotifyServiceManager("STATUS=Paused");
         break;
       case SIGUSR2:
-        Guarded([&] { control.Continue(); });
+        RunGuarded([&] { control.Continue(); });
         NotifyServiceManager("STATUS=Running");
         break;
       default:
@@ -54,13 +36,13 @@ int RunServiceMode(PluginControl& control) {
 }
 
 int RunApplicationMode(PluginControl& control) {
-  Guarded([&] { control.Start(); });
+  RunGuarded([&] { control.Start(); });
   for (;;) {
     switch (WaitForControlSignal()) {
       case SIGTERM:
       case SIGINT:
       case SIGHUP:
-        Guarded([&] { control.Exit(); });
+        RunGuarded([&] { control.Exit(); });
         return 0;
       default:
         break;  // pause and continue belong to the service

@@ -11,8 +11,12 @@ namespace zuntar {
 // SIGUSR2 continue.
 int RunServiceMode(PluginControl& control);
 
-// Application mode: Start at once; SIGTERM, SIGINT or SIGHUP (the session
-// ends) lead to Exit.
+// Application mode without a desktop: Start at once; SIGTERM, SIGINT or
+// SIGHUP (the session ends) lead to Exit.
 int RunApplicationMode(PluginControl& control);
+
+// How the program lives in application mode: RunApplicationMode, or the
+// desktop's tray application.
+using ApplicationModeRunner = int (*)(PluginControl& control);
 
 }  // namespace zuntar

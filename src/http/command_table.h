@@ -18,7 +18,7 @@ class TDM;
 
 // What a command handler gets for one request.
 struct CommandContext {
-  const HttpRequest& request;  // raw query string and body
+  HttpRequest& request;  // raw query string and body (a handler may take the body)
   HttpResponse& response;      // headers and, for POST commands, the body
   std::string& buffer;         // GET commands: the reply body, when not empty
   bool sync = false;           // the command carried "_SYNC"

@@ -48,6 +48,18 @@ void ProbeDM(TDM& dm) {
   dm.CommitTran(true);
 }
 
+// The worker's module for a POST command. A database that cannot be
+// reached leaves the worker without one: a synchronous task still runs, and
+// a queued one is refused with a clear answer instead of a lost request.
+TDM* AcquireWorkerDM(THTTPAccessThread& thread) {
+  try {
+    return GetWorkerDM(thread);
+  } catch (const std::exception& e) {
+    LogError("no DB connection, thread=" + ThreadId() + " " + e.what());
+    return nullptr;
+  }
+}
+
 // Probes the module with an empty read-write transaction; a broken
 // connection is replaced once.
 void CheckWorkerDM(THTTPAccessThread& thread) {
@@ -57,7 +69,7 @@ void CheckWorkerDM(THTTPAccessThread& thread) {
   } catch (const std::exception&) {
     LogError("bad DB connection - try to reconnect, thread=" + ThreadId());
     DiscardWorkerDM(thread);
-    if (TDM* dm = GetWorkerDM(thread)) ProbeDM(*dm);
+    if (TDM* dm = AcquireWorkerDM(thread)) ProbeDM(*dm);
   }
 }
 
@@ -142,11 +154,11 @@ void THttpAccess::OnConnectionError(WorkerState&, const std::string& text) {
   if (LogLevel() > 3) LogDebug(text);
 }
 
-void THttpAccess::Handle(WorkerState& state, const HttpRequest& request, HttpResponse& response) {
+void THttpAccess::Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) {
   HTTPServerCommandGet(static_cast<THTTPAccessThread&>(state), request, response);
 }
 
-void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, const HttpRequest& request,
+void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request,
                                        HttpResponse& response) {
   const bool trace = LogLevel() > 1;
   const Clock::time_point start = Clock::now();
@@ -173,12 +185,12 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, const HttpRequ
              ", handle time " + HandleTime(Clock::now() - start));
 }
 
-void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_command, const HttpRequest& request,
+void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_command, HttpRequest& request,
                            HttpResponse& response) {
   try {
     std::string command = path_command.substr(0, path_command.find('&'));
     if (LogLevel() > 2) LogDebug(request.body);
-    GetWorkerDM(thread);
+    AcquireWorkerDM(thread);
     CheckWorkerDM(thread);
     bool sync = false;
     if (const size_t p = command.find("_SYNC"); p != std::string::npos) {
@@ -222,7 +234,7 @@ void THttpAccess::PostRecovery(THTTPAccessThread& thread, const std::exception& 
   }
 }
 
-void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command, const HttpRequest& request,
+void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
                           HttpResponse& response) {
   try {
     // `command` comes from the upper-cased path, so it is upper case already.

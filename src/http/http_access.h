@@ -39,14 +39,14 @@ class THttpAccess : public HttpHandler {
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
   void OnConnectionError(WorkerState& state, const std::string& text) override;
-  void Handle(WorkerState& state, const HttpRequest& request, HttpResponse& response) override;
+  void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) override;
 
-  void HTTPServerCommandGet(THTTPAccessThread& thread, const HttpRequest& request, HttpResponse& response);
+  void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response);
 
  private:
-  void PostPath(THTTPAccessThread& thread, const std::string& command, const HttpRequest& request,
+  void PostPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
                 HttpResponse& response);
-  void GetPath(THTTPAccessThread& thread, const std::string& command, const HttpRequest& request,
+  void GetPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
                HttpResponse& response);
   void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);

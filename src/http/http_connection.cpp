@@ -20,6 +20,7 @@ using Reply = http::response<http::string_body>;
 namespace {
 
 constexpr size_t kHeaderLimit = 16 * 1024;
+constexpr size_t kReadChunk = 64 * 1024;
 
 // The connection's place under the connection limit, given back once.
 class ConnectionSlot {
@@ -181,7 +182,11 @@ void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptio
   try {
     std::string local_ip = LocalAddress(fd);
     handler.OnConnect(state, local_ip, peer_ip);
+    // Beast reads as much as the buffer has room for, at least 512 bytes:
+    // with room for 64 KiB a large body takes a few thousand reads, not
+    // hundreds of thousands.
     boost::beast::flat_buffer buffer;
+    buffer.reserve(kReadChunk);
     http::request_parser<http::string_body> parser;
     parser.header_limit(kHeaderLimit);
     parser.body_limit(std::numeric_limits<std::uint64_t>::max());  // checked against the declared length below

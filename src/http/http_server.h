@@ -89,7 +89,7 @@ class HttpHandler {
   virtual void OnConnectionError(WorkerState&, const std::string& /*text*/) {}
   // Runs for every request on the worker thread. Exceptions are contained:
   // the connection is closed without a reply.
-  virtual void Handle(WorkerState& state, const HttpRequest& request, HttpResponse& response) = 0;
+  virtual void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) = 0;
 };
 
 class HttpServer {

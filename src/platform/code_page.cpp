@@ -81,6 +81,7 @@ unsigned CodePageForLocale(std::string_view locale) {
   // A Latin-script variant ("sr_RS@latin") is not Cyrillic.
   if (at != std::string::npos && name.compare(at, std::string::npos, "@latin") == 0) return kCodePage1252;
   const std::string language = name.substr(0, name.find_first_of("_.@"));
+  if (language.empty() || language == "c" || language == "posix") return kCodePage1251;
   for (std::string_view l : kCyrillicLanguages)
     if (language == l) return kCodePage1251;
   return kCodePage1252;
@@ -92,7 +93,7 @@ unsigned AnsiCodePage() {
       const char* value = std::getenv(var);
       if (value != nullptr && *value != '\0') return CodePageForLocale(value);
     }
-    return kCodePage1252;
+    return CodePageForLocale("");
   }();
   return cp;
 }

@@ -3,7 +3,10 @@
 // Internal texts are byte strings in one single-byte Windows code page: 1251
 // on the Russian-language systems the program serves, 1252 elsewhere. The
 // code page follows the locale the way Windows derives its ANSI code page
-// from the user's language.
+// from the user's language. A locale that names no language at all (C,
+// POSIX, C.UTF-8, none set) is a minimal system or a service nobody
+// configured: it counts as 1251, so the plugin still serves its Russian
+// users with its database there.
 #pragma once
 
 #include <string>
@@ -15,8 +18,9 @@ constexpr unsigned kCodePage1251 = 1251;
 constexpr unsigned kCodePage1252 = 1252;
 
 // Code page for a locale name such as "ru_RU.UTF-8", "uk_UA", "C" or
-// "en_US.CP1251": 1251 when the charset is CP1251 or the language is one
-// whose Windows ANSI code page is 1251, otherwise 1252.
+// "en_US.CP1251": 1251 when the charset is CP1251, the language is one
+// whose Windows ANSI code page is 1251, or no language is named ("C",
+// "POSIX", "C.UTF-8", ""); otherwise 1252.
 unsigned CodePageForLocale(std::string_view locale);
 
 // The process's ANSI code page, from LC_ALL, else LC_CTYPE, else LANG.

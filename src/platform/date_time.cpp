@@ -1,6 +1,7 @@
 #include "platform/date_time.h"
 
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 
 namespace zuntar {
@@ -88,16 +89,71 @@ DateTime UtcNow() {
   return bias ? local + *bias / 1440.0 : local;
 }
 
-DateTime LocalFromUnixSeconds(int64_t seconds) {
+DateTime DateTimeFromUnixSeconds(int64_t seconds) {
   // DOS time stamps keep even seconds only. Their year range (1980-2107) is
   // not enforced: certificates routinely carry dates outside it, and a date
   // shifted to a range boundary would be plainly wrong.
   const int64_t even = seconds - (((seconds % 2) + 2) % 2);
   const int64_t days = even >= 0 ? even / 86400 : -((-even + 86399) / 86400);
   const int64_t rest = even - days * 86400;
-  const DateTime utc = static_cast<double>(days - kEpochOffsetDays) + static_cast<double>(rest) * 1000.0 / kMsPerDay;
+  return static_cast<double>(days - kEpochOffsetDays) + static_cast<double>(rest) * 1000.0 / kMsPerDay;
+}
+
+DateTime LocalFromUnixSeconds(int64_t seconds) {
+  const DateTime utc = DateTimeFromUnixSeconds(seconds);
   const std::optional<int> bias = TimeZoneBiasMinutes();
   return bias ? utc - *bias / 1440.0 : utc;
+}
+
+namespace {
+
+// File-time units per second, and the seconds from 1601-01-01 to 1970-01-01.
+constexpr int64_t kFileTimeUnitsPerSecond = 10000000;
+constexpr int64_t kFileTimeEpochSeconds = 11644473600;
+constexpr int64_t kMaxFileTimeSeconds = INT64_MAX / kFileTimeUnitsPerSecond - kFileTimeEpochSeconds;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Shifts a file time by whole seconds; false when it leaves the range.
+bool ShiftFileTime(uint64_t file_time, int64_t seconds, uint64_t* out) {
+  const int64_t units = seconds * kFileTimeUnitsPerSecond;
+  if (units < 0 && file_time < static_cast<uint64_t>(-units)) return false;
+  if (units > 0 && file_time > static_cast<uint64_t>(INT64_MAX) - static_cast<uint64_t>(units)) return false;
+  *out = file_time + static_cast<uint64_t>(units);
+  return true;
+}
+
+int64_t CurrentBiasSeconds() { return int64_t{TimeZoneBiasMinutes().value_or(0)} * 60; }
+
+}  // namespace
+
+FileDate DateTimeToFileDate(DateTime local) {
+  const CalendarTime t = DecodeDateTime(local);
+  const int64_t seconds = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 86400 +
+                          t.hour * 3600 + t.minute * 60 + t.second;
+  return FloorDiv(seconds, 2) * 2;
+}
+
+bool DosDateTimeToFileTime(FileDate date, uint64_t* local_file_time) {
+  const int64_t even = FloorDiv(date, 2) * 2;
+  if (even < -kFileTimeEpochSeconds || even > kMaxFileTimeSeconds) return false;
+  *local_file_time = static_cast<uint64_t>(even + kFileTimeEpochSeconds) * kFileTimeUnitsPerSecond;
+  return true;
+}
+
+bool FileTimeToDosDateTime(uint64_t local_file_time, FileDate* date) {
+  if (local_file_time > static_cast<uint64_t>(INT64_MAX)) return false;
+  const int64_t seconds = static_cast<int64_t>(local_file_time / kFileTimeUnitsPerSecond) - kFileTimeEpochSeconds;
+  *date = FloorDiv(seconds, 2) * 2;
+  return true;
+}
+
+bool LocalFileTimeToFileTime(uint64_t local_file_time, uint64_t* utc_file_time) {
+  return ShiftFileTime(local_file_time, CurrentBiasSeconds(), utc_file_time);
+}
+
+bool FileTimeToLocalFileTime(uint64_t utc_file_time, uint64_t* local_file_time) {
+  return ShiftFileTime(utc_file_time, -CurrentBiasSeconds(), local_file_time);
 }
 
 }  // namespace zuntar

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -39,7 +41,9 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 }  // namespace
 
-std::string ReadFileToString(const std::string& file_name) {
+std::string ReadFileToString(const std::string& file_name) { return ReadFileTail(file_name, SIZE_MAX); }
+
+std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
   UniqueFd fd(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) throw EFOpenError(OpenErrorText(file_name, errno));
   // Shared lock: other readers go on, writers that lock are refused.
@@ -47,11 +51,15 @@ std::string ReadFileToString(const std::string& file_name) {
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw EFOpenError(OpenErrorText(file_name, errno));
   if (S_ISDIR(st.st_mode)) throw EFOpenError(OpenErrorText(file_name, EISDIR));
+  const auto size = static_cast<size_t>(st.st_size);
+  if (size > max_bytes && ::lseek(fd.get(), static_cast<off_t>(size - max_bytes), SEEK_SET) < 0)
+    throw EFOpenError(OpenErrorText(file_name, errno));
   std::string out;
-  out.reserve(static_cast<size_t>(st.st_size));
+  out.reserve(std::min(size, max_bytes));
   char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+  // A file that grows while it is read (a log) is read up to the limit.
+  while (out.size() < max_bytes) {
+    const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, max_bytes - out.size()));
     if (n < 0) {
       if (errno == EINTR) continue;
       throw EFOpenError(OpenErrorText(file_name, errno));

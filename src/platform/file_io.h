@@ -5,6 +5,7 @@
 // (WriteStringToFile), and a file being written refuses readers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,9 @@ constexpr uint32_t kFileAttributeDirectory = 0x10;
 // The whole file. Throws EFOpenError when it cannot be opened or read, or
 // while another process writes it.
 std::string ReadFileToString(const std::string& file_name);
+// The last `max_bytes` bytes of the file (all of a smaller one), with the
+// same sharing and errors.
+std::string ReadFileTail(const std::string& file_name, size_t max_bytes);
 
 // Creates or truncates the file and writes the bytes. Throws EFCreateError.
 void WriteStringToFile(const std::string& bytes, const std::string& file_name);

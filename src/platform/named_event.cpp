@@ -115,8 +115,11 @@ void NamedEvent::Pulse() {
   FutexWake(FutexWord(shared_));
 }
 
-bool NamedEvent::Wait(std::chrono::milliseconds timeout) {
-  const uint32_t start = shared_->generation.load();
+bool NamedEvent::Wait(std::chrono::milliseconds timeout) { return WaitSince(Generation(), timeout); }
+
+uint32_t NamedEvent::Generation() const { return shared_->generation.load(); }
+
+bool NamedEvent::WaitSince(uint32_t start, std::chrono::milliseconds timeout) {
   const bool forever = timeout == kInfinite;
   const timespec deadline = forever ? timespec{} : DeadlineAfter(timeout);
   while (shared_->generation.load() == start) {

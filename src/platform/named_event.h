@@ -16,6 +16,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "platform/exception.h"
@@ -44,6 +45,13 @@ class NamedEvent {
   void Pulse();
   // True when a pulse came within `timeout`, false when it passed.
   bool Wait(std::chrono::milliseconds timeout);
+
+  // The count of pulses so far. A waiter that reads it before checking its
+  // own conditions and then waits with WaitSince misses no pulse that came
+  // in between.
+  uint32_t Generation() const;
+  // True at once when a pulse came after `generation` was read, else as Wait.
+  bool WaitSince(uint32_t generation, std::chrono::milliseconds timeout);
 
   // Removes the shared-memory object of `name`; handles already open keep
   // working, later opens get a new object. For tests and clean-up.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -55,28 +56,34 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
 }
 
 int RunProcess(const std::string& command_line, const std::string& working_directory) {
-  std::vector<std::string> args = SplitCommandLine(command_line);
+  const std::vector<std::string> args = SplitCommandLine(command_line);
   if (args.empty()) return 0;
+  return std::max(RunProgram(args, working_directory), 0);
+}
+
+int RunProgram(const std::vector<std::string>& args, const std::string& working_directory) {
+  if (args.empty()) return -1;
+  std::vector<std::string> copies = args;
   std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
+  for (std::string& a : copies) argv.push_back(a.data());
   argv.push_back(nullptr);
 
   SpawnActions actions;
-  if (!actions.ok()) return 0;
+  if (!actions.ok()) return -1;
   for (int fd = 0; fd < 3; ++fd)
     posix_spawn_file_actions_addopen(actions.get(), fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
   if (!working_directory.empty()) posix_spawn_file_actions_addchdir_np(actions.get(), working_directory.c_str());
 
   pid_t pid = 0;
-  if (posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ) != 0) return 0;
+  if (posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ) != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return 0;
+    if (errno != EINTR) return -1;
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return 0;
+  return -1;
 }
 
 std::string ExecutablePath() {

@@ -16,6 +16,11 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line);
 // when a signal ended it; 0 when it cannot be started.
 int RunProcess(const std::string& command_line, const std::string& working_directory);
 
+// The same for an argument list passed as it is (args[0] is looked up in
+// PATH), for arguments that hold blanks or quotes; -1 when it cannot be
+// started.
+int RunProgram(const std::vector<std::string>& args, const std::string& working_directory);
+
 // Folder of the running executable with a trailing '/'.
 std::string ExecutableDir();
 // Full path of the running executable.

@@ -1,20 +1,109 @@
 #include "platform/user_prompt.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 
 namespace zuntar {
 namespace {
 
 CancellingPrompt default_prompt;
-std::atomic<UserPrompt*> current_prompt{nullptr};
+std::atomic<UserPrompt*> installed_prompt{nullptr};
 
-}  // namespace
-
-UserPrompt& CurrentUserPrompt() {
-  UserPrompt* prompt = current_prompt.load();
+UserPrompt& Installed() {
+  UserPrompt* prompt = installed_prompt.load();
   return prompt != nullptr ? *prompt : default_prompt;
 }
 
-void SetUserPrompt(UserPrompt* prompt) { current_prompt.store(prompt); }
+// Hands the installed prompt to one question at a time. A cancel bumps the
+// epoch: a question that began before it answers Cancel whatever the person
+// did, and while the gate is closed no question reaches the person at all.
+class PromptGate : public UserPrompt {
+ public:
+  bool InsertMedia(const std::string& container) override {
+    return Ask([&](UserPrompt& p) { return p.InsertMedia(container); }, false);
+  }
+  std::optional<std::string> AskPin(const std::string& container, bool retry) override {
+    return Ask([&](UserPrompt& p) { return p.AskPin(container, retry); }, std::optional<std::string>());
+  }
+  bool Confirm(const std::string& caption, const std::string& message, const std::string& ok_text,
+               const std::string& cancel_text) override {
+    return Ask([&](UserPrompt& p) { return p.Confirm(caption, message, ok_text, cancel_text); }, false);
+  }
+  bool ConfirmOkCancel(const std::string& caption, const std::string& message) override {
+    return Ask([&](UserPrompt& p) { return p.ConfirmOkCancel(caption, message); }, false);
+  }
+  bool Interactive() const override {
+    std::lock_guard lock(mu_);
+    return Installed().Interactive();
+  }
+
+  void CancelAll() {
+    std::lock_guard lock(mu_);
+    closed_ = true;
+    ++epoch_;
+    if (asking_ != nullptr) asking_->CancelShown();
+    turn_.notify_all();
+  }
+
+  void Allow() {
+    std::lock_guard lock(mu_);
+    closed_ = false;
+  }
+
+  // A question takes its prompt under the lock, so once none runs the old
+  // prompt is out of every thread's hands.
+  void Install(UserPrompt* prompt) {
+    std::unique_lock lock(mu_);
+    turn_.wait(lock, [&] { return asking_ == nullptr; });
+    installed_prompt.store(prompt);
+  }
+
+ private:
+  template <class Question, class Answer>
+  Answer Ask(Question&& question, Answer cancel) {
+    std::unique_lock lock(mu_);
+    const uint64_t epoch = epoch_;
+    turn_.wait(lock, [&] { return asking_ == nullptr || closed_ || epoch_ != epoch; });
+    if (closed_ || epoch_ != epoch) return cancel;
+    UserPrompt& prompt = Installed();
+    asking_ = &prompt;
+    lock.unlock();
+    // The turn passes on however the question ends.
+    struct Release {
+      PromptGate& gate;
+      ~Release() {
+        std::lock_guard relock(gate.mu_);
+        gate.asking_ = nullptr;
+        gate.turn_.notify_all();
+      }
+    };
+    Answer answer = [&] {
+      Release release{*this};
+      return question(prompt);
+    }();
+    std::lock_guard relock(mu_);
+    return epoch_ != epoch ? cancel : answer;
+  }
+
+  mutable std::mutex mu_;
+  std::condition_variable turn_;
+  UserPrompt* asking_ = nullptr;  // the prompt whose question runs now
+  bool closed_ = false;
+  uint64_t epoch_ = 0;
+};
+
+PromptGate gate;
+
+}  // namespace
+
+UserPrompt& CurrentUserPrompt() { return gate; }
+
+void SetUserPrompt(UserPrompt* prompt) { gate.Install(prompt); }
+
+void CancelAllPrompts() { gate.CancelAll(); }
+
+void AllowPrompts() { gate.Allow(); }
 
 }  // namespace zuntar

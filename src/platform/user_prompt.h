@@ -6,6 +6,11 @@
 // is installed at start-up; until then, and in processes without a desktop,
 // every question is answered Cancel at once, so no worker waits forever.
 // Texts are UTF-8.
+//
+// Every question goes through the process's prompt gate (CurrentUserPrompt):
+// one question is asked at a time, the others wait their turn, and Stop and
+// Exit can make every question in progress or waiting answer Cancel
+// (CancelAllPrompts), so no worker blocks the shutdown.
 #pragma once
 
 #include <optional>
@@ -29,6 +34,19 @@ class UserPrompt {
   // default), false for the Cancel button (also Esc).
   virtual bool Confirm(const std::string& caption, const std::string& message, const std::string& ok_text,
                        const std::string& cancel_text) = 0;
+
+  // The system's own message box with OK and Cancel buttons in Russian
+  // (language 1049), for systems whose code page is not 1251: true for OK.
+  virtual bool ConfirmOkCancel(const std::string& caption, const std::string& message) = 0;
+
+  // Whether a person can see the questions at all. False without a desktop
+  // (no display, service mode): every question answers Cancel at once.
+  virtual bool Interactive() const { return true; }
+
+  // Called from another thread while one of this prompt's questions runs:
+  // that question must end with Cancel, also when the call comes before it
+  // appears on screen. It must not wait for the question to end.
+  virtual void CancelShown() {}
 };
 
 // Answers Cancel to everything.
@@ -39,12 +57,21 @@ class CancellingPrompt : public UserPrompt {
   bool Confirm(const std::string&, const std::string&, const std::string&, const std::string&) override {
     return false;
   }
+  bool ConfirmOkCancel(const std::string&, const std::string&) override { return false; }
+  bool Interactive() const override { return false; }
 };
 
-// The process-wide prompt: the one installed last, or a CancellingPrompt.
+// The process's prompt gate, in front of the prompt installed last (or a
+// CancellingPrompt): the prompt every part of the program asks.
 UserPrompt& CurrentUserPrompt();
-// Installs a prompt (not owned; it must outlive its use). Null restores the
-// default.
+// Installs a prompt (not owned). Null restores the default. Waits until no
+// question runs, so the prompt it replaces may be destroyed afterwards.
 void SetUserPrompt(UserPrompt* prompt);
+
+// Stop and Exit: the question on screen and every question waiting for its
+// turn answer Cancel now, and every later one at once, until AllowPrompts.
+void CancelAllPrompts();
+// Start: questions are asked again.
+void AllowPrompts();
 
 }  // namespace zuntar

@@ -38,6 +38,16 @@ class BlobHandle {
 // A segment's length is an unsigned short.
 constexpr size_t kSegment = 32768;
 
+// The blob's length as the engine reports it; 0 when it cannot say.
+size_t TotalLength(BlobHandle& blob) {
+  const char item = isc_info_blob_total_length;
+  char answer[32] = {};
+  ISC_STATUS_ARRAY status;
+  if (isc_blob_info(status, blob.get(), 1, &item, sizeof answer, answer) != 0 || answer[0] != item) return 0;
+  const auto length = static_cast<short>(isc_vax_integer(answer + 1, 2));
+  return static_cast<size_t>(isc_portable_integer(reinterpret_cast<const ISC_UCHAR*>(answer + 3), length));
+}
+
 }  // namespace
 
 std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id) {
@@ -46,6 +56,7 @@ std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id) {
   isc_open_blob2(status, transaction.Database().Handle(), transaction.Handle(), blob.get(), &id, 0, nullptr);
   CheckStatus(status);
   std::string bytes;
+  bytes.reserve(TotalLength(blob));  // large blobs grow without copies
   char buffer[kSegment];
   for (;;) {
     unsigned short got = 0;
@@ -58,7 +69,7 @@ std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id) {
   return bytes;
 }
 
-ISC_QUAD WriteBlob(IbTransaction& transaction, const std::string& bytes) {
+ISC_QUAD WriteBlob(IbTransaction& transaction, std::string_view bytes) {
   BlobHandle blob;
   ISC_QUAD id{};
   ISC_STATUS_ARRAY status;

@@ -4,6 +4,7 @@
 #include <ibase.h>
 
 #include <string>
+#include <string_view>
 
 namespace zuntar {
 
@@ -14,6 +15,6 @@ std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id);
 
 // Stores `bytes` as a new blob within `transaction` and returns its id,
 // which a statement of the same transaction then assigns to a column.
-ISC_QUAD WriteBlob(IbTransaction& transaction, const std::string& bytes);
+ISC_QUAD WriteBlob(IbTransaction& transaction, std::string_view bytes);
 
 }  // namespace zuntar

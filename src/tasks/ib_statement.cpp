@@ -75,6 +75,7 @@ IbStatement::Value& IbStatement::ValueOf(std::string_view name) {
 }
 
 void IbStatement::SetString(std::string_view name, std::string bytes) { ValueOf(name) = std::move(bytes); }
+void IbStatement::SetStringRef(std::string_view name, std::string_view bytes) { ValueOf(name) = bytes; }
 void IbStatement::SetInteger(std::string_view name, int64_t value) { ValueOf(name) = value; }
 void IbStatement::SetDateTime(std::string_view name, DateTime value) { ValueOf(name) = value; }
 void IbStatement::SetNull(std::string_view name) { ValueOf(name) = std::monostate{}; }
@@ -145,9 +146,11 @@ void IbStatement::BindOne(int marker, const Value& value) {
     var.sqllen = 0;
     var.sqldata = null_data_.data();
     *var.sqlind = -1;
-  } else if (const auto* text = std::get_if<std::string>(&value)) {
+  } else if (std::holds_alternative<std::string>(value) || std::holds_alternative<std::string_view>(value)) {
+    const std::string_view text = std::holds_alternative<std::string>(value) ? std::string_view(std::get<std::string>(value))
+                                                                               : std::get<std::string_view>(value);
     if (base == SQL_BLOB) {
-      blob_ids_[static_cast<size_t>(marker)] = WriteBlob(transaction_, *text);
+      blob_ids_[static_cast<size_t>(marker)] = WriteBlob(transaction_, text);
       var.sqltype = SQL_BLOB | 1;
       var.sqlsubtype = d.subtype;
       var.sqllen = sizeof(ISC_QUAD);
@@ -155,14 +158,14 @@ void IbStatement::BindOne(int marker, const Value& value) {
       return;
     }
     const size_t limit = IsTextType(base) ? static_cast<size_t>(d.length) : kMaxTextParameter;
-    if (text->size() > limit)
+    if (text.size() > limit)
       throw EIBClientError("The value of parameter " + positional_.names[static_cast<size_t>(marker)] + " is " +
-                           std::to_string(text->size()) + " bytes long; at most " + std::to_string(limit) +
+                           std::to_string(text.size()) + " bytes long; at most " + std::to_string(limit) +
                            " bytes fit");
     var.sqltype = SQL_TEXT | 1;
     if (IsTextType(base)) var.sqlsubtype = d.subtype;  // the column's character set
-    var.sqllen = static_cast<short>(text->size());
-    var.sqldata = const_cast<char*>(text->data());
+    var.sqllen = static_cast<short>(text.size());
+    var.sqldata = const_cast<char*>(text.data());
   } else if (const auto* number = std::get_if<int64_t>(&value)) {
     var.sqltype = SQL_INT64 | 1;
     var.sqllen = sizeof(int64_t);
@@ -194,6 +197,28 @@ void IbStatement::ExecQuery() {
   isc_dsql_execute(status, transaction_.Handle(), &handle_, IbDatabase::kDialect, in);
   CheckStatus(status);
   cursor_open_ = statement_type_ == isc_info_sql_stmt_select || statement_type_ == isc_info_sql_stmt_select_for_upd;
+}
+
+int64_t IbStatement::RowsAffected() {
+  if (handle_ == 0) return 0;
+  const char item = isc_info_sql_records;
+  char answer[64] = {};
+  ISC_STATUS_ARRAY status;
+  isc_dsql_sql_info(status, &handle_, 1, &item, sizeof answer, answer);
+  CheckStatus(status);
+  if (answer[0] != isc_info_sql_records) return 0;
+  // Counts per kind of statement: req_update_count, req_delete_count, ...
+  int64_t rows = 0;
+  for (const char* p = answer + 3; p < answer + sizeof answer && *p != isc_info_end;) {
+    const char kind = *p++;
+    const auto length = static_cast<short>(isc_vax_integer(p, 2));
+    p += 2;
+    const int64_t count = isc_vax_integer(p, length);
+    p += length;
+    if (kind == isc_info_req_insert_count || kind == isc_info_req_update_count || kind == isc_info_req_delete_count)
+      rows += count;
+  }
+  return rows;
 }
 
 bool IbStatement::Next() {

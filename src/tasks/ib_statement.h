@@ -58,6 +58,9 @@ class IbStatement {
   // to a text column longer than the column throws EIBClientError at
   // execution instead of being cut.
   void SetString(std::string_view name, std::string bytes);
+  // The same without a copy: the caller keeps `bytes` alive until the next
+  // ExecQuery has ended (large blobs).
+  void SetStringRef(std::string_view name, std::string_view bytes);
   void SetInteger(std::string_view name, int64_t value);
   void SetDateTime(std::string_view name, DateTime value);
   void SetNull(std::string_view name);
@@ -66,6 +69,8 @@ class IbStatement {
   // the statement's transaction, which must be active. A select opens its
   // cursor; rows then come with Next().
   void ExecQuery();
+  // Rows the last executed insert, update or delete changed.
+  int64_t RowsAffected();
   // Moves to the next row; false when there is none.
   bool Next();
   // Closes an open cursor. Never fails: the cursor is gone either way.
@@ -80,7 +85,7 @@ class IbStatement {
 
  private:
   friend class IbField;
-  using Value = std::variant<std::monostate, std::string, int64_t, DateTime>;
+  using Value = std::variant<std::monostate, std::string, std::string_view, int64_t, DateTime>;
   struct Described {
     short type, subtype, scale, length;
   };

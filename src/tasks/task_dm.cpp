@@ -20,19 +20,26 @@ constexpr char kSetStatusAndResultSql[] =
     "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=:STATUS,OUT_DATA=:RES_DATA where ID=:ID";
 constexpr char kGetStatusAndResultSql[] = "select STATUS, START_TIME, OUT_DATA from CRYPTO_TASKS where ID=:ID";
 constexpr char kLoadNewSql[] = "select *  from CRYPTO_TASKS where START_TIME > :DT and STATUS=0";
+constexpr char kClaimSql[] = "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=1 where ID=:ID and STATUS=0";
 
 constexpr unsigned kCp1251 = 1251;
 
-// Closes a statement's cursor however the block is left.
+// Closes a statement's cursor however the block is left, and lets go of
+// the caller's bytes bound without a copy.
 class CloseOnExit {
  public:
-  explicit CloseOnExit(IbStatement& statement) : statement_(statement) {}
-  ~CloseOnExit() { statement_.Close(); }
+  explicit CloseOnExit(IbStatement& statement, const char* ref_parameter = nullptr)
+      : statement_(statement), ref_parameter_(ref_parameter) {}
+  ~CloseOnExit() {
+    statement_.Close();
+    if (ref_parameter_ != nullptr) statement_.SetNull(ref_parameter_);
+  }
   CloseOnExit(const CloseOnExit&) = delete;
   CloseOnExit& operator=(const CloseOnExit&) = delete;
 
  private:
   IbStatement& statement_;
+  const char* ref_parameter_;
 };
 
 std::string Cp1251(std::string_view utf8) { return CodePageFromWide(kCp1251, WideFromUtf8(utf8)); }
@@ -50,7 +57,8 @@ TDM::TDM()
       ibsqlUpdateCryptoTask(IB, IBTransactionRW, kUpdateSql),
       ibsqlSetStatusAndResult(IB, IBTransactionRW, kSetStatusAndResultSql),
       ibsqlGetCryptoTaskStatusAndResult(IB, IBTransactionRead, kGetStatusAndResultSql),
-      ibsqlLoadNewCryptoTasks(IB, IBTransactionRead, kLoadNewSql) {
+      ibsqlLoadNewCryptoTasks(IB, IBTransactionRead, kLoadNewSql),
+      ibsqlClaimCryptoTask(IB, IBTransactionRW, kClaimSql) {
   const Settings settings = CurrentSettings();
   IB.DatabaseName = settings.DBPATH;
   IB.UserName = settings.DBUSER;
@@ -105,7 +113,7 @@ void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
     exists = check.Next();
   }
   IbStatement& write = exists ? ibsqlUpdateCryptoTask : ibsqlInsertCryptoTask;
-  CloseOnExit closer(write);
+  CloseOnExit closer(write, "IN_DATA");
   write.SetString("ID", task.Id);
   write.SetInteger("TTYPE", task.TaskType);
   write.SetInteger("STATUS", status);
@@ -114,7 +122,7 @@ void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
   else
     write.SetNull("CERT_SN");
   write.SetString("STR_PARAM", task.StrParam);
-  write.SetString("IN_DATA", task.InData);
+  write.SetStringRef("IN_DATA", task.InData);
   write.ExecQuery();
   CommitTran(true);
 }
@@ -145,15 +153,34 @@ uint8_t TDM::GetTaskStatus(const std::string& id, std::string& text) {
   return status;
 }
 
-void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string& text) {
+void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string& text, bool commit) {
   StartTran(true);
   IbStatement& q = ibsqlSetStatusAndResult;
-  CloseOnExit closer(q);
+  CloseOnExit closer(q, "RES_DATA");
   q.SetInteger("STATUS", status);
-  q.SetString("RES_DATA", text);
+  q.SetStringRef("RES_DATA", text);
   q.SetString("ID", id);
   q.ExecQuery();
-  CommitTran(true);
+  if (commit) CommitTran(true);
+}
+
+bool TDM::ClaimTask(const std::string& id, bool commit) {
+  StartTran(true);
+  IbStatement& q = ibsqlClaimCryptoTask;
+  CloseOnExit closer(q);
+  q.SetString("ID", id);
+  bool claimed = false;
+  try {
+    q.ExecQuery();
+    claimed = q.RowsAffected() == 1;
+  } catch (const std::exception& e) {
+    // Another connection is changing the row now: it is not ours to run.
+    // Only the failed statement is undone; what the transaction holds
+    // besides (results stored before) stays.
+    if (!IsLockConflict(e)) throw;
+  }
+  if (commit) CommitTran(true);
+  return claimed;
 }
 
 void TDM::CleanupTasks() {

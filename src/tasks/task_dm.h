@@ -40,6 +40,7 @@ class TDM {
   IbStatement ibsqlSetStatusAndResult;
   IbStatement ibsqlGetCryptoTaskStatusAndResult;
   IbStatement ibsqlLoadNewCryptoTasks;
+  IbStatement ibsqlClaimCryptoTask;
 
   // Starts the read-write (true) or the read transaction if not active.
   void StartTran(bool rw);
@@ -58,7 +59,18 @@ class TDM {
   // The task's status and its text: OUT_DATA, the not-found text, the
   // time-out text or nothing.
   uint8_t GetTaskStatus(const std::string& id, std::string& text);
-  void SetTaskResult(const std::string& id, uint8_t status, const std::string& text);
+  // Without `commit` the result waits in the open read-write transaction
+  // for the next commit (several results committed together).
+  void SetTaskResult(const std::string& id, uint8_t status, const std::string& text, bool commit = true);
+  // Takes a stored task for this thread to run: STATUS goes from 0 to 1
+  // where it is still 0. False when another thread or process took it first
+  // (or holds its row locked now), or the row is gone; a task is thus run
+  // once however many processing threads share the table. Without `commit`
+  // the claim stays in the open read-write transaction, its row locked
+  // against every other claim, and the next commit (SetTaskResult's) makes
+  // it final together with the result: one commit per task. A claim that
+  // is rolled back (the connection lost) leaves the task waiting.
+  bool ClaimTask(const std::string& id, bool commit = true);
   // Deletes rows older than 90 days and empties rows older than 30 days,
   // counted back from now or from the newest START_TIME if later.
   void CleanupTasks();

@@ -47,5 +47,27 @@ TEST(Base64, DecoderStopsAtTheEndMarkAndDropsPartialGroups) {
   EXPECT_EQ(Base64Decode(""), "");
 }
 
+TEST(Base64, DecodingInPlaceMatchesTheCopyingDecoder) {
+  std::mt19937 rng(11);
+  for (size_t len = 0; len < 200; ++len) {
+    std::string data(len, '\0');
+    for (char& c : data) c = static_cast<char>(rng());
+    // Line breaks and junk between the groups, as pages send them.
+    std::string text;
+    for (char c : Base64Encode(data)) {
+      text += c;
+      if (rng() % 9 == 0) text += "\r\n";
+      if (rng() % 13 == 0) text += '*';
+    }
+    std::string in_place = text;
+    Base64DecodeInPlace(in_place);
+    ASSERT_EQ(in_place, Base64Decode(text)) << "length " << len;
+    ASSERT_EQ(in_place, data) << "length " << len;
+  }
+  std::string ended = "Zg==Zm9v";
+  Base64DecodeInPlace(ended);
+  EXPECT_EQ(ended, "f");
+}
+
 }  // namespace
 }  // namespace zuntar

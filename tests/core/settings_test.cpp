@@ -146,5 +146,45 @@ TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
   EXPECT_EQ(CurrentSettings().READTIMEOUT, 7);
 }
 
+TEST(SavedSettings, AsSavedReadsTheEightKeysBackAndKeepsTheRest) {
+  Settings s = DefaultSettings(kExeDir);
+  s.DBPATH = "   ";
+  s.DBUSER = "";
+  s.DBPASSWORD = "";
+  s.LOGDIRNAME = "/var/log";
+  s.READTIMEOUT = 9;  // not saved: stays as it is
+  const Settings read = AsSaved(s, kExeDir);
+  EXPECT_EQ(read.DBPATH, kExeDir + "ZuntarMervoPlugin.gdb");
+  EXPECT_EQ(read.DBUSER, "SYSDBA");
+  EXPECT_EQ(read.DBPASSWORD, DefaultSettings(kExeDir).DBPASSWORD);
+  EXPECT_EQ(read.LOGDIRNAME, "/var/log/");
+  EXPECT_EQ(read.READTIMEOUT, 9);
+}
+
+TEST_F(SettingsFile, ADeferredDatabasePathWaitsForStart) {
+  const std::string in_force = CurrentSettings().DBPATH;
+  DeferDatabasePath("/next.gdb");
+  EXPECT_EQ(CurrentSettings().DBPATH, in_force);
+  EXPECT_EQ(DatabasePathForNextStart(), "/next.gdb");
+  // Saving the path in force again drops the deferred one.
+  DeferDatabasePath(in_force);
+  ApplyDeferredDatabasePath();
+  EXPECT_EQ(CurrentSettings().DBPATH, in_force);
+
+  DeferDatabasePath("/next.gdb");
+  ApplyDeferredDatabasePath();
+  EXPECT_EQ(CurrentSettings().DBPATH, "/next.gdb");
+  ApplyDeferredDatabasePath();  // nothing deferred any more
+  EXPECT_EQ(CurrentSettings().DBPATH, "/next.gdb");
+}
+
+TEST_F(SettingsFile, SaveWritesTheGivenValuesNotTheOnesInForce) {
+  Settings s = CurrentSettings();
+  s.HTTPPORT = 18666;
+  SaveSettings(s);
+  EXPECT_NE(ReadFileToString(config()).find("HTTPPORT=18666\r\n"), std::string::npos);
+  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+}
+
 }  // namespace
 }  // namespace zuntar

@@ -28,6 +28,26 @@ TEST(WideFromUtf8, DecodesUpToThreeBytesAndRejectsTheRest) {
   EXPECT_EQ(WideFromUtf8(""), u"");
 }
 
+TEST(AnsiFromUtf8, LongTextsConvertWholeOrNotAtAll) {
+  // Several times longer than the conversion's internal buffer.
+  std::string utf8;
+  for (int i = 0; i < 5000; ++i) utf8 += "a\xC2\xAB";
+  const std::string ansi = AnsiFromUtf8(utf8);
+  EXPECT_EQ(ansi, AnsiFromWide(WideFromUtf8(utf8)));
+  EXPECT_EQ(ansi.size(), 10000u);
+  EXPECT_EQ(ansi.substr(0, 2), "a\xAB");  // U+00AB is 0xAB in 1251 and 1252
+  // A bad sequence after the first buffers were converted still empties it.
+  EXPECT_EQ(AnsiFromUtf8(utf8 + "\x80"), "");
+
+  // ASCII runs of any length and alignment around the other characters.
+  const std::string ascii(13, 'x');
+  EXPECT_EQ(AnsiFromUtf8(ascii + "\xC2\xAB" + ascii + "\xC2\xBB\xC2\xAB" + "y"),
+            ascii + "\xAB" + ascii + "\xBB\xAB" + "y");
+  EXPECT_EQ(AnsiFromUtf8(ascii + "\xC3" + ascii), "");      // a lead byte followed by ASCII
+  EXPECT_EQ(AnsiFromUtf8(ascii + "\xE2\x82" + "A"), "");   // a sequence cut short by ASCII
+  EXPECT_EQ(AnsiFromUtf8(std::string(16, 'z') + "\xF0\x9F\x98\x80"), "");
+}
+
 TEST(Cp1251, ConvertsWhateverTheSystemCodePage) {
   EXPECT_EQ(WideFromCp1251("\xCF\xF0\xE8\xE2\xE5\xF2"), u"\u041F\u0440\u0438\u0432\u0435\u0442");
   EXPECT_EQ(Utf8FromWide(WideFromCp1251("\xA8\xB8")), "\xD0\x81\xD1\x91");  // Ё ё
@@ -64,6 +84,12 @@ TEST(SplitToList, EndsAtTheFirstEmptyToken) {
   EXPECT_EQ(SplitToList("a;\"b;c\";d", ';'), (Parts{"a", "\"b;c\"", "d"}));
   EXPECT_EQ(SplitToList("a;;b", ';'), Parts{"a"});
   EXPECT_EQ(SplitToList("", ';'), Parts{});
+}
+
+TEST(TrimmedView, TrimsBlanksAndControlCharacters) {
+  EXPECT_EQ(TrimmedView(" \t a b \r\n"), "a b");
+  EXPECT_EQ(TrimmedView(" \x01 "), "");
+  EXPECT_EQ(TrimmedView("\xC0"), "\xC0");  // bytes above 0x7F are text
 }
 
 TEST(PadLeft, TrimsThenFills) {

@@ -1,10 +1,14 @@
 #include "plugin_sandbox.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -36,8 +40,10 @@ std::vector<std::string> BaseEnvironment() {
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
     const std::string name = entry.substr(0, entry.find('='));
+    // FIREBIRD: a test that opened a database itself must not hand its
+    // engine root to the program.
     if (name == "ZUNTAR_PLATFORM_ROOT" || name == "NOTIFY_SOCKET" || name == "LC_ALL" || name == "LC_CTYPE" ||
-        name == "LANG")
+        name == "LANG" || name == "FIREBIRD")
       continue;
     env.push_back(entry);
   }
@@ -96,16 +102,23 @@ PluginSandbox::PluginSandbox(const std::string& executable) {
   fs::create_directories(unit_dir());
 }
 
+std::vector<std::string> PluginSandbox::Environment() const {
+  // Extra entries come first: the first of two entries of one name counts.
+  std::vector<std::string> env = extra_env_;
+  env.push_back("ZUNTAR_PLATFORM_ROOT=" + root_.path());
+  env.push_back("LC_ALL=ru_RU.UTF-8");  // code page 1251: the Russian texts and the database
+  // No tray icon or question on the desktop of whoever runs the tests.
+  env.push_back("QT_QPA_PLATFORM=offscreen");
+  for (std::string& e : BaseEnvironment()) env.push_back(std::move(e));
+  return env;
+}
+
 PluginProcess PluginSandbox::Start(const std::vector<std::string>& args) {
   const int n = ++runs_;
   const std::string out = root_ / ("out" + std::to_string(n));
   const std::string err = root_ / ("err" + std::to_string(n));
 
-  // Extra entries come first: the first of two entries of one name counts.
-  std::vector<std::string> env = extra_env_;
-  env.push_back("ZUNTAR_PLATFORM_ROOT=" + root_.path());
-  env.push_back("LC_ALL=ru_RU.UTF-8");  // code page 1251: the Russian texts and the database
-  for (std::string& e : BaseEnvironment()) env.push_back(std::move(e));
+  std::vector<std::string> env = Environment();
   std::vector<char*> envp;
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -155,6 +168,25 @@ bool PluginSandbox::WaitForLog(const std::string& text, int count, std::chrono::
   return true;
 }
 
+int PluginSandbox::CertTool(const std::string& args, std::string* out) const {
+  const std::string command =
+      "ZUNTAR_PLATFORM_ROOT='" + root_.path() + "' " + ZUNTAR_TEST_CERTTOOL + " " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  std::string text;
+  char buffer[4096];
+  while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+  const int status = ::pclose(pipe);
+  if (out != nullptr) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void PluginSandbox::RegisterProvider() const {
+  std::string out;
+  if (CertTool(std::string("register-provider --module ") + ZUNTAR_TEST_CSP_MODULE, &out) != 0)
+    throw std::runtime_error("register-provider failed: " + out);
+}
+
 bool PluginSandbox::WaitForStartEnd(std::chrono::milliseconds limit) const {
   const std::string started = Cp1251("Плагин запущен !"), failed = Cp1251("Ошибка запуска HTTP: ");
   const auto until = std::chrono::steady_clock::now() + limit;
@@ -164,6 +196,18 @@ bool PluginSandbox::WaitForStartEnd(std::chrono::milliseconds limit) const {
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(10ms);
   }
+}
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t size = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  ::close(fd);
+  return ntohs(addr.sin_port);
 }
 
 std::string Cp1251(const std::string& utf8) { return CodePageFromWide(kCodePage1251, WideFromUtf8(utf8)); }

@@ -60,6 +60,11 @@ class PluginSandbox {
   // win over the sandbox's own.
   void AddEnv(std::string entry) { extra_env_.push_back(std::move(entry)); }
 
+  // The environment of a start: the extra entries, the sandbox's own (a
+  // private platform root, a Russian locale, Qt's offscreen platform), then
+  // the test's.
+  std::vector<std::string> Environment() const;
+
   PluginProcess Start(const std::vector<std::string>& args);
   // Starts and waits for the end: exit code (-1 when it did not end in time).
   int Run(const std::vector<std::string>& args, std::string* out = nullptr, std::string* err = nullptr);
@@ -70,6 +75,12 @@ class PluginSandbox {
   bool WaitForLog(const std::string& text, int count = 1,
                   std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
   int CountInLog(const std::string& text) const;
+  // Runs zuntar-certtool on the sandbox's platform tree: its exit code,
+  // with its output in `out`.
+  int CertTool(const std::string& args, std::string* out = nullptr) const;
+  // The provider module of this build, registered in the sandbox's registry.
+  void RegisterProvider() const;
+
   // Waits until Start has ended: the plugin serves HTTP, or says why it cannot
   // (another sandbox may hold the default port).
   bool WaitForStartEnd(std::chrono::milliseconds limit = std::chrono::seconds(15)) const;
@@ -81,6 +92,9 @@ class PluginSandbox {
   std::vector<std::string> extra_env_;
   int runs_ = 0;
 };
+
+// A port nobody listens on now.
+int FreePort();
 
 // UTF-8 text in code page 1251, as the plugin writes its log under a
 // Russian locale.

@@ -24,6 +24,7 @@ class Dispatch : public ::testing::Test {
   void Start(int log_level, const std::string& version = "1.2.3.4") {
     access_.reset();
     StartupValues v = BasicStartupValues(dir_.path());
+    v.IsCP1251 = false;  // no database: these requests never reach one
     v.PluginVersion = version;
     SetStartupValues(v);
     SetCSPStatus("");

@@ -67,7 +67,7 @@ class EchoHandler : public HttpHandler {
     errors.push_back(text);
   }
 
-  void Handle(WorkerState& state, const HttpRequest& req, HttpResponse& res) override {
+  void Handle(WorkerState& state, HttpRequest& req, HttpResponse& res) override {
     if (hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms.load()));
     {
       std::lock_guard lock(mutex);

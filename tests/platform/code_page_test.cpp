@@ -9,7 +9,10 @@ TEST(CodePageForLocale, FollowsLanguageAndCharset) {
   for (const char* name : {"ru_RU.UTF-8", "ru_RU", "uk_UA.utf8", "be_BY", "bg_BG.UTF-8", "kk_KZ", "ru",
                            "en_US.CP1251", "de_DE.windows-1251", "sr_RS"})
     EXPECT_EQ(CodePageForLocale(name), kCodePage1251) << name;
-  for (const char* name : {"C", "POSIX", "C.UTF-8", "en_US.UTF-8", "de_DE", "", "sr_RS@latin", "rus"})
+  // No language named: a minimal system or an unconfigured service.
+  for (const char* name : {"C", "POSIX", "C.UTF-8", "c.utf8", "POSIX.UTF-8", ""})
+    EXPECT_EQ(CodePageForLocale(name), kCodePage1251) << name;
+  for (const char* name : {"en_US.UTF-8", "de_DE", "sr_RS@latin", "rus", "en_US.CP1252", "Cy_GB"})
     EXPECT_EQ(CodePageForLocale(name), kCodePage1252) << name;
 }
 

@@ -28,6 +28,21 @@ TEST(DateTime, DecodeInvertsEncode) {
   EXPECT_EQ(back.millisecond, 999);
 }
 
+TEST(DateTime, FromUnixSecondsAtDosResolutionWithoutZone) {
+  EXPECT_EQ(DateTimeFromUnixSeconds(0), 25569.0);
+  EXPECT_EQ(DateTimeFromUnixSeconds(1), 25569.0);
+  EXPECT_EQ(DateTimeFromUnixSeconds(86400 + 3), 25570.0 + 2.0 / 86400);
+  // Before 1970 odd seconds go down as well: -1 is 1969-12-31 23:59:58.
+  const CalendarTime before = DecodeDateTime(DateTimeFromUnixSeconds(-1));
+  EXPECT_EQ(before.year, 1969);
+  EXPECT_EQ(before.hour, 23);
+  EXPECT_EQ(before.second, 58);
+  const CalendarTime far = DecodeDateTime(DateTimeFromUnixSeconds(253402300799));
+  EXPECT_EQ(far.year, 9999);
+  EXPECT_EQ(far.hour, 23);
+  EXPECT_EQ(far.second, 58);
+}
+
 // The zone is fixed for the whole test binary so the bias is known.
 class DateTimeInZone : public ::testing::Test {
  protected:
@@ -70,6 +85,31 @@ TEST_F(DateTimeInZone, LocalFromUnixSecondsKeepsEvenSeconds) {
   const CalendarTime early = DecodeDateTime(LocalFromUnixSeconds(0));
   EXPECT_EQ(early.year, 1970);
   EXPECT_EQ(early.hour, 3);
+}
+
+TEST_F(DateTimeInZone, FileDateKeepsEvenLocalSecondsAndFileTimesShiftByTheBias) {
+  // 2024-03-01 12:00:01.900 local: an even 12:00:00 local, 09:00:00 UTC.
+  const FileDate date = DateTimeToFileDate(EncodeDateTime({2024, 3, 1, 12, 0, 1, 900}));
+  EXPECT_EQ(date, 1709294400);
+  EXPECT_EQ(DateTimeToFileDate(EncodeDateTime({2024, 3, 1, 12, 0, 0, 0})), date);
+  uint64_t local = 0, utc = 0, back = 0;
+  ASSERT_TRUE(DosDateTimeToFileTime(date, &local));
+  EXPECT_EQ(local, (1709294400ull + 11644473600ull) * 10000000ull);
+  ASSERT_TRUE(LocalFileTimeToFileTime(local, &utc));
+  EXPECT_EQ(utc, local - 3ull * 3600 * 10000000);
+  ASSERT_TRUE(FileTimeToLocalFileTime(utc, &back));
+  EXPECT_EQ(back, local);
+  FileDate again = 0;
+  ASSERT_TRUE(FileTimeToDosDateTime(local + 15000000, &again));  // 1.5 s later: the same even second
+  EXPECT_EQ(again, date);
+  // Dates outside the DOS years stay right; before 1601 there is no file time.
+  EXPECT_EQ(DateTimeToFileDate(EncodeDateTime({1970, 1, 1, 0, 0, 3, 0})), 2);
+  EXPECT_EQ(DateTimeToFileDate(EncodeDateTime({1969, 12, 31, 23, 59, 59, 0})), -2);
+  EXPECT_EQ(DateTimeToFileDate(EncodeDateTime({2200, 1, 1})), 7258118400);
+  ASSERT_TRUE(DosDateTimeToFileTime(DateTimeToFileDate(EncodeDateTime({1601, 1, 1})), &local));
+  EXPECT_EQ(local, 0u);
+  EXPECT_FALSE(LocalFileTimeToFileTime(0, &utc));  // midnight of 1601 here is still 1600 in UTC
+  EXPECT_FALSE(DosDateTimeToFileTime(DateTimeToFileDate(EncodeDateTime({1600, 12, 31})), &local));
 }
 
 }  // namespace

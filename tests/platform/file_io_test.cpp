@@ -27,6 +27,16 @@ TEST(FileIo, WritesAndReadsBinaryContent) {
   EXPECT_EQ(ReadFileToString(dir / "f"), "x");
 }
 
+TEST(FileIo, TailReadsTheLastBytes) {
+  test::TempDir dir;
+  WriteStringToFile("0123456789", dir / "f");
+  EXPECT_EQ(ReadFileTail(dir / "f", 4), "6789");
+  EXPECT_EQ(ReadFileTail(dir / "f", 10), "0123456789");
+  EXPECT_EQ(ReadFileTail(dir / "f", 100), "0123456789");
+  EXPECT_EQ(ReadFileTail(dir / "f", 0), "");
+  EXPECT_THROW(ReadFileTail(dir / "missing", 4), EFOpenError);
+}
+
 TEST(FileIo, ErrorsAreExceptionsWithTheirClass) {
   test::TempDir dir;
   try {

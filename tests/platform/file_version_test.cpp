@@ -4,26 +4,16 @@
 
 #include "platform/file_io.h"
 #include "support/temp_dir.h"
+#include "support/version_record.h"
 
 namespace zuntar {
 namespace {
 
-std::string Le32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
-// A complete record for version a.b.c.d.
-std::string Record(uint16_t a, uint16_t b, uint16_t c, uint16_t d) {
-  std::string r = Le32(0xFEEF04BD) + Le32(0x00010000) + Le32(uint32_t{a} << 16 | b) + Le32(uint32_t{c} << 16 | d);
-  r.resize(kFixedFileInfoSize, '\0');
-  return r;
-}
+using test::VersionRecord;
 
 TEST(FileVersion, FindsTheRecordAnywhere) {
-  EXPECT_EQ(FindFixedFileInfo(Record(1, 0, 0, 1))->Text(), "1.0.0.1");
-  const std::string bytes = std::string(1001, 'x') + Record(65535, 2, 300, 40000) + "tail";
+  EXPECT_EQ(FindFixedFileInfo(VersionRecord(1, 0, 0, 1))->Text(), "1.0.0.1");
+  const std::string bytes = std::string(1001, 'x') + VersionRecord(65535, 2, 300, 40000) + "tail";
   EXPECT_EQ(FindFixedFileInfo(bytes)->Text(), "65535.2.300.40000");
 }
 
@@ -31,11 +21,11 @@ TEST(FileVersion, IgnoresWhatOnlyLooksLikeARecord) {
   // The signature alone (as an immediate inside machine code), a record
   // cut short by the end of the data, and nothing at all.
   const std::string bare = "\xBD\x04\xEF\xFE\x75\x10" + std::string(60, '\0');
-  const std::string cut = Record(1, 2, 3, 4).substr(0, kFixedFileInfoSize - 1);
+  const std::string cut = VersionRecord(1, 2, 3, 4).substr(0, kFixedFileInfoSize - 1);
   for (const std::string& bytes : {bare, cut, std::string(), std::string("\xBD\x04\xEF")}) {
     EXPECT_FALSE(FindFixedFileInfo(bytes));
   }
-  EXPECT_EQ(FindFixedFileInfo(bare + Record(5, 6, 7, 8))->Text(), "5.6.7.8");
+  EXPECT_EQ(FindFixedFileInfo(bare + VersionRecord(5, 6, 7, 8))->Text(), "5.6.7.8");
 }
 
 TEST(FileVersion, ReadsRecordsAcrossReadBoundaries) {
@@ -43,7 +33,7 @@ TEST(FileVersion, ReadsRecordsAcrossReadBoundaries) {
   // Around the 64 KiB piece size of the reader, so the record straddles it.
   for (size_t offset : {size_t{0}, size_t{65536 - 20}, size_t{65536 - 52}, size_t{65536}, size_t{200000}}) {
     SCOPED_TRACE(offset);
-    WriteStringToFile(std::string(offset, '\xBD') + Record(2, 1, 0, 7), dir / "module.so");
+    WriteStringToFile(std::string(offset, '\xBD') + VersionRecord(2, 1, 0, 7), dir / "module.so");
     EXPECT_EQ(FileVersionText(dir / "module.so"), "2.1.0.7");
   }
 }

@@ -62,6 +62,14 @@ TEST_F(NamedEventTest, PulseWithNoWaiterIsLost) {
   EXPECT_FALSE(event.Wait(0ms));
 }
 
+TEST_F(NamedEventTest, PulseAfterTheGenerationWasReadIsNotLost) {
+  NamedEvent event(kEventName);
+  const uint32_t seen = event.Generation();
+  event.Pulse();  // between a waiter's own checks and its wait
+  EXPECT_TRUE(event.WaitSince(seen, 5s));
+  EXPECT_FALSE(event.WaitSince(event.Generation(), 20ms));
+}
+
 TEST_F(NamedEventTest, PulseWakesEveryWaiterInThisProcess) {
   NamedEvent event(kEventName);
   std::atomic<int> woken{0};

@@ -2,10 +2,11 @@
 // reader, on well-formed and malformed encodings.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/ber_reader.h"
-#include "platform/crypto/ber_stream.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg_types.h"
+#include "platform/crypto/asn1/ber_reader.h"
+#include "platform/crypto/asn1/ber_stream.h"
+#include "platform/crypto/asn1/der_writer.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg_types.h"
 
 namespace zuntar {
 namespace {
@@ -130,6 +131,41 @@ TEST(BerReader, ObjectIdentifiersAndIntegers) {
   // SET OF in DER order.
   EXPECT_EQ(ber::SetOf({Bytes("\x04\x01\x02", 3), Bytes("\x04\x01\x01", 3)}),
             Bytes("\x31\x06\x04\x01\x01\x04\x01\x02", 8));
+}
+
+TEST(DerWriter, LengthFormsReadBackByTheReader) {
+  struct Case {
+    size_t length;
+    Bytes header;
+  };
+  const Case cases[] = {{0, Bytes("\x04\x00", 2)},
+                        {0x7F, Bytes("\x04\x7F", 2)},
+                        {0x80, Bytes("\x04\x81\x80", 3)},
+                        {0xFF, Bytes("\x04\x81\xFF", 3)},
+                        {0x100, Bytes("\x04\x82\x01\x00", 4)},
+                        {0x10000, Bytes("\x04\x83\x01\x00\x00", 5)}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(ber::ElementHeader(ber::kOctetString, c.length), c.header) << c.length;
+    const Bytes content(c.length, 'x');
+    const Bytes element = ber::Wrap(ber::kOctetString, content);
+    EXPECT_EQ(element, c.header + content) << c.length;
+    EXPECT_EQ(ber::DefiniteElementSize(element + "trailing"), element.size()) << c.length;
+    ber::Reader r(element);
+    ber::Element e;
+    ASSERT_TRUE(r.Expect(ber::kOctetString, &e)) << c.length;
+    EXPECT_EQ(e.content, content);
+  }
+  EXPECT_EQ(ber::Oid("not an oid"), Bytes());
+  EXPECT_EQ(ber::Oid(""), Bytes());
+}
+
+TEST(DerWriter, DefiniteSizeRefusesWhatDerCannotHold) {
+  const Bytes indefinite("\x30\x80\x02\x01\x07\x00\x00", 7);
+  EXPECT_EQ(ber::ElementSize(indefinite), 7u);  // BER takes it
+  EXPECT_EQ(ber::DefiniteElementSize(indefinite), 0u);
+  EXPECT_EQ(ber::DefiniteElementSize(Bytes("\x30\x03\x02\x01", 4)), 0u);  // cut short
+  EXPECT_EQ(ber::DefiniteElementSize(Bytes("\x30", 1)), 0u);
+  EXPECT_EQ(ber::DefiniteElementSize(Bytes("\x30\x00", 2)), 2u);
 }
 
 }  // namespace

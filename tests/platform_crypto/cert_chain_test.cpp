@@ -1,10 +1,10 @@
 // Chains built from the system stores, with CRLs from the "CA" store.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/cert_chain.h"
-#include "platform/crypto/cert_extensions.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform_crypto/test_pki.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/cert/cert_chain.h"
+#include "platform/crypto/cert/cert_extensions.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
@@ -136,6 +136,59 @@ TEST_F(CertChainTest, ValidChainWhoseCertificateLacksDigitalSignatureUsage) {
   PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, encipher_only.der);
   ASSERT_TRUE(CertGetIntendedKeyUsage(X509_ASN_ENCODING, cert->Info(), &usage, 1));
   EXPECT_EQ(usage & CERT_DIGITAL_SIGNATURE_KEY_USAGE, 0);
+}
+
+TEST_F(CertChainTest, CertificateOutlivingItsIssuerIsNotTimeNested) {
+  Add("ROOT", ca_.der);
+  AddCrl(ca_, {});
+  CertRequest r = test::UserRequest("Долгожитель");
+  r.not_after = test::NowSeconds() + 86400 * 4000;  // the CA ends before
+  const test::Issued outliving = test::MakeUser(ca_, "", GostKeyKind::k2012_256, &r);
+  EXPECT_EQ(ErrorStatus(outliving.der), CERT_TRUST_IS_NOT_TIME_NESTED);
+  r = test::UserRequest("Раньше УЦ");
+  r.not_before = test::NowSeconds() - 86400 * 2;  // the CA starts after
+  EXPECT_EQ(ErrorStatus(test::MakeUser(ca_, "", GostKeyKind::k2012_256, &r).der), CERT_TRUST_IS_NOT_TIME_NESTED);
+  // Inside the issuer's period, a bound included.
+  EXPECT_EQ(ErrorStatus(user_.der), CERT_TRUST_NO_ERROR);
+}
+
+TEST_F(CertChainTest, CertificatesThatCertifyEachOtherMakeACyclicChain) {
+  // A and B issue each other's certificates; neither is a root.
+  auto ca_request = [](const char* name) {
+    CertRequest r = test::UserRequest(name);
+    r.subject = {{"2.5.4.6", "RU"}, {"2.5.4.3", name}};
+    r.is_ca = true;
+    r.key_usage = CERT_KEY_CERT_SIGN_KEY_USAGE | CERT_CRL_SIGN_KEY_USAGE;
+    return r;
+  };
+  test::Issued a, b;
+  a.key = GenerateGostKey(GostKeyKind::k2012_256);
+  b.key = GenerateGostKey(GostKeyKind::k2012_256);
+  const Bytes b_self = BuildCertificate(ca_request("B"), b.key.get(), {}, b.key.get());
+  a.der = BuildCertificate(ca_request("A"), a.key.get(), b_self, b.key.get());
+  b.der = BuildCertificate(ca_request("B"), b.key.get(), a.der, a.key.get());
+  const test::Issued leaf = test::MakeUser(a, "Лист");
+  Add("CA", a.der);
+  Add("CA", b.der);
+  const DWORD status = ErrorStatus(leaf.der, nullptr, CERT_CHAIN_CACHE_END_CERT);
+  EXPECT_TRUE(status & CERT_TRUST_IS_CYCLIC) << std::hex << status;
+  EXPECT_FALSE(status & CERT_TRUST_IS_PARTIAL_CHAIN) << std::hex << status;
+  // A chain that merely lacks its issuer stays partial.
+  EXPECT_EQ(ErrorStatus(test::MakeUser(ca_, "Сирота").der, nullptr, CERT_CHAIN_CACHE_END_CERT) &
+                (CERT_TRUST_IS_CYCLIC | CERT_TRUST_IS_PARTIAL_CHAIN),
+            CERT_TRUST_IS_PARTIAL_CHAIN);
+}
+
+TEST_F(CertChainTest, UnknownCriticalExtensionIsNeverClean) {
+  Add("ROOT", ca_.der);
+  AddCrl(ca_, {});
+  CertRequest r = test::UserRequest("Расширение");
+  r.extra_extensions.push_back({"1.2.643.999.1", true, Bytes("\x05\x00", 2)});
+  const test::Issued odd = test::MakeUser(ca_, "", GostKeyKind::k2012_256, &r);
+  EXPECT_EQ(ErrorStatus(odd.der), CERT_TRUST_HAS_NOT_SUPPORTED_CRITICAL_EXT);
+  // Not critical, it is only read past.
+  r.extra_extensions[0].fCritical = false;
+  EXPECT_EQ(ErrorStatus(test::MakeUser(ca_, "", GostKeyKind::k2012_256, &r).der), CERT_TRUST_NO_ERROR);
 }
 
 TEST_F(CertChainTest, EnginesOfTheirOwnUseTheirRestrictedRoot) {

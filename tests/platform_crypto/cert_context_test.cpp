@@ -1,11 +1,14 @@
-#include "platform/crypto/cert_context.h"
+#include "platform/crypto/cert/cert_context.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
+#include <vector>
 
-#include "platform/crypto/crypt_error.h"
-#include "platform_crypto/test_pki.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {
@@ -91,6 +94,39 @@ TEST_F(CertContextTest, KeyProviderInfoIsSharedByDuplicates) {
   EXPECT_EQ(info.pwszProvName, set.pwszProvName);
   EXPECT_EQ(info.dwProvType, 80u);
   EXPECT_EQ(info.dwKeySpec, AT_KEYEXCHANGE);
+}
+
+TEST_F(CertContextTest, DecodingAgainGivesAContextOfItsOwnOnAnyThread) {
+  PCCERT_CONTEXT first = CertCreateCertificateContext(X509_ASN_ENCODING, user_->der);
+  ASSERT_NE(first, nullptr);
+  CRYPT_KEY_PROV_INFO info{u"\\\\.\\REGISTRY\\first", u"p", 80, 0, AT_KEYEXCHANGE};
+  ASSERT_TRUE(CertSetCertificateContextProperty(first, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
+  // Threads decoding the same and other certificates at once each get a
+  // context of their own, equal to the first, without its properties.
+  std::vector<std::thread> threads;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        const Bytes& der = (i + t) % 2 ? user_->der : ca_->der;
+        PCCERT_CONTEXT c = CertCreateCertificateContext(X509_ASN_ENCODING, der);
+        CRYPT_KEY_PROV_INFO none;
+        if (c != nullptr && c != first && c->Encoded() == der && c->Certificate() != nullptr &&
+            !CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, &none) &&
+            (der != user_->der || (c->Info().SerialNumber == first->Info().SerialNumber &&
+                                   c->Info().rgExtension.size() == first->Info().rgExtension.size() &&
+                                   c->Sha1() == first->Sha1())))
+          ++good;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(good, 800);
+  // A body that failed once fails again, with its error.
+  const Bytes cut = user_->der.substr(0, user_->der.size() - 1);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(CertCreateCertificateContext(X509_ASN_ENCODING, cut), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+  }
 }
 
 TEST(CertContextGarbage, AnyBytesGiveANullContextNotACrash) {

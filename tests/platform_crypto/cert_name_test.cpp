@@ -1,13 +1,13 @@
-#include "platform/crypto/cert_name.h"
+#include "platform/crypto/cert/cert_name.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-#include "platform/crypto/cert_extensions.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/wide_text.h"
-#include "platform_crypto/test_pki.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_extensions.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

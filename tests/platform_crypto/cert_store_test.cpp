@@ -1,11 +1,14 @@
-#include "platform/crypto/cert_store.h"
+#include "platform/crypto/cert/cert_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/crypto/crypt_error.h"
-#include "platform_crypto/test_pki.h"
+#include <filesystem>
+
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/file_io.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
@@ -58,6 +61,23 @@ TEST_F(CertStoreTest, AddedCertificatesEnumerateInOrderAcrossHandles) {
   EXPECT_EQ(OpenMy(CERT_SYSTEM_STORE_LOCAL_MACHINE)->path(), dir_.path() + "machine/stores/MY");
 }
 
+TEST_F(CertStoreTest, EnumerationGoesOnFromAnyEarlierContext) {
+  HCERTSTORE store = CertOpenSystemStoreA(0, "MY");
+  for (int i : {0, 1, 2}) ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(i), CERT_STORE_ADD_NEW, nullptr));
+  PCCERT_CONTEXT first = CertEnumCertificatesInStore(store, nullptr);
+  PCCERT_CONTEXT second = CertEnumCertificatesInStore(store, first);
+  PCCERT_CONTEXT third = CertEnumCertificatesInStore(store, second);
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, third), nullptr);
+  // Back to an earlier place, and from a copy of a context (same
+  // certificate, another object).
+  EXPECT_EQ(CertEnumCertificatesInStore(store, first), second);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, first), second);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, Cert(1))->Sha1(), third->Sha1());
+  EXPECT_EQ(CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_ANY, {}, first), second);
+  EXPECT_EQ(CertEnumCertificatesInStore(store, second), third);
+}
+
 TEST_F(CertStoreTest, Dispositions) {
   HCERTSTORE store = OpenMy(CERT_SYSTEM_STORE_CURRENT_USER);
   ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_NEW, nullptr));
@@ -69,18 +89,26 @@ TEST_F(CertStoreTest, Dispositions) {
   // Newer: the same certificate is not newer than itself.
   EXPECT_FALSE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_NEWER, nullptr));
   EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
-  // Always: replaces, with the new context's properties.
+  // Always: no check, a second copy with the new context's properties
+  // beside the first.
   PCCERT_CONTEXT linked = Cert(0);
   CRYPT_KEY_PROV_INFO info{u"cont", u"prov", 80, 0, AT_KEYEXCHANGE};
   ASSERT_TRUE(CertSetCertificateContextProperty(linked, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   ASSERT_TRUE(CertAddCertificateContextToStore(store, linked, CERT_STORE_ADD_ALWAYS, nullptr));
-  EXPECT_EQ(Hashes(store).size(), 1u);
+  EXPECT_EQ(Hashes(store), (std::vector<Bytes>{Cert(0)->Sha1(), Cert(0)->Sha1()}));
   PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_PROPERTY,
                                                     CERT_KEY_PROV_INFO_PROP_ID, nullptr);
   ASSERT_NE(found, nullptr);
   CRYPT_KEY_PROV_INFO read;
   ASSERT_TRUE(CertGetCertificateContextProperty(found, CERT_KEY_PROV_INFO_PROP_ID, &read));
   EXPECT_EQ(read.pwszContainerName, u"cont");
+  // Replace-existing then leaves one of them, with its own properties.
+  ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
+  EXPECT_EQ(Hashes(store).size(), 2u);
+  HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, X509_ASN_ENCODING, 0, 0, {});
+  ASSERT_TRUE(CertAddCertificateContextToStore(memory, Cert(0), CERT_STORE_ADD_ALWAYS, nullptr));
+  ASSERT_TRUE(CertAddCertificateContextToStore(memory, Cert(0), CERT_STORE_ADD_ALWAYS, nullptr));
+  EXPECT_EQ(Hashes(memory).size(), 2u);
 }
 
 TEST_F(CertStoreTest, ReadOnlyStoreRefusesWrites) {
@@ -93,6 +121,11 @@ TEST_F(CertStoreTest, ReadOnlyStoreRefusesWrites) {
             nullptr);
   EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, X509_ASN_ENCODING, 0, CERT_SYSTEM_STORE_CURRENT_USER, "../x"),
             nullptr);
+  // A file where the store's folder belongs makes the store unreachable.
+  std::filesystem::create_directories(dir_.path() + "user/stores");
+  WriteStringToFile("not a store", dir_.path() + "user/stores/CA");
+  EXPECT_EQ(CertOpenSystemStoreA(0, "CA"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
 TEST_F(CertStoreTest, FindByHashKeySubjectAndProperty) {

@@ -4,9 +4,9 @@
 
 #include <sys/wait.h>
 
-#include "platform/crypto/store_files.h"
-#include "platform_crypto/msg_fixture.h"
-#include "platform_crypto/tool_run.h"
+#include "platform/crypto/cert/store_files.h"
+#include "support/msg_fixture.h"
+#include "support/tool_run.h"
 
 namespace zuntar {
 namespace {

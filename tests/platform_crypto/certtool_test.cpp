@@ -9,10 +9,10 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform_crypto/test_pki.h"
-#include "platform_crypto/tool_run.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "support/test_pki.h"
+#include "support/tool_run.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
@@ -72,9 +72,8 @@ TEST_F(CertToolTest, ImportsAGostPkcs12MadeByOpenssl) {
   ASSERT_EQ(Tool("register-provider").status, 0);
   {
     std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
-    BIO* bio = BIO_new_file((dir_ / "user.key.pem").c_str(), "w");
-    PEM_write_bio_PrivateKey(bio, user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-    BIO_free(bio);
+    const ossl::BioPtr bio(BIO_new_file((dir_ / "user.key.pem").c_str(), "w"));
+    PEM_write_bio_PrivateKey(bio.get(), user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
   }
   const std::string export_command =
       "openssl x509 -inform DER -in " + dir_ / "user.cer" + " -out " + dir_ / "user.pem" +
@@ -109,9 +108,10 @@ TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {
   test::Issued ca = test::MakeCa();
   test::Issued user = test::MakeUser(ca, "Флешка", GostKeyKind::k2012_512);
   std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
-  BIO* bio = BIO_new_file((dir_ / "user.key.pem").c_str(), "w");
-  PEM_write_bio_PrivateKey(bio, user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-  BIO_free(bio);
+  {
+    const ossl::BioPtr bio(BIO_new_file((dir_ / "user.key.pem").c_str(), "w"));
+    PEM_write_bio_PrivateKey(bio.get(), user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  }
   const ToolRun imported = Tool("import --container '\\\\.\\FAT12_A\\keys\\flash.000' --key " + dir_ / "user.key.pem" +
                                " --cert " + dir_ / "user.cer" + " --no-link");
   ASSERT_EQ(imported.status, 0) << imported.out;
@@ -123,9 +123,10 @@ TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {
   ASSERT_NE(cert, nullptr);
   CRYPT_KEY_PROV_INFO info;
   ASSERT_TRUE(CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, &info));
-  // The certificate's signature algorithm (its CA's 256-bit key) picks the provider.
-  EXPECT_EQ(info.dwProvType, PROV_GOST_2012_256);
-  EXPECT_EQ(info.pwszProvName, u"Crypto-Pro GOST R 34.10-2012 Cryptographic Service Provider");
+  // The key's own algorithm (512 bits) picks the provider, not the
+  // certificate's signature by its CA's 256-bit key.
+  EXPECT_EQ(info.dwProvType, PROV_GOST_2012_512);
+  EXPECT_EQ(info.pwszProvName, u"Crypto-Pro GOST R 34.10-2012 Strong Cryptographic Service Provider");
   HCRYPTPROV prov;
   EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &prov, nullptr, nullptr));
   EXPECT_EQ(Tool("link --container '\\\\.\\REGISTRY\\none' --cert " + dir_ / "user.cer").status, 1);

@@ -1,5 +1,5 @@
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg_types.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg_types.h"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +32,7 @@ TEST(CryptError, EveryRaisedCodeHasItsTextInTheAnsiCodePage) {
       {NTE_BAD_SIGNATURE, u"Неправильная подпись.", "Invalid Signature."},
       {CRYPT_E_NOT_FOUND, u"Не удается найти объект или свойство.", "Cannot find object or property."},
       {ERROR_MORE_DATA, u"Имеются дополнительные данные.", "More data is available."},
+      {SCARD_E_NO_SUCH_CERTIFICATE, u"Запрошенный сертификат не существует.", "The requested certificate does not exist."},
   };
   for (const Case& c : cases) {
     const std::string expected =
@@ -44,7 +45,7 @@ TEST(CryptError, EveryRaisedCodeHasItsTextInTheAnsiCodePage) {
                      CRYPT_E_INVALID_MSG_TYPE, CRYPT_E_UNEXPECTED_ENCODING, CRYPT_E_HASH_VALUE, CRYPT_E_INVALID_INDEX,
                      CRYPT_E_ALREADY_DECRYPTED, CRYPT_E_NOT_DECRYPTED, CRYPT_E_RECIPIENT_NOT_FOUND,
                      CRYPT_E_CONTROL_TYPE, CRYPT_E_SIGNER_NOT_FOUND, CRYPT_E_STREAM_INSUFFICIENT_DATA,
-                     CRYPT_E_NO_SIGNER}) {
+                     CRYPT_E_NO_SIGNER, NTE_SILENT_CONTEXT}) {
     const std::string text = SysErrorMessage(code);
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(text.find("0x"), std::string::npos) << std::hex << code;

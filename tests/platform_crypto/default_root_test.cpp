@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "platform_crypto/test_pki.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

@@ -2,10 +2,10 @@
 // and their decryption through the recipient's provider, whole and streamed.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform_crypto/msg_fixture.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "support/msg_fixture.h"
 
 namespace zuntar {
 namespace {

@@ -7,16 +7,16 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/store_files.h"
-#include "platform/crypto/wide_text.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
-#include "platform_crypto/scripted_prompt.h"
-#include "platform_crypto/test_pki.h"
+#include "support/scripted_prompt.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {
@@ -329,12 +329,24 @@ TEST_F(SignTest, ContainersEnumerateWithUniqueFullyQualifiedNames) {
   EXPECT_EQ(names[0].substr(0, names[0].find('\0')), AnsiTextFromUtf8("\\\\.\\REGISTRY\\Первый"));
   EXPECT_EQ(names[1].substr(0, names[1].find('\0')), "\\\\.\\FAT12_A\\keys\\petrov.000");
   EXPECT_EQ(names[1].substr(names[1].find('\0') + 1), std::string("FAT12_A\\keys\\petrov.000") + '\0');
-  // A buffer too short for an item reports its size and does not skip it.
+  // A buffer too short for an item reports the longest item's size and
+  // does not skip it; passing back the length of the shorter item read last
+  // fails on the longer one the same way.
+  const DWORD longest = sizeof "\\\\.\\FAT12_A\\keys\\petrov.000";
   DWORD tiny = 3;
   ASSERT_FALSE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &tiny,
                                  CRYPT_FIRST | CRYPT_FQCN));
   EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
-  EXPECT_EQ(tiny, AnsiTextFromUtf8("\\\\.\\REGISTRY\\Первый").size() + 1);
+  EXPECT_EQ(tiny, longest);
+  DWORD reused = static_cast<DWORD>(buffer.size());
+  ASSERT_TRUE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &reused,
+                                CRYPT_FIRST | CRYPT_FQCN));
+  EXPECT_EQ(reused, AnsiTextFromUtf8("\\\\.\\REGISTRY\\Первый").size() + 1);
+  EXPECT_FALSE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &reused, CRYPT_FQCN));
+  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_EQ(reused, longest);
+  EXPECT_TRUE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(buffer.data()), &reused, CRYPT_FQCN));
+  EXPECT_EQ(buffer.substr(0, reused), std::string("\\\\.\\FAT12_A\\keys\\petrov.000") + '\0');
   // The UTF-16 form reaches the container whatever the code page.
   HCRYPTPROV named;
   EXPECT_TRUE(CryptAcquireContextW(&named, u"\\\\.\\REGISTRY\\Первый", nullptr, PROV_GOST_2012_256, 0));

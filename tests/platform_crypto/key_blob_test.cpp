@@ -5,14 +5,14 @@
 #include <fstream>
 #include <random>
 
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/gost28147.h"
-#include "platform/crypto/gost_csp.h"
-#include "platform/crypto/gost_key_material.h"
-#include "platform/crypto/store_files.h"
-#include "platform_crypto/test_pki.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/csp/container_import.h"
+#include "platform/crypto/csp/key_blob.h"
+#include "platform/crypto/gost/gost28147.h"
+#include "platform/crypto/gost/gost_key_material.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

@@ -1,13 +1,13 @@
 // The provider comes from the module registered in the registry stand-in.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/provider_registration.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/base/crypt_error.h"
 #include "platform/file_version.h"
-#include "platform/registry_writer.h"
 #include "platform/platform_root.h"
-#include "platform_crypto/test_pki.h"
+#include "platform/registry_writer.h"
+#include "support/test_pki.h"
 #include "support/temp_dir.h"
 
 namespace zuntar {

@@ -1,12 +1,13 @@
 // Signed messages made here and by `openssl cms`, checked on the other side.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/signing_time.h"
-#include "platform_crypto/msg_fixture.h"
-#include "platform_crypto/scripted_prompt.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/content_info.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/crypto/msg/signing_time.h"
+#include "support/msg_fixture.h"
+#include "support/scripted_prompt.h"
 
 namespace zuntar {
 namespace {
@@ -116,9 +117,10 @@ TEST_F(SignedMsgTest, HashFollowsTheSignatureAlgorithm) {
   }
 }
 
-TEST_F(SignedMsgTest, KeyOfAnotherSizeThanItsIssuersSignsWithItsOwnHash) {
+TEST_F(SignedMsgTest, HashTheKeyCannotSignWithIsRefusedNotSwapped) {
   // The certificates are issued by a 2012-256 CA, so each names the CA's
-  // algorithm; the program passes that name as the hash.
+  // algorithm. Passed as the hash, that name is honoured, and a key of
+  // another kind refuses it; the key's own hash signs.
   const struct {
     GostKeyKind kind;
     const char* hash_oid;
@@ -131,6 +133,9 @@ TEST_F(SignedMsgTest, KeyOfAnotherSizeThanItsIssuersSignsWithItsOwnHash) {
     para.HashAlgorithm.pszObjId = p.cert->Info().SignatureAlgorithm.pszObjId;
     para.rgpMsgCert = {p.cert};
     Bytes blob;
+    EXPECT_FALSE(CryptSignMessage(para, false, {data_}, &blob)) << test::KindName(c.kind);
+    EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+    para.HashAlgorithm.pszObjId = test::SignatureOidOf(c.kind);
     ASSERT_TRUE(CryptSignMessage(para, false, {data_}, &blob)) << std::hex << GetLastError();
     EXPECT_EQ(OpensslVerifies(blob, false), 0) << test::KindName(c.kind);
     HCRYPTMSG msg = CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr);
@@ -285,7 +290,7 @@ TEST_F(SignedMsgTest, TwoSignersOfDifferentKindsInOneMessage) {
   CMSG_SIGNED_ENCODE_INFO info;
   for (const test::Party* p : {&first, &second}) {
     CMSG_SIGNER_ENCODE_INFO signer;
-    ASSERT_TRUE(SignerForCertificate(p->cert, p->cert->Info().SignatureAlgorithm.pszObjId, &signer));
+    ASSERT_TRUE(SignerForCertificate(p->cert, p == &first ? "1.2.643.7.1.1.3.2" : "1.2.643.2.2.3", &signer));
     info.rgSigners.push_back(signer);
     info.rgCertEncoded.push_back(p->issued.der);
   }
@@ -339,6 +344,34 @@ TEST_F(SignedMsgTest, CancelledPinRequestTravelsAsTheFailureCode) {
   prompt.pins = {"1234"};
   ASSERT_TRUE(CryptSignMessage(para, true, {data_}, &blob)) << std::hex << GetLastError();
   EXPECT_EQ(OpensslVerifies(blob, true), 0);
+}
+
+TEST_F(SignedMsgTest, ContentInfoDecodesWithoutCopyAndIgnoresWhatFollows) {
+  const test::Party p = Party(GostKeyKind::k2012_256);
+  const Bytes blob = Sign(p, GostKeyKind::k2012_256, false, false);
+  const Bytes with_tail = blob + Bytes("\r\n\0\0garbage", 11);
+  CRYPT_CONTENT_INFO info;
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(with_tail.data());
+  ASSERT_TRUE(CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS_CONTENT_INFO, bytes,
+                                static_cast<DWORD>(with_tail.size()), CRYPT_DECODE_NOCOPY_FLAG, &info))
+      << std::hex << GetLastError();
+  EXPECT_EQ(info.pszObjId, szOID_RSA_signedData);
+  // The content is the SignedData element itself, inside the caller's bytes.
+  EXPECT_EQ(static_cast<BYTE>(info.Content[0]), 0x30);
+  EXPECT_EQ(info.Content.data() + info.Content.size(), with_tail.data() + blob.size());
+  // Cut short, not a ContentInfo, or asked for a copy.
+  EXPECT_FALSE(CryptDecodeObject(X509_ASN_ENCODING, PKCS_CONTENT_INFO, bytes, static_cast<DWORD>(blob.size() - 1),
+                                 CRYPT_DECODE_NOCOPY_FLAG, &info));
+  EXPECT_EQ(GetLastError(), CRYPT_E_ASN1_EOD);
+  EXPECT_FALSE(CryptDecodeObject(X509_ASN_ENCODING, PKCS_CONTENT_INFO, bytes + 2, 100, CRYPT_DECODE_NOCOPY_FLAG, &info));
+  EXPECT_FALSE(CryptDecodeObject(X509_ASN_ENCODING, PKCS_CONTENT_INFO, bytes, static_cast<DWORD>(blob.size()), 0, &info));
+  EXPECT_EQ(GetLastError(), E_INVALIDARG);
+  // A content type alone (no content) decodes too.
+  const Bytes bare("\x30\x0B\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x07\x01", 13);
+  ASSERT_TRUE(CryptDecodeObject(X509_ASN_ENCODING, PKCS_CONTENT_INFO, reinterpret_cast<const BYTE*>(bare.data()),
+                                static_cast<DWORD>(bare.size()), CRYPT_DECODE_NOCOPY_FLAG, &info));
+  EXPECT_EQ(info.pszObjId, szOID_RSA_data);
+  EXPECT_TRUE(info.Content.empty());
 }
 
 TEST(SigningTime, EncodesUtcTimeInsideItsCenturyAndGeneralizedTimeOutside) {

@@ -306,5 +306,57 @@ TEST_F(TaskDbTest, CloseRollsBackWhatWasNotCommitted) {
   dm_.reset();  // a closed module is freed quietly
 }
 
+TEST_F(TaskDbTest, ATaskIsClaimedOnceWhateverConnectionAsks) {
+  dm_->SaveTask(Task("c1"), kTaskStatusNew);
+  auto other = CreateTaskDM();
+  EXPECT_TRUE(other->ClaimTask("c1"));
+  EXPECT_FALSE(dm_->ClaimTask("c1"));
+  EXPECT_FALSE(other->ClaimTask("c1"));
+  std::string text;
+  EXPECT_EQ(dm_->GetTaskStatus("c1", text), kTaskStatusWait);
+  EXPECT_FALSE(dm_->ClaimTask("missing"));
+  // Stored again, the task waits again and may be claimed again.
+  dm_->SaveTask(Task("c1"), kTaskStatusNew);
+  EXPECT_TRUE(dm_->ClaimTask("c1"));
+}
+
+TEST_F(TaskDbTest, AClaimHeldOpenIsFinalWithItsResultAndGoneWithItsConnection) {
+  dm_->SaveTask(Task("c3"), kTaskStatusNew);
+  dm_->SaveTask(Task("c4"), kTaskStatusNew);
+  auto other = CreateTaskDM();
+  ASSERT_TRUE(other->ClaimTask("c3", /*commit=*/false));
+  EXPECT_FALSE(dm_->ClaimTask("c3"));  // locked by the open claim
+  std::string text;
+  EXPECT_EQ(dm_->GetTaskStatus("c3", text), kTaskStatusNew);  // not final yet: still waiting to readers
+  other->SetTaskResult("c3", kTaskStatusSuccess, "signed");
+  EXPECT_EQ(dm_->GetTaskStatus("c3", text), kTaskStatusSuccess);
+  EXPECT_EQ(text, "signed");
+  // A connection lost with its claim open leaves the task waiting for others.
+  ASSERT_TRUE(other->ClaimTask("c4", /*commit=*/false));
+  other.reset();
+  EXPECT_TRUE(dm_->ClaimTask("c4"));
+}
+
+TEST_F(TaskDbTest, AClaimWhileAnotherConnectionChangesTheRowIsNotOurs) {
+  dm_->SaveTask(Task("c2"), kTaskStatusNew);
+  dm_->SaveTask(Task("done"), kTaskStatusNew);
+  auto other = CreateTaskDM();
+  auto q = other->NewQuery(true);
+  other->StartTran(true);
+  q->SetSql("update CRYPTO_TASKS set STR_PARAM='x' where ID='c2'");
+  q->ExecQuery();  // holds the row until it commits
+  // A result stored before the refused claim, in the same transaction,
+  // survives it.
+  ASSERT_TRUE(dm_->ClaimTask("done", /*commit=*/false));
+  dm_->SetTaskResult("done", kTaskStatusSuccess, "result", /*commit=*/false);
+  EXPECT_FALSE(dm_->ClaimTask("c2", /*commit=*/false));
+  dm_->CommitTran(true);
+  EXPECT_EQ(Column("done", "STATUS"), "2");
+  EXPECT_FALSE(dm_->ClaimTask("c2"));
+  q.reset();
+  other->CommitTran(true);
+  EXPECT_TRUE(dm_->ClaimTask("c2"));
+}
+
 }  // namespace
 }  // namespace zuntar

@@ -6,13 +6,13 @@
 #include <sstream>
 
 #include "certtool.h"
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_api.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/provider_registration.h"
-#include "platform/crypto/wide_text.h"
+#include "platform/crypto/api/crypt_api.h"
+#include "platform/crypto/api/provider_registration.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
 
 namespace zuntar::certtool {
@@ -52,27 +52,23 @@ void ReadKeyAndCertificate(const Options& o, ossl::PKeyPtr* key, Bytes* cert) {
   if (o.Has("--pfx")) {
     const Bytes der = ReadFileBytes(o.Get("--pfx"));
     const unsigned char* p = ossl::Data(der);
-    PKCS12* p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(der.size()));
+    const ossl::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(der.size())));
     EVP_PKEY* pkey = nullptr;
     X509* x = nullptr;
     const std::string password = o.Get("--password");
-    const bool ok = p12 != nullptr && PKCS12_parse(p12, password.c_str(), &pkey, &x, nullptr) == 1;
-    PKCS12_free(p12);
-    if (!ok || pkey == nullptr || x == nullptr) {
-      EVP_PKEY_free(pkey);
-      X509_free(x);
+    const bool ok = p12 != nullptr && PKCS12_parse(p12.get(), password.c_str(), &pkey, &x, nullptr) == 1;
+    ossl::PKeyPtr parsed_key(pkey);
+    const ossl::X509Ptr parsed_cert(x);
+    if (!ok || parsed_key == nullptr || parsed_cert == nullptr)
       throw ToolError("cannot read " + o.Get("--pfx") + " (not PKCS #12, or a wrong password)");
-    }
-    key->reset(pkey);
-    *cert = ossl::ToDer(i2d_X509, x);
-    X509_free(x);
+    *key = std::move(parsed_key);
+    *cert = ossl::ToDer(i2d_X509, parsed_cert.get());
     return;
   }
   const Bytes pem = ReadFileBytes(o.Require("--key"));
-  BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+  const ossl::BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
   const std::string password = o.Get("--password");
-  key->reset(PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>(password.c_str())));
-  BIO_free(bio);
+  key->reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, const_cast<char*>(password.c_str())));
   if (*key == nullptr) throw ToolError("cannot read a private key from " + o.Get("--key"));
   *cert = ReadCertificateFile(o.Require("--cert"))->Encoded();
 }

@@ -5,11 +5,11 @@
 #include <sstream>
 
 #include "certtool.h"
-#include "platform/crypto/cert_name.h"
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/store_files.h"
-#include "platform/crypto/wide_text.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/base/wide_text.h"
+#include "platform/crypto/cert/cert_name.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/cert/store_files.h"
 #include "platform/process.h"
 
 namespace zuntar::certtool {
@@ -51,11 +51,9 @@ PCCERT_CONTEXT ReadCertificateFile(const std::string& path) {
   text << in.rdbuf();
   Bytes bytes = text.str();
   if (bytes.find("-----BEGIN") != std::string::npos) {
-    BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
-    X509* x = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    BIO_free(bio);
-    bytes = x != nullptr ? ossl::ToDer(i2d_X509, x) : Bytes();
-    X509_free(x);
+    const ossl::BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    const ossl::X509Ptr x(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+    bytes = x != nullptr ? ossl::ToDer(i2d_X509, x.get()) : Bytes();
   }
   PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, bytes);
   if (cert == nullptr) throw ToolError(path + " is not a certificate");
@@ -74,10 +72,11 @@ std::string ListLine(const PCCERT_CONTEXT& cert) {
 }
 
 std::pair<std::string, DWORD> ProviderForCertificate(const PCCERT_CONTEXT& cert) {
-  const std::string& alg = cert->Info().SignatureAlgorithm.pszObjId;
-  if (alg == szOID_CP_GOST_R3411_12_256_R3410)
+  // The key's own algorithm: the signature algorithm is the issuer's.
+  const std::string& alg = cert->Info().SubjectPublicKeyInfo.Algorithm.pszObjId;
+  if (alg == szOID_CP_GOST_R3410_12_256)
     return {"Crypto-Pro GOST R 34.10-2012 Cryptographic Service Provider", PROV_GOST_2012_256};
-  if (alg == szOID_CP_GOST_R3411_12_512_R3410)
+  if (alg == szOID_CP_GOST_R3410_12_512)
     return {"Crypto-Pro GOST R 34.10-2012 Strong Cryptographic Service Provider", PROV_GOST_2012_512};
   return {"Crypto-Pro GOST R 34.10-2001 Cryptographic Service Provider", PROV_GOST_2001_DH};
 }
@@ -89,7 +88,7 @@ void LinkCertificate(const PCCERT_CONTEXT& cert, const std::string& container, D
   if (!CertSetCertificateContextProperty(copy, CERT_KEY_PROV_INFO_PROP_ID, 0, &info))
     throw ToolError("cannot set the key link: " + SysErrorMessage(GetLastError()));
   HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
-  if (my == nullptr || !CertAddCertificateContextToStore(my, copy, CERT_STORE_ADD_ALWAYS, nullptr))
+  if (my == nullptr || !CertAddCertificateContextToStore(my, copy, CERT_STORE_ADD_REPLACE_EXISTING, nullptr))
     throw ToolError("cannot add the certificate to the personal store: " + SysErrorMessage(GetLastError()));
 }
 

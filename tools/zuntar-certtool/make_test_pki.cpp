@@ -8,10 +8,10 @@
 #include <iostream>
 
 #include "certtool.h"
-#include "platform/crypto/cert_builder.h"
-#include "platform/crypto/cert_store.h"
-#include "platform/crypto/container_import.h"
-#include "platform/crypto/crypt_error.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/cert/cert_builder.h"
+#include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
 
 namespace zuntar::certtool {
@@ -82,9 +82,9 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 void WriteKeyPem(const std::string& path, EVP_PKEY* key) {
-  BIO* bio = BIO_new_file(path.c_str(), "w");
-  const bool ok = bio != nullptr && PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-  BIO_free(bio);
+  const ossl::BioPtr bio(BIO_new_file(path.c_str(), "w"));
+  const bool ok =
+      bio != nullptr && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
   if (!ok) throw ToolError("cannot write " + path);
 }
 

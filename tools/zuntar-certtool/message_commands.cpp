@@ -7,11 +7,12 @@
 #include <iostream>
 
 #include "certtool.h"
-#include "platform/crypto/crypt_error.h"
-#include "platform/crypto/crypt_msg.h"
-#include "platform/crypto/crypt_msg_simple.h"
-#include "platform/crypto/signing_time.h"
-#include "platform/crypto/store_files.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/crypto/msg/msg_algorithms.h"
+#include "platform/crypto/msg/signing_time.h"
 
 namespace zuntar::certtool {
 namespace {
@@ -131,11 +132,11 @@ PCCERT_CONTEXT FindByThumbprint(const std::string& hex) {
   throw ToolError("no certificate with thumbprint " + hex + " in the personal store");
 }
 
-// The hash that goes with the certificate's signature algorithm.
+// The hash the certificate's own key signs with (the certificate's
+// signature algorithm is its issuer's).
 std::string HashOidFor(const PCCERT_CONTEXT& cert) {
-  const std::string& alg = cert->Info().SignatureAlgorithm.pszObjId;
-  if (alg == szOID_CP_GOST_R3411_12_256_R3410 || alg == szOID_CP_GOST_R3411_12_512_R3410) return alg;
-  return szOID_CP_GOST_R3411_R3410EL;
+  const MsgHashAlgorithm* hash = HashForKey(cert->Info().SubjectPublicKeyInfo.Algorithm.pszObjId);
+  return hash != nullptr ? hash->hash_oid : szOID_CP_GOST_R3411_R3410EL;
 }
 
 // The certificate of a signer: from the message, else the personal store.
@@ -240,12 +241,10 @@ int EncryptCommand(const std::vector<std::string>& args) {
   // OpenSSL's CMS streams the enveloped data from file to file itself.
   ossl::EnsureGostEngine();
   const EVP_CIPHER* cipher = ossl::CipherByName("gost89");
-  using BioPtr = std::unique_ptr<BIO, ossl::Deleter<BIO, BIO_free_all>>;
-  using CmsPtr = std::unique_ptr<CMS_ContentInfo, ossl::Deleter<CMS_ContentInfo, CMS_ContentInfo_free>>;
-  BioPtr in(BIO_new_file(o.positional()[0].c_str(), "rb"));
+  ossl::BioPtr in(BIO_new_file(o.positional()[0].c_str(), "rb"));
   if (in == nullptr) throw ToolError("cannot open " + o.positional()[0]);
   const unsigned flags = CMS_BINARY | CMS_PARTIAL | CMS_STREAM;
-  CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
+  ossl::CmsPtr cms(CMS_encrypt(nullptr, in.get(), cipher, flags));
   if (cms == nullptr) throw ToolError("cannot start the message");
   std::vector<PCCERT_CONTEXT> recipients;
   for (const std::string& t : thumbprints) {
@@ -255,7 +254,7 @@ int EncryptCommand(const std::vector<std::string>& args) {
                                            EVP_CIPHER_get_nid(cipher), nullptr) <= 0)
       throw ToolError("cannot encrypt for " + t);
   }
-  BioPtr out(BIO_new_file(o.positional()[1].c_str(), "wb"));
+  ossl::BioPtr out(BIO_new_file(o.positional()[1].c_str(), "wb"));
   if (out == nullptr || i2d_CMS_bio_stream(out.get(), cms.get(), in.get(), flags) != 1)
     throw ToolError("cannot write " + o.positional()[1]);
   ossl::ClearErrors();

@@ -1,0 +1,82 @@
+#include "crypto/encoded_messages.h"
+
+#include <limits>
+
+#include "crypto/cert_identity.h"
+#include "crypto/crypt_error.h"
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/crypto/msg/signing_time.h"
+
+namespace zuntar {
+namespace {
+
+constexpr DWORD kSignatureReserve = 8192;
+constexpr DWORD kRecipientReserve = 256;
+constexpr DWORD kEnvelopeReserve = 512;
+
+// RoundUpBuffer of a sum that must stay below the buffer sizes the platform
+// calls take.
+DWORD RoundUpSum(uint64_t sum) {
+  if (sum > std::numeric_limits<DWORD>::max() - 1024) throw CryptError(ERROR_NOT_ENOUGH_MEMORY);
+  return RoundUpBuffer(static_cast<DWORD>(sum));
+}
+
+// The signing-time attribute of a local date-time: even seconds, UTC.
+CRYPT_ATTRIBUTE SigningTimeAttribute(DateTime local) {
+  uint64_t local_file_time = 0, utc_file_time = 0;
+  if (!DosDateTimeToFileTime(DateTimeToFileDate(local), &local_file_time) ||
+      !LocalFileTimeToFileTime(local_file_time, &utc_file_time))
+    throw CryptError(ERROR_INVALID_PARAMETER);
+  BYTE encoded[32];
+  DWORD size = sizeof encoded;
+  if (!CryptEncodeObject(kMsgEncoding, szOID_RSA_signingTime, utc_file_time, encoded, &size))
+    throw CryptError(GetLastError());
+  return CRYPT_ATTRIBUTE{szOID_RSA_signingTime, {Bytes(reinterpret_cast<const char*>(encoded), size)}};
+}
+
+}  // namespace
+
+std::string SigningHashOid(const PCCERT_CONTEXT& cert) {
+  const std::string& key = cert->Info().SubjectPublicKeyInfo.Algorithm.pszObjId;
+  if (key == szOID_CP_GOST_R3410_12_256) return szOID_CP_GOST_R3411_12_256_R3410;
+  if (key == szOID_CP_GOST_R3410_12_512) return szOID_CP_GOST_R3411_12_512_R3410;
+  return szOID_CP_GOST_R3411_R3410EL;
+}
+
+DWORD SignatureBufferSize(DWORD length, bool detached) {
+  return detached ? kSignatureReserve : RoundUpSum(uint64_t{length} + kSignatureReserve);
+}
+
+TEncodedSignedMessage::TEncodedSignedMessage(DWORD length, DateTime signing_time, bool detached,
+                                             const PCCERT_CONTEXT& cert, const BYTE* data) {
+  if (cert == nullptr) throw CryptError(E_INVALIDARG);
+  CRYPT_SIGN_MESSAGE_PARA para;
+  para.dwMsgEncodingType = kMsgEncoding;
+  para.pSigningCert = cert;
+  para.HashAlgorithm.pszObjId = SigningHashOid(cert);
+  para.rgpMsgCert = {cert};
+  if (signing_time != 0) para.rgAuthAttr.push_back(SigningTimeAttribute(signing_time));
+  const BYTE* parts[] = {data};
+  const DWORD sizes[] = {length};
+  // Into a byte string of its own: an attached message is as large as the
+  // data, and a caller's buffer would hold it twice.
+  Bytes encoded;
+  if (!CryptSignMessage(para, detached, 1, parts, sizes, &encoded)) throw CryptError(GetLastError());
+  SetContent(std::move(encoded));
+}
+
+TEncodedEnvelopedMessage::TEncodedEnvelopedMessage(DWORD length, const std::vector<PCCERT_CONTEXT>& recipients,
+                                                   const BYTE* data) {
+  Assert(!recipients.empty() && recipients[0] != nullptr, "Bad recipient");
+  Assert(data != nullptr, "bad dataptr");
+  CRYPT_ENCRYPT_MESSAGE_PARA para;
+  para.dwMsgEncodingType = kMsgEncoding;
+  para.ContentEncryptionAlgorithm.pszObjId = szOID_CP_GOST_28147;
+  const DWORD initial = RoundUpSum(uint64_t{kRecipientReserve} * recipients.size() + length + kEnvelopeReserve);
+  SetContent(CallWithGrowth(initial, [&](BYTE* buffer, DWORD* size) {
+    return CryptEncryptMessage(para, recipients, data, length, buffer, size);
+  }));
+}
+
+}  // namespace zuntar

@@ -1,0 +1,43 @@
+// Builders of CMS messages held in memory: a signature of one buffer and an
+// enveloped message for several recipients. The constructor builds; Content
+// is the encoded message.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "crypto/crypt_message.h"
+#include "platform/date_time.h"
+
+namespace zuntar {
+
+// The identifier passed as the hash of a signature by the certificate's
+// key, chosen by the key's own algorithm (the certificate's signature
+// algorithm is its issuer's): "1.2.643.7.1.1.3.2" for a GOST R 34.10-2012
+// 256-bit key, "1.2.643.7.1.1.3.3" for a 512-bit one, "1.2.643.2.2.3"
+// otherwise. Signature-algorithm OIDs that name their hashes.
+std::string SigningHashOid(const PCCERT_CONTEXT& cert);
+
+// Size of the first output buffer of a signature of `length` bytes: 8192
+// for a detached one, RoundUpBuffer(length + 8192) for an attached one.
+DWORD SignatureBufferSize(DWORD length, bool detached);
+
+class TEncodedSignedMessage : public TCryptoMessage {
+ public:
+  // The certificate's key signs; the certificate is carried in the message.
+  // A signing time that is not 0 (a local date-time) becomes the one
+  // authenticated attribute of the program's making, at even seconds, in
+  // UTC.
+  TEncodedSignedMessage(DWORD length, DateTime signing_time, bool detached, const PCCERT_CONTEXT& cert,
+                        const BYTE* data);
+};
+
+class TEncodedEnvelopedMessage : public TCryptoMessage {
+ public:
+  // GOST 28147-89 content encryption for the recipients in their order.
+  // A null first recipient ("Bad recipient") or data pointer ("bad
+  // dataptr") fails an assertion.
+  TEncodedEnvelopedMessage(DWORD length, const std::vector<PCCERT_CONTEXT>& recipients, const BYTE* data);
+};
+
+}  // namespace zuntar

@@ -1,0 +1,47 @@
+// TfrmSettings: the program's only window, with the database, port and log
+// folder settings. It lives hidden for the whole run and is shown from the
+// tray; closing it only hides it.
+//
+// Ok checks every edit before it takes any, writes the configuration file
+// and only then puts the values in force; a changed database path takes
+// effect at the next Start. When an edit cannot be taken or the file cannot
+// be written, nothing changes, the window stays open, the failure is logged
+// as an unhandled exception and shown. Enter in an edit moves to the next
+// control; Esc is Cancel.
+#pragma once
+
+#include <QDialog>
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+
+namespace zuntar {
+
+class TfrmSettings : public QDialog {
+ public:
+  explicit TfrmSettings(QWidget* parent = nullptr);
+
+  QLineEdit* edtDBPath;
+  QLineEdit* edtDBUserName;
+  QLineEdit* edtPassword;
+  QLineEdit* edtHTTPPortNum;
+  QLineEdit* edtLogDirName;
+  QPushButton* btnOk;
+  QPushButton* btnCancel;
+
+  // Shows the window in front, filled from the settings in force.
+  void Open();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void FormShow();
+  void btnOkClick();
+  // Logs `log_line` and shows `message` (UTF-8); `field` takes the focus.
+  void ShowFailure(const std::string& log_line, const std::string& message, QLineEdit* field);
+};
+
+}  // namespace zuntar

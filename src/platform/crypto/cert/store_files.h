@@ -1,0 +1,51 @@
+// The files of a persistent certificate store.
+//
+// A store is a folder. Each certificate is "<sequence>-<SHA-1>.cer" (its DER)
+// with its properties beside it in "<sequence>-<SHA-1>.prop"; each CRL is
+// "<sequence>-<SHA-1>.crl". The sequence number, eight decimal digits, keeps
+// the enumeration in the order of addition. Every file is written to a
+// temporary name and renamed into place, so a reader in another process sees
+// either the old or the new file; writers serialise on an flock of ".lock".
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/crypto/base/crypt_types.h"
+#include "platform/unique_fd.h"
+
+namespace zuntar {
+
+class StoreFolder {
+ public:
+  explicit StoreFolder(std::string path) : path_(std::move(path)) {}
+
+  const std::string& path() const { return path_; }
+  bool Exists() const;
+
+  // Stems ("<sequence>-<hash>") of the entries with the extension, sorted.
+  std::vector<std::string> Entries(const std::string& extension) const;
+  bool Read(const std::string& stem, const std::string& extension, Bytes* bytes) const;
+
+  // Exclusive writer lock for the life of the returned descriptor; creates
+  // the folder. Invalid when the folder cannot be made.
+  UniqueFd Lock() const;
+  // The stem for a new entry: one above the highest sequence present.
+  std::string NewStem(const std::string& hash_hex) const;
+  // `owner_only` leaves the file readable and writable by its owner alone
+  // (private keys).
+  bool Write(const std::string& stem, const std::string& extension, const Bytes& bytes,
+             bool owner_only = false) const;
+  void Remove(const std::string& stem, const std::string& extension) const;
+
+ private:
+  std::string path_;
+};
+
+Bytes EncodeProperties(const std::map<DWORD, Bytes>& properties);
+std::map<DWORD, Bytes> DecodeProperties(const Bytes& text);
+
+std::string HexUpper(const Bytes& bytes);
+
+}  // namespace zuntar

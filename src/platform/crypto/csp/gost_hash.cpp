@@ -1,0 +1,77 @@
+#include "platform/crypto/csp/gost_hash.h"
+
+#include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/csp/gost_key.h"
+#include "platform/crypto/csp/param_value.h"
+
+namespace zuntar::csp {
+
+const EVP_MD* HashDigest(ALG_ID alg) {
+  switch (alg) {
+    case CALG_GR3411_2012_256: return ossl::DigestByName("md_gost12_256");
+    case CALG_GR3411_2012_512: return ossl::DigestByName("md_gost12_512");
+    case CALG_GR3411: return ossl::DigestByName("md_gost94");
+    default: return nullptr;
+  }
+}
+
+GostHash::GostHash(std::shared_ptr<ContainerState> container, ALG_ID alg, const EVP_MD* md)
+    : container_(std::move(container)), alg_(alg), md_(md), ctx_(EVP_MD_CTX_new()) {
+  EVP_DigestInit_ex(ctx_.get(), md_, nullptr);
+}
+
+DWORD GostHash::HashData(const BYTE* data, size_t size) {
+  if (value_) return NTE_BAD_HASH_STATE;
+  if (size > 0 && EVP_DigestUpdate(ctx_.get(), data, size) != 1) return NTE_FAIL;
+  return 0;
+}
+
+DWORD GostHash::Finish() {
+  if (value_) return 0;
+  unsigned char out[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (EVP_DigestFinal_ex(ctx_.get(), out, &len) != 1) return NTE_FAIL;
+  value_ = Bytes(reinterpret_cast<char*>(out), len);
+  return 0;
+}
+
+DWORD GostHash::SetParam(DWORD param, const Bytes& value) {
+  if (param != HP_HASHVAL) return NTE_BAD_TYPE;
+  value_ = value;  // any length: the signature decides whether it fits
+  return 0;
+}
+
+DWORD GostHash::GetParam(DWORD param, Bytes* value) {
+  switch (param) {
+    case HP_ALGID:
+      *value = DwordBytes(alg_);
+      return 0;
+    case HP_HASHSIZE:
+      *value = DwordBytes(static_cast<DWORD>(EVP_MD_get_size(md_)));
+      return 0;
+    case HP_HASHVAL:
+      if (DWORD rc = Finish()) return rc;
+      *value = *value_;
+      return 0;
+    default:
+      return NTE_BAD_TYPE;
+  }
+}
+
+DWORD GostHash::Sign(DWORD key_spec, Bytes* signature) {
+  std::shared_ptr<KeyPair> pair;
+  if (DWORD rc = container_->LoadKey(key_spec, &pair)) return rc;
+  if (DWORD rc = Finish()) return rc;
+  return SignDigest(pair->pkey.get(), *value_, signature) ? 0 : NTE_BAD_HASH;
+}
+
+DWORD GostHash::Verify(const Bytes& signature, Key* public_key) {
+  auto* key = dynamic_cast<GostKey*>(public_key);
+  if (key == nullptr) return NTE_BAD_KEY;
+  EVP_PKEY* pkey = key->peer() ? key->peer().get() : key->pair() ? key->pair()->pkey.get() : nullptr;
+  if (pkey == nullptr) return NTE_BAD_KEY;
+  if (DWORD rc = Finish()) return rc;
+  return VerifyDigest(pkey, *value_, signature) ? 0 : NTE_BAD_SIGNATURE;
+}
+
+}  // namespace zuntar::csp

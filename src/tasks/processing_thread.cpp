@@ -1,0 +1,345 @@
+#include "tasks/processing_thread.h"
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/log.h"
+#include "core/utf.h"
+#include "platform/named_event.h"
+#include "tasks/ib_error.h"
+#include "tasks/key_media.h"
+#include "tasks/task_dm.h"
+#include "tasks/task_execution.h"
+#include "tasks/task_queue.h"
+
+namespace zuntar {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::chrono::milliseconds kFirstFailurePause = 100ms;
+constexpr std::chrono::milliseconds kLongestFailurePause = 5000ms;
+// How long stored results may wait to be committed together, and the
+// input size of a task long enough that earlier results go first.
+constexpr std::chrono::milliseconds kResultCommitDelay = 10ms;
+constexpr size_t kLargeInput = size_t{1} << 20;
+
+bool IsDatabaseError(const std::exception& e) { return dynamic_cast<const EIBError*>(&e) != nullptr; }
+
+// The key-media prompt for a task; a failure to install what was found
+// counts as no media.
+bool AskKeyMedia(const TCryptoTask& task) {
+  try {
+    return RequestKeyMedia(task);
+  } catch (const std::exception& e) {
+    LogError("task " + task.Id + ": " + e.what());
+    return false;
+  }
+}
+
+void ReleaseInput(TCryptoTask& task) {
+  task.InData.clear();
+  task.InData.shrink_to_fit();
+}
+
+}  // namespace
+
+TProcessingMgrThread::TProcessingMgrThread(bool no_http, bool allow_key_prompt)
+    : no_http_(no_http), allow_key_prompt_(allow_key_prompt) {
+  NewTaskEvent();  // opened before the thread waits on it
+  thread_ = std::thread(&TProcessingMgrThread::Execute, this);
+}
+
+TProcessingMgrThread::~TProcessingMgrThread() {
+  Terminate();
+  WaitFor();
+}
+
+void TProcessingMgrThread::Terminate() {
+  {
+    std::lock_guard lock(park_mu_);
+    terminated_.store(true);
+  }
+  park_cv_.notify_all();
+  // Ends the current wait. Other processes' threads wake too and find
+  // nothing new, which costs them one load.
+  if (NamedEvent* event = NewTaskEvent()) event->Pulse();
+}
+
+void TProcessingMgrThread::WaitFor() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TProcessingMgrThread::Suspend() {
+  std::lock_guard lock(park_mu_);
+  paused_ = true;
+}
+
+void TProcessingMgrThread::Resume() {
+  {
+    std::lock_guard lock(park_mu_);
+    paused_ = false;
+  }
+  park_cv_.notify_all();
+}
+
+bool TProcessingMgrThread::SafePoint() {
+  std::unique_lock lock(park_mu_);
+  parked_ = true;
+  park_cv_.wait(lock, [this] { return !paused_ || terminated_.load(); });
+  parked_ = false;
+  return !terminated_.load();
+}
+
+bool TProcessingMgrThread::Parked() {
+  std::lock_guard lock(park_mu_);
+  return parked_ && paused_;
+}
+
+void TProcessingMgrThread::Execute() {
+  LogEvent(AnsiFromUtf8("Обрабатывающий поток запущен"));
+  while (!Terminated()) {
+    try {
+      Cycle();
+      failure_pause_ = 0ms;
+    } catch (const std::exception& e) {
+      LogError(std::string("during load messages to queue ") + e.what());
+      // A fresh connection next time: the old one may be what failed. What
+      // it had not committed is gone with it; those records store again.
+      if (IsDatabaseError(e)) dm_.reset();
+      stored_.clear();
+      PauseAfterFailure();
+    } catch (...) {
+      LogError("during load messages to queue: unknown exception");
+      stored_.clear();
+      PauseAfterFailure();
+    }
+  }
+  dm_.reset();
+  LogEvent(AnsiFromUtf8("Обрабатывающий поток завершён"));
+}
+
+void TProcessingMgrThread::PauseAfterFailure() {
+  failure_pause_ = std::clamp(failure_pause_ * 2, kFirstFailurePause, kLongestFailurePause);
+  std::unique_lock lock(park_mu_);
+  park_cv_.wait_for(lock, failure_pause_, [this] { return terminated_.load(); });
+}
+
+void TProcessingMgrThread::Cycle() {
+  if (!SafePoint()) return;
+  EnsureDM();
+  if (LoadQueue(Now() - TASK_LIFETIME)) ProcessQueue();
+  WaitForWork();
+}
+
+void TProcessingMgrThread::EnsureDM() {
+  if (dm_ && !dm_->IB.Connected()) dm_.reset();
+  if (!dm_) dm_ = CreateTaskDM();
+}
+
+void TProcessingMgrThread::WaitForWork() {
+  NamedEvent* event = NewTaskEvent();
+  // Read before the checks: a pulse that comes after them ends the wait.
+  const uint32_t seen = event != nullptr ? event->Generation() : 0;
+  if (Terminated() || TheTaskQueue().TakeWorkPending()) return;
+  {
+    std::lock_guard lock(park_mu_);
+    if (paused_) return;  // parks at the next safe point instead
+  }
+  if (event != nullptr) {
+    event->WaitSince(seen, kWaitLimit);
+    return;
+  }
+  // Without the event this process's own tasks are seen within a second.
+  std::unique_lock lock(park_mu_);
+  park_cv_.wait_for(lock, 1s, [this] { return terminated_.load(); });
+}
+
+bool TProcessingMgrThread::LoadQueue(DateTime dt) {
+  bool work = false;
+  std::set<std::string> known;  // ids whose rows need no second read
+  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    for (auto it = records.end(); it != records.begin();) {
+      --it;
+      if (it->task.StartTime < dt) {
+        it = records.erase(it);  // aged out, or a submission the table now speaks for
+        continue;
+      }
+      if (it->task.StartTime > dt && !it->task.Skipped) work = true;
+      known.insert(it->task.Id);
+    }
+  });
+
+  // The rows are read without the lock: workers keep appending meanwhile.
+  std::vector<TCryptoTask> rows;
+  IbStatement& q = dm_->ibsqlLoadNewCryptoTasks;
+  q.Close();
+  dm_->StartTran(false);
+  q.SetDateTime("DT", dt);
+  q.ExecQuery();
+  while (q.Next())
+    if (known.count(q.Field("ID").AsString()) == 0) rows.push_back(ReadCryptoTask(q));
+  q.Close();
+
+  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    for (TCryptoTask& row : rows) {
+      const auto same =
+          std::find_if(records.begin(), records.end(), [&](const QueuedTask& r) { return r.task.Id == row.Id; });
+      if (same == records.end()) {
+        records.push_back(QueuedTask{std::move(row)});
+        work = true;
+      } else if (same->task.StartTime == 0) {
+        same->task = std::move(row);  // a submission made while the rows were read
+        work = true;
+      }
+    }
+  });
+  return work;
+}
+
+void TProcessingMgrThread::ProcessQueue() {
+  // Only records read from the table run; a fresh submission waits for the
+  // next load, which brings its row.
+  std::vector<TaskQueue::Records::iterator> run;
+  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    for (auto it = records.end(); it != records.begin();) {
+      --it;
+      if (!it->task.Skipped && it->task.StartTime != 0) run.push_back(it);
+    }
+  });
+  for (const auto it : run) {
+    // Results wait for a commit only briefly, and never across a pause or
+    // a long task.
+    if (!stored_.empty() && (Clock::now() - first_stored_ >= kResultCommitDelay || StopOrPauseAsked() ||
+                             it->task.InData.size() >= kLargeInput))
+      CommitStored();
+    if (!SafePoint()) break;
+    Outcome outcome = Outcome::kKeep;
+    try {
+      outcome = ProcessOne(*it);
+    } catch (const std::exception& e) {
+      if (IsDatabaseError(e)) throw;  // the cycle's failure; the record is retried
+      LogError("task " + it->task.Id + ": " + e.what());
+      outcome = Outcome::kSkip;
+    }
+    // A skipped record is never run again: only its id and age matter now.
+    if (outcome == Outcome::kSkip) ReleaseInput(it->task);
+    if (outcome == Outcome::kStored) {
+      if (stored_.empty()) first_stored_ = Clock::now();
+      stored_.push_back(it);
+    }
+    TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+      if (outcome == Outcome::kRemove)
+        records.erase(it);
+      else if (outcome == Outcome::kSkip)
+        it->task.Skipped = true;
+    });
+  }
+  CommitStored();
+}
+
+void TProcessingMgrThread::CommitStored() {
+  if (stored_.empty()) return;
+  dm_->CommitTran(true);  // the claims and results of the tasks stored since the last commit
+  for (const auto it : stored_)
+    LogDebug(AnsiFromUtf8("Криптозадание ") + it->task.Id + AnsiFromUtf8(" выполнено, статус ") +
+             std::to_string(it->result_status));
+  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    for (const auto it : stored_) records.erase(it);
+  });
+  stored_.clear();
+}
+
+bool TProcessingMgrThread::StopOrPauseAsked() {
+  std::lock_guard lock(park_mu_);
+  return paused_ || terminated_.load();
+}
+
+TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& record) {
+  if (record.finished) {
+    // A result the database refused before. A claim that was not final
+    // went with the connection: the task must be ours again first.
+    if (record.claimed && !record.claim_committed) record.claimed = false;
+    if (!Claim(record)) return Outcome::kRemove;
+    StoreResult(record);
+    return Outcome::kStored;
+  }
+  TCryptoTask& task = record.task;
+  std::string message;
+  bool found = false;
+  try {
+    found = CheckTaskCertificate(task, message);
+  } catch (const std::exception& e) {
+    message = e.what();  // an input that is not what its type says
+  }
+  if (!found) {
+    const bool names_certificate = NamesCertificate(task);
+    if (names_certificate && !allow_key_prompt_) return Outcome::kSkip;
+    if (!names_certificate || !AskKeyMedia(task)) {
+      if (names_certificate && no_http_) return Outcome::kSkip;
+      if (!Claim(record)) return Outcome::kRemove;
+      Finish(record, kTaskStatusError, std::move(message));
+      return Outcome::kStored;
+    }
+  }
+  if (!Claim(record)) return Outcome::kRemove;  // another thread runs it
+  RunClaimed(record);
+  return Outcome::kStored;
+}
+
+bool TProcessingMgrThread::Claim(QueuedTask& record) {
+  if (record.claimed) return true;
+  if (!dm_->ClaimTask(record.task.Id, /*commit=*/false)) return false;
+  record.claimed = true;
+  record.claim_committed = false;
+  return true;
+}
+
+bool TProcessingMgrThread::AskKeyMediaFor(QueuedTask& record) {
+  // The person may take long: the claim (and what was stored before it)
+  // becomes final first, so no row stays locked meanwhile.
+  if (record.claimed && !record.claim_committed) {
+    CommitStored();
+    dm_->CommitTran(true);
+    record.claim_committed = true;
+  }
+  return AskKeyMedia(record.task);
+}
+
+void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
+  TCryptoTask& task = record.task;
+  for (;;) {
+    try {
+      if (ExecuteTask(task))
+        Finish(record, kTaskStatusSuccess, std::move(task.Result));
+      else
+        Finish(record, kTaskStatusError, TaskExecutionFailedText());
+      return;
+    } catch (const std::exception& e) {
+      if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task) && AskKeyMediaFor(record)) continue;
+      Finish(record, kTaskStatusError, e.what());
+      return;
+    } catch (...) {
+      Finish(record, kTaskStatusError, "unknown exception");
+      return;
+    }
+  }
+}
+
+void TProcessingMgrThread::Finish(QueuedTask& record, uint8_t status, std::string result) {
+  ReleaseInput(record.task);
+  record.task.Result = std::move(result);
+  record.result_status = status;
+  record.finished = true;
+  StoreResult(record);
+}
+
+void TProcessingMgrThread::StoreResult(QueuedTask& record) {
+  // Committed with the claim by CommitStored.
+  dm_->SetTaskResult(record.task.Id, record.result_status, record.task.Result, /*commit=*/false);
+}
+
+}  // namespace zuntar

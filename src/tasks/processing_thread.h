@@ -1,0 +1,106 @@
+// TProcessingMgrThread: the one background thread that runs stored crypto
+// tasks.
+//
+// Each cycle it refills the process's queue (task_queue.h) with the tasks of
+// the last 30 minutes that still wait (status 0), runs them, most recent
+// first, and stores their results; then it waits on the new-task event for
+// at most 60 s. A task is claimed in the table before it runs, so several
+// processes sharing the table run it once; the claim and the result are
+// committed together, and the results of a busy run in small groups. One failing task never blocks the others: whatever it
+// raises becomes its result. A failing database is retried with a growing
+// pause and a fresh connection; the thread only ends when told to.
+//
+// Pause is cooperative: the thread parks at its next safe point (before a
+// load, between two tasks) and stays there until Resume or Terminate.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <list>
+#include <thread>
+#include <vector>
+
+#include "platform/date_time.h"
+#include "tasks/task_queue.h"
+
+namespace zuntar {
+
+class TDM;
+
+class TProcessingMgrThread {
+ public:
+  // How long the thread waits for the new-task event at most.
+  static constexpr std::chrono::milliseconds kWaitLimit{60000};
+
+  // Starts the thread at once. `no_http` (FNoHttp): the plugin runs without
+  // its HTTP front end, so a task whose certificate is missing is left
+  // waiting instead of failed. `allow_key_prompt` (FAllowKeyPrompt): the
+  // person at the desktop may be asked for key media (application mode).
+  TProcessingMgrThread(bool no_http, bool allow_key_prompt);
+  // Terminates and waits.
+  ~TProcessingMgrThread();
+  TProcessingMgrThread(const TProcessingMgrThread&) = delete;
+  TProcessingMgrThread& operator=(const TProcessingMgrThread&) = delete;
+
+  // Asks the thread to end; it does after the task it runs now.
+  void Terminate();
+  // Waits until the thread has ended.
+  void WaitFor();
+  void Suspend();
+  void Resume();
+
+  // Whether the thread is parked by Suspend now, for tests and diagnostics.
+  bool Parked();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // kStored: the result waits in the open transaction for CommitStored.
+  enum class Outcome { kRemove, kSkip, kKeep, kStored };
+
+  // One load of the queue: drops records older than `dt`, appends the rows
+  // still waiting that started after it. True when there is work.
+  bool LoadQueue(DateTime dt);
+  // Runs every record of the queue that is not skipped, last to first.
+  void ProcessQueue();
+
+  void Execute();
+  void Cycle();
+  void EnsureDM();
+  Outcome ProcessOne(QueuedTask& record);
+  // Takes the record's row for this thread; false when it is not ours.
+  bool Claim(QueuedTask& record);
+  bool AskKeyMediaFor(QueuedTask& record);
+  void RunClaimed(QueuedTask& record);
+  // Stores the outcome: the task's status, and its result or message.
+  void Finish(QueuedTask& record, uint8_t status, std::string result);
+  void StoreResult(QueuedTask& record);
+  // Commits the results stored since the last commit, then drops their
+  // records.
+  void CommitStored();
+  bool StopOrPauseAsked();
+  void WaitForWork();
+  // False when the thread must end; parks while paused.
+  bool SafePoint();
+  void PauseAfterFailure();
+  bool Terminated() const { return terminated_.load(); }
+
+  const bool no_http_;
+  const bool allow_key_prompt_;
+  std::unique_ptr<TDM> dm_;  // FDM
+  std::vector<std::list<QueuedTask>::iterator> stored_;  // results not yet committed
+  Clock::time_point first_stored_;
+  std::atomic<bool> terminated_{false};
+  std::chrono::milliseconds failure_pause_{0};
+
+  std::mutex park_mu_;
+  std::condition_variable park_cv_;
+  bool paused_ = false;
+  bool parked_ = false;
+
+  std::thread thread_;
+};
+
+}  // namespace zuntar

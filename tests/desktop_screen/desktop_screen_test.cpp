@@ -1,0 +1,134 @@
+// The real program on a virtual X display with a tray host: its tray icon,
+// the menu, the settings window, the key-media prompt, and Exit from the
+// menu while the prompt waits for an answer. The screenshots are kept in
+// <build>/artifacts/desktop/ for a person to look at.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <thread>
+
+#include "../host/plugin_sandbox.h"
+#include "platform/file_io.h"
+#include "support/http_client.h"
+#include "virtual_desktop.h"
+
+namespace zuntar {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Rect;
+
+std::string ArtifactsDir() {
+  const char* build = std::getenv("ZUNTAR_TEST_BINARY_DIR");
+  const std::string dir = std::string(build != nullptr ? build : ".") + "/artifacts/desktop/";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+class DesktopScreen : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* program : {"Xvfb", "trayer", "xdotool"})
+      if (!test::ProgramInstalled(program)) GTEST_SKIP() << program << " is not installed (scripts/install-deps.sh)";
+    desktop_.emplace();
+    box_.AddEnv("DISPLAY=" + desktop_->display());
+    box_.AddEnv("QT_QPA_PLATFORM=xcb");
+    // Under the leak checker: Qt on X11 leaves one-time allocations of the
+    // session-bus libraries behind, which the fast unwinder cannot trace back
+    // to them (tests/lsan.supp); full stacks let the suppressions match.
+    if (const char* asan = std::getenv("ASAN_OPTIONS"))
+      box_.AddEnv(std::string("ASAN_OPTIONS=") + asan + ":fast_unwind_on_malloc=0");
+    port_ = test::FreePort();
+    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nTIMEOUTBEFORESTARTHTTP=0\r\n", box_.config_file());
+    // Certificates for the key-media prompt: "nolink" has a key container
+    // but is not in the personal store.
+    box_.RegisterProvider();
+    std::string out;
+    ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
+    ASSERT_EQ(box_.CertTool("make-test-pki --out " + box_.root() + "pki", &out), 0) << out;
+  }
+
+  // Right click on the tray icon; true when the menu opened.
+  bool RightClickTray(const Rect& icon, std::chrono::milliseconds limit = 5s) {
+    // Not --sync: it waits for a move that never comes when the pointer is
+    // already there.
+    desktop_->Run("xdotool mousemove " + std::to_string(icon.x + icon.width / 2) + " " +
+                  std::to_string(icon.y + icon.height / 2) + " sleep 0.1 click 3");
+    return desktop_->WaitForWindow("ЗУНТАР.Плагин", 4, limit).has_value();
+  }
+
+  std::optional<test::VirtualDesktop> desktop_;
+  test::PluginSandbox box_;
+  int port_ = 0;
+};
+
+TEST_F(DesktopScreen, TrayMenuSettingsWindowKeyMediaPromptAndExitFromTheMenu) {
+  test::PluginProcess plugin = box_.Start({});
+  ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+  const std::optional<Rect> icon = desktop_->WaitForWindow("ZuntarMervoPlugin");
+  ASSERT_TRUE(icon) << "no tray icon\n" << box_.Log();
+  const std::string dir = ArtifactsDir();
+  EXPECT_TRUE(desktop_->Screenshot(dir + "tray-icon.png", Rect{icon->x - 4, 0, icon->width + 8, 30}, 6));
+
+  ASSERT_TRUE(RightClickTray(*icon));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(desktop_->Screenshot(dir + "tray-menu.png"));
+  desktop_->Run("xdotool key Down Return");  // the first item: the settings
+  const std::optional<Rect> window = desktop_->WaitForWindow("Настройки");
+  ASSERT_TRUE(window) << "the settings entry did not open the window";
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(desktop_->Screenshot(dir + "settings-window.png"));
+  // Centred on the screen (the window manager's frame aside).
+  EXPECT_NEAR(window->x + window->width / 2, 512, 16);
+
+  // While the window is shown a right click only brings it to the front.
+  EXPECT_FALSE(RightClickTray(*icon, 1s));
+  desktop_->Run("xdotool key Escape");  // closes the window, not a menu
+  EXPECT_TRUE(desktop_->WaitForNoWindow("Настройки"));
+
+  // A page checks a certificate whose key is not linked: the person is asked.
+  const std::string nolink = ReadFileToString(box_.root() + "pki/nolink.cer");
+  std::future<test::HttpReply> check = std::async(
+      std::launch::async, [&] { return test::Request(port_, "POST", "/MERVO/CHECKCERTANDCLUE", nolink, ""); });
+  const std::optional<Rect> prompt = desktop_->WaitForWindow("ЗУНТАР.Плагин. Требуется установить ключ!");
+  ASSERT_TRUE(prompt) << box_.Log();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(desktop_->Screenshot(dir + "key-media-prompt.png"));
+  EXPECT_NEAR(prompt->x + prompt->width / 2, 512, 16);
+
+  // Exit from the menu while the question waits: the question is answered
+  // Cancel, the worker ends and so does the program.
+  ASSERT_TRUE(RightClickTray(*icon));
+  desktop_->Run("xdotool key Up Return");  // the last item: Exit
+  EXPECT_EQ(plugin.WaitExit(10s), 0) << box_.Log() << plugin.Stderr();
+  EXPECT_EQ(check.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
+  EXPECT_EQ(box_.CountInLog("did not end within"), 0) << "ended by the watchdog, not in order";
+  EXPECT_TRUE(desktop_->WaitForNoWindow("ЗУНТАР.Плагин. Требуется установить ключ!"));
+}
+
+TEST_F(DesktopScreen, ExitFromTheMenuWhileTheProcessingThreadWaitsForKeyMedia) {
+  test::PluginProcess plugin = box_.Start({});
+  ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+  const std::optional<Rect> icon = desktop_->WaitForWindow("ZuntarMervoPlugin");
+  ASSERT_TRUE(icon) << "no tray icon\n" << box_.Log();
+
+  // A queued signature for a certificate nowhere at hand: the processing
+  // thread asks for the key media.
+  const test::HttpReply queued = test::Request(port_, "POST", "/MERVO/GETSIGN?CertSN=0A0B0C0D0E", "data", "");
+  EXPECT_EQ(queued.status, 200) << queued.body;
+  ASSERT_TRUE(desktop_->WaitForWindow("ЗУНТАР.Плагин. Требуется установить ключ!", 4, 70s)) << box_.Log();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(desktop_->Screenshot(ArtifactsDir() + "key-media-prompt-task.png"));
+
+  ASSERT_TRUE(RightClickTray(*icon));
+  desktop_->Run("xdotool key Up Return");  // Exit
+  EXPECT_EQ(plugin.WaitExit(10s), 0) << box_.Log() << plugin.Stderr();
+  EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
+  EXPECT_EQ(box_.CountInLog("did not end within"), 0) << "ended by the watchdog, not in order";
+}
+
+}  // namespace
+}  // namespace zuntar
