@@ -161,6 +161,10 @@ void THttpAccess::OnConnect(WorkerState&, const std::string& local_ip, const std
   if (LogLevel() > 3) LogDebug("Connecting to " + local_ip + " from " + peer_ip);
 }
 
+void THttpAccess::OnConnectionError(WorkerState&, const std::string& text) {
+  if (LogLevel() > 3) LogDebug(text);
+}
+
 void THttpAccess::Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) {
   HTTPServerCommandGet(static_cast<THTTPAccessThread&>(state), request, response);
 }

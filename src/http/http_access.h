@@ -41,6 +41,7 @@ class THttpAccess : public HttpHandler {
 
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
+  void OnConnectionError(WorkerState& state, const std::string& text) override;
   void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) override;
 
   void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response);
