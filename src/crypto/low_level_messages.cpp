@@ -7,7 +7,7 @@
 namespace zuntar {
 namespace {
 
-// The signature of a prepared hash with the key of that spec (size query,
+// The signature of a prepared hash with the key `key_spec` names (size query,
 // then the value).
 Bytes SignHash(const HCRYPTHASH& hash, DWORD key_spec) {
   DWORD size = 0;

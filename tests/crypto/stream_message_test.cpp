@@ -116,7 +116,7 @@ TEST_F(StreamMessageTest, StreamedSignerPicksAKeySpecWhenTheProviderNamesNone) {
   const Bytes data = Data(500);
   for (DWORD stored_spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) {
     const test::Party p =
-        test::MakeParty(dir_, ca_, "spec" + std::to_string(stored_spec), GostKeyKind::k2012_256, stored_spec);
+        test::MakeParty(dir_, ca_, "keyspec" + std::to_string(stored_spec), GostKeyKind::k2012_256, stored_spec);
     HCRYPTPROV prov;
     DWORD key_spec = 0;
     bool caller_free = false;

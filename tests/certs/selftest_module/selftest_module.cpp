@@ -25,7 +25,7 @@ class FailingSelfTest : public csp::Context {
     return 0;
   }
   DWORD SetParam(DWORD param, const Bytes& value) override { return inner_->SetParam(param, value); }
-  DWORD GetUserKey(DWORD spec, std::unique_ptr<csp::Key>* key) override { return inner_->GetUserKey(spec, key); }
+  DWORD GetUserKey(DWORD key_spec, std::unique_ptr<csp::Key>* key) override { return inner_->GetUserKey(key_spec, key); }
   DWORD GenKey(zuntar::ALG_ID alg, DWORD flags, std::unique_ptr<csp::Key>* key) override {
     return inner_->GenKey(alg, flags, key);
   }
@@ -35,8 +35,8 @@ class FailingSelfTest : public csp::Context {
   DWORD ImportPublicKeyInfo(const zuntar::CERT_PUBLIC_KEY_INFO& info, std::unique_ptr<csp::Key>* key) override {
     return inner_->ImportPublicKeyInfo(info, key);
   }
-  DWORD ExportPublicKeyInfo(DWORD spec, zuntar::CERT_PUBLIC_KEY_INFO* info) override {
-    return inner_->ExportPublicKeyInfo(spec, info);
+  DWORD ExportPublicKeyInfo(DWORD key_spec, zuntar::CERT_PUBLIC_KEY_INFO* info) override {
+    return inner_->ExportPublicKeyInfo(key_spec, info);
   }
   DWORD CreateHash(zuntar::ALG_ID alg, std::unique_ptr<csp::Hash>* hash) override {
     return inner_->CreateHash(alg, hash);

@@ -53,7 +53,7 @@ std::optional<SecretText> PrivateKeyCache::Pin(const std::string& folder) const 
   std::lock_guard lock(mu_);
   const auto container = containers_.find(folder);
   if (container == containers_.end()) return std::nullopt;
-  for (const auto& [spec, opened] : container->second)
+  for (const auto& [key_spec, opened] : container->second)
     if (opened.pin) return opened.pin;
   return std::nullopt;
 }
