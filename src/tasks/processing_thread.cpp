@@ -311,22 +311,33 @@ bool TProcessingMgrThread::AskKeyMediaFor(QueuedTask& record) {
 
 void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
   TCryptoTask& task = record.task;
+  uint8_t status = kTaskStatusError;
+  std::string result;
   for (;;) {
     try {
-      if (ExecuteTask(task))
-        Finish(record, kTaskStatusSuccess, std::move(task.Result));
-      else
-        Finish(record, kTaskStatusError, TaskExecutionFailedText());
-      return;
+      if (ExecuteTask(task)) {
+        status = kTaskStatusSuccess;
+        result = std::move(task.Result);
+      } else {
+        result = TaskExecutionFailedText();
+      }
+      break;
     } catch (const std::exception& e) {
+      // The database failing is the cycle's failure, never the task's: the
+      // task is run again once the database is back.
+      if (IsDatabaseError(e)) throw;
       if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task) && AskKeyMediaFor(record)) continue;
-      Finish(record, kTaskStatusError, e.what());
-      return;
+      result = e.what();
+      break;
     } catch (...) {
-      Finish(record, kTaskStatusError, "unknown exception");
-      return;
+      result = "unknown exception";
+      break;
     }
   }
+  // Stored outside the task's own failures: a database that cannot take
+  // the result fails the cycle, and the record keeps the result to store
+  // it again.
+  Finish(record, status, std::move(result));
 }
 
 void TProcessingMgrThread::Finish(QueuedTask& record, uint8_t status, std::string result) {
