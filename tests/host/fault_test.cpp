@@ -140,6 +140,17 @@ class Faults : public TaskService {
     }
   }
 
+  // The plugin on a database of `server`, which runs.
+  PluginProcess& LaunchOnServer(test::FirebirdServer& server) {
+    EXPECT_TRUE(server.Start());
+    const std::string config = "DBPATH=" + server.DatabaseUrl("tasks.fdb") + "\r\nDBUSER=" + server.user() +
+                               "\r\nDBPASSWORD=" + server.password() + "\r\n";
+    WriteStringToFile(config, box_.config_file());
+    std::string err;
+    EXPECT_EQ(box_.Run({"-CREATEDB"}, nullptr, &err), 0) << err << box_.Log();
+    return Launch(box_, port_, false, config, /*create_database=*/false);
+  }
+
   // Every task ended with a signature openssl verifies.
   void ExpectSigned(const std::vector<Sent>& sent) {
     for (const Sent& s : sent) {
@@ -153,21 +164,15 @@ class Faults : public TaskService {
 TEST_F(Faults, TasksOutliveTheirFirebirdServerKilledAndRestartedUnderLoad) {
   if (!test::FirebirdServer::Installed()) GTEST_SKIP() << "no Firebird server here (firebird3.0-server)";
   test::FirebirdServer server;
-  ASSERT_TRUE(server.Start());
-  const std::string config = "DBPATH=" + server.DatabaseUrl("tasks.fdb") + "\r\nDBUSER=" + server.user() +
-                             "\r\nDBPASSWORD=" + server.password() + "\r\n";
-  WriteStringToFile(config, box_.config_file());
-  std::string err;
-  ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &err), 0) << err << box_.Log();
-  PluginProcess& plugin = Launch(box_, port_, false, config, /*create_database=*/false);
+  PluginProcess& plugin = LaunchOnServer(server);
 
-  Load load(*this, 3);
-  ASSERT_TRUE(load.WaitForMore(30, 30s)) << box_.Log();
+  Load load(*this, 4);
+  ASSERT_TRUE(load.WaitForMore(60, 30s)) << box_.Log();
   server.Kill();
   std::this_thread::sleep_for(1500ms);  // pages keep sending meanwhile
   ASSERT_TRUE(server.Start());
   // Tasks are taken again once the server is back.
-  EXPECT_TRUE(load.WaitForMore(30, 30s)) << box_.Log();
+  EXPECT_TRUE(load.WaitForMore(60, 30s)) << box_.Log();
   load.Stop();
   ASSERT_TRUE(plugin.Running());
 
@@ -175,6 +180,32 @@ TEST_F(Faults, TasksOutliveTheirFirebirdServerKilledAndRestartedUnderLoad) {
   ExpectSigned(sent);
   const std::map<std::string, int> runs = Runs({&box_});
   for (const Sent& s : sent) EXPECT_GE(runs.count(s.id) ? runs.at(s.id) : 0, 1) << s.id;
+}
+
+TEST_F(Faults, ResultsAreAnsweredAtOnceWhenTheFirebirdServerIsBack) {
+  if (!test::FirebirdServer::Installed()) GTEST_SKIP() << "no Firebird server here (firebird3.0-server)";
+  test::FirebirdServer server;
+  LaunchOnServer(server);
+  const std::string target = "/MERVO/GETSIGN?CertSN=" + people_["ivanov"].serial;
+  std::vector<Sent> sent;
+  for (unsigned i = 0; i < 4; ++i) {
+    sent.push_back({"", Data(100, i)});
+    sent.back().id = Queue(target, sent.back().data);
+  }
+  ExpectSigned(sent);  // the workers keep their connections for the next requests
+
+  // Restarted while nobody asked: the connections the workers kept are gone.
+  server.Kill();
+  ASSERT_TRUE(server.Start());
+  for (int round = 0; round < 2; ++round)
+    for (const Sent& s : sent) {
+      const HttpReply reply = Get("/MERVO/GETRESULT?Id=" + s.id);
+      EXPECT_EQ(reply.status, 200) << reply.body;
+      EXPECT_TRUE(OpensslVerifies(Base64Decode(DataText(reply.body)), s.data, true)) << reply.body;
+    }
+  sent.push_back({"", Data(100, 9)});
+  sent.back().id = Queue(target, sent.back().data);
+  ExpectSigned(sent);
 }
 
 TEST_F(Faults, TasksQueuedWhenThePluginIsKilledFinishAfterItsRestart) {
