@@ -5,6 +5,7 @@
 // Every task a page got an id for must end with its result or an error.
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -264,6 +265,27 @@ TEST_F(Faults, APluginWhoseLogDiskIsFullKeepsServing) {
   ASSERT_NE(at, std::string::npos) << text.substr(full_size);
   ASSERT_GE(at, full_size + 24);
   EXPECT_EQ(text.substr(at - 26, 2), "\r\n") << text.substr(full_size);
+}
+
+TEST_F(Faults, APluginWhoseLogMayGrowNoFurtherKeepsServing) {
+  // The limit a service may be given for the files it writes, inherited
+  // by the plugin; room for the database, little for the log.
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit low = old;
+  low.rlim_cur = 4 << 20;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  PluginProcess& plugin = Launch();
+  setrlimit(RLIMIT_FSIZE, &old);
+
+  // The body is logged (LOG_LEVEL 3): the log reaches its limit.
+  const HttpReply big = test::Request(port_, "POST", "/MERVO/NOSUCH", std::string(5 << 20, 'b'));
+  EXPECT_EQ(big.body, "#Error#ReglamentException Unknown command \"NOSUCH\"");
+  const Bytes data = Data(1000);
+  const HttpReply sync = Post("/MERVO/GETSIGN_SYNC?CertSN=" + people_["ivanov"].serial, data);
+  EXPECT_TRUE(OpensslVerifies(Base64Decode(DataText(sync.body)), data, true)) << sync.body;
+  EXPECT_EQ(Get("/MERVO/PING").status, 200);
+  EXPECT_TRUE(plugin.Running());
 }
 
 }  // namespace
