@@ -214,8 +214,18 @@ TEST_F(Faults, TasksQueuedWhenThePluginIsKilledFinishAfterItsRestart) {
   const std::string target = "/MERVO/GETSIGN?CertSN=" + people_["ivanov"].serial;
   // A long task first: the processing thread is busy with it while the
   // others are queued behind it.
-  std::vector<Sent> sent{{"", Data(size_t{32} << 20, 99)}};
-  sent[0].id = Queue(target, sent[0].data);
+  std::vector<Sent> sent{{"", Data(size_t{16} << 20, 99)}};
+  const std::string body = Base64Encode(sent[0].data);
+  const HttpReply long_task = test::ParseReply([&] {
+    const int fd = test::Connect(port_);
+    test::SendAll(fd, "POST " + target + " HTTP/1.1\r\nHost: localhost\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body);
+    std::string raw = test::ReadAll(fd, 120000);  // a busy machine may take its time
+    ::close(fd);
+    return raw;
+  }());
+  sent[0].id = DataText(long_task.body);
+  ASSERT_FALSE(sent[0].id.empty()) << long_task.raw;
   for (unsigned i = 0; i < 12; ++i) {
     sent.push_back({"", Data(300, i)});
     sent.back().id = Queue(target, sent.back().data);
@@ -286,6 +296,36 @@ TEST_F(Faults, APluginWhoseLogMayGrowNoFurtherKeepsServing) {
   EXPECT_TRUE(OpensslVerifies(Base64Decode(DataText(sync.body)), data, true)) << sync.body;
   EXPECT_EQ(Get("/MERVO/PING").status, 200);
   EXPECT_TRUE(plugin.Running());
+}
+
+TEST_F(Faults, TasksOnAFullDiskAreRefusedOrFinished) {
+  // The database and the log on one disk, as beside the executable.
+  SmallDisk disk("8m");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.error();
+  const std::string config = "DBPATH=" + disk.path() + "tasks.fdb\r\nLOGDIRNAME=" + disk.path() + "\r\n";
+  WriteStringToFile(config, box_.config_file());
+  ASSERT_EQ(box_.Run({"-CREATEDB"}), 0);
+  PluginProcess& plugin = Launch(box_, port_, false, config, /*create_database=*/false);
+  const std::string target = "/MERVO/GETSIGN?CertSN=" + people_["ivanov"].serial;
+
+  disk.Fill();
+  std::vector<Sent> sent;
+  for (unsigned i = 0; i < 20; ++i) {
+    Bytes data = Data(20000, i);
+    const HttpReply reply = Post(target, data);
+    const std::string id = DataText(reply.body);
+    if (!id.empty())
+      sent.push_back({id, std::move(data)});
+    else  // refused, and the page is told so
+      EXPECT_TRUE(reply.body.starts_with("#Error#EIBInterBaseError ")) << reply.body;
+  }
+  EXPECT_LT(sent.size(), 20u);
+  ASSERT_TRUE(plugin.Running());
+
+  disk.Free();
+  sent.push_back({"", Data(100, 99)});
+  sent.back().id = Queue(target, sent.back().data);
+  ExpectSigned(sent);
 }
 
 }  // namespace
