@@ -107,19 +107,23 @@ void TProcessingMgrThread::Execute() {
       failure_pause_ = 0ms;
     } catch (const std::exception& e) {
       LogError(std::string("during load messages to queue ") + e.what());
-      // A fresh connection next time: the old one may be what failed. What
-      // it had not committed is gone with it; those records store again.
-      if (IsDatabaseError(e)) dm_.reset();
-      stored_.clear();
-      PauseAfterFailure();
+      DropConnection();
     } catch (...) {
       LogError("during load messages to queue: unknown exception");
-      stored_.clear();
-      PauseAfterFailure();
+      DropConnection();
     }
   }
   dm_.reset();
   LogEvent(AnsiFromUtf8("Обрабатывающий поток завершён"));
+}
+
+void TProcessingMgrThread::DropConnection() {
+  // A fresh connection next time: the old one may be what failed. What it
+  // had not committed (claims, results) is rolled back with it, so no claim
+  // outlives the cycle that made it; those records claim and store again.
+  dm_.reset();
+  stored_.clear();
+  PauseAfterFailure();
 }
 
 void TProcessingMgrThread::PauseAfterFailure() {
@@ -259,10 +263,11 @@ bool TProcessingMgrThread::StopOrPauseAsked() {
 }
 
 TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& record) {
+  // A claim that was not final went with the connection of a failed
+  // cycle: the task must be ours again first.
+  if (record.claimed && !record.claim_committed) record.claimed = false;
   if (record.finished) {
-    // A result the database refused before. A claim that was not final
-    // went with the connection: the task must be ours again first.
-    if (record.claimed && !record.claim_committed) record.claimed = false;
+    // A result the database refused before.
     if (!Claim(record)) return Outcome::kRemove;
     StoreResult(record);
     return Outcome::kStored;
