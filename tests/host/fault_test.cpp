@@ -70,7 +70,8 @@ class Faults : public TaskService {
   // several threads until Stop; a reply with an id is a task that must end.
   class Load {
    public:
-    Load(Faults& test, int clients) : test_(test) {
+    Load(Faults& test, int clients)
+        : test_(test), target_("/MERVO/GETSIGN?CertSN=" + test.people_["ivanov"].serial) {
       for (int c = 0; c < clients; ++c) threads_.emplace_back([this, c] { Client(c); });
     }
     ~Load() { Stop(); }
@@ -99,13 +100,12 @@ class Faults : public TaskService {
 
    private:
     void Client(int c) {
-      const std::string target = "/MERVO/GETSIGN?CertSN=" + test_.people_["ivanov"].serial;
       std::string last_id;
       for (unsigned seed = static_cast<unsigned>(c) << 20; !stop_.load(); ++seed) {
         try {
           if (!last_id.empty()) test_.Get("/MERVO/GETRESULT?Id=" + last_id);
           Bytes data = Data(512, seed);
-          const std::string id = DataText(test_.Post(target, data).body);
+          const std::string id = DataText(test_.Post(target_, data).body);
           if (id.empty()) continue;  // refused (no database): the page knows, nothing to follow
           last_id = id;
           std::lock_guard lock(mu_);
@@ -118,6 +118,7 @@ class Faults : public TaskService {
     }
 
     Faults& test_;
+    const std::string target_;
     std::atomic<bool> stop_{false};
     std::mutex mu_;
     std::vector<Sent> sent_;
