@@ -26,6 +26,8 @@ PACKAGES=(
   wrk nginx-light curl
   # browser test of the origin rules (headless, over the DevTools pipe)
   chromium
+  # fault tests: a Firebird server of the tests' own, killed and restarted
+  firebird3.0-server
   # bounded fuzzing of the message decoder (libFuzzer)
   clang libclang-rt-14-dev
 )

@@ -4,6 +4,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "core/process_values.h"
@@ -35,23 +36,19 @@ void Mirror(LogMirrorLevel mirror_level, std::string_view stamp, std::string_vie
   MirrorLogLine(mirror_level, utf8, std::string(stamp) + utf8);
 }
 
-// The line's parts go out in one gathering write, which appends them as one
-// piece; the text is never copied (a logged request body may be large).
-void AppendLine(LogMirrorLevel mirror_level, std::string_view level, std::string_view text) {
-  const std::string stamp = LogTimeStamp();
-  Mirror(mirror_level, stamp, level, text);
-  UniqueFd fd(::open(LogFileName().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (!fd.valid()) return;  // no folder, no rights: the entry is dropped
-  iovec parts[] = {{const_cast<char*>(stamp.data()), stamp.size()},
-                   {const_cast<char*>(level.data()), level.size()},
-                   {const_cast<char*>(text.data()), text.size()},
-                   {const_cast<char*>("\r\n"), 2}};
-  iovec* part = parts;
-  int count = 4;
+// Set when a line was cut short (a full disk, a file size limit): the piece
+// has no line end, so the next line written starts with one instead of
+// running on from it. The log's own state, shared by every thread's entries.
+std::atomic<bool> g_line_cut{false};
+
+// Writes the parts in order, going on after short writes. The bytes written
+// in all.
+size_t WriteParts(int fd, iovec* part, int count) {
+  size_t written = 0;
   while (count > 0) {
-    const ssize_t n = ::writev(fd.get(), part, count);
-    if (n <= 0) return;
-    // A short write (a full disk) goes on where it stopped.
+    const ssize_t n = ::writev(fd, part, count);
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
     auto done = static_cast<size_t>(n);
     for (; count > 0 && done >= part->iov_len; ++part, --count) done -= part->iov_len;
     if (count > 0) {
@@ -59,6 +56,27 @@ void AppendLine(LogMirrorLevel mirror_level, std::string_view level, std::string
       part->iov_len -= done;
     }
   }
+  return written;
+}
+
+// The line's parts go out in one gathering write, which appends them as one
+// piece; the text is never copied (a logged request body may be large).
+void AppendLine(LogMirrorLevel mirror_level, std::string_view level, std::string_view text) {
+  const std::string stamp = LogTimeStamp();
+  Mirror(mirror_level, stamp, level, text);
+  UniqueFd fd(::open(LogFileName().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+  if (!fd.valid()) return;  // no folder, no rights: the entry is dropped
+  const bool after_cut = g_line_cut.exchange(false);
+  const std::string_view lead = after_cut ? "\r\n" : "";
+  iovec parts[] = {{const_cast<char*>(lead.data()), lead.size()},
+                   {const_cast<char*>(stamp.data()), stamp.size()},
+                   {const_cast<char*>(level.data()), level.size()},
+                   {const_cast<char*>(text.data()), text.size()},
+                   {const_cast<char*>("\r\n"), 2}};
+  const size_t size = lead.size() + stamp.size() + level.size() + text.size() + 2;
+  const size_t written = WriteParts(fd.get(), parts, 5);
+  // Nothing written leaves the file as it was: a cut before stays pending.
+  if (written < size && (written > 0 || after_cut)) g_line_cut.store(true);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "host/program.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -56,6 +57,10 @@ int RunProgram(int argc, const char* const* argv, ApplicationModeRunner applicat
   // Before anything else, so every thread the program ever starts has the
   // control signals blocked and only the main thread takes them.
   BlockControlSignals();
+  // A file that may grow no further (a size limit set for the service)
+  // fails the write as a full disk does, instead of ending the process: the
+  // log drops the line, the database reports its error, the plugin serves on.
+  std::signal(SIGXFSZ, SIG_IGN);
   const CommandLine command_line = CommandLine::FromMain(argc, argv);
   if (command_line.WantsHelp()) {
     std::fputs(UsageText(kProgramName).c_str(), stdout);

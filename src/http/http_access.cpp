@@ -281,6 +281,7 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
                           HttpResponse& response) {
   try {
     // `command` comes from the upper-cased path, so it is upper case already.
+    const bool kept_connection = thread.dm != nullptr;
     if (!command.starts_with("TRYUSEPLUGIN") && !command.starts_with("GETVER") && !command.starts_with("PING"))
       GetWorkerDM(thread);
     const CommandEntry* entry = commands_.Find(command, CommandMethod::kGet);
@@ -291,9 +292,9 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
     }
     if (!OriginAllowed(*entry, command, request, response)) return;
     std::string buffer;
-    CommandContext context{request, response, buffer, false, entry->task_type, thread.dm.get()};
     if (entry->errors_as_500) {
       try {
+        CommandContext context{request, response, buffer, false, entry->task_type, thread.dm.get()};
         response.status = commands_.HandlerOf(*entry)(context);
       } catch (const std::exception& e) {
         response.status = 500;
@@ -302,11 +303,31 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
         return;
       }
     } else {
-      response.status = commands_.HandlerOf(*entry)(context);
+      response.status = RunGetHandler(thread, *entry, request, response, buffer, kept_connection);
     }
     if (!buffer.empty()) response.body = std::move(buffer);
   } catch (const std::exception& e) {
     GetRecovery(thread, e, response);
+  }
+}
+
+int THttpAccess::RunGetHandler(THTTPAccessThread& thread, const CommandEntry& entry, HttpRequest& request,
+                               HttpResponse& response, std::string& buffer, bool kept_connection) {
+  try {
+    CommandContext context{request, response, buffer, false, entry.task_type, thread.dm.get()};
+    return commands_.HandlerOf(entry)(context);
+  } catch (const std::exception& e) {
+    // Only a connection kept from an earlier request can have been lost
+    // unseen (its server restarted since). GET commands only read, so they
+    // run once more on a new connection, as the POST path's probe allows.
+    if (!kept_connection || !IsConnectionLost(e)) throw;
+    LogError("bad DB connection - try to reconnect, thread=" + ThreadId() + " " + e.what());
+    DiscardWorkerDM(thread);
+    GetWorkerDM(thread);
+    response.body.clear();
+    buffer.clear();
+    CommandContext context{request, response, buffer, false, entry.task_type, thread.dm.get()};
+    return commands_.HandlerOf(entry)(context);
   }
 }
 

@@ -51,6 +51,10 @@ class THttpAccess : public HttpHandler {
                 HttpResponse& response);
   void GetPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
                HttpResponse& response);
+  // Runs a GET command's handler; a connection kept from an earlier request
+  // (`kept_connection`) and found lost is replaced once.
+  int RunGetHandler(THTTPAccessThread& thread, const CommandEntry& entry, HttpRequest& request,
+                    HttpResponse& response, std::string& buffer, bool kept_connection);
   void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;

@@ -107,19 +107,23 @@ void TProcessingMgrThread::Execute() {
       failure_pause_ = 0ms;
     } catch (const std::exception& e) {
       LogError(std::string("during load messages to queue ") + e.what());
-      // A fresh connection next time: the old one may be what failed. What
-      // it had not committed is gone with it; those records store again.
-      if (IsDatabaseError(e)) dm_.reset();
-      stored_.clear();
-      PauseAfterFailure();
+      DropConnection();
     } catch (...) {
       LogError("during load messages to queue: unknown exception");
-      stored_.clear();
-      PauseAfterFailure();
+      DropConnection();
     }
   }
   dm_.reset();
   LogEvent(AnsiFromUtf8("Обрабатывающий поток завершён"));
+}
+
+void TProcessingMgrThread::DropConnection() {
+  // A fresh connection next time: the old one may be what failed. What it
+  // had not committed (claims, results) is rolled back with it, so no claim
+  // outlives the cycle that made it; those records claim and store again.
+  dm_.reset();
+  stored_.clear();
+  PauseAfterFailure();
 }
 
 void TProcessingMgrThread::PauseAfterFailure() {
@@ -259,10 +263,11 @@ bool TProcessingMgrThread::StopOrPauseAsked() {
 }
 
 TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& record) {
+  // A claim that was not final went with the connection of a failed
+  // cycle: the task must be ours again first.
+  if (record.claimed && !record.claim_committed) record.claimed = false;
   if (record.finished) {
-    // A result the database refused before. A claim that was not final
-    // went with the connection: the task must be ours again first.
-    if (record.claimed && !record.claim_committed) record.claimed = false;
+    // A result the database refused before.
     if (!Claim(record)) return Outcome::kRemove;
     StoreResult(record);
     return Outcome::kStored;
@@ -311,22 +316,33 @@ bool TProcessingMgrThread::AskKeyMediaFor(QueuedTask& record) {
 
 void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
   TCryptoTask& task = record.task;
+  uint8_t status = kTaskStatusError;
+  std::string result;
   for (;;) {
     try {
-      if (ExecuteTask(task))
-        Finish(record, kTaskStatusSuccess, std::move(task.Result));
-      else
-        Finish(record, kTaskStatusError, TaskExecutionFailedText());
-      return;
+      if (ExecuteTask(task)) {
+        status = kTaskStatusSuccess;
+        result = std::move(task.Result);
+      } else {
+        result = TaskExecutionFailedText();
+      }
+      break;
     } catch (const std::exception& e) {
+      // The database failing is the cycle's failure, never the task's: the
+      // task is run again once the database is back.
+      if (IsDatabaseError(e)) throw;
       if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task) && AskKeyMediaFor(record)) continue;
-      Finish(record, kTaskStatusError, e.what());
-      return;
+      result = e.what();
+      break;
     } catch (...) {
-      Finish(record, kTaskStatusError, "unknown exception");
-      return;
+      result = "unknown exception";
+      break;
     }
   }
+  // Stored outside the task's own failures: a database that cannot take
+  // the result fails the cycle, and the record keeps the result to store
+  // it again.
+  Finish(record, status, std::move(result));
 }
 
 void TProcessingMgrThread::Finish(QueuedTask& record, uint8_t status, std::string result) {

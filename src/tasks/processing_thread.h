@@ -84,6 +84,9 @@ class TProcessingMgrThread {
   void WaitForWork();
   // False when the thread must end; parks while paused.
   bool SafePoint();
+  // After a failed cycle: the connection and what it had not committed
+  // are dropped, then the growing pause.
+  void DropConnection();
   void PauseAfterFailure();
   bool Terminated() const { return terminated_.load(); }
 

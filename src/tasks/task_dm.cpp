@@ -216,6 +216,26 @@ bool IsLockConflict(const std::exception& e) {
   return code == 335544336 || code == 335544345 || code == 335544451;
 }
 
+bool IsConnectionLost(const std::exception& e) {
+  const auto* db = dynamic_cast<const EIBInterBaseError*>(&e);
+  if (db == nullptr) return false;
+  for (const int64_t code : db->AllCodes()) {
+    switch (code) {
+      case isc_network_error:
+      case isc_net_read_err:
+      case isc_net_write_err:
+      case isc_conn_lost:
+      case isc_lost_db_connection:
+      case isc_att_shutdown:
+      case isc_shutdown:
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
 TCryptoTask ReadCryptoTask(IbStatement& row) {
   TCryptoTask task;
   task.Id = row.Field("ID").AsString();

@@ -92,6 +92,11 @@ std::unique_ptr<TDM> CreateTaskDM();
 // conflict (335544345) or an update conflict (335544451).
 bool IsLockConflict(const std::exception& e);
 
+// True for a database error that says the connection itself is gone: the
+// server ended or restarted, or the network between failed. A new
+// connection may well succeed where this one failed.
+bool IsConnectionLost(const std::exception& e);
+
 // A task from the current row of a statement that selects whole rows of
 // CRYPTO_TASKS (ibsqlLoadNewCryptoTasks).
 TCryptoTask ReadCryptoTask(IbStatement& row);

@@ -1,6 +1,8 @@
 #include "core/log.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +114,32 @@ TEST_F(Log, ConcurrentProcessesNeverInterleave) {
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
   ExpectWholeLines(Read(), kProcesses, kLines);
+}
+
+// A file size limit cuts writes short as a full disk does, without a
+// privileged mount: a line cut off there gets its line end from the next
+// line that fits, which then stands whole on its own line.
+TEST_F(Log, ALineCutShortByAFullDiskIsEndedByTheNextLine) {
+  LogEvent("before");
+  const size_t before = Read().size();
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto old_handler = signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
+  rlimit low = old;
+  low.rlim_cur = before + 30;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &low), 0);
+  LogEvent(std::string(100, 'x'));  // 30 bytes of it fit
+  LogEvent("dropped");              // nothing fits
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, old_handler);
+  LogEvent("after");
+
+  const std::string text = Read();
+  const std::string stamp = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d \\d{3} ";
+  EXPECT_TRUE(std::regex_match(text, std::regex(stamp + "EVENT before\r\n" + "[^\r\n]{30}\r\n" + stamp +
+                                                "EVENT after\r\n")))
+      << text;
+  EXPECT_EQ(text.find("dropped"), std::string::npos);
 }
 
 }  // namespace
