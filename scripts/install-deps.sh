@@ -26,6 +26,8 @@ PACKAGES=(
   wrk nginx-light curl
   # browser test of the origin rules (headless, over the DevTools pipe)
   chromium
+  # soak test (bench/soak.py)
+  python3
   # bounded fuzzing of the message decoder (libFuzzer)
   clang libclang-rt-14-dev
 )
