@@ -250,7 +250,7 @@ void HeadlessChromium::AllowLoopback(const std::string& origin) {
 void HeadlessChromium::Navigate(const std::string& url) {
   std::string patterns;
   for (const auto& [page, html] : pages_) patterns += (patterns.empty() ? "" : ",") + ("{\"urlPattern\":" + JsonString(page) + "}");
-  Call("Fetch.enable", "{\"patterns\":[" + patterns + "]}");
+  if (!patterns.empty()) Call("Fetch.enable", "{\"patterns\":[" + patterns + "]}");
   loaded_ = false;
   Call("Page.navigate", "{\"url\":" + JsonString(url) + "}");
   const auto deadline = Clock::now() + kCallLimit;
@@ -262,6 +262,20 @@ std::string HeadlessChromium::Evaluate(const std::string& expression) {
       Call("Runtime.evaluate", "{\"expression\":" + JsonString(expression) + ",\"awaitPromise\":true,\"returnByValue\":true}");
   if (reply.find("\"exceptionDetails\":") != std::string::npos) throw std::runtime_error("script failed: " + reply);
   return JsonStringMember(reply, "value").value_or("");
+}
+
+void HeadlessChromium::Screenshot(const std::string& file) {
+  const std::string size = Evaluate(
+      "Promise.resolve(document.documentElement.scrollWidth + ' ' + document.documentElement.scrollHeight)");
+  const size_t space = size.find(' ');
+  if (space == std::string::npos) throw std::runtime_error("no page size: " + size);
+  const std::string clip = "{\"x\":0,\"y\":0,\"width\":" + size.substr(0, space) +
+                           ",\"height\":" + size.substr(space + 1) + ",\"scale\":1}";
+  const std::string reply =
+      Call("Page.captureScreenshot", "{\"format\":\"png\",\"captureBeyondViewport\":true,\"clip\":" + clip + "}");
+  const std::optional<std::string> png = JsonStringMember(reply, "data");
+  if (!png) throw std::runtime_error("no screenshot: " + reply.substr(0, 200));
+  WriteStringToFile(Base64Decode(*png), file);
 }
 
 std::string HeadlessChromium::Log() const {
