@@ -273,6 +273,7 @@ class Client:
         target = '/MERVO/' + command
         data = body.encode() if isinstance(body, str) else body
         given_up = time.time() + self.run.args.timeout
+        delay = 0.02  # doubled on every refusal, up to a second, as a page backing off would
         while True:
             connection = http.client.HTTPConnection('127.0.0.1', self.run.port,
                                                     timeout=timeout or self.run.args.timeout)
@@ -286,7 +287,8 @@ class Client:
                 self.stats.add('refused')
                 if time.time() > given_up:
                     raise Wrong('refused for %d s' % self.run.args.timeout)
-                time.sleep(self.rng.uniform(0.005, 0.05))
+                time.sleep(self.rng.uniform(delay / 2, delay))
+                delay = min(delay * 2, 1.0)
                 continue
             except socket.timeout:
                 connection.close()
@@ -659,7 +661,7 @@ def main():
     p.add_argument('--timeout', type=float, default=60, help='seconds a reply may take')
     p.add_argument('--task-limit', type=float, default=600, help='seconds a queued task may take')
     p.add_argument('--openssl-every', type=int, default=50, help='also check every Nth signature with openssl')
-    p.add_argument('--listing-weight', type=float, default=0.02,
+    p.add_argument('--listing-weight', type=float, default=0.005,
                    help='weight of the full GETLOGINFO listing and GETLOGFILE (others 1..8)')
     p.add_argument('--log-level', type=int, default=1)
     p.add_argument('--extra-config', default='', help='more configuration lines, \\r\\n between them')
