@@ -112,7 +112,9 @@ TEST_F(BrowserPage, APageOfAnotherSiteSignsDecryptsAndShowsAnErrorReply) {
                              ",document:" + JsonString(Base64Encode(document)) +
                              ",hash:" + JsonString(Base64Encode(digest)) +
                              ",message:" + JsonString(Base64Encode(message)) + ",unknownId:'0000'}";
-  const std::string got = browser.Evaluate("run(" + params + ")");
+  // Two queued tasks wait for the processing thread: more time than one
+  // call of the browser takes, on a busy machine.
+  const std::string got = browser.Evaluate("run(" + params + ")", std::chrono::seconds(180));
   ASSERT_EQ(JsonStringMember(got, "failure"), std::nullopt) << got << browser.Log();
 
   EXPECT_EQ(JsonStringMember(got, "serial"), CertSerialHex(DecodeCertificate(ivanov_)));

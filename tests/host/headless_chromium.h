@@ -29,6 +29,8 @@ std::optional<std::string> JsonStringMember(const std::string& json, const std::
 
 class HeadlessChromium {
  public:
+  static constexpr std::chrono::seconds kCallLimit{30};
+
   // Starts the browser with a fresh profile and opens a session on its
   // first page. Throws std::runtime_error when that fails.
   HeadlessChromium();
@@ -45,16 +47,17 @@ class HeadlessChromium {
   // given to ServePage are answered by the test; every other URL goes to
   // the network.
   void Navigate(const std::string& url);
-  // Runs a script in the page and waits for its promise; the string it
-  // resolves to.
-  std::string Evaluate(const std::string& expression);
+  // Runs a script in the page and waits for its promise, at most `limit`;
+  // the string it resolves to.
+  std::string Evaluate(const std::string& expression, std::chrono::seconds limit = kCallLimit);
 
   // A PNG of the whole page (not only the window's part) written to `file`.
   void Screenshot(const std::string& file);
 
   // One DevTools command; the whole reply message. Throws on time-out or
   // an error reply.
-  std::string Call(const std::string& method, const std::string& params = "{}", bool in_page = true);
+  std::string Call(const std::string& method, const std::string& params = "{}", bool in_page = true,
+                   std::chrono::seconds limit = kCallLimit);
   // The browser's standard error, for failure messages.
   std::string Log() const;
 
