@@ -64,6 +64,7 @@ class Stats:
         self.requests = collections.Counter()  # per command, replies received
         self.wrong = collections.Counter()
         self.refused = 0
+        self.refusals = collections.Counter()  # by how the client saw them
         self.wrong_samples = []
         self.tasks_queued = 0
         self.tasks_finished = 0
@@ -282,9 +283,11 @@ class Client:
                                    headers={'Content-Type': 'text/plain'} if data is not None else {})
                 response = connection.getresponse()
             except (ConnectionResetError, ConnectionRefusedError, BrokenPipeError,
-                    http.client.RemoteDisconnected):
+                    http.client.RemoteDisconnected) as e:
                 connection.close()
-                self.stats.add('refused')
+                with self.stats.lock:
+                    self.stats.refused += 1
+                    self.stats.refusals[type(e).__name__] += 1
                 if time.time() > given_up:
                     raise Wrong('refused for %d s' % self.run.args.timeout)
                 time.sleep(self.rng.uniform(delay / 2, delay))
@@ -618,7 +621,8 @@ class Run:
         print('\nwrong replies: %d' % sum(s.wrong.values()))
         for text in s.wrong_samples:
             print('  ' + text)
-        print('refused (reset without a reply) and retried: %d' % s.refused)
+        print('refused (reset without a reply) and retried: %d (%s)' % (
+            s.refused, ', '.join('%s %d' % kv for kv in sorted(s.refusals.items()))))
         print('tasks queued (got an id): %d, finished: %d, lost: %d' % (s.tasks_queued, s.tasks_finished,
                                                                         len(s.tasks_lost)))
         print('task records at the end: %s' % (getattr(self, 'records', '?')) +
