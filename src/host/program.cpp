@@ -17,6 +17,7 @@
 #include "host/startup.h"
 #include "host/startup_settings.h"
 #include "platform/named_mutex.h"
+#include "platform/process.h"
 #include "tasks/firebird_root.h"
 
 namespace zuntar {
@@ -56,6 +57,9 @@ int RunProgram(int argc, const char* const* argv, ApplicationModeRunner applicat
   // Before anything else, so every thread the program ever starts has the
   // control signals blocked and only the main thread takes them.
   BlockControlSignals();
+  // Replies and listings of many megabytes come and go on worker threads:
+  // their memory must not stay with the process.
+  ReturnLargeBlocksWhenFreed();
   const CommandLine command_line = CommandLine::FromMain(argc, argv);
   if (command_line.WantsHelp()) {
     std::fputs(UsageText(kProgramName).c_str(), stdout);
