@@ -28,6 +28,8 @@ PACKAGES=(
   chromium
   # fault tests: a Firebird server of the tests' own, killed and restarted
   firebird3.0-server
+  # soak test (bench/soak.py)
+  python3
   # bounded fuzzing of the message decoder (libFuzzer)
   clang libclang-rt-14-dev
 )

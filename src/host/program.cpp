@@ -18,6 +18,7 @@
 #include "host/startup.h"
 #include "host/startup_settings.h"
 #include "platform/named_mutex.h"
+#include "platform/process.h"
 #include "tasks/firebird_root.h"
 
 namespace zuntar {
@@ -61,6 +62,9 @@ int RunProgram(int argc, const char* const* argv, ApplicationModeRunner applicat
   // fails the write as a full disk does, instead of ending the process: the
   // log drops the line, the database reports its error, the plugin serves on.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Replies and listings of many megabytes come and go on worker threads:
+  // their memory must not stay with the process.
+  ReturnLargeBlocksWhenFreed();
   const CommandLine command_line = CommandLine::FromMain(argc, argv);
   if (command_line.WantsHelp()) {
     std::fputs(UsageText(kProgramName).c_str(), stdout);

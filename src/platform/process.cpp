@@ -1,6 +1,7 @@
 #include "platform/process.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,6 +91,12 @@ std::string ExecutablePath() {
   char buffer[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
   return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+void ReturnLargeBlocksWhenFreed() {
+  constexpr int kLargeBlock = 128 * 1024;  // glibc's own starting value
+  // Setting it at all keeps it from moving.
+  mallopt(M_MMAP_THRESHOLD, kLargeBlock);
 }
 
 std::string ExecutableDir() {

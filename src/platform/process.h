@@ -21,6 +21,13 @@ int RunProcess(const std::string& command_line, const std::string& working_direc
 // started.
 int RunProgram(const std::vector<std::string>& args, const std::string& working_directory);
 
+// Makes every block of 128 KiB or more (request bodies, replies, task
+// listings) a mapping of its own, handed back to the system when it is
+// freed. glibc otherwise raises that size to the largest block freed so far,
+// and blocks below it then stay with the process after use: each large
+// reply built on another thread's heap leaves the resident size higher.
+void ReturnLargeBlocksWhenFreed();
+
 // Folder of the running executable with a trailing '/'.
 std::string ExecutableDir();
 // Full path of the running executable.

@@ -22,7 +22,6 @@ namespace zuntar::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr std::chrono::seconds kCallLimit{30};
 
 void AppendUtf8(std::string& out, unsigned code) {
   if (code < 0x80) {
@@ -225,12 +224,13 @@ void HeadlessChromium::OnEvent(const std::string& message) {
        JsonString(Base64Encode(html)) + "},\"sessionId\":" + JsonString(session_) + "}");
 }
 
-std::string HeadlessChromium::Call(const std::string& method, const std::string& params, bool in_page) {
+std::string HeadlessChromium::Call(const std::string& method, const std::string& params, bool in_page,
+                                   std::chrono::seconds limit) {
   const int id = ++next_id_;
   Send("{\"id\":" + std::to_string(id) + ",\"method\":" + JsonString(method) + ",\"params\":" + params +
        (in_page ? ",\"sessionId\":" + JsonString(session_) : std::string()) + "}");
   const std::string prefix = "{\"id\":" + std::to_string(id) + ",";
-  const auto deadline = Clock::now() + kCallLimit;
+  const auto deadline = Clock::now() + limit;
   for (;;) {
     std::string message = Read(deadline);
     if (message.rfind(prefix, 0) != 0) {
@@ -249,19 +249,37 @@ void HeadlessChromium::AllowLoopback(const std::string& origin) {
 
 void HeadlessChromium::Navigate(const std::string& url) {
   std::string patterns;
-  for (const auto& [page, html] : pages_) patterns += (patterns.empty() ? "" : ",") + ("{\"urlPattern\":" + JsonString(page) + "}");
-  Call("Fetch.enable", "{\"patterns\":[" + patterns + "]}");
+  for (const auto& [page, html] : pages_) {
+    if (!patterns.empty()) patterns += ',';
+    patterns += "{\"urlPattern\":" + JsonString(page) + "}";
+  }
+  if (!patterns.empty()) Call("Fetch.enable", "{\"patterns\":[" + patterns + "]}");
   loaded_ = false;
   Call("Page.navigate", "{\"url\":" + JsonString(url) + "}");
   const auto deadline = Clock::now() + kCallLimit;
   while (!loaded_) OnEvent(Read(deadline));
 }
 
-std::string HeadlessChromium::Evaluate(const std::string& expression) {
+std::string HeadlessChromium::Evaluate(const std::string& expression, std::chrono::seconds limit) {
   const std::string reply =
-      Call("Runtime.evaluate", "{\"expression\":" + JsonString(expression) + ",\"awaitPromise\":true,\"returnByValue\":true}");
+      Call("Runtime.evaluate", "{\"expression\":" + JsonString(expression) + ",\"awaitPromise\":true,\"returnByValue\":true}",
+           true, limit);
   if (reply.find("\"exceptionDetails\":") != std::string::npos) throw std::runtime_error("script failed: " + reply);
   return JsonStringMember(reply, "value").value_or("");
+}
+
+void HeadlessChromium::Screenshot(const std::string& file) {
+  const std::string size = Evaluate(
+      "Promise.resolve(document.documentElement.scrollWidth + ' ' + document.documentElement.scrollHeight)");
+  const size_t space = size.find(' ');
+  if (space == std::string::npos) throw std::runtime_error("no page size: " + size);
+  const std::string clip = "{\"x\":0,\"y\":0,\"width\":" + size.substr(0, space) +
+                           ",\"height\":" + size.substr(space + 1) + ",\"scale\":1}";
+  const std::string reply =
+      Call("Page.captureScreenshot", "{\"format\":\"png\",\"captureBeyondViewport\":true,\"clip\":" + clip + "}");
+  const std::optional<std::string> png = JsonStringMember(reply, "data");
+  if (!png) throw std::runtime_error("no screenshot: " + reply.substr(0, 200));
+  WriteStringToFile(Base64Decode(*png), file);
 }
 
 std::string HeadlessChromium::Log() const {

@@ -1,7 +1,8 @@
 // Debian's chromium, headless, driven over its DevTools pipe for tests that
 // need a real browser: pages of any origin are served from the test itself
 // (requests to those origins are answered through the Fetch domain, so no
-// name resolution or web server is involved), and scripts run in them.
+// name resolution or web server is involved), or fetched from a real server
+// on loopback (PageServer), and scripts run in them.
 //
 // Every wait is bounded; the browser and all its helper processes end with
 // the object.
@@ -28,6 +29,8 @@ std::optional<std::string> JsonStringMember(const std::string& json, const std::
 
 class HeadlessChromium {
  public:
+  static constexpr std::chrono::seconds kCallLimit{30};
+
   // Starts the browser with a fresh profile and opens a session on its
   // first page. Throws std::runtime_error when that fails.
   HeadlessChromium();
@@ -40,15 +43,21 @@ class HeadlessChromium {
   // Lets pages of `origin` reach this machine's loopback addresses, as the
   // person does in the browser's own local-network question.
   void AllowLoopback(const std::string& origin);
-  // Opens the URL and waits until its document has loaded.
+  // Opens the URL and waits until its document has loaded. Only the pages
+  // given to ServePage are answered by the test; every other URL goes to
+  // the network.
   void Navigate(const std::string& url);
-  // Runs a script in the page and waits for its promise; the string it
-  // resolves to.
-  std::string Evaluate(const std::string& expression);
+  // Runs a script in the page and waits for its promise, at most `limit`;
+  // the string it resolves to.
+  std::string Evaluate(const std::string& expression, std::chrono::seconds limit = kCallLimit);
+
+  // A PNG of the whole page (not only the window's part) written to `file`.
+  void Screenshot(const std::string& file);
 
   // One DevTools command; the whole reply message. Throws on time-out or
   // an error reply.
-  std::string Call(const std::string& method, const std::string& params = "{}", bool in_page = true);
+  std::string Call(const std::string& method, const std::string& params = "{}", bool in_page = true,
+                   std::chrono::seconds limit = kCallLimit);
   // The browser's standard error, for failure messages.
   std::string Log() const;
 

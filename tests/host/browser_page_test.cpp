@@ -1,0 +1,143 @@
+// A real page of another site in a real browser against the real plugin:
+// the page comes from a web server of its own on loopback, finds the
+// person's certificate, signs (queued and at once), signs a hash value,
+// decrypts and shows an error reply; openssl checks what the page got, and
+// a screenshot of the page is kept under <build>/artifacts/browser/.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/base64.h"
+#include "crypto/cert_identity.h"
+#include "headless_chromium.h"
+#include "page_server.h"
+#include "platform/file_io.h"
+#include "plugin_sandbox.h"
+#include "support/msg_fixture.h"
+
+namespace zuntar {
+namespace {
+
+using test::Cp1251;
+using test::HeadlessChromium;
+using test::JsonString;
+using test::JsonStringMember;
+using test::PageServer;
+using test::PluginSandbox;
+
+std::string ArtifactsDir() {
+  const char* build = std::getenv("ZUNTAR_TEST_BINARY_DIR");
+  const std::string dir = std::string(build != nullptr ? build : ".") + "/artifacts/browser/";
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// The raw signature of a hash value in the provider's byte order, checked
+// by openssl once turned into the standard order.
+bool OpensslVerifiesHash(const std::string& dir, const std::string& cert_pem, const Bytes& digest,
+                         const Bytes& provider_signature) {
+  test::WriteFile(dir + "digest.bin", digest);
+  test::WriteFile(dir + "hash.sig", Bytes(provider_signature.rbegin(), provider_signature.rend()));
+  return test::Run("openssl pkeyutl -engine gost -verify -certin -inkey " + cert_pem + " -in " + dir +
+                   "digest.bin -sigfile " + dir + "hash.sig") == 0;
+}
+
+int LogCount(const PluginSandbox& box, const std::string& request) {
+  return box.CountInLog("<<Request: \"/MERVO/" + request);
+}
+
+class BrowserPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FileExists(test::kChromium)) << "scripts/install-deps.sh installs chromium";
+    box_.RegisterProvider();
+    std::string out;
+    ASSERT_EQ(box_.CertTool("make-test-pki --out " + dir() + "pki", &out), 0) << out;
+    ivanov_ = ReadFileToString(dir() + "pki/ivanov.cer");
+    test::WritePem(dir() + "ivanov.pem", ivanov_);
+    test::WritePem(dir() + "ca.pem", ReadFileToString(dir() + "pki/ca.cer"));
+    ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
+    port_ = test::FreePort();
+    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nLOG_LEVEL=2\r\n", box_.config_file());
+  }
+
+  std::string dir() const { return box_.root(); }
+
+  bool OpensslVerifies(const Bytes& signature, const Bytes& data) {
+    test::WriteFile(dir() + "doc.bin", data);
+    test::WriteFile(dir() + "doc.p7s", signature);
+    return test::Run("openssl cms -engine gost -verify -binary -inform DER -in " + dir() + "doc.p7s -content " +
+                     dir() + "doc.bin -CAfile " + dir() + "ca.pem -out /dev/null") == 0;
+  }
+
+  // Runs openssl with `in` in the file IN and the bytes it writes to OUT
+  // returned.
+  Bytes Openssl(std::string args, const Bytes& in) {
+    test::WriteFile(dir() + "in.bin", in);
+    std::filesystem::remove(dir() + "out.bin");
+    for (const std::string word : {"IN", "OUT"}) {
+      const size_t at = args.find(" " + word);
+      args.replace(at + 1, word.size(), dir() + (word == "IN" ? "in.bin" : "out.bin"));
+    }
+    EXPECT_EQ(test::Run("openssl " + args), 0) << args;
+    return test::ReadFile(dir() + "out.bin");
+  }
+
+  PluginSandbox box_;
+  Bytes ivanov_;
+  int port_ = 0;
+};
+
+TEST_F(BrowserPage, APageOfAnotherSiteSignsDecryptsAndShowsAnErrorReply) {
+  test::PluginProcess plugin = box_.Start({});
+  ASSERT_TRUE(box_.WaitForLog(Cp1251("Плагин запущен !"))) << box_.Log();
+
+  const Bytes document = "Акт сверки взаиморасчётов № 17";
+  const Bytes secret = "Ответ фонда: принято";
+  const Bytes digest = Openssl("dgst -engine gost -md_gost12_256 -binary -out OUT IN", document);
+  const Bytes message =
+      Openssl("cms -engine gost -encrypt -gost89 -binary -outform DER -in IN -out OUT " + dir() + "ivanov.pem", secret);
+  ASSERT_EQ(digest.size(), 32u);
+  ASSERT_FALSE(message.empty());
+
+  PageServer site;
+  site.Serve("/documents.html", ReadFileToString(ZUNTAR_SIGNING_PAGE));
+  HeadlessChromium browser;
+  browser.Navigate(site.origin() + "/documents.html");
+  EXPECT_EQ(site.Requests("/documents.html"), 1);
+  ASSERT_EQ(browser.Evaluate("Promise.resolve(location.origin)"), site.origin());
+
+  const std::string params = "{port:" + std::to_string(port_) + ",person:" + JsonString("Иванов Иван Иванович") +
+                             ",document:" + JsonString(Base64Encode(document)) +
+                             ",hash:" + JsonString(Base64Encode(digest)) +
+                             ",message:" + JsonString(Base64Encode(message)) + ",unknownId:'0000'}";
+  // Two queued tasks wait for the processing thread: more time than one
+  // call of the browser takes, on a busy machine.
+  const std::string got = browser.Evaluate("run(" + params + ")", std::chrono::seconds(180));
+  ASSERT_EQ(JsonStringMember(got, "failure"), std::nullopt) << got << browser.Log();
+
+  EXPECT_EQ(JsonStringMember(got, "serial"), CertSerialHex(DecodeCertificate(ivanov_)));
+  EXPECT_TRUE(OpensslVerifies(Base64Decode(JsonStringMember(got, "signature").value_or("")), document)) << got;
+  EXPECT_TRUE(OpensslVerifies(Base64Decode(JsonStringMember(got, "syncSignature").value_or("")), document)) << got;
+  EXPECT_TRUE(OpensslVerifiesHash(dir(), dir() + "ivanov.pem", digest,
+                                  Base64Decode(JsonStringMember(got, "hashSignature").value_or(""))))
+      << got;
+  EXPECT_EQ(Base64Decode(JsonStringMember(got, "decrypted").value_or("")), secret);
+  EXPECT_EQ(browser.Evaluate("Promise.resolve(document.getElementById('decrypted').textContent)"), secret);
+  EXPECT_EQ(browser.Evaluate("Promise.resolve(document.getElementById('error').textContent)"),
+            "Ошибка: Криптозадание с Id=0000 не найдено");
+
+  // The JSON content type made the browser ask first: the request line
+  // appears twice for those commands, once for the others.
+  EXPECT_EQ(LogCount(box_, "ENUMCERTS/"), 2) << box_.Log();
+  EXPECT_EQ(LogCount(box_, "GETSIGN_SYNC/"), 2);
+  EXPECT_EQ(LogCount(box_, "GETSIGN/"), 1);
+  EXPECT_EQ(LogCount(box_, "SIGN_HASH_SYNC/"), 1);
+
+  browser.Screenshot(ArtifactsDir() + "signing_page.png");
+  EXPECT_EQ(plugin.Terminate(), 0);
+}
+
+}  // namespace
+}  // namespace zuntar
