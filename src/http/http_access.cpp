@@ -125,7 +125,8 @@ void DiscardWorkerDM(THTTPAccessThread& thread) {
   thread.dm.reset();
 }
 
-THttpAccess::THttpAccess(CommandRegistry commands) : commands_(std::move(commands)) {
+THttpAccess::THttpAccess(CommandRegistry commands, bool listen) : commands_(std::move(commands)) {
+  if (!listen) return;
   const Settings s = CurrentSettings();
   HttpServerOptions o;
   o.port = s.HTTPPORT;
@@ -140,9 +141,13 @@ THttpAccess::THttpAccess(CommandRegistry commands) : commands_(std::move(command
 
 THttpAccess::~THttpAccess() { server_.reset(); }
 
-void THttpAccess::Pause() { server_->Deactivate(); }
+void THttpAccess::Pause() {
+  if (server_) server_->Deactivate();
+}
 
-void THttpAccess::Continue() { server_->Activate(); }
+void THttpAccess::Continue() {
+  if (server_) server_->Activate();
+}
 
 std::unique_ptr<WorkerState> THttpAccess::NewWorkerState() { return std::make_unique<THTTPAccessThread>(); }
 

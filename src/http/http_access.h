@@ -27,14 +27,17 @@ class THTTPAccessThread : public WorkerState {
 class THttpAccess : public HttpHandler {
  public:
   // Applies the settings in force and starts listening. Throws when the
-  // port cannot be bound.
-  explicit THttpAccess(CommandRegistry commands);
+  // port cannot be bound. Without `listen` there is no server at all:
+  // requests reach the dispatch only through HTTPServerCommandGet, which
+  // drives it in process (the fuzz target does).
+  explicit THttpAccess(CommandRegistry commands, bool listen = true);
   ~THttpAccess() override;
 
   // Listening off (port released) and on again.
   void Pause();
   void Continue();
-  int port() const { return server_->port(); }
+  // The listening port; 0 without a server.
+  int port() const { return server_ ? server_->port() : 0; }
 
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
