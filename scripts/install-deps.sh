@@ -24,8 +24,8 @@ PACKAGES=(
   xvfb openbox trayer xdotool
   # load tests of the HTTP server and their anchor
   wrk nginx-light curl
-  # bounded fuzzing of the message decoder (libFuzzer)
-  clang libclang-rt-14-dev
+  # bounded fuzzing (libFuzzer; clang 16 compiles std::source_location)
+  clang-16 libclang-rt-16-dev
 )
 
 missing=()
