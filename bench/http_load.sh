@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Load test of GET /MERVO/PING with a new connection per request, against
 # nginx serving the same reply bytes as a static file (keep-alive off) in
-# the same run. Usage: bench/http_load.sh [build dir] [seconds per run]
+# the same run, at 1, 40 (the default connection limit) and 200 clients.
+# Usage: bench/http_load.sh [build dir] [seconds per run]
+# CONCURRENCY="1 40" picks the client counts; ROUNDS=3 runs each pair
+# (nginx, then the plugin) three times in a row, so that a pair measured
+# while the machine was busy can be told from one measured while it was not.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/release}
@@ -70,10 +74,13 @@ run() {  # name port connections
   p50=$(awk '$1=="50%" {print $2}' <<<"$out")
   p99=$(awk '$1=="99%" {print $2}' <<<"$out")
   errors=$(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr '\n' ' ' || true)
-  printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s %s\n' "$1" "$3" "$rps" "$p50" "$p99" "$errors"
+  printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s load %s %s\n' "$1" "$3" "$rps" "$p50" "$p99" "$(cut -d' ' -f1 /proc/loadavg)" "$errors"
 }
 
-for c in 1 40; do
-  run nginx "$nginx_port" "$c"
-  run plugin "$plugin_port" "$c"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for c in ${CONCURRENCY:-1 40 200}; do
+  for _ in $(seq "${ROUNDS:-1}"); do
+    run nginx "$nginx_port" "$c"
+    run plugin "$plugin_port" "$c"
+  done
 done

@@ -24,6 +24,8 @@ PACKAGES=(
   xvfb openbox trayer xdotool
   # load tests of the HTTP server and their anchor
   wrk nginx-light curl
+  # browser test of the origin rules (headless, over the DevTools pipe)
+  chromium
   # bounded fuzzing (libFuzzer; clang 16 compiles std::source_location)
   clang-16 libclang-rt-16-dev
 )

@@ -89,6 +89,8 @@ Settings ParseSettings(const std::vector<std::string>& lines, const std::string&
   ReadInt(lines, "LISTENQUEUE", s.LISTENQUEUE, s.LISTENQUEUE);
   ReadInt(lines, "READTIMEOUT", s.READTIMEOUT, s.READTIMEOUT);
   ReadInt(lines, "STARTUPPRIORITYCLASS", s.STARTUPPRIORITYCLASS, 64);
+  ReadText(lines, "ALLOWEDORIGINS", s.ALLOWEDORIGINS);
+  ReadFlag(lines, "CONFIRMORIGINS", s.CONFIRMORIGINS);
   return s;
 }
 

@@ -27,6 +27,11 @@ struct Settings {
   int LISTENQUEUE = 10;
   int READTIMEOUT = 0;
   int STARTUPPRIORITYCLASS = 64;
+  // Origins of the pages that may use the user's keys, ';'-separated; "*"
+  // lets every page (the behaviour of installations that predate the key).
+  std::string ALLOWEDORIGINS = "*";
+  // Not 0: a page's origin also needs the person's consent, asked once.
+  uint8_t CONFIRMORIGINS = 0;
 };
 
 // Defaults for an executable in `exe_dir`.

@@ -19,6 +19,7 @@
 #include "http/info_commands.h"
 #include "http/task_commands.h"
 #include "http/task_log_commands.h"
+#include "platform/crypto/api/crypt_api.h"
 #include "platform/user_prompt.h"
 #include "tasks/processing_thread.h"
 #include "tasks/task_dm.h"
@@ -144,6 +145,7 @@ void HeadlessControl::Stop() {
   CancelAllPrompts();
   StopProcessingThread();
   http_.reset();
+  DropPrivateKeyCache();
   LogEvent(AnsiFromUtf8("Плагин остановлен"));
 }
 

@@ -28,4 +28,14 @@ const CommandHandler& CommandRegistry::HandlerOf(const CommandEntry& entry) cons
   return handlers_[static_cast<size_t>(&entry - kCommandTable.data())];
 }
 
+bool CommandRegistry::IsOpenCommand(std::string_view command) {
+  std::string post(command.substr(0, command.find('&')));
+  if (const size_t sync = post.find("_SYNC"); sync != std::string::npos) post.erase(sync, 5);
+  for (const CommandEntry& e : kCommandTable)
+    if (e.method == CommandMethod::kPost && e.name == post) return false;
+  for (const CommandEntry& e : kCommandTable)
+    if (e.method == CommandMethod::kGet && command.starts_with(e.name)) return !e.guarded;
+  return false;
+}
+
 }  // namespace zuntar

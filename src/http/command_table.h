@@ -37,30 +37,33 @@ struct CommandEntry {
   bool local_only;     // answered only for peers on this machine
   bool errors_as_500;  // a failure becomes status 500 with the message as reason
   int task_type;
+  // Uses the user's keys or shows certificates, tasks or the log: a web page
+  // must come from an allowed origin (TOriginGuard).
+  bool guarded;
 };
 
 inline constexpr std::array<CommandEntry, 21> kCommandTable = {{
-    {"GETSIGN", CommandMethod::kPost, false, false, 0},
-    {"GETSIGN_ATT", CommandMethod::kPost, false, false, 1},
-    {"GET_XML_SIGN", CommandMethod::kPost, false, false, 2},
-    {"SIGN_HASH", CommandMethod::kPost, false, false, 8},
-    {"SIGN_SEDO_REQUEST", CommandMethod::kPost, false, false, 4},
-    {"SIGN_POVED_REQUEST", CommandMethod::kPost, false, false, 3},
-    {"DECRYPT", CommandMethod::kPost, false, false, 5},
-    {"DECRYPT_SEDO_RESPONSE", CommandMethod::kPost, false, false, 7},
-    {"DECRYPT_FSS_RESPONSE", CommandMethod::kPost, false, false, 7},
-    {"DECRYPT_POVED_RESPONSE", CommandMethod::kPost, false, false, 6},
-    {"CHECKCERTANDCLUE", CommandMethod::kPost, false, false, -1},
-    {"PING", CommandMethod::kGet, false, false, -1},
-    {"GETRESULT", CommandMethod::kGet, true, false, -1},
-    {"GETLOGFILE", CommandMethod::kGet, true, false, -1},
-    {"GETLOGINFO", CommandMethod::kGet, true, false, -1},
-    {"GETVER", CommandMethod::kGet, true, false, -1},
-    {"ENUMCERTS", CommandMethod::kGet, true, true, -1},
-    {"ENUMALLCERTS", CommandMethod::kGet, true, true, -1},
-    {"GETCERTBODY", CommandMethod::kGet, true, true, -1},
-    {"CHECKCERTANDCLUE", CommandMethod::kGet, true, true, -1},
-    {"TRYUSEPLUGIN", CommandMethod::kGet, false, false, -1},
+    {"GETSIGN", CommandMethod::kPost, false, false, 0, true},
+    {"GETSIGN_ATT", CommandMethod::kPost, false, false, 1, true},
+    {"GET_XML_SIGN", CommandMethod::kPost, false, false, 2, true},
+    {"SIGN_HASH", CommandMethod::kPost, false, false, 8, true},
+    {"SIGN_SEDO_REQUEST", CommandMethod::kPost, false, false, 4, true},
+    {"SIGN_POVED_REQUEST", CommandMethod::kPost, false, false, 3, true},
+    {"DECRYPT", CommandMethod::kPost, false, false, 5, true},
+    {"DECRYPT_SEDO_RESPONSE", CommandMethod::kPost, false, false, 7, true},
+    {"DECRYPT_FSS_RESPONSE", CommandMethod::kPost, false, false, 7, true},
+    {"DECRYPT_POVED_RESPONSE", CommandMethod::kPost, false, false, 6, true},
+    {"CHECKCERTANDCLUE", CommandMethod::kPost, false, false, -1, true},
+    {"PING", CommandMethod::kGet, false, false, -1, false},
+    {"GETRESULT", CommandMethod::kGet, true, false, -1, true},
+    {"GETLOGFILE", CommandMethod::kGet, true, false, -1, true},
+    {"GETLOGINFO", CommandMethod::kGet, true, false, -1, true},
+    {"GETVER", CommandMethod::kGet, true, false, -1, false},
+    {"ENUMCERTS", CommandMethod::kGet, true, true, -1, true},
+    {"ENUMALLCERTS", CommandMethod::kGet, true, true, -1, true},
+    {"GETCERTBODY", CommandMethod::kGet, true, true, -1, true},
+    {"CHECKCERTANDCLUE", CommandMethod::kGet, true, true, -1, true},
+    {"TRYUSEPLUGIN", CommandMethod::kGet, false, false, -1, false},
 }};
 
 // Handlers by table position.
@@ -74,6 +77,11 @@ class CommandRegistry {
   // name starts `command`. Only entries with a handler count.
   const CommandEntry* Find(std::string_view command, CommandMethod method) const;
   const CommandHandler& HandlerOf(const CommandEntry& entry) const;
+
+  // Whether a command text of a path (after "/MERVO/", upper case) names a
+  // command every page may use: a GET command that is not guarded, as GET
+  // matches it, and no POST command of that name, with or without "_SYNC".
+  static bool IsOpenCommand(std::string_view command);
 
  private:
   std::array<CommandHandler, kCommandTable.size()> handlers_;

@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "core/utf.h"
 #include "http/http_errors.h"
+#include "http/reply.h"
 #include "tasks/ib_error.h"
 
 namespace zuntar {
@@ -31,6 +32,13 @@ std::string HandleTime(Clock::duration elapsed) {
 }
 
 std::string RequestText(const HttpRequest& r) { return "\"" + r.path + "/" + r.query + "\""; }
+
+// A header value as the log and the reply may show it.
+std::string Printable(std::string text) {
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return text;
+}
 
 void SetFixedHeaders(HttpResponse& response) {
   response.SetHeader("MERVO", Startup().PluginVersion);
@@ -125,9 +133,12 @@ void DiscardWorkerDM(THTTPAccessThread& thread) {
   thread.dm.reset();
 }
 
-THttpAccess::THttpAccess(CommandRegistry commands, bool listen) : commands_(std::move(commands)) {
-  if (!listen) return;
+THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, bool listen)
+    : commands_(std::move(commands)), origins_(CurrentSettings(), std::move(consents)) {
   const Settings s = CurrentSettings();
+  for (const std::string& entry : origins_.list().Unusual())
+    LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
+  if (!listen) return;
   HttpServerOptions o;
   o.port = s.HTTPPORT;
   o.max_connections = s.MAXCONNECTIONS;
@@ -155,6 +166,10 @@ void THttpAccess::OnConnect(WorkerState&, const std::string& local_ip, const std
   if (LogLevel() > 3) LogDebug("Connecting to " + local_ip + " from " + peer_ip);
 }
 
+void THttpAccess::OnConnectionError(WorkerState&, const std::string& text) {
+  if (LogLevel() > 3) LogDebug(text);
+}
+
 void THttpAccess::Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) {
   HTTPServerCommandGet(static_cast<THTTPAccessThread&>(state), request, response);
 }
@@ -168,14 +183,14 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& r
   if (trace && !ping) LogDebug("<<Request: " + RequestText(request) + " from IP=" + request.peer_ip);
   const size_t at = path.find("/MERVO/");
   const std::string command = at == std::string::npos ? std::string() : path.substr(at + 7);
-  SetFixedHeaders(response);
+  SetCorsHeaders(request, response);
 
   if (request.method == "POST" && at != std::string::npos) {
     PostPath(thread, command, request, response);
   } else if (request.method == "GET" && at != std::string::npos) {
     GetPath(thread, command, request, response);
   } else if (request.method == "OPTIONS") {
-    response.SetHeader("Access-Control-Allow-Origin", request.origin.value_or(""));
+    AnswerPreflight(command, request, response);
   } else {
     LogDebug("Request: " + RequestText(request) + " from IP=" + request.peer_ip);
     response.body = "Unknown command";
@@ -184,6 +199,37 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& r
   if (trace && !ping)
     LogDebug(">>Request: " + RequestText(request) + ", HTTP RESULT=" + std::to_string(response.status) +
              ", handle time " + HandleTime(Clock::now() - start));
+}
+
+void THttpAccess::SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const {
+  SetFixedHeaders(response);
+  // A listed origin is named, so the reply reaches that page only; the
+  // fixed Vary header already names Origin for the caches.
+  if (request.origin && origins_.NamesOrigin(*request.origin))
+    response.SetHeader("Access-Control-Allow-Origin", *request.origin);
+}
+
+void THttpAccess::AnswerPreflight(const std::string& command, const HttpRequest& request,
+                                  HttpResponse& response) const {
+  response.SetHeader("Access-Control-Allow-Origin", request.origin.value_or(""));
+  // Browsers ask before a public site's page may reach this machine; the
+  // answer lets the pages that may use the command.
+  if (!SameText(request.request_private_network, "true")) return;
+  if (!request.origin || origins_.Listed(*request.origin) || CommandRegistry::IsOpenCommand(command))
+    response.SetHeader("Access-Control-Allow-Private-Network", "true");
+}
+
+bool THttpAccess::OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
+                                HttpResponse& response) {
+  if (!entry.guarded || !request.origin) return true;
+  const OriginVerdict verdict = origins_.Check(*request.origin);
+  if (verdict == OriginVerdict::kAllowed) return true;
+  const std::string origin = Printable(*request.origin);
+  const std::string refusal = AnsiFromUtf8("Сайт ") + origin + AnsiFromUtf8(" не допущен к ключам");
+  LogEvent(refusal + " (" + RefusalReason(verdict) + "): " + command + " from IP=" + request.peer_ip);
+  response.status = 403;
+  response.body = MakeReply(false, "", {refusal});
+  return false;
 }
 
 void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_command, HttpRequest& request,
@@ -206,6 +252,7 @@ void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
       response.status = 501;
       return;
     }
+    if (!OriginAllowed(*entry, command, request, response)) return;
     std::string unused_buffer;
     CommandContext context{request, response, unused_buffer, sync, entry->task_type, thread.dm.get()};
     response.status = commands_.HandlerOf(*entry)(context);
@@ -247,6 +294,7 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
       response.status = 501;
       return;
     }
+    if (!OriginAllowed(*entry, command, request, response)) return;
     std::string buffer;
     CommandContext context{request, response, buffer, false, entry->task_type, thread.dm.get()};
     if (entry->errors_as_500) {

@@ -2,9 +2,10 @@
 //
 // Owns the server and routes every request on its worker thread
 // (HTTPServerCommandGet): fixed reply headers, the POST and GET paths of
-// the command table, the end of the worker's database work, the request
-// log lines, and recovery from failures so that one bad request never
-// takes the worker or the server down.
+// the command table, the origin check of the commands that need the user's
+// keys, the end of the worker's database work, the request log lines, and
+// recovery from failures so that one bad request never takes the worker or
+// the server down.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "http/command_table.h"
 #include "http/http_server.h"
+#include "http/origin_guard.h"
 #include "tasks/task_dm.h"
 
 namespace zuntar {
@@ -30,7 +32,9 @@ class THttpAccess : public HttpHandler {
   // port cannot be bound. Without `listen` there is no server at all:
   // requests reach the dispatch only through HTTPServerCommandGet, which
   // drives it in process (the fuzz target does).
-  explicit THttpAccess(CommandRegistry commands, bool listen = true);
+  // `consents`: where the person's decisions about web sites are kept.
+  explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile(),
+                       bool listen = true);
   ~THttpAccess() override;
 
   // Listening off (port released) and on again.
@@ -41,6 +45,7 @@ class THttpAccess : public HttpHandler {
 
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
+  void OnConnectionError(WorkerState& state, const std::string& text) override;
   void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) override;
 
   void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response);
@@ -52,8 +57,15 @@ class THttpAccess : public HttpHandler {
                HttpResponse& response);
   void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
+  void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;
+  void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response) const;
+  // False, with the 403 reply written and logged, when the request's page
+  // may not use `entry`.
+  bool OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
+                     HttpResponse& response);
 
   const CommandRegistry commands_;
+  TOriginGuard origins_;
   std::unique_ptr<HttpServer> server_;
 };
 

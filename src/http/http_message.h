@@ -17,6 +17,8 @@ struct HttpRequest {
   std::string query;   // target after the first '?', empty when none
   std::string body;
   std::optional<std::string> origin;  // the Origin header, when sent
+  // Access-Control-Request-Private-Network of a preflight, empty when not sent.
+  std::string request_private_network;
   std::string peer_ip;
   std::string local_ip;
 };

@@ -1,210 +1,75 @@
 #include "http/http_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 
-#include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <functional>
-#include <limits>
+#include <optional>
 #include <system_error>
 
 #include "core/log.h"
-#include "http/fd_stream.h"
+#include "http/http_connection.h"
+#include "http/listen_socket.h"
+#include "http/worker_thread.h"
 
 namespace zuntar {
 
-namespace http = boost::beast::http;
-
-namespace {
-
-// A thread with a 1 MiB stack. Workers come and go with connections, and
-// glibc keeps freed thread stacks for reuse up to 40 MiB in all: that holds
-// five default 8 MiB stacks but forty of these, so a new worker usually
-// starts on a cached stack instead of a fresh mapping.
-class WorkerThread {
- public:
-#ifdef __SANITIZE_ADDRESS__
-  static constexpr size_t kStackSize = 4 << 20;  // instrumented frames are several times larger
-#else
-  static constexpr size_t kStackSize = 1 << 20;
-#endif
-
-  void Start(std::function<void()> body) {
-    auto* heap_body = new std::function<void()>(std::move(body));
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, kStackSize);
-    const int rc = pthread_create(&thread_, &attr, &Run, heap_body);
-    pthread_attr_destroy(&attr);
-    if (rc != 0) {
-      delete heap_body;
-      throw std::system_error(rc, std::generic_category(), "pthread_create");
-    }
-    started_ = true;
-  }
-
-  bool joinable() const { return started_; }
-  void join() {
-    pthread_join(thread_, nullptr);
-    started_ = false;
-  }
-
- private:
-  static void* Run(void* arg) {
-    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(arg));
-    (*body)();
-    return nullptr;
-  }
-
-  pthread_t thread_{};
-  bool started_ = false;
-};
-
-}  // namespace
-
 struct HttpServer::Worker {
   WorkerThread thread;
-  int fd = -1;  // the connection being served, -1 between connections
+  UniqueFd epoll;  // the listening socket, while there is one, and `wake`
+  UniqueFd wake;   // eventfd: a connection was handed over, or the server is ending
+  uint64_t listener_generation = 0;  // of the listening socket in `epoll`; the worker's own
+  // Its own lock, for `next` and `fd`.
+  std::mutex mutex;
+  std::optional<Accepted> next;  // a connection handed over while idle
+  int fd = -1;                   // the connection being served: the destructor shuts it
+  // Under the server's mutex.
+  bool asked = false;  // has asked for a connection at least once
   bool done = false;
 };
 
 namespace {
 
-constexpr size_t kHeaderLimit = 16 * 1024;
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr uint32_t kWakeTag = 0;
+constexpr uint32_t kListenerTag = 1;
+constexpr auto kOutOfResourcesPause = std::chrono::milliseconds(10);
 
-std::system_error SocketError(const char* what) { return std::system_error(errno, std::generic_category(), what); }
+std::system_error SystemError(const char* what) { return std::system_error(errno, std::generic_category(), what); }
 
-std::string AddressText(const sockaddr_storage& addr) {
-  char text[INET6_ADDRSTRLEN] = {};
-  if (addr.ss_family == AF_INET)
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
-  else if (addr.ss_family == AF_INET6)
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr, text, sizeof text);
-  return text;
+bool Watch(int epoll, int fd, uint32_t tag, uint32_t events) {
+  epoll_event event{};
+  event.events = events;
+  event.data.u32 = tag;
+  return ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
-// Opens a listening socket on every address of `family`, or returns an
-// invalid descriptor when the machine has no such family.
-UniqueFd Listen(int family, int port, int backlog) {
-  UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) {
-    if (family == AF_INET6 && (errno == EAFNOSUPPORT || errno == EPROTONOSUPPORT)) return {};
-    throw SocketError("socket");
-  }
-  const int on = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_storage addr{};
-  socklen_t size = 0;
-  if (family == AF_INET) {
-    auto& a = reinterpret_cast<sockaddr_in&>(addr);
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    size = sizeof a;
-  } else {
-    ::setsockopt(fd.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);  // IPv4 has its own socket
-    auto& a = reinterpret_cast<sockaddr_in6&>(addr);
-    a.sin6_family = AF_INET6;
-    a.sin6_port = htons(static_cast<uint16_t>(port));
-    a.sin6_addr = in6addr_any;
-    size = sizeof a;
-  }
-  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), size) != 0) {
-    if (family == AF_INET6 && errno == EADDRNOTAVAIL) return {};
-    throw SocketError("bind");
-  }
-  if (::listen(fd.get(), backlog) != 0) throw SocketError("listen");
+// Every thread waiting on the listening socket does so exclusively: the
+// kernel wakes the first of them that waits, in the order they began to
+// watch it, rather than all of them.
+bool WatchExclusively(int epoll, int listener) { return Watch(epoll, listener, kListenerTag, EPOLLIN | EPOLLEXCLUSIVE); }
+
+UniqueFd NewEpoll() {
+  UniqueFd fd(::epoll_create1(EPOLL_CLOEXEC));
+  if (!fd.valid()) throw SystemError("epoll_create1");
   return fd;
 }
 
-void ApplyConnectionOptions(int fd, const HttpServerOptions& o) {
-  if (o.no_delay) {
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  }
-  if (o.small_send_buffer) {
-    const int size = 1024;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
-  }
-  if (o.read_timeout_ms > 0) {
-    timeval tv{o.read_timeout_ms / 1000, (o.read_timeout_ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  }
+UniqueFd NewEventFd() {
+  UniqueFd fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!fd.valid()) throw SystemError("eventfd");
+  return fd;
 }
 
-// Header values and the reason phrase go out as bytes; a line break in them
-// would let a message text forge headers, so it becomes a blank.
-std::string HeaderSafe(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  return text;
+void Signal(int eventfd) {
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(eventfd, &one, sizeof one);
 }
 
-HttpRequest ToRequest(http::request<http::string_body>& message, std::string local_ip, std::string peer_ip) {
-  HttpRequest r;
-  r.method = std::string(message.method_string());
-  const std::string_view target(message.target().data(), message.target().size());
-  const size_t q = target.find('?');
-  r.path = std::string(target.substr(0, q));
-  if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
-  r.body = std::move(message.body());
-  if (auto it = message.find(http::field::origin); it != message.end()) r.origin = std::string(it->value());
-  r.local_ip = std::move(local_ip);
-  r.peer_ip = std::move(peer_ip);
-  return r;
-}
-
-http::response<http::string_body> ToMessage(HttpResponse& r) {
-  http::response<http::string_body> m;
-  m.version(11);
-  m.result(static_cast<unsigned>(r.status));
-  if (!r.reason.empty()) m.reason(HeaderSafe(r.reason));
-  m.set(http::field::server, "MERVO");
-  m.set(http::field::connection, "close");
-  if (!r.content_type.empty()) m.set(http::field::content_type, HeaderSafe(r.content_type));
-  if (!r.content_encoding.empty()) m.set(http::field::content_encoding, HeaderSafe(r.content_encoding));
-  for (const auto& [name, value] : r.headers) m.set(name, HeaderSafe(value));
-  m.body() = std::move(r.body);
-  m.prepare_payload();
-  return m;
-}
-
-// Answers `status` without reading the request body, then reads and drops
-// a bounded amount of what the client still sends: closing with unread data
-// resets the connection, and the client would lose the answer with it.
-void SendRefusal(FdStream& stream, int fd, int status) {
-  HttpResponse r;
-  r.status = status;
-  http::response<http::string_body> m = ToMessage(r);
-  boost::system::error_code ec;
-  http::write(stream, m, ec);
-  if (ec) return;
-  ::shutdown(fd, SHUT_WR);
-  const timeval tv{0, 200000};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  char sink[65536];
-  for (size_t drained = 0; drained < (4u << 20);) {
-    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
-    if (n <= 0) break;
-    drained += static_cast<size_t>(n);
-  }
-}
-
-int BoundPort(int fd) {
-  sockaddr_storage addr{};
-  socklen_t size = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  return addr.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6&>(addr).sin6_port)
-                                    : ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
+void ClearSignal(int eventfd) {
+  uint64_t count;
+  [[maybe_unused]] ssize_t n = ::read(eventfd, &count, sizeof count);
 }
 
 }  // namespace
@@ -212,107 +77,243 @@ int BoundPort(int fd) {
 HttpServer::HttpServer(const HttpServerOptions& options, HttpHandler& handler)
     : options_(options), handler_(handler) {
   Activate();
+  keeper_ = std::thread(&HttpServer::KeeperLoop, this);
 }
 
 HttpServer::~HttpServer() {
-  Deactivate();
+  Deactivate();  // once it returns, nothing admits connections any more
   {
     std::lock_guard lock(mutex_);
     shutting_down_ = true;
-    for (Worker& w : workers_)
+    for (Worker& w : workers_) {
+      std::lock_guard worker_lock(w.mutex);
       if (w.fd >= 0) ::shutdown(w.fd, SHUT_RDWR);  // wakes a worker blocked on its client
-    for (int fd : pending_) ::close(fd);
-    connections_ -= pending_.size();
-    pending_.clear();
+      Signal(w.wake.get());
+    }
+    idle_.clear();
+    RefusePending();
   }
-  pool_cv_.notify_all();
+  keeper_cv_.notify_one();
+  keeper_.join();
   for (Worker& w : workers_)
     if (w.thread.joinable()) w.thread.join();
 }
 
 void HttpServer::Activate() {
   if (acceptor_.joinable()) return;
-  std::vector<UniqueFd> listeners;
   // Once a port was chosen it is kept, so listening resumes where it was.
-  listeners.push_back(Listen(AF_INET, port_ != 0 ? port_ : options_.port, options_.listen_queue));
-  port_ = BoundPort(listeners.front().get());  // the chosen one when asked for port 0
-  if (UniqueFd v6 = Listen(AF_INET6, port_, options_.listen_queue); v6.valid())
-    listeners.push_back(std::move(v6));
-  UniqueFd wake(::eventfd(0, EFD_CLOEXEC));
-  if (!wake.valid()) throw SocketError("eventfd");
-  listeners_ = std::move(listeners);
+  UniqueFd listener = OpenListener(port_ != 0 ? port_ : options_.port, options_.listen_queue);
+  port_ = BoundPort(listener.get());  // the chosen one when asked for port 0
+  UniqueFd epoll = NewEpoll();
+  UniqueFd wake = NewEventFd();
+  if (!Watch(epoll.get(), wake.get(), kWakeTag, EPOLLIN) || !WatchExclusively(epoll.get(), listener.get()))
+    throw SystemError("epoll_ctl");
+  {
+    std::lock_guard lock(listening_mutex_);
+    listener_ = std::move(listener);
+    ++listener_generation_;
+  }
+  accept_epoll_ = std::move(epoll);
   wake_ = std::move(wake);
   acceptor_ = std::thread(&HttpServer::AcceptLoop, this);
+  WakeIdleWorkers();  // so that they watch the new socket
 }
 
 void HttpServer::Deactivate() {
   if (!acceptor_.joinable()) return;
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(wake_.get(), &one, sizeof one);
+  Signal(wake_.get());
   acceptor_.join();
-  listeners_.clear();
+  {
+    std::lock_guard lock(listening_mutex_);
+    listener_.reset();
+  }
+  accept_epoll_.reset();
   wake_.reset();
 }
 
 bool HttpServer::active() const { return acceptor_.joinable(); }
 
+void HttpServer::WakeIdleWorkers() {
+  std::lock_guard lock(mutex_);
+  for (Worker* w : idle_) Signal(w->wake.get());
+}
+
 void HttpServer::AcceptLoop() {
-  std::vector<pollfd> fds;
-  for (const UniqueFd& l : listeners_) fds.push_back({l.get(), POLLIN, 0});
-  fds.push_back({wake_.get(), POLLIN, 0});
+  epoll_event events[2];
   for (;;) {
-    if (::poll(fds.data(), fds.size(), -1) < 0) {
+    const int n = ::epoll_wait(accept_epoll_.get(), events, 2, -1);
+    if (n < 0) {
       if (errno == EINTR) continue;
       LogError(std::string("HTTP listener stopped: ") + std::strerror(errno));
       return;
     }
-    if (fds.back().revents != 0) return;
-    for (size_t i = 0; i + 1 < fds.size(); ++i) {
-      if ((fds[i].revents & POLLIN) == 0) continue;
-      const int fd = ::accept4(fds[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd >= 0) Dispatch(fd);
+    for (int i = 0; i < n; ++i)
+      if (events[i].data.u32 == kWakeTag) return;
+    const Drained drained = AcceptQueued();
+    if (drained == Drained::kOutOfResources) {
+      std::this_thread::sleep_for(kOutOfResourcesPause);
+    } else if (drained == Drained::kHandedOver) {
+      // Woken although a worker was idle: this thread began to watch the
+      // socket before that worker did. Watching it anew puts it behind.
+      ::epoll_ctl(accept_epoll_.get(), EPOLL_CTL_DEL, listener_.get(), nullptr);
+      WatchExclusively(accept_epoll_.get(), listener_.get());
     }
   }
 }
 
-void HttpServer::Dispatch(int fd) {
-  std::lock_guard lock(mutex_);
-  ReapFinishedWorkers();
-  if (options_.max_connections > 0 && connections_ >= static_cast<size_t>(options_.max_connections)) {
-    ::close(fd);  // over the limit: refused without a reply
-    return;
-  }
-  ++connections_;
-  if (idle_ > pending_.size()) {
-    pending_.push_back(fd);
-    pool_cv_.notify_one();
-    return;
-  }
-  Worker& w = workers_.emplace_back();
-  w.fd = fd;
-  try {
-    w.thread.Start([this, &w, fd] { WorkerMain(&w, fd); });
-  } catch (const std::system_error& e) {
-    // No thread for it: the connection is refused like one over the limit.
-    workers_.pop_back();
-    --connections_;
-    ::close(fd);
-    LogError(std::string("HTTP worker: ") + e.what());
+// Takes every connection the listen queue holds and admits it. Never
+// blocks: the accepting thread does this when it wakes, and the keeper
+// between the threads it makes.
+HttpServer::Drained HttpServer::AcceptQueued() {
+  Drained drained = Drained::kEmpty;
+  std::shared_lock lock(listening_mutex_);
+  if (!listener_.valid()) return drained;
+  for (;;) {
+    Accepted c;
+    c.fd = AcceptFrom(listener_.get(), c.peer);
+    if (c.fd < 0) return IsOutOfResources(errno) ? Drained::kOutOfResources : drained;
+    if (Admit(c)) drained = Drained::kHandedOver;
   }
 }
 
-void HttpServer::ReapFinishedWorkers() {
-  for (auto it = workers_.begin(); it != workers_.end();) {
-    if (it->done) {
-      it->thread.join();
-      it = workers_.erase(it);
+// One connection from the listen queue for a worker that is running
+// already. Never blocks; leaves the rest of the queue to the accepting
+// thread, and takes nothing when the limit is reached.
+HttpServer::Taken HttpServer::AcceptOne(Accepted& connection) {
+  std::shared_lock lock(listening_mutex_);
+  if (!listener_.valid()) return Taken::kNone;
+  connection.fd = AcceptFrom(listener_.get(), connection.peer);
+  if (connection.fd < 0) return IsOutOfResources(errno) ? Taken::kOutOfResources : Taken::kNone;
+  if (CountConnection()) return Taken::kTaken;
+  RefuseConnection(connection.fd);
+  return Taken::kNone;
+}
+
+// Counts a new connection unless the limit is reached.
+bool HttpServer::CountConnection() {
+  const size_t limit = options_.max_connections > 0 ? static_cast<size_t>(options_.max_connections) : 0;
+  size_t n = connections_.load();
+  do {
+    if (limit != 0 && n >= limit) return false;
+  } while (!connections_.compare_exchange_weak(n, n + 1));
+  return true;
+}
+
+// Refuses the connection beyond the limit, else hands it to an idle worker
+// (true) or queues it for the next free one.
+bool HttpServer::Admit(const Accepted& connection) {
+  if (!CountConnection()) {
+    RefuseConnection(connection.fd);
+    return false;
+  }
+  Worker* idle = nullptr;
+  bool want_spare = false;
+  {
+    std::lock_guard lock(mutex_);
+    if (idle_.empty()) {
+      pending_.push_back(connection);
+      pending_count_ = pending_.size();
     } else {
-      ++it;
+      idle = idle_.back();
+      idle_.pop_back();
     }
+    want_spare = SparesWanted() > 0;
+  }
+  if (idle != nullptr) {
+    // Off the idle list, it waits for this hand-over and cannot end before.
+    std::lock_guard lock(idle->mutex);
+    idle->next = connection;
+    Signal(idle->wake.get());  // under its lock: once released, the worker may end and be freed
+  }
+  if (want_spare) keeper_cv_.notify_one();
+  return idle != nullptr;
+}
+
+// One worker waiting idle, and one for every connection waiting for a
+// worker, less the workers on their way. The idle one is not made when
+// workers enough for every connection the limit allows are there already.
+size_t HttpServer::SparesWanted() const {
+  if (shutting_down_ || !idle_.empty()) return 0;
+  const size_t limit = options_.max_connections > 0 ? static_cast<size_t>(options_.max_connections) : 0;
+  const size_t wanted = pending_.size() + (limit == 0 || live_ <= limit ? 1 : 0);
+  return wanted > starting_ ? wanted - starting_ : 0;
+}
+
+void HttpServer::KeeperLoop() {
+  std::unique_lock lock(mutex_);
+  bool start_failed = false;
+  while (!shutting_down_) {
+    if (start_failed) {
+      // Try again later rather than at every connection.
+      keeper_cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return shutting_down_ || worker_ended_; });
+    } else {
+      keeper_cv_.wait(lock, [this] { return shutting_down_ || worker_ended_ || SparesWanted() > 0; });
+    }
+    start_failed = false;
+    if (worker_ended_) JoinEndedWorkers(lock);
+    while (SparesWanted() > 0 && !start_failed) start_failed = !StartWorker(lock);
   }
 }
 
-void HttpServer::WorkerMain(Worker* worker, int first_fd) {
+bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
+  ++starting_;
+  ++live_;
+  lock.unlock();
+  // Making threads takes a while, and on a busy processor it may keep the
+  // accepting thread waiting; the queue is emptied here too meanwhile.
+  AcceptQueued();
+  std::list<Worker> made;  // out of the others' sight until its descriptors are there
+  Worker& w = made.emplace_back();
+  std::optional<std::system_error> failure;
+  try {
+    w.epoll = NewEpoll();
+    w.wake = NewEventFd();
+    if (!Watch(w.epoll.get(), w.wake.get(), kWakeTag, EPOLLIN)) throw SystemError("epoll_ctl");
+    lock.lock();
+    workers_.splice(workers_.end(), made);
+    lock.unlock();
+    w.thread.Start([this, &w] { WorkerMain(&w); });
+  } catch (const std::system_error& e) {
+    failure = e;
+  }
+  lock.lock();
+  if (!failure) return true;
+  --starting_;
+  --live_;
+  if (made.empty()) workers_.pop_back();  // only this thread adds or removes workers
+  // No worker for the waiting connections: they are refused like those
+  // over the limit, rather than left waiting for one that may never come.
+  RefusePending();
+  lock.unlock();
+  LogError(std::string("HTTP worker: ") + failure->what());
+  lock.lock();
+  return false;
+}
+
+void HttpServer::RefusePending() {
+  for (const Accepted& c : pending_) {
+    RefuseConnection(c.fd);
+    --connections_;
+  }
+  pending_.clear();
+  pending_count_ = 0;
+}
+
+void HttpServer::JoinEndedWorkers(std::unique_lock<std::mutex>& lock) {
+  std::list<Worker> ended;
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    auto next = std::next(it);
+    if (it->done) ended.splice(ended.end(), workers_, it);
+    it = next;
+  }
+  worker_ended_ = false;
+  lock.unlock();  // an ending thread may still be on its way out
+  for (Worker& w : ended) w.thread.join();
+  ended.clear();
+  lock.lock();
+}
+
+void HttpServer::WorkerMain(Worker* self) {
   std::unique_ptr<WorkerState> state;
   try {
     state = handler_.NewWorkerState();
@@ -320,76 +321,149 @@ void HttpServer::WorkerMain(Worker* worker, int first_fd) {
     LogError(std::string("HTTP worker start: ") + e.what());
   }
   if (!state) state = std::make_unique<WorkerState>();
-  for (int fd = first_fd; fd >= 0; fd = NextConnection(worker)) {
-    ServeConnection(*state, worker, fd);
-    if (state->stop_thread) break;
+  const std::function<void()> release_slot = [this] { --connections_; };
+  Accepted connection;
+  while (NextConnection(self, connection)) {
+    ServeConnection(connection.fd, connection.peer, options_, handler_, *state, release_slot);
+    EndConnection(self);
+    if (state->stop_thread || options_.pool_size <= 0) break;
   }
   state.reset();  // per-thread resources end on their own thread
   std::lock_guard lock(mutex_);
-  worker->done = true;
+  self->done = true;
+  --live_;
+  worker_ended_ = true;
+  keeper_cv_.notify_one();
 }
 
-int HttpServer::NextConnection(Worker* worker) {
-  std::unique_lock lock(mutex_);
-  if (shutting_down_ || options_.pool_size <= 0 || idle_ >= static_cast<size_t>(options_.pool_size)) return -1;
-  ++idle_;
-  pool_cv_.wait(lock, [this] { return shutting_down_ || !pending_.empty(); });
-  --idle_;
-  if (shutting_down_) return -1;
-  worker->fd = pending_.front();
+// The next connection for `self`: one waiting for a worker, one in the
+// listen queue, or one that comes while it waits idle. False when the
+// worker is to end: the server is shutting down, or it stayed idle beyond
+// the pool size for the linger time.
+bool HttpServer::NextConnection(Worker* self, Accepted& connection) {
+  if (!self->asked) {
+    std::lock_guard lock(mutex_);
+    self->asked = true;
+    --starting_;
+  }
+  if (shutting_down_) return false;
+  if (pending_count_ > 0 && TakePending(connection)) return BeginConnection(self, connection);
+  if (AcceptOne(connection) == Taken::kTaken) return BeginConnection(self, connection);
+  return WaitIdle(self, connection) && BeginConnection(self, connection);
+}
+
+bool HttpServer::TakePending(Accepted& connection) {
+  std::lock_guard lock(mutex_);
+  return TakePendingLocked(connection);
+}
+
+bool HttpServer::TakePendingLocked(Accepted& connection) {
+  if (pending_.empty()) return false;
+  connection = pending_.front();
   pending_.pop_front();
-  return worker->fd;
+  pending_count_ = pending_.size();
+  return true;
 }
 
-void HttpServer::ServeConnection(WorkerState& state, Worker* worker, int fd) {
-  sockaddr_storage local{}, peer{};
-  socklen_t local_size = sizeof local, peer_size = sizeof peer;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_size);
-  ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_size);
-  ApplyConnectionOptions(fd, options_);
+// Back on the idle list, unless a connection is waiting for a worker
+// (true: it is taken) or the server is shutting down.
+bool HttpServer::BecomeIdle(Worker* self, Accepted& connection, bool& ending) {
+  std::lock_guard lock(mutex_);
+  ending = shutting_down_;
+  if (ending) return false;
+  if (TakePendingLocked(connection)) return true;
+  idle_.push_back(self);
+  return false;
+}
 
-  UniqueFd owner(fd);
-  FdStream stream(fd);
-  boost::system::error_code ec;
-
-  try {
-    std::string local_ip = AddressText(local), peer_ip = AddressText(peer);
-    handler_.OnConnect(state, local_ip, peer_ip);
-    // Beast reads as much as the buffer has room for, at least 512 bytes:
-    // with room for 64 KiB a large body takes a few thousand reads, not
-    // hundreds of thousands.
-    boost::beast::flat_buffer buffer;
-    buffer.reserve(kReadChunk);
-    http::request_parser<http::string_body> parser;
-    parser.header_limit(kHeaderLimit);
-    parser.body_limit(std::numeric_limits<std::uint64_t>::max());  // checked against the declared length below
-    if (!ec) http::read_header(stream, buffer, parser, ec);
-    if (!ec) {
-      if (auto length = parser.content_length(); length && *length >= options_.body_limit) {
-        SendRefusal(stream, fd, 406);
-      } else {
-        parser.body_limit(options_.body_limit - 1);
-        http::read(stream, buffer, parser, ec);
-        if (ec == http::error::body_limit) SendRefusal(stream, fd, 406);
+// Waits on the listening socket and for a hand-over, as one of the idle.
+bool HttpServer::WaitIdle(Worker* self, Accepted& connection) {
+  bool ending = false;
+  if (BecomeIdle(self, connection, ending)) return true;
+  if (ending) return false;
+  const size_t keep = static_cast<size_t>(std::max(options_.pool_size, 1));
+  const int linger_ms = static_cast<int>(options_.idle_linger.count());
+  for (;;) {
+    WatchListener(self);
+    epoll_event events[2];
+    const int n = ::epoll_wait(self->epoll.get(), events, 2, linger_ms);
+    bool connection_waiting = false;
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data.u32 == kWakeTag)
+        ClearSignal(self->wake.get());
+      else
+        connection_waiting = true;
+    }
+    {
+      std::lock_guard own(self->mutex);
+      if (self->next) {
+        connection = *std::exchange(self->next, std::nullopt);
+        return true;
       }
     }
-    if (!ec && parser.is_done()) {
-      HttpRequest request = ToRequest(parser.get(), std::move(local_ip), std::move(peer_ip));
-      HttpResponse response;
-      handler_.Handle(state, request, response);
-      http::response<http::string_body> message = ToMessage(response);
-      http::write(stream, message, ec);
+    if (shutting_down_) return false;
+    if (connection_waiting && LeaveIdle(self)) {
+      const Taken taken = AcceptOne(connection);
+      if (taken == Taken::kTaken) return true;
+      if (taken == Taken::kOutOfResources) std::this_thread::sleep_for(kOutOfResourcesPause);
+      if (BecomeIdle(self, connection, ending)) return true;  // another thread was quicker
+      if (ending) return false;
+    } else if (n == 0) {
+      std::lock_guard lock(mutex_);
+      auto it = std::find(idle_.begin(), idle_.end(), self);
+      if (it != idle_.end() && idle_.size() > keep) {
+        idle_.erase(it);
+        return false;
+      }
     }
-  } catch (const std::exception& e) {
-    LogError(std::string("HTTP connection: ") + e.what());
   }
+}
 
+// Takes `self` off the idle list to serve a connection it saw coming; false
+// when the accepting thread took it off already, to hand it one.
+bool HttpServer::LeaveIdle(Worker* self) {
+  bool want_spare = false;
   {
     std::lock_guard lock(mutex_);
-    worker->fd = -1;
-    --connections_;
+    auto it = std::find(idle_.begin(), idle_.end(), self);
+    if (it == idle_.end()) return false;
+    idle_.erase(it);
+    want_spare = SparesWanted() > 0;
   }
-  ::shutdown(fd, SHUT_WR);
+  if (want_spare) keeper_cv_.notify_one();
+  return true;
+}
+
+// Puts the current listening socket into the worker's epoll set once per
+// Activate; closing a socket takes it out by itself.
+void HttpServer::WatchListener(Worker* self) {
+  if (self->listener_generation == listener_generation_) return;
+  std::shared_lock lock(listening_mutex_);
+  if (listener_.valid()) WatchExclusively(self->epoll.get(), listener_.get());
+  self->listener_generation = listener_generation_;
+}
+
+// Marks `connection` as served by `self`, so that the destructor can end a
+// blocked read; false, with the connection closed, when the server is
+// shutting down.
+bool HttpServer::BeginConnection(Worker* self, const Accepted& connection) {
+  {
+    std::lock_guard own(self->mutex);
+    self->fd = connection.fd;
+  }
+  if (!shutting_down_) return true;  // seen after the destructor set it: it may not have seen `fd`
+  EndConnection(self);
+  --connections_;
+  return false;
+}
+
+void HttpServer::EndConnection(Worker* self) {
+  int fd;
+  {
+    std::lock_guard own(self->mutex);
+    fd = std::exchange(self->fd, -1);
+  }
+  ::close(fd);
 }
 
 size_t HttpServer::WorkerCount() {
@@ -401,12 +475,9 @@ size_t HttpServer::WorkerCount() {
 
 size_t HttpServer::IdleWorkerCount() {
   std::lock_guard lock(mutex_);
-  return idle_;
+  return idle_.size();
 }
 
-size_t HttpServer::ActiveConnectionCount() {
-  std::lock_guard lock(mutex_);
-  return connections_;
-}
+size_t HttpServer::ActiveConnectionCount() { return connections_.load(); }
 
 }  // namespace zuntar

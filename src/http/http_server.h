@@ -1,23 +1,47 @@
 // A small HTTP/1.1 server with one synchronous worker thread per connection.
 //
-// The listener accepts on all local addresses (IPv4, and IPv6 where the
-// machine has it) and hands each connection to a worker thread: an idle one
-// from the pool when there is one, else a new thread. A worker serves one
-// request per connection (no keep-alive), then waits in the pool for the
-// next connection while the pool has room, or ends. Connections beyond the
-// limit are accepted and closed at once.
+// It listens on all local addresses (IPv4, and IPv6 where the machine has
+// it). A worker serves one request per connection (no keep-alive), then
+// takes the next connection waiting for a worker, or one straight from the
+// listen queue, or waits idle; idle workers beyond the pool size end once
+// they have waited a while with nothing to do. A keeper thread makes
+// workers ahead of need, so one is always ready, and joins those that end.
+//
+// Idle workers wait on the listening socket themselves, each in its own
+// epoll set with EPOLLEXCLUSIVE, so the kernel wakes exactly one of them
+// for a new connection and it serves it at once: one thread woken per
+// request. The accepting thread waits there too, behind them, and is woken
+// when no idle worker is waiting. It never waits for a worker: it hands
+// each connection to an idle worker, or queues it for the next free one,
+// and refuses (closes at once) a connection beyond the limit.
+//
+// Taking the listen queue in threads that are running already matters when
+// the process runs at a low priority or the keeper is busy making threads:
+// the accepting thread may then wait long for a processor, and the queue
+// overflow meanwhile (the kernel drops new clients' SYNs, which they send
+// again only after a second). So a worker that has ended a connection takes
+// the next one straight from the queue, and the keeper empties the queue
+// between the threads it makes. A worker takes only the one connection it
+// will serve, never the rest of the queue: refusing everything beyond the
+// limit from every worker would feed clients that retry at once, and spend
+// on them the time the served ones need.
 //
 // Every worker owns a WorkerState made by the handler on the worker's own
 // thread and destroyed there, so per-thread resources (a database
 // connection) never cross threads.
 #pragma once
 
+#include <sys/socket.h>
+
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,9 +53,15 @@ namespace zuntar {
 
 struct HttpServerOptions {
   int port = 18080;
+  // Connections counted from their accept until their reply is written
+  // (0: no limit); a client holding no more than this is never refused.
   int max_connections = 40;
   int listen_queue = 10;
-  int pool_size = 1;  // idle workers kept for reuse; 0: one thread per connection
+  // Idle workers kept for reuse; 0: a worker serves one connection and ends.
+  // At least one worker is kept ready either way.
+  int pool_size = 1;
+  // How long an idle worker beyond the pool size waits before it ends.
+  std::chrono::milliseconds idle_linger{1000};
   bool no_delay = false;
   bool small_send_buffer = false;
   int read_timeout_ms = 0;  // 0: wait without limit
@@ -54,6 +84,9 @@ class HttpHandler {
   virtual std::unique_ptr<WorkerState> NewWorkerState() { return std::make_unique<WorkerState>(); }
   // Runs when a connection is handed to a worker, before its request is read.
   virtual void OnConnect(WorkerState&, const std::string& /*local_ip*/, const std::string& /*peer_ip*/) {}
+  // Runs when reading a request or writing its reply fails: "Read error
+  // from <peer>: <reason>" or "Write error to <peer>: <reason>".
+  virtual void OnConnectionError(WorkerState&, const std::string& /*text*/) {}
   // Runs for every request on the worker thread. Exceptions are contained:
   // the connection is closed without a reply.
   virtual void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) = 0;
@@ -82,29 +115,67 @@ class HttpServer {
 
  private:
   struct Worker;
+  struct Accepted {
+    int fd = -1;
+    sockaddr_storage peer{};
+  };
+  enum class Drained { kEmpty, kHandedOver, kOutOfResources };
+  enum class Taken { kTaken, kNone, kOutOfResources };
 
   void AcceptLoop();
-  void Dispatch(int fd);
-  void WorkerMain(Worker* worker, int first_fd);
-  int NextConnection(Worker* worker);
-  void ServeConnection(WorkerState& state, Worker* worker, int fd);
-  void ReapFinishedWorkers();
+  Drained AcceptQueued();
+  Taken AcceptOne(Accepted& connection);
+  bool Admit(const Accepted& connection);
+  bool CountConnection();
+  void WakeIdleWorkers();
+
+  void KeeperLoop();
+  bool StartWorker(std::unique_lock<std::mutex>& lock);
+  void JoinEndedWorkers(std::unique_lock<std::mutex>& lock);
+  size_t SparesWanted() const;
+  void RefusePending();
+
+  void WorkerMain(Worker* self);
+  bool NextConnection(Worker* self, Accepted& connection);
+  bool TakePending(Accepted& connection);
+  bool TakePendingLocked(Accepted& connection);
+  bool BecomeIdle(Worker* self, Accepted& connection, bool& ending);
+  bool WaitIdle(Worker* self, Accepted& connection);
+  bool LeaveIdle(Worker* self);
+  void WatchListener(Worker* self);
+  bool BeginConnection(Worker* self, const Accepted& connection);
+  void EndConnection(Worker* self);
 
   const HttpServerOptions options_;
   HttpHandler& handler_;
 
-  std::vector<UniqueFd> listeners_;
+  // Workers take connections from the listen queue too; they read the
+  // listening socket under a shared lock, Activate and Deactivate change it
+  // under an exclusive one. Closing it takes it out of every epoll set.
+  std::shared_mutex listening_mutex_;
+  UniqueFd listener_;
+  std::atomic<uint64_t> listener_generation_{0};  // counts Activate calls
   int port_ = 0;
-  UniqueFd wake_;  // eventfd that ends the accept loop
+  UniqueFd accept_epoll_;  // the accepting thread's: the listener and `wake_`
+  UniqueFd wake_;          // eventfd that ends the accept loop
   std::thread acceptor_;
+  std::thread keeper_;
 
+  std::atomic<size_t> connections_{0};
+  std::atomic<size_t> pending_count_{0};  // pending_.size(), read without the lock
+  std::atomic<bool> shutting_down_{false};
+
+  // A serving worker never takes this lock: it is for the idle, the pending
+  // and the keeper's bookkeeping. A worker's own lock may be taken inside it,
+  // never the other way round.
   std::mutex mutex_;
-  std::condition_variable pool_cv_;
-  std::list<Worker> workers_;
-  std::deque<int> pending_;  // accepted connections waiting for an idle worker
-  size_t idle_ = 0;
-  size_t connections_ = 0;
-  bool shutting_down_ = false;
+  std::condition_variable keeper_cv_;
+  std::list<Worker> workers_;     // added and removed by the keeper only
+  std::vector<Worker*> idle_;     // waiting for a connection, the most recently idle last
+  std::deque<Accepted> pending_;  // admitted, waiting for a worker
+  size_t live_ = 0;               // workers not yet ended
+  size_t starting_ = 0;           // workers made that have not yet asked for a connection
+  bool worker_ended_ = false;
 };
 
 }  // namespace zuntar

@@ -34,6 +34,9 @@ class PromptGate : public UserPrompt {
   bool ConfirmOkCancel(const std::string& caption, const std::string& message) override {
     return Ask([&](UserPrompt& p) { return p.ConfirmOkCancel(caption, message); }, false);
   }
+  OriginConsent AskOriginConsent(const std::string& origin) override {
+    return Ask([&](UserPrompt& p) { return p.AskOriginConsent(origin); }, OriginConsent::kNoAnswer);
+  }
   bool Interactive() const override {
     std::lock_guard lock(mu_);
     return Installed().Interactive();
@@ -97,6 +100,10 @@ class PromptGate : public UserPrompt {
 PromptGate gate;
 
 }  // namespace
+
+std::string OriginConsentMessage(const std::string& origin) {
+  return "Сайт " + origin + " просит доступ к вашим сертификатам и ключам";
+}
 
 UserPrompt& CurrentUserPrompt() { return gate; }
 

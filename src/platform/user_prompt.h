@@ -18,6 +18,22 @@
 
 namespace zuntar {
 
+// The person's answer to a web site that asks for the certificates and keys.
+enum class OriginConsent {
+  kNoAnswer,    // the question was closed or cancelled: refused now, asked again later
+  kAllowOnce,   // allowed while the plugin runs
+  kAllowAlways, // allowed, and remembered
+  kDeny,        // refused, and remembered
+};
+
+// The texts of that question (UTF-8).
+inline constexpr char kOriginConsentCaption[] = "ЗУНТАР.Плагин";
+inline constexpr char kOriginAllowAlwaysButton[] = "Разрешить всегда";
+inline constexpr char kOriginAllowOnceButton[] = "Разрешить в этот раз";
+inline constexpr char kOriginDenyButton[] = "Запретить";
+// "Сайт <origin> просит доступ к вашим сертификатам и ключам".
+std::string OriginConsentMessage(const std::string& origin);
+
 class UserPrompt {
  public:
   virtual ~UserPrompt() = default;
@@ -39,6 +55,12 @@ class UserPrompt {
   // (language 1049), for systems whose code page is not 1251: true for OK.
   virtual bool ConfirmOkCancel(const std::string& caption, const std::string& message) = 0;
 
+  // A web page of `origin` asks for the person's certificates and keys:
+  // OriginConsentMessage with the three buttons above. Esc, closing the
+  // window or a cancel answer kNoAnswer, and so does a prompt that cannot
+  // ask it.
+  virtual OriginConsent AskOriginConsent(const std::string& /*origin*/) { return OriginConsent::kNoAnswer; }
+
   // Whether a person can see the questions at all. False without a desktop
   // (no display, service mode): every question answers Cancel at once.
   virtual bool Interactive() const { return true; }
@@ -58,6 +80,7 @@ class CancellingPrompt : public UserPrompt {
     return false;
   }
   bool ConfirmOkCancel(const std::string&, const std::string&) override { return false; }
+  OriginConsent AskOriginConsent(const std::string&) override { return OriginConsent::kNoAnswer; }
   bool Interactive() const override { return false; }
 };
 

@@ -29,6 +29,8 @@ TEST(ParseSettings, DefaultsWhenEmpty) {
   EXPECT_EQ(s.LISTENQUEUE, 10);
   EXPECT_EQ(s.READTIMEOUT, 0);
   EXPECT_EQ(s.STARTUPPRIORITYCLASS, 64);
+  EXPECT_EQ(s.ALLOWEDORIGINS, "*");
+  EXPECT_EQ(s.CONFIRMORIGINS, 0);
 }
 
 struct IntCase {
@@ -80,6 +82,15 @@ TEST(ParseSettings, TextRules) {
   EXPECT_EQ(Parse({"garbage", "=x", "DBUSER"}).DBUSER, "SYSDBA");
 }
 
+TEST(ParseSettings, OriginKeys) {
+  EXPECT_EQ(Parse({"allowedorigins=https://edo.example.ru; http://localhost:8080"}).ALLOWEDORIGINS,
+            "https://edo.example.ru; http://localhost:8080");
+  EXPECT_EQ(Parse({"ALLOWEDORIGINS="}).ALLOWEDORIGINS, "*");  // empty = missing: every origin, as before
+  EXPECT_EQ(Parse({"CONFIRMORIGINS=1"}).CONFIRMORIGINS, 1);
+  EXPECT_EQ(Parse({"CONFIRMORIGINS=yes"}).CONFIRMORIGINS, 0);
+  EXPECT_EQ(Parse({"CONFIRMORIGINS=256"}).CONFIRMORIGINS, 0);  // a flag, like the others
+}
+
 TEST(MergeSettings, KeepsUnrelatedLinesInPlace) {
   Settings s = Parse({});
   s.HTTPPORT = 9000;
@@ -128,7 +139,7 @@ TEST_F(SettingsFile, UnreadableFileGivesDefaults) {
 }
 
 TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
-  WriteStringToFile("READTIMEOUT=7\nLOG_LEVEL=0\n", config());
+  WriteStringToFile("READTIMEOUT=7\nLOG_LEVEL=0\nALLOWEDORIGINS=https://edo.example.ru\nCONFIRMORIGINS=1\n", config());
   LoadSettings();
   EXPECT_EQ(LogLevel(), 0);
   Settings s = CurrentSettings();
@@ -137,13 +148,18 @@ TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
   SetCurrentSettings(s);
   SaveSettings();
   const std::string text = ReadFileToString(config());
-  EXPECT_EQ(text.rfind("READTIMEOUT=7\r\nLOG_LEVEL=0\r\nDBPATH=", 0), 0u) << text;
+  // The administrator's keys are not the window's: they stay as written.
+  EXPECT_EQ(text.rfind("READTIMEOUT=7\r\nLOG_LEVEL=0\r\nALLOWEDORIGINS=https://edo.example.ru\r\nCONFIRMORIGINS=1\r\nDBPATH=", 0),
+            0u)
+      << text;
   EXPECT_NE(text.find("\r\nHTTPPORT=18555\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\nLOGDIRNAME=/var/tmp/\r\n"), std::string::npos);
   SetCurrentSettings(DefaultSettings(dir_.path()));
   LoadSettings();
   EXPECT_EQ(CurrentSettings().HTTPPORT, 18555);
   EXPECT_EQ(CurrentSettings().READTIMEOUT, 7);
+  EXPECT_EQ(CurrentSettings().ALLOWEDORIGINS, "https://edo.example.ru");
+  EXPECT_EQ(CurrentSettings().CONFIRMORIGINS, 1);
 }
 
 TEST(SavedSettings, AsSavedReadsTheEightKeysBackAndKeepsTheRest) {

@@ -37,7 +37,8 @@ TEST_F(SettingsWindow, CaptionsHintsAndEditsAsTheUserSeesThem) {
   std::vector<std::string> labels;
   for (const QLabel* label : window_.findChildren<QLabel*>()) labels.push_back(label->text().toStdString());
   EXPECT_EQ(labels, (std::vector<std::string>{"Путь к базе плагина", "Пользователь БД", "Пароль", "http порт",
-                                              "Каталог для файла с протоколом"}));
+                                              "Каталог для файла с протоколом",
+                                              "Сайты с решением о доступе к ключам"}));
   EXPECT_EQ(window_.btnOk->text().toStdString(), "Ok");
   EXPECT_EQ(window_.btnOk->toolTip().toStdString(), "Выход с сохранением настроек");
   EXPECT_EQ(window_.btnCancel->text().toStdString(), "Отмена");

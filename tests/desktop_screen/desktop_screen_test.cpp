@@ -1,6 +1,7 @@
 // The real program on a virtual X display with a tray host: its tray icon,
-// the menu, the settings window, the key-media prompt, and Exit from the
-// menu while the prompt waits for an answer. The screenshots are kept in
+// the menu, the settings window, the key-media prompt, Exit from the menu
+// while the prompt waits for an answer, and a web site's request for the
+// keys answered at the desktop. The screenshots are kept in
 // <build>/artifacts/desktop/ for a person to look at.
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 
 #include "../host/plugin_sandbox.h"
 #include "platform/file_io.h"
+#include "platform/origin_consent_file.h"
+#include "support/scoped_env.h"
 #include "support/http_client.h"
 #include "virtual_desktop.h"
 
@@ -128,6 +131,55 @@ TEST_F(DesktopScreen, ExitFromTheMenuWhileTheProcessingThreadWaitsForKeyMedia) {
   EXPECT_EQ(plugin.WaitExit(10s), 0) << box_.Log() << plugin.Stderr();
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
   EXPECT_EQ(box_.CountInLog("did not end within"), 0) << "ended by the watchdog, not in order";
+}
+
+TEST_F(DesktopScreen, ASitesRequestIsAnsweredAtTheDesktopAndTheAnswerHoldsAfterARestart) {
+  WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nTIMEOUTBEFORESTARTHTTP=0\r\nCONFIRMORIGINS=1\r\n",
+                    box_.config_file());
+  const auto page_request = [&](const std::string& origin) {
+    return std::async(std::launch::async,
+                      [this, origin] { return test::Request(port_, "GET", "/MERVO/ENUMCERTS", "", "Origin: " + origin + "\r\n"); });
+  };
+  {
+    test::PluginProcess plugin = box_.Start({});
+    ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+    ASSERT_TRUE(desktop_->WaitForWindow("ZuntarMervoPlugin")) << "no tray icon\n" << box_.Log();
+
+    // Enter takes the default answer: deny.
+    std::future<test::HttpReply> denied = page_request("https://evil.example");
+    const std::optional<Rect> question = desktop_->WaitForWindow("ЗУНТАР.Плагин");
+    ASSERT_TRUE(question) << box_.Log();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(desktop_->Screenshot(ArtifactsDir() + "origin-consent.png"));
+    EXPECT_NEAR(question->x + question->width / 2, 512, 16);
+    desktop_->Run("xdotool key Return");
+    ASSERT_EQ(denied.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(denied.get().status, 403);
+    EXPECT_TRUE(desktop_->WaitForNoWindow("ЗУНТАР.Плагин"));
+
+    // From the default button back to the first one: allow always.
+    std::future<test::HttpReply> allowed = page_request("https://edo.example.ru");
+    ASSERT_TRUE(desktop_->WaitForWindow("ЗУНТАР.Плагин")) << box_.Log();
+    std::this_thread::sleep_for(300ms);
+    desktop_->Run("xdotool key shift+Tab shift+Tab space");
+    ASSERT_EQ(allowed.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(allowed.get().status, 200);
+    EXPECT_EQ(plugin.Terminate(), 0) << box_.Log();
+  }
+  test::ScopedEnv root("ZUNTAR_PLATFORM_ROOT", box_.root());
+  EXPECT_EQ(OriginConsentFile().Load(),
+            (std::map<std::string, OriginConsent>{{"https://edo.example.ru", OriginConsent::kAllowAlways},
+                                                  {"https://evil.example", OriginConsent::kDeny}}));
+
+  // The next run asks nobody about them.
+  std::filesystem::remove(box_.log_file());
+  test::PluginProcess plugin = box_.Start({});
+  ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+  ASSERT_TRUE(desktop_->WaitForWindow("ZuntarMervoPlugin")) << box_.Log();
+  EXPECT_EQ(page_request("https://edo.example.ru").get().status, 200);
+  EXPECT_EQ(page_request("https://evil.example").get().status, 403);
+  EXPECT_FALSE(desktop_->WaitForWindow("ЗУНТАР.Плагин", 4, 1s));
+  EXPECT_EQ(plugin.Terminate(), 0) << box_.Log();
 }
 
 }  // namespace

@@ -1,29 +1,36 @@
 // Feeds arbitrary bytes to the plugin's HTTP front end as the bytes of one
-// connection: Beast parses them with the server's limits, the plugin's own
+// connection: the server's own connection code (ServeConnection) reads them
+// from one end of a socket pair with the server's limits, the plugin's
 // dispatch answers with every command registered as Start registers them,
-// and the reply is serialised and checked for the headers every reply
-// carries.
+// and the reply that comes out of the other end must be one well-formed
+// HTTP response carrying the headers every reply carries.
 //
-// No socket is opened and no database is used (queued tasks are refused,
+// No port is opened and no database is used (queued tasks are refused,
 // _SYNC tasks run on the calling thread). Everything the plugin touches
 // lies under ZUNTAR_PLATFORM_ROOT: scripts/fuzz.sh prepares one with the
 // provider registered and the test PKI, so certificate and key commands run
 // against real stores and keys. Without it the target makes an empty one
 // under /tmp and never touches the user's files.
 //
-// The first input byte picks the log level (0 to 4) and whether the peer
-// is this machine or another one; the rest is the request.
-#include <sys/stat.h>
+// The first input byte picks the log level (0 to 4), whether the peer is
+// this machine or another one, and whether pages of every origin are let
+// through or only a listed one with the person's consent (nobody is there
+// to give it); the rest is the request.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <thread>
 
 #include "certs/provider_detection.h"
 #include "core/process_values.h"
@@ -31,22 +38,30 @@
 #include "host/headless_control.h"
 #include "host/start_checks.h"
 #include "http/http_access.h"
+#include "http/http_connection.h"
 
 namespace zuntar {
 namespace {
 
 namespace http = boost::beast::http;
 
-constexpr size_t kHeaderLimit = 16 * 1024;  // as the server reads a request head
-constexpr uint64_t kBodyLimit = 268435456;
-
 void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
+std::unique_ptr<THttpAccess> MakeAccess(const std::string& exe_dir, const std::string& origins, bool confirm) {
+  Settings s = DefaultSettings(exe_dir);
+  s.HTTPPORT = 0;
+  s.ALLOWEDORIGINS = origins;
+  s.CONFIRMORIGINS = confirm ? 1 : 0;
+  SetCurrentSettings(s);
+  return std::make_unique<THttpAccess>(PluginCommands(), OriginConsentFile(), /*listen=*/false);
+}
+
 struct Plugin {
   std::string exe_dir;
-  std::unique_ptr<THttpAccess> access;
+  std::unique_ptr<THttpAccess> open_access;     // ALLOWEDORIGINS=*
+  std::unique_ptr<THttpAccess> guarded_access;  // one listed origin, consent asked
   THTTPAccessThread worker;
   size_t requests = 0;
 
@@ -64,12 +79,12 @@ struct Plugin {
     v.IsCP1251 = false;  // no database: queued tasks are refused, _SYNC ones run
     v.PluginVersion = "1.0.0.1";
     SetStartupValues(v);
-    Settings s = DefaultSettings(exe_dir);
-    s.HTTPPORT = 0;
-    SetCurrentSettings(s);
+    SetCurrentSettings(DefaultSettings(exe_dir));
     CheckCryptoProvider();
     if (CSPStatus().empty()) CreateStartCertificateManager();
-    access = std::make_unique<THttpAccess>(PluginCommands(), /*listen=*/false);
+    open_access = MakeAccess(exe_dir, "*", false);
+    guarded_access = MakeAccess(exe_dir, "http://pages.example", true);
+    SetCurrentSettings(DefaultSettings(exe_dir));
   }
 
   // The log grows by a few lines a request; GETLOGFILE reads all of it.
@@ -83,56 +98,61 @@ Plugin& ThePlugin() {
   return *plugin;
 }
 
-// What the server takes from a parsed request.
-HttpRequest ToRequest(http::request<http::string_body>& message, bool local_peer) {
-  HttpRequest r;
-  r.method = std::string(message.method_string());
-  const std::string_view target(message.target().data(), message.target().size());
-  const size_t q = target.find('?');
-  r.path = std::string(target.substr(0, q));
-  if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
-  r.body = std::move(message.body());
-  if (auto it = message.find(http::field::origin); it != message.end()) r.origin = std::string(it->value());
-  r.local_ip = "127.0.0.1";
-  r.peer_ip = local_peer ? "127.0.0.1" : "192.0.2.7";
-  return r;
+sockaddr_storage PeerAddress(bool local) {
+  sockaddr_storage peer{};
+  auto& in = reinterpret_cast<sockaddr_in&>(peer);
+  in.sin_family = AF_INET;
+  in.sin_addr.s_addr = htonl(local ? INADDR_LOOPBACK : 0xC0000207);  // 192.0.2.7
+  return peer;
 }
 
-std::string Serialise(HttpResponse& r) {
-  http::response<http::string_body> m;
-  m.version(11);
-  m.result(static_cast<unsigned>(r.status));
-  for (char c : r.reason) Check(c != '\r' && c != '\n');
-  if (!r.reason.empty()) m.reason(r.reason);
-  m.set(http::field::server, "MERVO");
-  if (!r.content_type.empty()) m.set(http::field::content_type, r.content_type);
-  for (const auto& [name, value] : r.headers) m.set(name, value);
-  m.body() = std::move(r.body);
-  m.prepare_payload();
-  std::ostringstream out;
-  out << m;
-  return out.str();
+// Runs one connection: the request goes in whole (then the client's side
+// is shut for writing), the reply is read on a thread of its own so a
+// large one never blocks the server's writes.
+std::string Exchange(std::string_view request, bool local_peer, THttpAccess& access, THTTPAccessThread& worker) {
+  int ends[2];
+  Check(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0);
+  std::string reply;
+  std::thread client([&] {
+    size_t sent = 0;
+    while (sent < request.size()) {
+      const ssize_t n = ::send(ends[0], request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    ::shutdown(ends[0], SHUT_WR);
+    char chunk[65536];
+    for (ssize_t n; (n = ::recv(ends[0], chunk, sizeof chunk, 0)) > 0;) reply.append(chunk, static_cast<size_t>(n));
+  });
+  bool released = false;
+  ServeConnection(ends[1], PeerAddress(local_peer), HttpServerOptions{}, access, worker, [&] {
+    Check(!released);
+    released = true;
+  });
+  Check(released);  // the slot goes back exactly once, reply or not
+  ::close(ends[1]);
+  client.join();
+  ::close(ends[0]);
+  return reply;
 }
 
-// Parses `bytes` as one connection's whole request: false when they end
-// before the request does or are not HTTP (the server closes such a
-// connection without a reply).
-bool Parse(std::string_view bytes, http::request_parser<http::string_body>& parser) {
-  parser.header_limit(kHeaderLimit);
-  parser.body_limit(kBodyLimit - 1);
+// Whatever came back is one response with the headers every reply carries,
+// and nothing after it.
+void CheckReply(const std::string& reply) {
+  if (reply.empty()) return;  // the request was cut short or not HTTP
+  http::response_parser<http::string_body> parser;
+  parser.body_limit(std::numeric_limits<std::uint64_t>::max());
   parser.eager(true);
   boost::system::error_code ec;
-  while (!parser.is_done()) {
-    const size_t used = parser.put(boost::asio::buffer(bytes.data(), bytes.size()), ec);
-    bytes.remove_prefix(used);
-    if (ec == http::error::need_more && used > 0) continue;
-    if (ec == http::error::need_more || (!ec && used == 0)) {
-      parser.put_eof(ec);
-      return !ec && parser.is_done();
-    }
-    if (ec) return false;
+  const size_t used = parser.put(boost::asio::buffer(reply), ec);
+  Check(!ec && parser.is_done() && used == reply.size());
+  const auto& m = parser.get();
+  Check(m.result_int() >= 100 && m.result_int() <= 999);
+  Check(m.find("Server") != m.end());
+  if (m.result_int() != 406) {  // a refused body is answered before the dispatch
+    Check(m.find("Access-Control-Allow-Methods") != m.end());
+    Check(m.find("MERVO") != m.end());
   }
-  return true;
 }
 
 }  // namespace
@@ -146,17 +166,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   s.LOG_LEVEL = data[0] % 5;
   SetCurrentSettings(s);
   const bool local_peer = (data[0] & 0x80) == 0;
-
-  http::request_parser<http::string_body> parser;
-  if (!Parse(std::string_view(reinterpret_cast<const char*>(data) + 1, size - 1), parser)) return 0;
-  HttpRequest request = ToRequest(parser.get(), local_peer);
-  HttpResponse response;
-  plugin.access->HTTPServerCommandGet(plugin.worker, request, response);
-  Check(response.status >= 100 && response.status <= 999);
-  Check(response.Header("Access-Control-Allow-Methods") != nullptr);
-  Check(response.Header("MERVO") != nullptr);
-  const std::string reply = Serialise(response);
-  Check(reply.rfind("HTTP/1.1 ", 0) == 0);
+  THttpAccess& access = (data[0] & 0x40) == 0 ? *plugin.open_access : *plugin.guarded_access;
+  const std::string_view request(reinterpret_cast<const char*>(data) + 1, size - 1);
+  CheckReply(Exchange(request, local_peer, access, plugin.worker));
   plugin.TrimLog();
   return 0;
 }

@@ -31,12 +31,13 @@ const std::string kPingOk = std::string("{\r\n\"Status\": true,\r\n\"Data\": ") 
 class HttpPlugin : public ::testing::Test {
  protected:
   // Creates the database, writes the configuration and starts the plugin.
+  // `extra_config` comes first, so it may set another LOG_LEVEL.
   void Launch(const std::string& extra_config = "") {
     port_ = FreePort();
     box_.RegisterProvider();
     std::string err;
     ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &err), 0) << err;
-    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nLOG_LEVEL=3\r\n" + extra_config, box_.config_file());
+    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\n" + extra_config + "LOG_LEVEL=3\r\n", box_.config_file());
     plugin_.emplace(box_.Start({}));
     for (int i = 0; i < 300; ++i) {
       if (test::Connect(port_) >= 0 || !plugin_->Running()) break;
@@ -166,6 +167,31 @@ TEST_F(HttpPlugin, ConnectionLimitIsReachedAndReleased) {
     if (!answered) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_TRUE(answered);
+}
+
+// Sends half a POST body, stops sending and waits until the plugin, having
+// failed to read the rest, closes the connection.
+void LeaveInTheMiddleOfABody(int port) {
+  const int fd = test::Connect(port);
+  test::SendAll(fd, "POST /MERVO/GETSIGN HTTP/1.1\r\nContent-Length: 1000\r\n\r\npart");
+  ::shutdown(fd, SHUT_WR);
+  EXPECT_EQ(test::ReadAll(fd), "");
+  ::close(fd);
+}
+
+// Above level 3 a connection's arrival and its read and write failures are
+// debug lines; at level 3 the failures are not logged.
+TEST_F(HttpPlugin, ConnectionErrorsAreDebugLinesAboveLevelThree) {
+  Launch("LOG_LEVEL=4\r\n");
+  LeaveInTheMiddleOfABody(port_);
+  EXPECT_NE(box_.Log().find("DEBUG Read error from 127.0.0.1: partial message\r\n"), std::string::npos) << box_.Log();
+  EXPECT_NE(box_.Log().find("DEBUG Connecting to 127.0.0.1 from 127.0.0.1\r\n"), std::string::npos);
+}
+
+TEST_F(HttpPlugin, ConnectionErrorsAreNotLoggedAtLevelThree) {
+  Launch();
+  LeaveInTheMiddleOfABody(port_);
+  EXPECT_EQ(box_.Log().find("Read error"), std::string::npos) << box_.Log();
 }
 
 TEST_F(HttpPlugin, PortInUseIsLoggedAndThePluginKeepsRunning) {

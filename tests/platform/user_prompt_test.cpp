@@ -60,6 +60,7 @@ TEST(PromptGate, CancelAnswersTheShownTheWaitingAndTheLaterQuestionsUntilAllowed
   EXPECT_FALSE(CurrentUserPrompt().ConfirmOkCancel("later", "m"));
   EXPECT_FALSE(CurrentUserPrompt().InsertMedia("c"));
   EXPECT_EQ(CurrentUserPrompt().AskPin("c", false), std::nullopt);
+  EXPECT_EQ(CurrentUserPrompt().AskOriginConsent("https://a.example"), OriginConsent::kNoAnswer);
   EXPECT_EQ(person.asked, (std::vector<std::string>{"confirm:shown"}));
 
   AllowPrompts();
@@ -71,11 +72,18 @@ TEST(PromptGate, CancelAnswersTheShownTheWaitingAndTheLaterQuestionsUntilAllowed
 TEST(PromptGate, OnlyAnInstalledPromptReachesAPerson) {
   EXPECT_FALSE(CurrentUserPrompt().Interactive());
   EXPECT_FALSE(CurrentUserPrompt().Confirm("c", "m", "ok", "no"));
+  EXPECT_EQ(CurrentUserPrompt().AskOriginConsent("https://a.example"), OriginConsent::kNoAnswer);
   test::ScriptedPrompt person;
   person.pins.push_back("1234");
+  person.origin_answers = {OriginConsent::kAllowAlways, OriginConsent::kDeny};
   EXPECT_TRUE(CurrentUserPrompt().Interactive());
   EXPECT_EQ(CurrentUserPrompt().AskPin("c", true), "1234");
-  EXPECT_EQ(person.asked, (std::vector<std::string>{"pin-again:c"}));
+  EXPECT_EQ(CurrentUserPrompt().AskOriginConsent("https://a.example"), OriginConsent::kAllowAlways);
+  EXPECT_EQ(CurrentUserPrompt().AskOriginConsent("https://b.example"), OriginConsent::kDeny);
+  EXPECT_EQ(person.asked,
+            (std::vector<std::string>{"pin-again:c", "origin:https://a.example", "origin:https://b.example"}));
+  EXPECT_EQ(OriginConsentMessage("https://a.example"),
+            "Сайт https://a.example просит доступ к вашим сертификатам и ключам");
 }
 
 }  // namespace

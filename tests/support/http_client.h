@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,6 +104,37 @@ inline HttpReply ParseReply(const std::string& raw) {
   }
   r.body = raw.substr(head_end + 4);
   return r;
+}
+
+// One reply, read only as far as its Content-Length says, the way browsers
+// and load tools read it before they close and open the next connection
+// (without waiting for the server to close). Not received when the server
+// closes first or `timeout_ms` passes.
+inline HttpReply ReadReply(int fd, int timeout_ms = 10000) {
+  std::string raw;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  char buffer[4096];
+  for (;;) {
+    if (const size_t head_end = raw.find("\r\n\r\n"); head_end != std::string::npos) {
+      HttpReply r = ParseReply(raw);
+      const auto length = r.headers.find("content-length");
+      if (length != r.headers.end() && raw.size() - head_end - 4 >= std::stoul(length->second)) return r;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return {};
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return {};
+    raw.append(buffer, static_cast<size_t>(n));
+  }
+}
+
+// Segments the kernel sent again on this connection, the SYN included: a
+// SYN dropped by a full listen queue counts here.
+inline unsigned Retransmits(int fd) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 ? info.tcpi_total_retrans : 0;
 }
 
 inline HttpReply Exchange(int port, const std::string& bytes, const std::string& source_ip = "",

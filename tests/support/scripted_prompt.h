@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/user_prompt.h"
@@ -28,8 +29,10 @@ class ScriptedPrompt : public UserPrompt {
   // Answers of Confirm and ConfirmOkCancel, in order; Cancel once they run
   // out.
   std::deque<Answer> confirm_answers;
+  // Answers of AskOriginConsent, in order; kNoAnswer once they run out.
+  std::deque<OriginConsent> origin_answers;
   // What was asked: "media:<container>", "pin:<container>",
-  // "confirm:<caption>", "box:<caption>".
+  // "confirm:<caption>", "box:<caption>", "origin:<origin>".
   std::vector<std::string> asked;
   // The messages of Confirm and ConfirmOkCancel, and the button texts of
   // Confirm ("<ok>|<cancel>").
@@ -65,6 +68,18 @@ class ScriptedPrompt : public UserPrompt {
     }
     Record("box:" + caption);
     return Next(confirm_answers);
+  }
+  OriginConsent AskOriginConsent(const std::string& origin) override {
+    Record("origin:" + origin);
+    std::unique_lock lock(mu_);
+    ++running_;
+    changed_.wait(lock, [&] { return !hold_ || cancelled_; });
+    const bool cancelled = std::exchange(cancelled_, false);
+    --running_;
+    if (cancelled || origin_answers.empty()) return OriginConsent::kNoAnswer;
+    const OriginConsent answer = origin_answers.front();
+    origin_answers.pop_front();
+    return answer;
   }
   void CancelShown() override {
     std::lock_guard lock(mu_);

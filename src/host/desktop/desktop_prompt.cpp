@@ -14,6 +14,7 @@
 #include "core/log.h"
 #include "core/process_values.h"
 #include "core/utf.h"
+#include "host/desktop/origin_consent_dialog.h"
 #include "host/desktop/question_dialog.h"
 
 namespace zuntar {
@@ -210,6 +211,17 @@ bool DesktopPrompt::Confirm(const std::string& caption, const std::string& messa
 bool DesktopPrompt::ConfirmOkCancel(const std::string& caption, const std::string& message) {
   // The system's message box as a Russian system shows it.
   return Ask([=] { return TwoButtonBox(QMessageBox::NoIcon, caption, message, "OK", "Отмена"); }, Accepted).accepted;
+}
+
+OriginConsent DesktopPrompt::AskOriginConsent(const std::string& origin) {
+  // Without a desktop the caller refuses the site and logs why.
+  if (!Interactive()) return OriginConsent::kNoAnswer;
+  return Ask([=] { return new OriginConsentDialog(origin); },
+             [](QDialog*, int result) {
+               const OriginConsent consent = OriginConsentDialog::AnswerOf(result);
+               return Answer{consent != OriginConsent::kNoAnswer, {}, consent};
+             })
+      .consent;
 }
 
 bool DesktopPrompt::InsertMedia(const std::string& container) {

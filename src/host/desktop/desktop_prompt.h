@@ -1,6 +1,7 @@
 // The questions of the platform's user prompt, put to the person at the
 // desktop with Qt dialogs: the key-media prompt, the system-style OK/Cancel
-// box, and the provider's insert-media and PIN dialogs.
+// box, the provider's insert-media and PIN dialogs, and a web site's request
+// for the certificates and keys.
 //
 // A question may come from any thread. The dialog is made and shown on the
 // GUI thread through a queued call while the asking thread waits for the
@@ -43,6 +44,7 @@ class DesktopPrompt : public QObject, public UserPrompt {
   bool Confirm(const std::string& caption, const std::string& message, const std::string& ok_text,
                const std::string& cancel_text) override;
   bool ConfirmOkCancel(const std::string& caption, const std::string& message) override;
+  OriginConsent AskOriginConsent(const std::string& origin) override;
   bool Interactive() const override;
   void CancelShown() override;
 
@@ -56,6 +58,7 @@ class DesktopPrompt : public QObject, public UserPrompt {
   struct Answer {
     bool accepted = false;
     std::string text;  // the PIN
+    OriginConsent consent = OriginConsent::kNoAnswer;
   };
 
  private:

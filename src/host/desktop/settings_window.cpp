@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 #include "host/desktop/desktop_texts.h"
 #include "host/desktop/settings_edits.h"
 #include "host/unhandled.h"
+#include "platform/origin_consent_file.h"
 
 namespace zuntar {
 namespace {
@@ -55,6 +57,10 @@ QLineEdit* AddEdit(QGridLayout* grid, QWidget* panel, const char* label, const c
   return edit;
 }
 
+QString OriginItemText(const std::string& origin, OriginConsent consent) {
+  return Q(origin + (consent == OriginConsent::kAllowAlways ? " — разрешён всегда" : " — запрещён"));
+}
+
 }  // namespace
 
 TfrmSettings::TfrmSettings(QWidget* parent)
@@ -89,15 +95,33 @@ TfrmSettings::TfrmSettings(QWidget* parent)
   buttons->addWidget(btnOk);
   buttons->addWidget(btnCancel);
 
+  // Made after the buttons, so Enter in the last edit still moves to Ok.
+  QFrame* origins_panel = Panel(this);
+  auto* origins_grid = new QGridLayout(origins_panel);
+  origins_grid->addWidget(new QLabel(Q("Сайты с решением о доступе к ключам"), origins_panel), 0, 0, 1, 2);
+  lstOrigins = new QListWidget(origins_panel);
+  lstOrigins->setObjectName("lstOrigins");
+  lstOrigins->setMinimumWidth(320);
+  lstOrigins->setMaximumHeight(120);
+  origins_grid->addWidget(lstOrigins, 1, 0);
+  btnRevokeOrigin = new QPushButton(Q("Отозвать"), origins_panel);
+  btnRevokeOrigin->setObjectName("btnRevokeOrigin");
+  btnRevokeOrigin->setToolTip(Q("Сайт снова спросит разрешения (после Ok)"));
+  origins_grid->addWidget(btnRevokeOrigin, 1, 1, Qt::AlignTop);
+
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(db_panel);
   layout->addWidget(log_panel);
+  layout->addWidget(origins_panel);
   layout->addWidget(button_panel);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   for (QLineEdit* edit : {edtDBPath, edtDBUserName, edtPassword, edtHTTPPortNum, edtLogDirName})
     edit->installEventFilter(this);
   connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
+  connect(btnRevokeOrigin, &QPushButton::clicked, this, [this] { btnRevokeOriginClick(); });
+  connect(lstOrigins, &QListWidget::currentRowChanged, this,
+          [this](int row) { btnRevokeOrigin->setEnabled(row >= 0); });
   // Esc reaches reject() too: the dialog's own escape handling.
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -123,7 +147,26 @@ void TfrmSettings::FormShow() {
   edtPassword->setText(Q(edits.password));
   edtHTTPPortNum->setText(Q(edits.http_port));
   edtLogDirName->setText(Q(edits.log_dir));
+  FillOrigins();
   edtDBPath->setFocus();
+}
+
+void TfrmSettings::FillOrigins() {
+  revoked_.clear();
+  lstOrigins->clear();
+  for (const auto& [origin, consent] : OriginConsentFile().Load()) {
+    auto* item = new QListWidgetItem(OriginItemText(origin, consent), lstOrigins);
+    item->setData(Qt::UserRole, Q(origin));
+  }
+  btnRevokeOrigin->setEnabled(false);
+}
+
+void TfrmSettings::btnRevokeOriginClick() {
+  QListWidgetItem* item = lstOrigins->currentItem();
+  if (item == nullptr) return;
+  revoked_.push_back(item->data(Qt::UserRole).toString().toStdString());
+  delete item;
+  btnRevokeOrigin->setEnabled(lstOrigins->currentRow() >= 0);
 }
 
 bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
@@ -148,6 +191,11 @@ void TfrmSettings::btnOkClick() {
   }
   try {
     SaveAndApplySettings(taken.settings);
+    OriginConsentFile consents;
+    while (!revoked_.empty()) {
+      consents.Forget(revoked_.back());
+      revoked_.pop_back();
+    }
   } catch (const std::exception& e) {
     ShowFailure(UnhandledExceptionText(e), Utf8FromAnsi(e.what()), nullptr);
     return;

@@ -8,12 +8,18 @@
 // be written, nothing changes, the window stays open, the failure is logged
 // as an unhandled exception and shown. Enter in an edit moves to the next
 // control; Esc is Cancel.
+//
+// The window also lists the web sites the person allowed always or denied
+// (the answers remembered for this user); a site revoked there is forgotten
+// at Ok, and its next request asks again.
 #pragma once
 
 #include <QDialog>
 #include <string>
+#include <vector>
 
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace zuntar {
@@ -29,6 +35,8 @@ class TfrmSettings : public QDialog {
   QLineEdit* edtLogDirName;
   QPushButton* btnOk;
   QPushButton* btnCancel;
+  QListWidget* lstOrigins;  // an item's data (Qt::UserRole) is its origin
+  QPushButton* btnRevokeOrigin;
 
   // Shows the window in front, filled from the settings in force.
   void Open();
@@ -39,9 +47,13 @@ class TfrmSettings : public QDialog {
 
  private:
   void FormShow();
+  void FillOrigins();
   void btnOkClick();
+  void btnRevokeOriginClick();
   // Logs `log_line` and shows `message` (UTF-8); `field` takes the focus.
   void ShowFailure(const std::string& log_line, const std::string& message, QLineEdit* field);
+
+  std::vector<std::string> revoked_;  // forgotten at Ok
 };
 
 }  // namespace zuntar

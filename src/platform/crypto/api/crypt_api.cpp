@@ -267,4 +267,8 @@ bool CryptAcquireCertificatePrivateKey(const PCCERT_CONTEXT& cert, DWORD flags, 
   return true;
 }
 
+void DropPrivateKeyCache() {
+  for (csp::Module* module : LoadedProviderModules()) module->DropKeyCache();
+}
+
 }  // namespace zuntar

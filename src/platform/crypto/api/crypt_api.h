@@ -78,6 +78,12 @@ bool CryptExportPublicKeyInfo(const HCRYPTPROV& prov, DWORD key_spec, DWORD enco
 bool CryptAcquireCertificatePrivateKey(const PCCERT_CONTEXT& cert, DWORD flags, void* reserved, HCRYPTPROV* prov,
                                        DWORD* key_spec, bool* caller_free);
 
+// Makes every loaded provider forget the private keys it keeps unlocked and
+// their PINs (the plugin's Stop): the next signature with a PIN-protected
+// key asks for the PIN again, also in contexts that are still open (a key
+// handle that already holds its private key keeps it).
+void DropPrivateKeyCache();
+
 // ---- Handle types ---------------------------------------------------------------
 
 class CryptProvider {

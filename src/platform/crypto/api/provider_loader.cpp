@@ -79,4 +79,11 @@ csp::Module* LoadProviderModule(const std::string& name, DWORD prov_type, std::s
   return Load(*path, error);
 }
 
+std::vector<csp::Module*> LoadedProviderModules() {
+  std::lock_guard lock(modules_mu);
+  std::vector<csp::Module*> out;
+  for (const auto& [path, module] : Modules()) out.push_back(module);
+  return out;
+}
+
 }  // namespace zuntar

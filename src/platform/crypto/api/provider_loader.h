@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/crypto/csp/csp_module.h"
 
@@ -16,5 +17,8 @@ namespace zuntar {
 // (NTE_PROV_DLL_NOT_FOUND) or does not load (NTE_PROVIDER_DLL_FAIL).
 // *resolved_name receives the provider's registered name.
 csp::Module* LoadProviderModule(const std::string& name, DWORD prov_type, std::string* resolved_name, DWORD* error);
+
+// Every module loaded so far.
+std::vector<csp::Module*> LoadedProviderModules();
 
 }  // namespace zuntar

@@ -1,5 +1,6 @@
-// The container side of an acquired context: where its keys live, the keys
-// read so far and the PIN that opened them.
+// The container side of an acquired context: where its keys live, the PIN
+// its caller gave and the keys it wrote itself. The keys it reads come
+// through the process's cache of unlocked keys (private_key_cache.h).
 #pragma once
 
 #include <map>
@@ -10,19 +11,13 @@
 #include <vector>
 
 #include "platform/crypto/base/ossl.h"
+#include "platform/crypto/base/secret_text.h"
 #include "platform/crypto/csp/csp_module.h"
 #include "platform/crypto/csp/key_container.h"
+#include "platform/crypto/csp/key_pair.h"
 #include "platform/crypto/gost/gost_key_material.h"
 
 namespace zuntar::csp {
-
-// A private key with what the provider knows about it.
-struct KeyPair {
-  ossl::PKeyShared pkey;
-  const GostKeyParams* params = nullptr;
-  DWORD key_spec = 0;
-  bool exportable = true;
-};
 
 // The container side of an acquired context, shared with its keys and
 // hashes (they may outlive the context handle).
@@ -37,14 +32,16 @@ class ContainerState {
   const std::optional<ContainerLocation>& location() const { return location_; }
   void set_location(ContainerLocation location) { location_ = std::move(location); }
 
-  // The key of a key spec, read from the container (asking for its PIN when
-  // needed) and kept for the life of the context.
+  // The key of a key spec: one the context wrote, else the cached one, else
+  // read from the container (asking for its PIN when needed) into the cache.
   DWORD LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair);
   // The public key of a key spec without touching the private key (no PIN):
   // kept beside the key, else the stored certificate's, else the key's own.
   DWORD PublicKey(DWORD key_spec, ossl::PKeyShared* key);
   bool HasKey(DWORD key_spec);
-  // Stores a key in the container under the context's PIN.
+  // Stores a key in the container under the context's PIN (the one its
+  // caller gave, else the one that opened the container's keys); the key
+  // stays with the context.
   DWORD StoreKey(DWORD key_spec, const std::shared_ptr<KeyPair>& pair);
   void SetPin(const std::string& pin);
 
@@ -53,14 +50,17 @@ class ContainerState {
   size_t enumeration_pos = 0;
 
  private:
+  // The key read through the cache; the caller holds mu_.
+  DWORD OpenKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair);
+
   const Host* host_;
   DWORD prov_type_;
   std::string provider_name_;
   DWORD flags_;
   std::optional<ContainerLocation> location_;
   std::mutex mu_;
-  std::map<DWORD, std::shared_ptr<KeyPair>> keys_;
-  std::optional<std::string> pin_;
+  std::map<DWORD, std::shared_ptr<KeyPair>> stored_;
+  std::optional<SecretText> pin_;
 };
 
 }  // namespace zuntar::csp

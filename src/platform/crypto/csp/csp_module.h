@@ -21,7 +21,7 @@ class UserPrompt;
 
 namespace zuntar::csp {
 
-constexpr uint32_t kInterfaceVersion = 1;
+constexpr uint32_t kInterfaceVersion = 2;
 constexpr char kEntryPoint[] = "ZuntarCspModule";
 
 // What the loading process lends the module.
@@ -78,6 +78,10 @@ class Module {
   // for, reported back as PP_NAME.
   virtual DWORD Acquire(const std::string& container, const std::string& provider_name, DWORD prov_type,
                         DWORD flags, std::unique_ptr<Context>* context) = 0;
+  // Forgets every unlocked private key and PIN the module keeps, so that
+  // the next use of a key asks for its PIN again. A module that keeps
+  // none has nothing to do.
+  virtual void DropKeyCache() {}
 };
 
 // The GOST provider of this project, as the shared module exports it. The

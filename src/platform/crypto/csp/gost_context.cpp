@@ -10,6 +10,7 @@
 #include "platform/crypto/csp/gost_key.h"
 #include "platform/crypto/csp/key_blob.h"
 #include "platform/crypto/csp/param_value.h"
+#include "platform/crypto/csp/private_key_cache.h"
 #include "platform/crypto/csp/self_test.h"
 
 namespace zuntar::csp {
@@ -27,8 +28,14 @@ Bytes EnumerationItem(const ContainerLocation& loc, DWORD flags) {
 DWORD GostContext::Enumerate(DWORD flags, Bytes* value, DWORD* size) {
   if (flags & CRYPT_FIRST) {
     state_->enumeration.clear();
-    for (const ContainerLocation& loc : EnumerateContainers()) state_->enumeration.push_back(EnumerationItem(loc, flags));
+    std::vector<std::string> reachable;
+    for (const ContainerLocation& loc : EnumerateContainers()) {
+      state_->enumeration.push_back(EnumerationItem(loc, flags));
+      reachable.push_back(loc.folder);
+    }
     state_->enumeration_pos = 0;
+    // What enumeration no longer sees was unplugged: its keys go.
+    PrivateKeyCache::Process().DropAllBut(reachable);
   }
   // The size query, and a buffer too short for the item, answer the longest
   // item so one buffer serves them all. A caller that passes back the length

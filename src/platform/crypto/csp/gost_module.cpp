@@ -5,6 +5,7 @@
 #include "platform/crypto/csp/container_state.h"
 #include "platform/crypto/csp/gost_context.h"
 #include "platform/crypto/csp/key_container.h"
+#include "platform/crypto/csp/private_key_cache.h"
 #include "platform/crypto/gost/gost_params.h"
 #include "platform/user_prompt.h"
 
@@ -27,9 +28,13 @@ class GostModuleImpl : public Module {
       return 0;
     }
     if (container.empty()) return NTE_BAD_KEYSET;
+    // Keys of containers whose media went away since the last look are
+    // forgotten: the medium that comes back is asked for its PIN again.
+    PrivateKeyCache::Process().DropUnreachable();
     if (flags & CRYPT_DELETEKEYSET) {
       const auto found = FindContainer(container);
       if (!found) return NTE_BAD_KEYSET;
+      PrivateKeyCache::Process().Drop(found->folder);
       return DeleteContainer(*found) ? 0 : NTE_PERM;
     }
     if (flags & CRYPT_NEWKEYSET) {
@@ -52,6 +57,8 @@ class GostModuleImpl : public Module {
       if (!host_.prompt().InsertMedia(container)) return SCARD_W_CANCELLED_BY_USER;
     }
   }
+
+  void DropKeyCache() override { PrivateKeyCache::Process().DropAll(); }
 
  private:
   Host host_;

@@ -171,14 +171,19 @@ std::string KeyContainerFolder::Name() const {
   return name;
 }
 
-bool KeyContainerFolder::HasKey(DWORD key_spec) const {
+bool KeyContainerFolder::Reachable() const {
   std::error_code ec;
-  return fs::exists(folder_ + KeyFile(key_spec, ".p8"), ec);
+  return fs::is_directory(folder_, ec);
 }
 
-bool KeyContainerFolder::ReadKey(DWORD key_spec, Bytes* pkcs8) const {
-  return ReadFile(folder_ + KeyFile(key_spec, ".p8"), pkcs8);
+std::string KeyContainerFolder::KeyPath(DWORD key_spec) const { return folder_ + KeyFile(key_spec, ".p8"); }
+
+bool KeyContainerFolder::HasKey(DWORD key_spec) const {
+  std::error_code ec;
+  return fs::exists(KeyPath(key_spec), ec);
 }
+
+bool KeyContainerFolder::ReadKey(DWORD key_spec, Bytes* pkcs8) const { return ReadFile(KeyPath(key_spec), pkcs8); }
 
 bool KeyContainerFolder::WriteKey(DWORD key_spec, const Bytes& pkcs8) const {
   return StoreFolder(folder_).Write("key" + std::to_string(key_spec), ".p8", pkcs8, true);

@@ -43,6 +43,10 @@ class KeyContainerFolder {
   const std::string& folder() const { return folder_; }
 
   std::string Name() const;
+  // False once the folder is gone (its medium was removed).
+  bool Reachable() const;
+  // The file of the private key of a key spec.
+  std::string KeyPath(DWORD key_spec) const;
   bool HasKey(DWORD key_spec) const;
   bool ReadKey(DWORD key_spec, Bytes* pkcs8) const;
   bool WriteKey(DWORD key_spec, const Bytes& pkcs8) const;

@@ -1,0 +1,223 @@
+#include "http/http_connection.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
+#include <boost/beast/core/buffers_range.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+#include <limits>
+
+#include "core/log.h"
+#include "http/fd_stream.h"
+
+namespace zuntar {
+
+namespace http = boost::beast::http;
+using Reply = http::response<http::string_body>;
+
+namespace {
+
+constexpr size_t kHeaderLimit = 16 * 1024;
+constexpr size_t kReadChunk = 64 * 1024;
+
+// The connection's place under the connection limit, given back once.
+class ConnectionSlot {
+ public:
+  explicit ConnectionSlot(const std::function<void()>& release) : release_(release) {}
+  ~ConnectionSlot() { Release(); }
+  ConnectionSlot(const ConnectionSlot&) = delete;
+  ConnectionSlot& operator=(const ConnectionSlot&) = delete;
+
+  void Release() {
+    if (released_) return;
+    released_ = true;
+    release_();
+  }
+
+ private:
+  const std::function<void()>& release_;
+  bool released_ = false;
+};
+
+std::string LocalAddress(int fd) {
+  sockaddr_storage local{};
+  socklen_t size = sizeof local;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+  return AddressText(local);
+}
+
+void ApplyConnectionOptions(int fd, const HttpServerOptions& o) {
+  if (o.no_delay) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  }
+  if (o.small_send_buffer) {
+    const int size = 1024;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+  }
+  if (o.read_timeout_ms > 0) {
+    timeval tv{o.read_timeout_ms / 1000, (o.read_timeout_ms % 1000) * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  }
+}
+
+// Header values and the reason phrase go out as bytes; a line break in them
+// would let a message text forge headers, so it becomes a blank.
+std::string HeaderSafe(std::string text) {
+  for (char& c : text)
+    if (c == '\r' || c == '\n') c = ' ';
+  return text;
+}
+
+HttpRequest ToRequest(http::request<http::string_body>& message, std::string local_ip, std::string peer_ip) {
+  HttpRequest r;
+  r.method = std::string(message.method_string());
+  const std::string_view target(message.target().data(), message.target().size());
+  const size_t q = target.find('?');
+  r.path = std::string(target.substr(0, q));
+  if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
+  r.body = std::move(message.body());
+  if (auto it = message.find(http::field::origin); it != message.end()) r.origin = std::string(it->value());
+  if (auto it = message.find("Access-Control-Request-Private-Network"); it != message.end())
+    r.request_private_network = std::string(it->value());
+  r.local_ip = std::move(local_ip);
+  r.peer_ip = std::move(peer_ip);
+  return r;
+}
+
+Reply ToMessage(HttpResponse& r) {
+  Reply m;
+  m.version(11);
+  m.result(static_cast<unsigned>(r.status));
+  if (!r.reason.empty()) m.reason(HeaderSafe(r.reason));
+  m.set(http::field::server, "MERVO");
+  m.set(http::field::connection, "close");
+  if (!r.content_type.empty()) m.set(http::field::content_type, HeaderSafe(r.content_type));
+  if (!r.content_encoding.empty()) m.set(http::field::content_encoding, HeaderSafe(r.content_encoding));
+  for (const auto& [name, value] : r.headers) m.set(name, HeaderSafe(value));
+  m.body() = std::move(r.body);
+  m.prepare_payload();
+  return m;
+}
+
+// The status line and header fields of `m`, as the serializer writes them.
+std::string HeaderBytes(Reply& m) {
+  http::response_serializer<http::string_body> serializer{m};
+  serializer.split(true);
+  std::string head;
+  boost::system::error_code ec;
+  while (!ec && !serializer.is_header_done()) {
+    serializer.next(ec, [&](boost::system::error_code&, const auto& buffers) {
+      for (const auto b : boost::beast::buffers_range_ref(buffers))
+        head.append(static_cast<const char*>(b.data()), b.size());
+      serializer.consume(boost::beast::buffer_bytes(buffers));
+    });
+  }
+  return head;
+}
+
+// Sends the reply. All of it but the last byte goes out held back with
+// MSG_MORE, then the slot is released and the last byte sends everything in
+// one segment: the client cannot see a complete reply (and open its next
+// connection) before this one has stopped counting against the limit.
+bool SendReply(int fd, Reply& m, ConnectionSlot& slot, boost::system::error_code& ec) {
+  std::string head = HeaderBytes(m);
+  std::string& body = m.body();
+  std::string& tail = body.empty() ? head : body;  // `head` is never empty
+  iovec parts[2] = {{head.data(), head.size()}, {body.data(), body.size()}};
+  (body.empty() ? parts[0] : parts[1]).iov_len -= 1;
+  if (!SendAll(fd, parts, MSG_MORE, ec)) return false;
+  slot.Release();
+  iovec last{&tail.back(), 1};
+  return SendAll(fd, {&last, 1}, 0, ec);
+}
+
+// Answers `status` without reading the request body, then reads and drops
+// a bounded amount of what the client still sends: closing with unread data
+// resets the connection, and the client would lose the answer with it.
+bool SendRefusal(int fd, int status, ConnectionSlot& slot, boost::system::error_code& ec) {
+  HttpResponse r;
+  r.status = status;
+  Reply m = ToMessage(r);
+  if (!SendReply(fd, m, slot, ec)) return false;
+  ::shutdown(fd, SHUT_WR);
+  const timeval tv{0, 200000};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  char sink[65536];
+  for (size_t drained = 0; drained < (4u << 20);) {
+    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+    if (n <= 0) break;
+    drained += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+void Report(HttpHandler& handler, WorkerState& state, const char* what, const std::string& peer_ip,
+            const boost::system::error_code& ec) {
+  handler.OnConnectionError(state, what + peer_ip + ": " + ec.message());
+}
+
+}  // namespace
+
+std::string AddressText(const sockaddr_storage& addr) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (addr.ss_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
+  } else if (addr.ss_family == AF_INET6) {
+    const in6_addr& a = reinterpret_cast<const sockaddr_in6&>(addr).sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a))  // an IPv4 client of the IPv6 socket
+      inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+    else
+      inet_ntop(AF_INET6, &a, text, sizeof text);
+  }
+  return text;
+}
+
+void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptions& options, HttpHandler& handler,
+                     WorkerState& state, const std::function<void()>& release_slot) {
+  ConnectionSlot slot(release_slot);
+  ApplyConnectionOptions(fd, options);
+  FdStream stream(fd);
+  std::string peer_ip = AddressText(peer);
+  try {
+    std::string local_ip = LocalAddress(fd);
+    handler.OnConnect(state, local_ip, peer_ip);
+    // Beast reads as much as the buffer has room for, at least 512 bytes:
+    // with room for 64 KiB a large body takes a few thousand reads, not
+    // hundreds of thousands.
+    boost::beast::flat_buffer buffer;
+    buffer.reserve(kReadChunk);
+    http::request_parser<http::string_body> parser;
+    parser.header_limit(kHeaderLimit);
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max());  // checked against the declared length below
+    boost::system::error_code ec;
+    http::read_header(stream, buffer, parser, ec);
+    if (!ec) {
+      if (auto length = parser.content_length(); length && *length >= options.body_limit) {
+        if (!SendRefusal(fd, 406, slot, ec)) Report(handler, state, "Write error to ", peer_ip, ec);
+        return;
+      }
+      parser.body_limit(options.body_limit - 1);
+      http::read(stream, buffer, parser, ec);
+      if (ec == http::error::body_limit) {
+        if (!SendRefusal(fd, 406, slot, ec)) Report(handler, state, "Write error to ", peer_ip, ec);
+        return;
+      }
+    }
+    if (ec) {
+      Report(handler, state, "Read error from ", peer_ip, ec);
+      return;
+    }
+    HttpRequest request = ToRequest(parser.get(), std::move(local_ip), std::move(peer_ip));
+    HttpResponse response;
+    handler.Handle(state, request, response);
+    Reply message = ToMessage(response);
+    if (!SendReply(fd, message, slot, ec)) Report(handler, state, "Write error to ", request.peer_ip, ec);
+  } catch (const std::exception& e) {
+    LogError(std::string("HTTP connection: ") + e.what());
+  }
+}
+
+}  // namespace zuntar

@@ -1,0 +1,76 @@
+// Which web pages may use the user's keys.
+//
+// The plugin answers pages in the user's browser, and a page of any site the
+// user visits reaches it from this machine. Commands that use the keys or
+// show certificates, tasks or the log therefore answer only pages whose
+// origin the administrator allows (ALLOWEDORIGINS) and, with CONFIRMORIGINS,
+// that the person has allowed too: the first request of an undecided origin
+// asks at the desktop, "always" and "deny" are remembered for the user, and
+// "this time" holds while this front end runs. Without a desktop nobody can
+// be asked, and undecided origins are refused.
+//
+// Requests without an Origin header come from programs, not pages: they are
+// not restricted.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "core/settings.h"
+#include "http/origin_list.h"
+#include "platform/origin_consent_file.h"
+
+namespace zuntar {
+
+enum class OriginVerdict {
+  kAllowed,
+  kNotListed,    // not in ALLOWEDORIGINS
+  kNotAnOrigin,  // not "scheme://host[:port]": nobody can be asked about it
+  kDenied,       // the person said "deny", now or before
+  kNoDesktop,    // undecided, and nobody to ask
+  kNoAnswer,     // the question was closed or cancelled
+};
+
+// The reason of a refusal for the log, in the ANSI code page.
+std::string RefusalReason(OriginVerdict verdict);
+
+class TOriginGuard {
+ public:
+  explicit TOriginGuard(const Settings& settings, OriginConsentFile consents = OriginConsentFile());
+
+  // ALLOWEDORIGINS lets this origin (every origin with "*").
+  bool Listed(const std::string& origin) const { return list_.Allows(origin); }
+  // The reply to this origin names it in Access-Control-Allow-Origin instead
+  // of "*": the administrator listed it by name.
+  bool NamesOrigin(const std::string& origin) const { return !list_.AllowsEvery() && list_.Allows(origin); }
+  const OriginList& list() const { return list_; }
+
+  // Whether a page of `origin` may use a command that needs the keys. May
+  // ask the person and wait for the answer; several requests of one
+  // undecided origin share one question.
+  OriginVerdict Check(const std::string& origin);
+
+ private:
+  struct Question {
+    bool answered = false;
+    OriginVerdict verdict = OriginVerdict::kNoAnswer;
+  };
+
+  OriginVerdict Consent(const std::string& origin);
+  OriginVerdict Ask(const std::string& origin);
+
+  const OriginList list_;
+  const bool confirm_;
+  OriginConsentFile consents_;
+
+  std::mutex mu_;
+  std::condition_variable answered_;
+  std::set<std::string> this_time_;  // allowed until the front end ends
+  std::map<std::string, std::shared_ptr<Question>> asking_;
+};
+
+}  // namespace zuntar

@@ -1,0 +1,99 @@
+// A real browser in front of the real plugin: a page of the allowed site
+// lists the user's certificates and signs, a page of another site is
+// refused, both through the browser's CORS preflight.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "core/base64.h"
+#include "crypto/cert_identity.h"
+#include "headless_chromium.h"
+#include "platform/file_io.h"
+#include "plugin_sandbox.h"
+#include "support/http_client.h"
+#include "support/msg_fixture.h"
+
+namespace zuntar {
+namespace {
+
+using test::Cp1251;
+using test::HeadlessChromium;
+using test::PluginSandbox;
+
+const char kEdo[] = "https://edo.example.ru";
+const char kEvil[] = "https://evil.example";
+
+// Runs in the page: the plugin's status code and reply text, or why the
+// browser gave none. The JSON content type makes the browser send its
+// preflight first, as the pages of the document-exchange system do.
+std::string PageCall(int port, const std::string& method, const std::string& command, const std::string& body = "") {
+  return "(async () => { try {"
+         " const r = await fetch('http://127.0.0.1:" +
+         std::to_string(port) + "/MERVO/" + command + "', {method: '" + method +
+         "', headers: {'Content-Type': 'application/json'}" + (body.empty() ? "" : ", body: '" + body + "'") +
+         "});"
+         " return r.status + '\\n' + await r.text();"
+         " } catch (e) { return 'failed: ' + e; } })()";
+}
+
+std::string Refusal(const std::string& origin) {
+  return "403\n{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"Сайт " + origin +
+         " не допущен к ключам\"]\r\n}";
+}
+
+TEST(BrowserOrigins, APageOfTheAllowedSiteSignsAndAPageOfAnotherSiteIsRefused) {
+  ASSERT_TRUE(FileExists(test::kChromium)) << "scripts/install-deps.sh installs chromium";
+  PluginSandbox box;
+  box.RegisterProvider();
+  std::string out;
+  ASSERT_EQ(box.CertTool("make-test-pki --out " + box.root() + "pki", &out), 0) << out;
+  const Bytes ivanov = ReadFileToString(box.root() + "pki/ivanov.cer");
+  const std::string serial = CertSerialHex(DecodeCertificate(ivanov));
+  ASSERT_EQ(box.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
+  const int port = test::FreePort();
+  WriteStringToFile("HTTPPORT=" + std::to_string(port) + "\r\nLOG_LEVEL=2\r\nALLOWEDORIGINS=" + kEdo + "\r\n",
+                    box.config_file());
+  test::PluginProcess plugin = box.Start({});
+  ASSERT_TRUE(box.WaitForLog(Cp1251("Плагин запущен !"))) << box.Log();
+
+  HeadlessChromium browser;
+  for (const char* site : {kEdo, kEvil}) {
+    browser.ServePage(std::string(site) + "/", "<!doctype html><title>documents</title><p>documents</p>");
+    // Public sites reach this machine only once the person lets them, in
+    // the browser's own question; the plugin's rules come on top.
+    browser.AllowLoopback(site);
+  }
+
+  browser.Navigate(std::string(kEdo) + "/");
+  ASSERT_EQ(browser.Evaluate("Promise.resolve(location.origin)"), kEdo);
+  const std::string ping = browser.Evaluate(PageCall(port, "GET", "PING"));
+  EXPECT_EQ(ping.rfind("200\n{\r\n\"Status\": true,", 0), 0u) << ping << browser.Log();
+  const std::string certificates = browser.Evaluate(PageCall(port, "GET", "ENUMCERTS"));
+  EXPECT_EQ(certificates.rfind("200\n", 0), 0u) << certificates;
+  EXPECT_NE(certificates.find("{\"Serial\":\"" + serial + "\""), std::string::npos) << certificates;
+
+  const Bytes data = "a document of the exchange system";
+  const std::string signed_reply =
+      browser.Evaluate(PageCall(port, "POST", "GETSIGN_SYNC?CertSN=" + serial, Base64Encode(data)));
+  const std::string head = "200\n{\r\n\"Status\": true,\r\n\"Data\": \"";
+  ASSERT_EQ(signed_reply.rfind(head, 0), 0u) << signed_reply;
+  const Bytes signature = Base64Decode(signed_reply.substr(head.size(), signed_reply.find('"', head.size()) - head.size()));
+  const std::string dir = box.root();
+  test::WritePem(dir + "ca.pem", ReadFileToString(dir + "pki/ca.cer"));
+  test::WriteFile(dir + "doc.bin", data);
+  test::WriteFile(dir + "doc.p7s", signature);
+  EXPECT_EQ(test::Run("openssl cms -engine gost -verify -binary -inform DER -in " + dir + "doc.p7s -content " + dir +
+                      "doc.bin -CAfile " + dir + "ca.pem -out /dev/null"),
+            0);
+
+  browser.Navigate(std::string(kEvil) + "/");
+  EXPECT_EQ(browser.Evaluate(PageCall(port, "GET", "ENUMCERTS")), Refusal(kEvil));
+  EXPECT_EQ(browser.Evaluate(PageCall(port, "POST", "GETSIGN_SYNC?CertSN=" + serial, Base64Encode(data))),
+            Refusal(kEvil));
+  EXPECT_EQ(browser.Evaluate(PageCall(port, "GET", "PING")), ping);
+  EXPECT_EQ(box.CountInLog(Cp1251("Сайт https://evil.example не допущен к ключам (ALLOWEDORIGINS)")), 2) << box.Log();
+  EXPECT_EQ(plugin.Terminate(), 0);
+}
+
+}  // namespace
+}  // namespace zuntar

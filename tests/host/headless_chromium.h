@@ -1,0 +1,71 @@
+// Debian's chromium, headless, driven over its DevTools pipe for tests that
+// need a real browser: pages of any origin are served from the test itself
+// (requests to those origins are answered through the Fetch domain, so no
+// name resolution or web server is involved), and scripts run in them.
+//
+// Every wait is bounded; the browser and all its helper processes end with
+// the object.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "support/temp_dir.h"
+
+namespace zuntar::test {
+
+inline constexpr char kChromium[] = "/usr/bin/chromium";
+
+// A JSON string literal of `text`.
+std::string JsonString(const std::string& text);
+// The value of the first string member `name` in a JSON text, unescaped;
+// nothing when there is none.
+std::optional<std::string> JsonStringMember(const std::string& json, const std::string& name);
+
+class HeadlessChromium {
+ public:
+  // Starts the browser with a fresh profile and opens a session on its
+  // first page. Throws std::runtime_error when that fails.
+  HeadlessChromium();
+  ~HeadlessChromium();
+  HeadlessChromium(const HeadlessChromium&) = delete;
+  HeadlessChromium& operator=(const HeadlessChromium&) = delete;
+
+  // Pages the browser gets for these URLs (exact match), as text/html.
+  void ServePage(const std::string& url, const std::string& html) { pages_[url] = html; }
+  // Lets pages of `origin` reach this machine's loopback addresses, as the
+  // person does in the browser's own local-network question.
+  void AllowLoopback(const std::string& origin);
+  // Opens the URL and waits until its document has loaded.
+  void Navigate(const std::string& url);
+  // Runs a script in the page and waits for its promise; the string it
+  // resolves to.
+  std::string Evaluate(const std::string& expression);
+
+  // One DevTools command; the whole reply message. Throws on time-out or
+  // an error reply.
+  std::string Call(const std::string& method, const std::string& params = "{}", bool in_page = true);
+  // The browser's standard error, for failure messages.
+  std::string Log() const;
+
+ private:
+  std::string Read(std::chrono::steady_clock::time_point deadline);
+  void OnEvent(const std::string& message);
+  void Send(const std::string& message);
+
+  TempDir profile_;
+  pid_t pid_ = -1;
+  int to_browser_ = -1;
+  int from_browser_ = -1;
+  std::string pending_;
+  int next_id_ = 0;
+  std::string session_;
+  std::map<std::string, std::string> pages_;
+  bool loaded_ = false;
+};
+
+}  // namespace zuntar::test
