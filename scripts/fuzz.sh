@@ -23,8 +23,10 @@ targets=("$@")
 build=build/fuzz
 # Assertions on, but optimised: unoptimised library code under the
 # coverage instrumentation runs several times slower.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 CC=clang-16 CXX=clang++-16 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNTAR_SANITIZE=ON \
-  -DZUNTAR_FUZZ=ON -DZUNTAR_BUILD_BENCH=OFF -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+  -DZUNTAR_FUZZ=ON -DZUNTAR_BUILD_BENCH=OFF -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 "${launcher[@]}" >/dev/null
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
