@@ -10,6 +10,10 @@
 # provider module share the program's folder (the tool registers the module
 # that lies beside it). With the default prefix /usr those places are /etc
 # and /var.
+#
+# The service's unit goes where the program's own INSTALL writes it
+# (<sysconfdir>/systemd/system): the program finds out that it runs as the
+# service by reading that unit.
 include(GNUInstallDirs)
 
 set(ZUNTAR_LIB_SUBDIR lib/zuntar-mervo-plugin)
@@ -19,6 +23,8 @@ set(ZUNTAR_LOG_DIR ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/log/zuntar-mervo-plugin)
 set(ZUNTAR_STATE_DIR ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/zuntar-mervo-plugin)
 set(ZUNTAR_BIN_LINK ${CMAKE_INSTALL_FULL_BINDIR}/ZuntarMervoPlugin)
 set(ZUNTAR_AUTOSTART_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart)
+set(ZUNTAR_UNIT_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/systemd/system)
+set(ZUNTAR_GROUP zuntar-mervo-plugin)  # writes the log and the task database
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(staged ${PROJECT_BINARY_DIR}/packaging)
 
@@ -45,6 +51,8 @@ install(DIRECTORY DESTINATION ${ZUNTAR_LOG_DIR})
 install(DIRECTORY DESTINATION ${ZUNTAR_STATE_DIR})
 configure_file(${packaging}/zuntar-mervo-plugin.desktop.in ${staged}/zuntar-mervo-plugin.desktop @ONLY)
 install(FILES ${staged}/zuntar-mervo-plugin.desktop DESTINATION ${ZUNTAR_AUTOSTART_DIR})
+configure_file(${packaging}/ZuntarMervoPlugin.service.in ${staged}/ZuntarMervoPlugin.service @ONLY)
+install(FILES ${staged}/ZuntarMervoPlugin.service DESTINATION ${ZUNTAR_UNIT_DIR})
 
 # Man pages, compressed as Debian keeps them.
 find_program(GZIP_PROGRAM gzip REQUIRED)
@@ -66,7 +74,8 @@ foreach(script postinst prerm postrm)
                                   WORLD_EXECUTE)
 endforeach()
 file(WRITE ${staged}/debian/conffiles
-     "${ZUNTAR_CONFIG_DIR}/ZuntarMervoPlugin.ini\n${ZUNTAR_AUTOSTART_DIR}/zuntar-mervo-plugin.desktop\n")
+     "${ZUNTAR_CONFIG_DIR}/ZuntarMervoPlugin.ini\n${ZUNTAR_AUTOSTART_DIR}/zuntar-mervo-plugin.desktop\n"
+     "${ZUNTAR_UNIT_DIR}/ZuntarMervoPlugin.service\n")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zuntar-mervo-plugin)
@@ -84,7 +93,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so not found by shlibdeps: the embedded Firebird
 # engine, OpenSSL's GOST engine and Qt's platform plugins.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "firebird3.0-server-core, libengine-gost-openssl, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, firebird3.0-server-core, libengine-gost-openssl, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "curl")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${staged}/debian/postinst ${staged}/debian/prerm ${staged}/debian/postrm ${staged}/debian/conffiles)
