@@ -55,10 +55,11 @@ TEST(ExamplePage, SignsTheChosenFileWithTheChosenCertificate) {
   ASSERT_TRUE(box.WaitForLog(Cp1251("Плагин запущен !"))) << box.Log();
 
   HeadlessChromium browser;
-  const std::string page = std::string(kSite) + "/sign-file.html";
+  // The page's own query names the plugin's port.
+  const std::string page = std::string(kSite) + "/sign-file.html?plugin=http://127.0.0.1:" + std::to_string(port);
   browser.ServePage(page, ReadFileToString(ZUNTAR_EXAMPLE_PAGE));
   browser.AllowLoopback(kSite);
-  browser.Navigate(page + "?plugin=http://127.0.0.1:" + std::to_string(port));
+  browser.Navigate(page);
   const std::string ready = SettledStatus(browser, "!document.getElementById('sign').disabled || s.className");
   ASSERT_NE(ready.find(": Plugin " ZUNTAR_PLUGIN_VERSION " is ready."), std::string::npos) << ready << browser.Log();
 
