@@ -25,6 +25,7 @@ set(ZUNTAR_BIN_LINK ${CMAKE_INSTALL_FULL_BINDIR}/ZuntarMervoPlugin)
 set(ZUNTAR_AUTOSTART_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart)
 set(ZUNTAR_UNIT_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/systemd/system)
 set(ZUNTAR_GROUP zuntar-mervo-plugin)  # writes the log and the task database
+set(ZUNTAR_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/zuntar-mervo-plugin)
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(staged ${PROJECT_BINARY_DIR}/packaging)
 
@@ -54,18 +55,22 @@ install(FILES ${staged}/zuntar-mervo-plugin.desktop DESTINATION ${ZUNTAR_AUTOSTA
 configure_file(${packaging}/ZuntarMervoPlugin.service.in ${staged}/ZuntarMervoPlugin.service @ONLY)
 install(FILES ${staged}/ZuntarMervoPlugin.service DESTINATION ${ZUNTAR_UNIT_DIR})
 
-# Man pages, compressed as Debian keeps them.
+# Man pages and the changelog, compressed as Debian keeps them.
 find_program(GZIP_PROGRAM gzip REQUIRED)
+function(zuntar_gzip source output)
+  add_custom_command(OUTPUT ${output} COMMAND ${GZIP_PROGRAM} -9n -c ${source} > ${output} DEPENDS ${source}
+                     VERBATIM)
+endfunction()
 foreach(page ZuntarMervoPlugin.1 zuntar-certtool.1)
-  add_custom_command(OUTPUT ${staged}/${page}.gz
-                     COMMAND ${GZIP_PROGRAM} -9n -c ${PROJECT_SOURCE_DIR}/docs/man/${page} > ${staged}/${page}.gz
-                     DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page} VERBATIM)
+  zuntar_gzip(${PROJECT_SOURCE_DIR}/docs/man/${page} ${staged}/${page}.gz)
   list(APPEND man_pages ${staged}/${page}.gz)
 endforeach()
-add_custom_target(zuntar_man_pages ALL DEPENDS ${man_pages})
+zuntar_gzip(${packaging}/debian/changelog ${staged}/changelog.gz)
+add_custom_target(zuntar_compressed_docs ALL DEPENDS ${man_pages} ${staged}/changelog.gz)
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md docs/api.md bench/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES README.md docs/api.md ${packaging}/debian/copyright ${staged}/changelog.gz DESTINATION ${ZUNTAR_DOC_DIR})
+install(FILES bench/README.md DESTINATION ${ZUNTAR_DOC_DIR} RENAME benchmarks.md)
+install(DIRECTORY examples/ DESTINATION ${ZUNTAR_DOC_DIR}/examples)
 
 # The Debian package.
 foreach(script postinst prerm postrm)
@@ -82,13 +87,14 @@ set(CPACK_PACKAGE_NAME zuntar-mervo-plugin)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "ZuntarMervoPlugin developers <zuntar@example.ru>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Signing service for web pages with GOST certificates and keys")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Signing service for web pages with GOST certificates and keys\n"
-    "A small HTTP server on the workstation (http://localhost:18080/MERVO/...)\n"
-    "through which the pages of a document-exchange system list the user's GOST\n"
-    "certificates, sign data and hash values and decrypt CMS messages. It runs as\n"
-    "the systemd service ZuntarMervoPlugin or as a tray application.")
+# The summary above is the synopsis line; this is the text below it.
+string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
+       "A small HTTP server on the workstation (http://localhost:18080/MERVO/...)\n"
+       "through which the pages of a document-exchange system list the user's GOST\n"
+       "certificates, sign data and hash values and decrypt CMS messages. It runs as\n"
+       "the systemd service ZuntarMervoPlugin or as a tray application.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so not found by shlibdeps: the embedded Firebird
