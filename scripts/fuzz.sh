@@ -1,23 +1,38 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time:
-# scripts/fuzz.sh [SECONDS] [TARGET...] (default 60 seconds each; targets
-# `msg`, the message decoder, and `xml`, the XML parser; default both).
-# The decoder's seed corpus is made of messages of both kinds written by
-# openssl, the parser's of the documents in tests/fuzz/xml_seeds.
+# scripts/fuzz.sh [SECONDS] [TARGET...] (default 60 seconds each, every
+# target). Targets: `msg` (the message decoder), `xml` (the XML parser),
+# `base64` (the Base64 decoder), `dn` (distinguished-name lookup and \x
+# escapes), `http` (the HTTP front end with every command).
+# FUZZ_RUNS=N stops each target after N inputs instead (SECONDS still
+# bounds it). Corpora grow in build/fuzz/corpus-<target>; a crash leaves its
+# input in build/fuzz/.
+#
+# Seeds: messages of both kinds written by openssl for `msg`, the documents
+# in tests/fuzz/xml_seeds, tests/fuzz/dn_seeds and tests/fuzz/http_seeds,
+# and for `http` requests carrying messages and certificates of the test
+# PKI. The HTTP target runs on a private platform tree under /tmp (the
+# provider of this build registered, the test PKI made once), never on the
+# user's files.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(msg xml)
+[ ${#targets[@]} -gt 0 ] || targets=(msg xml base64 dn http)
 build=build/fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNTAR_SANITIZE=ON \
-  -DZUNTAR_FUZZ=ON -DZUNTAR_BUILD_BENCH=OFF >/dev/null
+# Assertions on, but optimised: unoptimised library code under the
+# coverage instrumentation runs several times slower.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+CC=clang-16 CXX=clang++-16 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNTAR_SANITIZE=ON \
+  -DZUNTAR_FUZZ=ON -DZUNTAR_BUILD_BENCH=OFF -DCMAKE_C_FLAGS=-O1 -DCMAKE_CXX_FLAGS=-O1 "${launcher[@]}" >/dev/null
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 
 seed_msg() {
-  local corpus="$1" n=0
-  seed=$(mktemp -d)
-  trap 'rm -rf "$seed"' EXIT
+  local corpus="$1" n=0 seed="$scratch/msg"
+  mkdir -p "$seed"
   openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:A -out "$seed/k.pem" 2>/dev/null
   openssl req -engine gost -new -x509 -key "$seed/k.pem" -subj "/CN=Seed" -days 2 -out "$seed/c.pem" 2>/dev/null
   head -c 3000 /dev/urandom >"$seed/data"
@@ -33,31 +48,89 @@ seed_msg() {
   done
 }
 
+seed_base64() {
+  local corpus="$1"
+  printf 'aGVsbG8gd29ybGQ=' >"$corpus/plain"
+  printf 'MIIB\r\nIjAN\nBgkq=\n' >"$corpus/lines"
+  printf 'QQ==QUJD\x00\xff-_AB=C' >"$corpus/odd"
+  head -c 600 /dev/urandom | base64 >"$corpus/wrapped"
+}
+
+# A platform tree of its own for the HTTP target, made once: the provider
+# of this build and the test PKI; and requests that reach its keys.
+http_root="${TMPDIR:-/tmp}/zuntar-fuzz-http-root"
+prepare_http() {
+  local corpus="$1" tool="$build/tools/zuntar-certtool/zuntar-certtool"
+  cmake --build "$build" --target zuntar-certtool zuntar_gost_csp
+  if [ ! -e "$http_root/files/ivanov.cer" ]; then
+    rm -rf "$http_root"
+    mkdir -p "$http_root"
+    ZUNTAR_PLATFORM_ROOT="$http_root" "$tool" register-provider >/dev/null
+    ZUNTAR_PLATFORM_ROOT="$http_root" "$tool" make-test-pki --out "$http_root/files" >/dev/null
+  fi
+  [ -n "$(ls -A "$corpus")" ] && return 0
+  cp tests/fuzz/http_seeds/* "$corpus/"
+  local thumb
+  thumb=$(ZUNTAR_PLATFORM_ROOT="$http_root" "$tool" list | awk '/Иванов/ {print $1; exit}')
+  head -c 200 /dev/urandom >"$scratch/data"
+  ZUNTAR_PLATFORM_ROOT="$http_root" "$tool" encrypt --thumbprint "$thumb" "$scratch/data" "$scratch/enc" >/dev/null
+  ZUNTAR_PLATFORM_ROOT="$http_root" "$tool" sign --thumbprint "$thumb" "$scratch/data" "$scratch/sig" >/dev/null
+  post() {  # post NAME PATH BODY-FILE
+    local length
+    length=$(stat -c %s "$3")
+    { printf '\x03POST %s HTTP/1.1\r\nContent-Length: %s\r\n\r\n' "$2" "$length"; cat "$3"; } >"$corpus/$1"
+  }
+  base64 -w 0 "$scratch/enc" >"$scratch/enc.b64"
+  post pki_decrypt "/MERVO/DECRYPT_SYNC" "$scratch/enc.b64"
+  base64 "$scratch/data" >"$scratch/data.b64"
+  post pki_sign "/MERVO/GETSIGN_SYNC?CertThumb=$thumb" "$scratch/data.b64"
+  post pki_sign_att "/MERVO/GETSIGN_ATT_SYNC?CertThumb=$thumb" "$scratch/data.b64"
+  cp "$http_root/files/ivanov.cer" "$scratch/ivanov.der"
+  post pki_check_der "/MERVO/CHECKCERTANDCLUE" "$scratch/ivanov.der"
+  openssl x509 -inform DER -in "$scratch/ivanov.der" >"$scratch/ivanov.pem"
+  post pki_check_pem "/MERVO/CHECKCERTANDCLUE" "$scratch/ivanov.pem"
+  printf '\x03GET /MERVO/GETCERTBODY?CertThumb=%s HTTP/1.1\r\n\r\n' "$thumb" >"$corpus/pki_certbody"
+}
+
 run() {
   local binary="$1" corpus="$2"
   shift 2
-  ASAN_OPTIONS=detect_leaks=1 "$build/tests/fuzz/$binary" -max_total_time="$seconds" -rss_limit_mb=1024 "$@" \
-    "$corpus"
+  local runs=()
+  [ -z "${FUZZ_RUNS:-}" ] || runs=(-runs="$FUZZ_RUNS")
+  cmake --build "$build" --target "$binary"
+  ASAN_OPTIONS=detect_leaks=1 "$build/tests/fuzz/$binary" -max_total_time="$seconds" -rss_limit_mb=1024 \
+    "${runs[@]}" -artifact_prefix="$build/" "$@" "$corpus"
 }
 
 for target in "${targets[@]}"; do
+  corpus="$build/corpus-$target"
+  mkdir -p "$corpus"
   case "$target" in
     msg)
-      cmake --build "$build" --target fuzz_msg_decoder
+      # The decoder's corpus kept its old name.
       corpus="$build/corpus"
       mkdir -p "$corpus"
       [ -n "$(ls -A "$corpus")" ] || seed_msg "$corpus"
       run fuzz_msg_decoder "$corpus" -max_len=16384
       ;;
     xml)
-      cmake --build "$build" --target fuzz_xml
-      corpus="$build/corpus-xml"
-      mkdir -p "$corpus"
       [ -n "$(ls -A "$corpus")" ] || cp tests/fuzz/xml_seeds/* "$corpus/"
       run fuzz_xml "$corpus" -max_len=16384 -dict=tests/fuzz/xml.dict
       ;;
+    base64)
+      [ -n "$(ls -A "$corpus")" ] || seed_base64 "$corpus"
+      run fuzz_base64 "$corpus" -max_len=1024
+      ;;
+    dn)
+      [ -n "$(ls -A "$corpus")" ] || cp tests/fuzz/dn_seeds/* "$corpus/"
+      run fuzz_dn "$corpus" -max_len=1024
+      ;;
+    http)
+      prepare_http "$corpus"
+      ZUNTAR_PLATFORM_ROOT="$http_root" run fuzz_http "$corpus" -max_len=16384 -dict=tests/fuzz/http.dict
+      ;;
     *)
-      echo "fuzz.sh: unknown target '$target' (msg or xml)" >&2
+      echo "fuzz.sh: unknown target '$target' (msg, xml, base64, dn or http)" >&2
       exit 2
       ;;
   esac

@@ -30,8 +30,8 @@ PACKAGES=(
   firebird3.0-server
   # soak test (bench/soak.py)
   python3
-  # bounded fuzzing of the message decoder (libFuzzer)
-  clang libclang-rt-14-dev
+  # bounded fuzzing (libFuzzer; clang 16 compiles std::source_location)
+  clang-16 libclang-rt-16-dev
 )
 
 missing=()

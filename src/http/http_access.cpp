@@ -133,11 +133,12 @@ void DiscardWorkerDM(THTTPAccessThread& thread) {
   thread.dm.reset();
 }
 
-THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents)
+THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, bool listen)
     : commands_(std::move(commands)), origins_(CurrentSettings(), std::move(consents)) {
   const Settings s = CurrentSettings();
   for (const std::string& entry : origins_.list().Unusual())
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
+  if (!listen) return;
   HttpServerOptions o;
   o.port = s.HTTPPORT;
   o.max_connections = s.MAXCONNECTIONS;
@@ -151,9 +152,13 @@ THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents)
 
 THttpAccess::~THttpAccess() { server_.reset(); }
 
-void THttpAccess::Pause() { server_->Deactivate(); }
+void THttpAccess::Pause() {
+  if (server_) server_->Deactivate();
+}
 
-void THttpAccess::Continue() { server_->Activate(); }
+void THttpAccess::Continue() {
+  if (server_) server_->Activate();
+}
 
 std::unique_ptr<WorkerState> THttpAccess::NewWorkerState() { return std::make_unique<THTTPAccessThread>(); }
 

@@ -29,15 +29,19 @@ class THTTPAccessThread : public WorkerState {
 class THttpAccess : public HttpHandler {
  public:
   // Applies the settings in force and starts listening. Throws when the
-  // port cannot be bound.
+  // port cannot be bound. Without `listen` there is no server at all:
+  // requests reach the dispatch only through HTTPServerCommandGet, which
+  // drives it in process (the fuzz target does).
   // `consents`: where the person's decisions about web sites are kept.
-  explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile());
+  explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile(),
+                       bool listen = true);
   ~THttpAccess() override;
 
   // Listening off (port released) and on again.
   void Pause();
   void Continue();
-  int port() const { return server_->port(); }
+  // The listening port; 0 without a server.
+  int port() const { return server_ ? server_->port() : 0; }
 
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
