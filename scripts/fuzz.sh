@@ -11,7 +11,7 @@
 # Seeds: messages of both kinds written by openssl for `msg`, the documents
 # in tests/fuzz/xml_seeds, tests/fuzz/dn_seeds and tests/fuzz/http_seeds,
 # and for `http` requests carrying messages and certificates of the test
-# PKI. The HTTP target runs on a private platform tree under /tmp (the
+# PKI. The HTTP target runs on a private platform tree in its build tree (the
 # provider of this build registered, the test PKI made once), never on the
 # user's files.
 set -euo pipefail
@@ -56,9 +56,10 @@ seed_base64() {
   head -c 600 /dev/urandom | base64 >"$corpus/wrapped"
 }
 
-# A platform tree of its own for the HTTP target, made once: the provider
-# of this build and the test PKI; and requests that reach its keys.
-http_root="${TMPDIR:-/tmp}/zuntar-fuzz-http-root"
+# A platform tree of its own for the HTTP target, made once per build tree
+# (it registers that tree's provider module): the provider and the test PKI;
+# and requests that reach its keys.
+http_root="$PWD/$build/http-root"
 prepare_http() {
   local corpus="$1" tool="$build/tools/zuntar-certtool/zuntar-certtool"
   cmake --build "$build" --target zuntar-certtool zuntar_gost_csp
