@@ -32,6 +32,7 @@
 #include "core/base64.h"
 #include "crypto/cert_identity.h"
 #include "support/http_client.h"
+#include "support/ports.h"
 
 namespace {
 
@@ -47,18 +48,6 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 std::string ReadWhole(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t size = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  ::close(fd);
-  return ntohs(addr.sin_port);
 }
 
 // A private installation: the program, its platform tree with a test PKI,
@@ -92,7 +81,7 @@ class Installation {
 
   void Start(int log_level) {
     Stop();
-    port_ = FreePort();
+    port_ = zuntar::test::FreePort();
     const char* extra = std::getenv("EXTRA_CONFIG");  // more KEY=VALUE lines, "\n"-separated
     std::string lines;
     for (const char* c = extra != nullptr ? extra : ""; *c != '\0'; ++c) {

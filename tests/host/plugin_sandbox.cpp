@@ -198,18 +198,6 @@ bool PluginSandbox::WaitForStartEnd(std::chrono::milliseconds limit) const {
   }
 }
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t size = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 std::string Cp1251(const std::string& utf8) { return CodePageFromWide(kCodePage1251, WideFromUtf8(utf8)); }
 
 std::string StartLine(bool app_mode) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/ports.h"
 #include "support/temp_dir.h"
 
 namespace zuntar::test {
@@ -92,9 +93,6 @@ class PluginSandbox {
   std::vector<std::string> extra_env_;
   int runs_ = 0;
 };
-
-// A port nobody listens on now.
-int FreePort();
 
 // UTF-8 text in code page 1251, as the plugin writes its log under a
 // Russian locale.

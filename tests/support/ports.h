@@ -33,4 +33,17 @@ class ListeningSocket {
   int port_ = 0;
 };
 
+// A port nobody listens on now (the system picks it, then it is let go).
+inline int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t size = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
 }  // namespace zuntar::test
