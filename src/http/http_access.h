@@ -62,7 +62,7 @@ class THttpAccess : public HttpHandler {
   void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;
-  void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response) const;
+  void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response);
   // False, with the 403 reply written and logged, when the request's page
   // may not use `entry`.
   bool OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
