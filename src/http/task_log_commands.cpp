@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/base64.h"
 #include "core/process_values.h"
 #include "core/text.h"
 #include "core/utf.h"
+#include "http/origin_list.h"
 #include "http/query_params.h"
 #include "http/reply.h"
 #include "platform/exception.h"
@@ -20,9 +22,11 @@ namespace {
 
 // Without a TaskId the listing needs no blobs: reading every task's data
 // only to drop it would cost as much as the data.
-constexpr char kListAllSql[] =
-    "select ID, TTYPE, START_TIME, MODIFY_TIME, STATUS, CERT_SN, STR_PARAM from CRYPTO_TASKS "
-    "order by START_TIME desc";
+constexpr char kListColumns[] =
+    "select ID, TTYPE, START_TIME, MODIFY_TIME, STATUS, CERT_SN, STR_PARAM from CRYPTO_TASKS ";
+constexpr char kListOrder[] = "order by START_TIME desc";
+// A page sees the tasks of its own site and those of programs.
+constexpr char kOwnTasks[] = "(ORIGIN is null or ORIGIN = :ORIGIN)";
 
 std::string QuotedSql(const std::string& text) {
   std::string out = "'";
@@ -82,11 +86,18 @@ int GetLogInfo(CommandContext& c) {
   const QueryParams params = ParseParams(c.request.query);
   const bool by_id = params.Has("TaskId");
   const std::string id = params.Value("TaskId");
+  const std::optional<std::string> owner = TaskOwnerOf(c.request.origin);
   std::vector<std::string> rows;
   {
     std::unique_ptr<IbStatement> q = c.dm->NewQuery(false);
     c.dm->StartTran(false);
-    q->SetSql(by_id ? "select * from CRYPTO_TASKS where ID = " + QuotedSql(id) : std::string(kListAllSql));
+    std::string sql;
+    if (by_id)
+      sql = "select * from CRYPTO_TASKS where ID = " + QuotedSql(id) + (owner ? std::string(" and ") + kOwnTasks : "");
+    else
+      sql = kListColumns + (owner ? std::string("where ") + kOwnTasks + " " : "") + kListOrder;
+    q->SetSql(sql);
+    if (owner) q->SetString("ORIGIN", *owner);
     q->ExecQuery();
     while (q->Next()) rows.push_back(RowObject(*q, by_id));
   }
