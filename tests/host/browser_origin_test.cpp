@@ -1,6 +1,8 @@
-// A real browser in front of the real plugin: a page of the allowed site
-// lists the user's certificates and signs, a page of another site is
-// refused, both through the browser's CORS preflight.
+// A real browser in front of the real plugin with its default rules: a page
+// of the listed site lists the user's certificates and signs, a page of
+// another site is refused, both through the browser's CORS preflight; and a
+// page whose address counts as public reaches the plugin only once the
+// browser lets it reach local addresses.
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -8,6 +10,7 @@
 #include "core/base64.h"
 #include "crypto/cert_identity.h"
 #include "headless_chromium.h"
+#include "page_server.h"
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
 #include "support/http_client.h"
@@ -91,7 +94,63 @@ TEST(BrowserOrigins, APageOfTheAllowedSiteSignsAndAPageOfAnotherSiteIsRefused) {
   EXPECT_EQ(browser.Evaluate(PageCall(port, "POST", "GETSIGN_SYNC?CertSN=" + serial, Base64Encode(data))),
             Refusal(kEvil));
   EXPECT_EQ(browser.Evaluate(PageCall(port, "GET", "PING")), ping);
-  EXPECT_EQ(box.CountInLog(Cp1251("Сайт https://evil.example не допущен к ключам (ALLOWEDORIGINS)")), 2) << box.Log();
+  EXPECT_EQ(box.CountInLog(Cp1251("Сайт https://evil.example не допущен к ключам (нет рабочего стола")), 2) << box.Log();
+  EXPECT_EQ(plugin.Terminate(), 0);
+}
+
+// A signature made in the page, checked by openssl against the CA.
+bool SignatureVerifies(const PluginSandbox& box, const std::string& reply, const Bytes& data) {
+  const std::string head = "200\n{\r\n\"Status\": true,\r\n\"Data\": \"";
+  if (reply.rfind(head, 0) != 0) return false;
+  const Bytes signature = Base64Decode(reply.substr(head.size(), reply.find('"', head.size()) - head.size()));
+  const std::string dir = box.root();
+  test::WritePem(dir + "ca.pem", ReadFileToString(dir + "pki/ca.cer"));
+  test::WriteFile(dir + "doc.bin", data);
+  test::WriteFile(dir + "doc.p7s", signature);
+  return test::Run("openssl cms -engine gost -verify -binary -inform DER -in " + dir + "doc.p7s -content " + dir +
+                   "doc.bin -CAfile " + dir + "ca.pem -out /dev/null") == 0;
+}
+
+TEST(BrowserOrigins, APublicPageSignsOnlyOnceTheBrowserLetsItReachThisMachine) {
+  ASSERT_TRUE(FileExists(test::kChromium)) << "scripts/install-deps.sh installs chromium";
+  PluginSandbox box;
+  box.RegisterProvider();
+  std::string out;
+  ASSERT_EQ(box.CertTool("make-test-pki --out " + box.root() + "pki", &out), 0) << out;
+  const std::string serial = CertSerialHex(DecodeCertificate(ReadFileToString(box.root() + "pki/ivanov.cer")));
+  ASSERT_EQ(box.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
+  test::PageServer site;
+  site.Serve("/documents.html", "<!doctype html><title>documents</title><p>documents</p>");
+  const int port = test::FreePort();
+  WriteStringToFile("HTTPPORT=" + std::to_string(port) + "\r\nALLOWEDORIGINS=" + site.origin() + "\r\n",
+                    box.config_file());
+  test::PluginProcess plugin = box.Start({});
+  ASSERT_TRUE(box.WaitForLog(Cp1251("Плагин запущен !"))) << box.Log();
+  const Bytes data = "a document signed from the internet";
+  const std::string sign = PageCall(port, "POST", "GETSIGN_SYNC?CertSN=" + serial, Base64Encode(data));
+
+  // The browser takes the page's server for one on the internet. Nobody
+  // answers its question whether the site may reach local addresses, so
+  // every call fails in the browser, the open ones too, and none arrives.
+  for (const bool allowed : {false, true}) {
+    SCOPED_TRACE(allowed ? "allowed" : "not allowed");
+    HeadlessChromium browser({"--ip-address-space-overrides=127.0.0.1:" + std::to_string(site.port()) + "=public"});
+    // What the managed policy LocalNetworkAccessAllowedForUrls does for
+    // the site, and the person's "allow" in the browser's question.
+    if (allowed) browser.AllowLoopback(site.origin());
+    browser.Navigate(site.origin() + "/documents.html");
+    ASSERT_EQ(browser.Evaluate("Promise.resolve(location.origin)"), site.origin());
+    if (!allowed) {
+      EXPECT_EQ(browser.Evaluate(PageCall(port, "GET", "PING")), "failed: TypeError: Failed to fetch") << browser.Log();
+      EXPECT_EQ(browser.Evaluate(sign), "failed: TypeError: Failed to fetch");
+      EXPECT_EQ(box.CountInLog("<<Request: \"/MERVO/"), 0) << box.Log();
+      continue;
+    }
+    const std::string certificates = browser.Evaluate(PageCall(port, "GET", "ENUMCERTS"));
+    EXPECT_NE(certificates.find("{\"Serial\":\"" + serial + "\""), std::string::npos) << certificates << browser.Log();
+    const std::string signed_reply = browser.Evaluate(sign);
+    EXPECT_TRUE(SignatureVerifies(box, signed_reply, data)) << signed_reply;
+  }
   EXPECT_EQ(plugin.Terminate(), 0);
 }
 
