@@ -42,7 +42,8 @@ int RunWithValues(const CommandLine& command_line, ApplicationModeRunner applica
     mutex.emplace(values.MutexName);
     if (mutex->result() == NamedMutex::Result::kAlreadyExists) return 0;  // silently: another copy runs
     if (mutex->result() == NamedMutex::Result::kFailed)
-      LogError("Cannot take the single-instance lock \"" + mutex->file_name() + "\": " + std::strerror(mutex->error()));
+      LogError("Cannot take the single-instance lock \"" + mutex->file_name() + "\": " + mutex->problem() +
+               "; the plugin runs without it");
   }
 
   if (install || uninstall) return RunServiceSetup(install, command_line.HasSwitch("SILENT"));
