@@ -69,7 +69,12 @@ std::string RuntimeDir() {
   return "/tmp/zuntar-mervo-plugin-" + std::to_string(::geteuid());
 }
 
-std::string PrepareRuntimeDir() { return MakePrivateDir(RuntimeDir()); }
+std::string PrepareRuntimeDir() {
+  // A private tree may be new; the system's folders above the others exist.
+  const std::string root = PlatformRoot();
+  if (!root.empty()) MakeFolders(root);
+  return MakePrivateDir(RuntimeDir());
+}
 
 std::string MachineDir() {
   const std::string root = PlatformRoot();

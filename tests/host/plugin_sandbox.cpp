@@ -43,7 +43,7 @@ std::vector<std::string> BaseEnvironment() {
     // FIREBIRD: a test that opened a database itself must not hand its
     // engine root to the program.
     if (name == "ZUNTAR_PLATFORM_ROOT" || name == "NOTIFY_SOCKET" || name == "LC_ALL" || name == "LC_CTYPE" ||
-        name == "LANG" || name == "FIREBIRD")
+        name == "LANG" || name == "FIREBIRD" || name == "FIREBIRD_LOCK")
       continue;
     env.push_back(entry);
   }
