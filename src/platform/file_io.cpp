@@ -39,18 +39,18 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-}  // namespace
-
-std::string ReadFileToString(const std::string& file_name) { return ReadFileTail(file_name, SIZE_MAX); }
-
-std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
-  UniqueFd fd(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC));
+std::string ReadTail(const std::string& file_name, size_t max_bytes, bool own_file_only) {
+  // O_NONBLOCK: a FIFO put in the file's place must not hang the reader.
+  const int flags = own_file_only ? O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK : O_RDONLY | O_CLOEXEC;
+  UniqueFd fd(::open(file_name.c_str(), flags));
   if (!fd.valid()) throw EFOpenError(OpenErrorText(file_name, errno));
   // Shared lock: other readers go on, writers that lock are refused.
   if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) throw EFOpenError(OpenErrorText(file_name, errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw EFOpenError(OpenErrorText(file_name, errno));
   if (S_ISDIR(st.st_mode)) throw EFOpenError(OpenErrorText(file_name, EISDIR));
+  if (own_file_only && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()))
+    throw EFOpenError(OpenErrorText(file_name, EPERM));
   const auto size = static_cast<size_t>(st.st_size);
   if (size > max_bytes && ::lseek(fd.get(), static_cast<off_t>(size - max_bytes), SEEK_SET) < 0)
     throw EFOpenError(OpenErrorText(file_name, errno));
@@ -68,6 +68,18 @@ std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
     out.append(buffer, static_cast<size_t>(n));
   }
   return out;
+}
+
+}  // namespace
+
+std::string ReadFileToString(const std::string& file_name) { return ReadFileTail(file_name, SIZE_MAX); }
+
+std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
+  return ReadTail(file_name, max_bytes, /*own_file_only=*/false);
+}
+
+std::string ReadOwnFileTail(const std::string& file_name, size_t max_bytes) {
+  return ReadTail(file_name, max_bytes, /*own_file_only=*/true);
 }
 
 void WriteStringToFile(const std::string& bytes, const std::string& file_name) {
