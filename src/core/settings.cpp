@@ -1,7 +1,6 @@
 #include "core/settings.h"
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -10,6 +9,7 @@
 #include "core/text.h"
 #include "platform/exception.h"
 #include "platform/file_io.h"
+#include "platform/private_files.h"
 
 namespace zuntar {
 namespace {
@@ -252,14 +252,11 @@ void SaveSettings(const Settings& s) {
   }
   std::string text;
   for (const std::string& line : MergeSettings(std::move(lines), s)) text += line + "\r\n";
-  // Write a sibling and rename it over the file, so a failed write never
-  // leaves a half-written configuration behind.
-  const std::string temp = file_name + ".tmp";
-  WriteStringToFile(text, temp);
-  if (std::rename(temp.c_str(), file_name.c_str()) != 0) {
-    std::remove(temp.c_str());
-    throw EFCreateError("Cannot create file \"" + file_name + "\"");
-  }
+  // A sibling renamed over the file: a failed write never leaves a
+  // half-written configuration behind. The configuration may be a link to
+  // the administrator's file (/etc): the link stays and the file it names
+  // is replaced, with its owner and mode.
+  SaveFileThroughLinks(file_name, text);
 }
 
 }  // namespace zuntar

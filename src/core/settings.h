@@ -74,7 +74,9 @@ int LogLevel();
 std::string LoadSettings();
 
 // Writes the eight user-editable values into ConfigFileName, keeping every
-// other line. Throws when the file cannot be written.
+// other line. A configuration that is a symbolic link stays one: the file
+// it names is replaced in one step and keeps its owner and mode (a new
+// file is private to the user). Throws when the file cannot be written.
 void SaveSettings();
 // The same with the values of `s` instead of the settings in force.
 void SaveSettings(const Settings& s);
