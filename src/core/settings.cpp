@@ -108,14 +108,14 @@ std::vector<std::string> UnreadLinesOf(const std::vector<std::string>& lines, st
   return unread;
 }
 
-Settings DefaultSettings(const std::string& exe_dir) {
+Settings DefaultSettings(const std::string& data_dir) {
   Settings s;
-  s.DBPATH = exe_dir + kProgramName + ".gdb";
+  s.DBPATH = data_dir + kProgramName + ".gdb";
   return s;
 }
 
-Settings ParseSettings(const std::vector<std::string>& lines, const std::string& exe_dir) {
-  Settings s = DefaultSettings(exe_dir);
+Settings ParseSettings(const std::vector<std::string>& lines, const std::string& data_dir) {
+  Settings s = DefaultSettings(data_dir);
   if (std::optional<std::string> db = Lookup(lines, "DBPATH"); db && db->find_first_not_of(' ') != std::string::npos)
     s.DBPATH = *db;
   ReadText(lines, "DBUSER", s.DBUSER);
@@ -200,12 +200,12 @@ std::string LoadSettings() {
       problem = e.what();
     }
   }
-  SetCurrentSettings(ParseSettings(lines, startup.ExeDir));
+  SetCurrentSettings(ParseSettings(lines, startup.DataDir));
   return problem;
 }
 
-Settings AsSaved(const Settings& s, const std::string& exe_dir) {
-  const Settings read = ParseSettings(MergeSettings({}, s), exe_dir);
+Settings AsSaved(const Settings& s, const std::string& data_dir) {
+  const Settings read = ParseSettings(MergeSettings({}, s), data_dir);
   Settings out = s;
   out.DBPATH = read.DBPATH;
   out.DBUSER = read.DBUSER;

@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include "host/control_signals.h"
 #include "host/database_setup.h"
 #include "host/headless_control.h"
+#include "host/instance_files.h"
 #include "host/run_modes.h"
 #include "host/service_setup.h"
 #include "host/startup.h"
@@ -27,6 +27,7 @@ namespace {
 // Everything after the values are known. Exceptions leave to RunProgram.
 int RunWithValues(const CommandLine& command_line, ApplicationModeRunner application_mode) {
   const StartupValues& values = Startup();
+  for (const std::string& problem : PrepareInstanceFiles(values)) LogError(problem);
   // The database client reads its configuration from the environment,
   // which may only change while this is the process's one thread.
   PrepareFirebirdClient();
@@ -49,6 +50,9 @@ int RunWithValues(const CommandLine& command_line, ApplicationModeRunner applica
   if (install || uninstall) return RunServiceSetup(install, command_line.HasSwitch("SILENT"));
 
   ApplyStartupSettings();
+  // A desktop user's instance of the installed program has nobody to
+  // create its database for it.
+  if (!values.InitialConfigFileName.empty()) CreateOwnDatabaseWhenMissing();
   HeadlessControl control(/*app_mode=*/!values.IsServiceRun);
   return values.IsServiceRun ? RunServiceMode(control) : application_mode(control);
 }
