@@ -52,7 +52,7 @@ void CopyInitialConfig(const StartupValues& v, const InstalledLayout& layout, st
     if (errno != EEXIST) problems.push_back("Cannot create " + v.ConfigFileName + ": " + std::strerror(errno));
     return;
   }
-  if (::write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+  if (!WriteAll(fd.get(), text)) {
     problems.push_back("Cannot write " + v.ConfigFileName + ": " + std::strerror(errno));
     ::unlink(v.ConfigFileName.c_str());
   }

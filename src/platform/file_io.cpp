@@ -26,19 +26,6 @@ std::string CreateErrorText(const std::string& file_name, int err) {
   return "Cannot create file \"" + file_name + "\". " + std::strerror(err);
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 std::string ReadTail(const std::string& file_name, size_t max_bytes, bool own_file_only) {
   // O_NONBLOCK: a FIFO put in the file's place must not hang the reader.
   const int flags = own_file_only ? O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK : O_RDONLY | O_CLOEXEC;
@@ -72,6 +59,21 @@ std::string ReadTail(const std::string& file_name, size_t max_bytes, bool own_fi
 
 }  // namespace
 
+bool WriteAll(int fd, const std::string& bytes) {
+  const char* data = bytes.data();
+  size_t size = bytes.size();
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 std::string ReadFileToString(const std::string& file_name) { return ReadFileTail(file_name, SIZE_MAX); }
 
 std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
@@ -87,7 +89,7 @@ void WriteStringToFile(const std::string& bytes, const std::string& file_name) {
   if (!fd.valid()) throw EFCreateError(CreateErrorText(file_name, errno));
   // Truncate only once no reader holds the file.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) throw EFCreateError(CreateErrorText(file_name, errno));
-  if (::ftruncate(fd.get(), 0) != 0 || !WriteAll(fd.get(), bytes.data(), bytes.size()))
+  if (::ftruncate(fd.get(), 0) != 0 || !WriteAll(fd.get(), bytes))
     throw EFCreateError(CreateErrorText(file_name, errno));
 }
 

@@ -24,6 +24,10 @@ std::string ReadFileTail(const std::string& file_name, size_t max_bytes);
 // through a symbolic link, and only a regular file of the effective user.
 std::string ReadOwnFileTail(const std::string& file_name, size_t max_bytes);
 
+// Writes all the bytes to the descriptor, going on after short writes and
+// interruptions. False (errno set) on a failure.
+bool WriteAll(int fd, const std::string& bytes);
+
 // Creates or truncates the file and writes the bytes. Throws EFCreateError.
 void WriteStringToFile(const std::string& bytes, const std::string& file_name);
 

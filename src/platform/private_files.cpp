@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/exception.h"
+#include "platform/file_io.h"
 
 namespace zuntar {
 namespace {
@@ -25,21 +26,6 @@ std::string FolderOf(const std::string& path) {
 
 std::string CreateError(const std::string& path, const std::string& why) {
   return "Cannot create file \"" + path + "\". " + why;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  const char* data = bytes.data();
-  size_t size = bytes.size();
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // A new sibling of `path` under a name nobody else uses, created O_EXCL.
