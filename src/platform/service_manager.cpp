@@ -71,6 +71,61 @@ std::optional<std::string> UserOf(const std::string& text, std::optional<std::st
 
 std::string SystemError(const std::string& what, int err) { return what + ": " + std::strerror(err); }
 
+// The sandbox of the service. The packaged unit carries the same text.
+constexpr char kSandbox[] = R"(# The service runs as root: it reads the key media and home folders of
+# every person at the machine (CAP_DAC_READ_SEARCH) and writes only its own
+# folders, the machine's key containers and stores (/var/lib/zuntar) and
+# root's certificate stores, where certificates found on media are
+# installed (once they exist: the certificate tool makes them). A log or
+# database moved elsewhere (LOGDIRNAME, DBPATH) needs a drop-in with
+# ReadWritePaths=.
+UMask=0077
+StateDirectory=zuntar-mervo-plugin
+StateDirectoryMode=0700
+LogsDirectory=zuntar-mervo-plugin
+LogsDirectoryMode=0700
+RuntimeDirectory=zuntar-mervo-plugin
+RuntimeDirectoryMode=0700
+ConfigurationDirectory=zuntar-mervo-plugin
+ReadWritePaths=-/var/lib/zuntar -/root/.local/share/zuntar
+ProtectSystem=strict
+ProtectHome=read-only
+PrivateTmp=yes
+PrivateDevices=yes
+PrivateMounts=yes
+ProtectKernelTunables=yes
+ProtectKernelModules=yes
+ProtectKernelLogs=yes
+ProtectControlGroups=yes
+ProtectClock=yes
+ProtectHostname=yes
+ProtectProc=invisible
+ProcSubset=pid
+NoNewPrivileges=yes
+CapabilityBoundingSet=CAP_DAC_READ_SEARCH
+# Netlink: the machine's own addresses (getifaddrs).
+RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK
+RestrictNamespaces=yes
+RestrictRealtime=yes
+RestrictSUIDSGID=yes
+LockPersonality=yes
+MemoryDenyWriteExecute=yes
+SystemCallArchitectures=native
+# @resources stays allowed: the plugin lowers its priority (setpriority).
+SystemCallFilter=@system-service
+SystemCallFilter=~@privileged
+SystemCallErrorNumber=EPERM
+)";
+
+// A program outside /usr keeps its configuration, log and database beside
+// itself (a build tree, a copy in a folder of its own), so that folder
+// stays writable.
+std::string ProgramFolderAccess(const std::string& executable) {
+  if (executable.rfind("/usr/", 0) == 0) return {};
+  const std::string folder = fs::path(executable).parent_path().string();
+  return folder.empty() ? std::string() : "ReadWritePaths=" + QuoteUnitWord(folder) + "\n";
+}
+
 }  // namespace
 
 std::string ServiceUnitFile(const std::string& name) { return UnitDir() + "/" + name + ".service"; }
@@ -83,7 +138,8 @@ std::string FormatServiceUnit(const ServiceDefinition& definition) {
          "[Service]\n"
          "Type=notify\n"
          "NotifyAccess=main\n"
-         "ExecStart=" + QuoteUnitWord(definition.executable) + "\n";
+         "ExecStart=" + QuoteUnitWord(definition.executable) + "\n" + kSandbox +
+         ProgramFolderAccess(definition.executable);
 }
 
 bool ServiceExists(const std::string& name) { return FileExists(ServiceUnitFile(name)); }

@@ -5,7 +5,9 @@
 // is never enabled, which is systemd's form of a service started on demand.
 // Stop is SIGTERM; SIGUSR1 and SIGUSR2 carry pause and continue
 // (`systemctl kill -s USR1 <name>`); the service reports readiness with
-// sd_notify.
+// sd_notify. The unit confines the service (read-only system and home
+// folders, its own state, log and runtime folders, a system-call filter and
+// one capability); a program outside /usr may also write its own folder.
 #pragma once
 
 #include <optional>
