@@ -11,6 +11,7 @@
 set(ZUNTAR_BIN_LINK ${CMAKE_INSTALL_FULL_BINDIR}/ZuntarMervoPlugin)
 set(ZUNTAR_AUTOSTART_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart)
 set(ZUNTAR_UNIT_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/systemd/system)
+set(ZUNTAR_LOGROTATE_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/logrotate.d)
 set(ZUNTAR_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/zuntar-mervo-plugin)
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(staged ${PROJECT_BINARY_DIR}/packaging)
@@ -43,6 +44,8 @@ configure_file(${packaging}/zuntar-mervo-plugin.desktop.in ${staged}/zuntar-merv
 install(FILES ${staged}/zuntar-mervo-plugin.desktop DESTINATION ${ZUNTAR_AUTOSTART_DIR})
 configure_file(${packaging}/ZuntarMervoPlugin.service.in ${staged}/ZuntarMervoPlugin.service @ONLY)
 install(FILES ${staged}/ZuntarMervoPlugin.service DESTINATION ${ZUNTAR_UNIT_DIR})
+configure_file(${packaging}/logrotate.in ${staged}/logrotate @ONLY)
+install(FILES ${staged}/logrotate DESTINATION ${ZUNTAR_LOGROTATE_DIR} RENAME zuntar-mervo-plugin)
 
 # Man pages and the changelog, compressed as Debian keeps them.
 find_program(GZIP_PROGRAM gzip REQUIRED)
@@ -69,7 +72,7 @@ foreach(script postinst prerm postrm)
 endforeach()
 file(WRITE ${staged}/debian/conffiles
      "${ZUNTAR_CONFIG_DIR}/ZuntarMervoPlugin.ini\n${ZUNTAR_AUTOSTART_DIR}/zuntar-mervo-plugin.desktop\n"
-     "${ZUNTAR_UNIT_DIR}/ZuntarMervoPlugin.service\n")
+     "${ZUNTAR_UNIT_DIR}/ZuntarMervoPlugin.service\n${ZUNTAR_LOGROTATE_DIR}/zuntar-mervo-plugin\n")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zuntar-mervo-plugin)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it on this machine, starts the
 # installed plugin the way its systemd unit does and asks it PING; then
-# purges the package and removes what the run left behind.
+# purges the package, checks that the purge stopped the plugin, and removes
+# what the run left behind.
 #
 #   sudo scripts/check-package.sh [BUILD_DIR]     (default build/package)
 #
@@ -53,6 +54,7 @@ dpkg -i "$deb"
 unit=/etc/systemd/system/ZuntarMervoPlugin.service
 ini=/etc/zuntar-mervo-plugin/ZuntarMervoPlugin.ini
 [ -s "$unit" ] && [ -s "$ini" ] && [ -x /usr/bin/ZuntarMervoPlugin ] && [ -x /usr/bin/zuntar-certtool ]
+[ -s /etc/logrotate.d/zuntar-mervo-plugin ]
 grep -q 'libzuntar_gost_csp.so' /etc/zuntar/registry.reg
 [ -s /var/lib/zuntar-mervo-plugin/ZuntarMervoPlugin.gdb ]  # made by the maintainer script
 
@@ -92,4 +94,13 @@ for entry in "/var/log/zuntar-mervo-plugin 700" "/var/lib/zuntar-mervo-plugin 70
     { echo "check-package: $1 is not root's with mode $2" >&2; exit 1; }
 done
 iconv -f CP1251 -t UTF-8 "$log" | head -n 6
+
+# The purge stops the plugin however it was started (here: by hand, where
+# no systemd runs), so nothing goes on running from the deleted program.
+dpkg -P zuntar-mervo-plugin
+plugin_left=$(pgrep -f '^/usr/lib/zuntar-mervo-plugin/ZuntarMervoPlugin' || true)
+if [ -n "$plugin_left" ]; then
+  echo "check-package: the plugin still runs after the purge (process $plugin_left)" >&2
+  exit 1
+fi
 echo "check-package: PASS"

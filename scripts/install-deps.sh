@@ -30,6 +30,9 @@ PACKAGES=(
   firebird3.0-server
   # soak test (bench/soak.py)
   python3
+  # the service's unit run by systemd in a container, its log rotated; the
+  # session bus of the screen-lock test
+  systemd systemd-container logrotate dbus
   # bounded fuzzing (libFuzzer; clang 16 compiles std::source_location)
   clang-16 libclang-rt-16-dev
 )
