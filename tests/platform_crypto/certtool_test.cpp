@@ -3,6 +3,7 @@
 
 #include <openssl/pem.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,8 @@
 
 #include "platform/crypto/api/crypt_api.h"
 #include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/cert/store_files.h"
+#include "platform/user_account.h"
 #include "support/test_pki.h"
 #include "support/tool_run.h"
 #include "support/temp_dir.h"
@@ -86,7 +89,14 @@ TEST_F(CertToolTest, ImportsAGostPkcs12MadeByOpenssl) {
   EXPECT_NE(wrong.out.find("wrong password"), std::string::npos);
   const ToolRun imported = Tool("import --pfx " + dir_ / "user.p12" + " --password secret --container imported --pin 77");
   ASSERT_EQ(imported.status, 0) << imported.out;
-  EXPECT_EQ(imported.out, "\\\\.\\REGISTRY\\imported\n");
+  // It says what it did: where the key went, which certificate, which
+  // store of whom, and that a PIN guards the key.
+  const std::vector<std::string> said = Lines(imported.out);
+  ASSERT_EQ(said.size(), 5u) << imported.out;
+  EXPECT_EQ(said[0], "container  \\\\.\\REGISTRY\\imported (" + dir_ / "machine/keys/imported.000)");
+  EXPECT_EQ(said[1], "thumbprint " + HexUpper(CertCreateCertificateContext(X509_ASN_ENCODING, user.der)->Sha1()));
+  EXPECT_EQ(said[3], "store      MY of the user " + ProcessUserName() + " (" + dir_ / "user)");
+  EXPECT_EQ(said[4], "PIN        the key is protected by a PIN");
 
   HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
   PCCERT_CONTEXT cert = CertEnumCertificatesInStore(my, nullptr);
@@ -130,6 +140,39 @@ TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {
   HCRYPTPROV prov;
   EXPECT_TRUE(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_COMPARE_KEY_FLAG, nullptr, &prov, nullptr, nullptr));
   EXPECT_EQ(Tool("link --container '\\\\.\\REGISTRY\\none' --cert " + dir_ / "user.cer").status, 1);
+}
+
+TEST_F(CertToolTest, AFailedImportNamesItsCause) {
+  ASSERT_EQ(Tool("register-provider").status, 0);
+  test::Issued user = test::MakeUser(test::MakeCa(), "Отказ", GostKeyKind::k2012_256);
+  std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
+  {
+    const ossl::BioPtr bio(BIO_new_file((dir_ / "user.key.pem").c_str(), "w"));
+    PEM_write_bio_PrivateKey(bio.get(), user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  }
+  const std::string files = " --key " + dir_ / "user.key.pem" + " --cert " + dir_ / "user.cer";
+  ASSERT_EQ(Tool("import --container first" + files).status, 0);
+
+  const ToolRun again = Tool("import --container first" + files);
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.out.find("\\\\.\\REGISTRY\\first exists already (" + dir_ / "machine/keys/first.000)"),
+            std::string::npos)
+      << again.out;
+  const ToolRun no_medium = Tool("import --container '\\\\.\\FAT12_Q\\keys\\x.000'" + files);
+  EXPECT_EQ(no_medium.status, 1);
+  EXPECT_NE(no_medium.out.find("no removable medium has the letter Q"), std::string::npos) << no_medium.out;
+
+  // A person who may not write the machine's folder, as a user other than
+  // root is: the folder and the system's reason, not a guess.
+  std::filesystem::permissions(dir_ / "machine/keys", std::filesystem::perms(0555));
+  std::filesystem::permissions(dir_.path(), std::filesystem::perms(0755));
+  const std::string as_other_user = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const ToolRun denied = test::Command(as_other_user + ZUNTAR_TEST_CERTTOOL " import --container mine" + files);
+  EXPECT_EQ(denied.status, 1);
+  EXPECT_NE(denied.out.find("cannot create container mine: cannot create " + dir_ / "machine/keys/mine.000" +
+                            ": Permission denied"),
+            std::string::npos)
+      << denied.out;
 }
 
 TEST_F(CertToolTest, ErrorsAreClearAndExitNonZero) {

@@ -15,8 +15,9 @@ struct ToolRun {
   std::string out;  // standard output and standard error together
 };
 
-inline ToolRun Tool(const std::string& args) {
-  const std::string command = std::string(ZUNTAR_TEST_CERTTOOL) + " " + args + " 2>&1";
+// A shell command line.
+inline ToolRun Command(const std::string& command_line) {
+  const std::string command = command_line + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   ToolRun run{-1, {}};
   if (pipe == nullptr) return run;
@@ -26,5 +27,7 @@ inline ToolRun Tool(const std::string& args) {
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
 }
+
+inline ToolRun Tool(const std::string& args) { return Command(std::string(ZUNTAR_TEST_CERTTOOL) + " " + args); }
 
 }  // namespace zuntar::test

@@ -50,6 +50,7 @@ int ListCommand(const std::vector<std::string>& args);
 int ContainersCommand(const std::vector<std::string>& args);
 int InstallCommand(const std::vector<std::string>& args);
 int ImportCommand(const std::vector<std::string>& args);
+int DeleteCommand(const std::vector<std::string>& args);
 int LinkCommand(const std::vector<std::string>& args);
 int RegisterProviderCommand(const std::vector<std::string>& args);
 int MakeTestPkiCommand(const std::vector<std::string>& args);

@@ -12,8 +12,11 @@
 #include "platform/crypto/base/wide_text.h"
 #include "platform/crypto/cert/cert_builder.h"
 #include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/cert/cert_name.h"
+#include "platform/crypto/cert/store_files.h"
 #include "platform/crypto/csp/container_import.h"
 #include "platform/platform_root.h"
+#include "platform/user_account.h"
 
 namespace zuntar::certtool {
 namespace {
@@ -73,6 +76,22 @@ void ReadKeyAndCertificate(const Options& o, ossl::PKeyPtr* key, Bytes* cert) {
   *cert = ReadCertificateFile(o.Require("--cert"))->Encoded();
 }
 
+// What import did, one fact a line.
+void PrintImport(const ContainerLocation& location, const PCCERT_CONTEXT& cert, bool linked, bool pin) {
+  std::cout << "container  " << location.fqcn << " (" << location.folder << ")\n"
+            << "thumbprint " << HexUpper(cert->Sha1()) << "\n"
+            << "subject    " << NameToUtf8(cert->Info().Subject, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG)
+            << "\n"
+            << "store      "
+            << (linked ? "MY of the user " + ProcessUserName() + " (" + UserDir() + ")"
+                       : std::string("none (--no-link; 'zuntar-certtool link' links it later)"))
+            << "\n"
+            << "PIN        "
+            << (pin ? "the key is protected by a PIN"
+                    : "none: whoever can read the container's folder can sign with the key")
+            << "\n";
+}
+
 }  // namespace
 
 int ListCommand(const std::vector<std::string>& args) {
@@ -129,7 +148,9 @@ int ImportCommand(const std::vector<std::string>& args) {
                    "Creates the container (\\\\.\\REGISTRY\\<name>, \\\\.\\FAT12_<letter>\\<path> or a bare\n"
                    "name for the registry reader) holding the key and its certificate, protected\n"
                    "by the PIN when one is given, and links the certificate to it in the current\n"
-                   "user's MY store unless --no-link is given.\n"))
+                   "user's MY store unless --no-link is given. Prints the container, the\n"
+                   "certificate's thumbprint and subject, the store and whether a PIN protects\n"
+                   "the key.\n"))
     return 0;
   const std::string container = o.Require("--container");
   ossl::PKeyPtr key;
@@ -138,10 +159,36 @@ int ImportCommand(const std::vector<std::string>& args) {
   PCCERT_CONTEXT ctx = CertCreateCertificateContext(X509_ASN_ENCODING, cert);
   if (ctx == nullptr) throw ToolError("the certificate does not decode");
   const DWORD key_spec = KeySpec(o);
-  const auto location = ImportKeyContainer(container, key.get(), cert, o.Get("--pin"), key_spec);
-  if (!location) throw ToolError("cannot create container " + container + " (it exists, or the reader is not there)");
-  if (!o.Has("--no-link")) LinkCertificate(ctx, location->fqcn, key_spec);
-  std::cout << location->fqcn << "\n";
+  std::string why;
+  const auto location = ImportKeyContainer(container, key.get(), cert, o.Get("--pin"), key_spec, &why);
+  if (!location) throw ToolError("cannot create container " + container + ": " + why);
+  const bool link = !o.Has("--no-link");
+  if (link) {
+    try {
+      LinkCertificate(ctx, location->fqcn, key_spec);
+    } catch (const ToolError& e) {
+      throw ToolError(std::string(e.what()) + " (the key is in container " + location->fqcn + ", " +
+                      location->folder + ")");
+    }
+  }
+  PrintImport(*location, ctx, link, !o.Get("--pin").empty());
+  return 0;
+}
+
+int DeleteCommand(const std::vector<std::string>& args) {
+  const Options o(args, {"--container"}, {});
+  if (WantsHelp(o, "Usage: zuntar-certtool delete --container NAME\n"
+                   "Deletes the key container with its keys (certificates linked to it stay in\n"
+                   "their stores).\n"))
+    return 0;
+  const std::string container = o.Require("--container");
+  const auto found = FindContainer(container);
+  if (!found) throw ToolError("no container " + container);
+  HCRYPTPROV prov;
+  if (!CryptAcquireContextW(&prov, Utf16FromUtf8(found->fqcn).c_str(), nullptr, PROV_GOST_2012_256,
+                            CRYPT_DELETEKEYSET))
+    throw ToolError("cannot delete " + found->fqcn + " (" + found->folder + "): " + SysErrorMessage(GetLastError()));
+  std::cout << "deleted " << found->fqcn << " (" << found->folder << ")\n";
   return 0;
 }
 

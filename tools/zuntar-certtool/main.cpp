@@ -22,6 +22,7 @@ constexpr char kUsage[] =
     "  containers         list the key containers the provider can reach\n"
     "  install            put a certificate into a store\n"
     "  import             put a private key and its certificate into a new container\n"
+    "  delete             delete a key container and its keys\n"
     "  link               link a certificate to a key container\n"
     "  register-provider  register the GOST provider module in the registry\n"
     "  make-test-pki      create a test CA and user certificates with keys\n"
@@ -40,7 +41,8 @@ int main(int argc, char** argv) {
   const std::map<std::string, Command> commands = {
       {"list", ListCommand},         {"containers", ContainersCommand},
       {"install", InstallCommand},   {"import", ImportCommand},
-      {"link", LinkCommand},         {"register-provider", RegisterProviderCommand},
+      {"link", LinkCommand},         {"delete", DeleteCommand},
+      {"register-provider", RegisterProviderCommand},
       {"make-test-pki", MakeTestPkiCommand},
       {"sign", SignCommand},         {"verify", VerifyCommand},
       {"encrypt", EncryptCommand},   {"decrypt", DecryptCommand},

@@ -104,13 +104,18 @@ bool StoreFolder::Write(const std::string& stem, const std::string& extension, c
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.flush();
     if (!out) {
+      const int err = errno;  // the caller's to report
       fs::remove(temp, ec);
+      errno = err;
       return false;
     }
   }
   fs::rename(temp, target, ec);
-  if (ec) fs::remove(temp, ec);
-  return !ec;
+  if (!ec) return true;
+  const int err = ec.value();
+  fs::remove(temp, ec);
+  errno = err;
+  return false;
 }
 
 void StoreFolder::Remove(const std::string& stem, const std::string& extension) const {

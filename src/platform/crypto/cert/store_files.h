@@ -34,7 +34,7 @@ class StoreFolder {
   // The stem for a new entry: one above the highest sequence present.
   std::string NewStem(const std::string& hash_hex) const;
   // `owner_only` leaves the file readable and writable by its owner alone
-  // (private keys).
+  // (private keys). On failure errno says why.
   bool Write(const std::string& stem, const std::string& extension, const Bytes& bytes,
              bool owner_only = false) const;
   void Remove(const std::string& stem, const std::string& extension) const;

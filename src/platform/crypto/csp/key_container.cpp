@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -141,23 +143,45 @@ std::string FolderBase(const std::string& name) {
   return base.empty() ? "key" : base;
 }
 
-std::optional<ContainerLocation> NewFolder(const std::string& parent, const std::string& name) {
+// Sets *why (when asked for) and gives nothing.
+std::nullopt_t Failed(std::string* why, std::string text) {
+  if (why != nullptr) *why = std::move(text);
+  return std::nullopt;
+}
+
+std::string CannotCreate(const std::string& path, int err) { return "cannot create " + path + ": " + std::strerror(err); }
+
+bool WriteName(const std::string& folder, const std::string& name, std::string* why) {
+  if (StoreFolder(folder).Write("name", "", name, true)) return true;
+  const int err = errno;
+  Failed(why, "cannot write " + folder + "/name: " + std::strerror(err));
+  return false;
+}
+
+std::optional<ContainerLocation> NewFolder(const std::string& parent, const std::string& name, std::string* why) {
   std::error_code ec;
   fs::create_directories(parent, ec);
+  if (ec) return Failed(why, CannotCreate(parent, ec.value()));
   for (int n = 0; n < 1000; ++n) {
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, ".%03d", n);
     const std::string folder = parent + "/" + FolderBase(name) + suffix;
-    if (fs::create_directory(folder, ec) && !ec) {
-      RestrictToOwner(folder);
-      StoreFolder(folder).Write("name", "", name, true);
-      ContainerLocation loc;
-      loc.folder = folder;
-      loc.name = name;
-      return loc;
+    if (!fs::create_directory(folder, ec)) {
+      // Taken: try the next number. Anything else holds for every number.
+      if (!ec) continue;
+      return Failed(why, CannotCreate(folder, ec.value()));
     }
+    RestrictToOwner(folder);
+    if (!WriteName(folder, name, why)) {
+      fs::remove_all(folder, ec);
+      return std::nullopt;
+    }
+    ContainerLocation loc;
+    loc.folder = folder;
+    loc.name = name;
+    return loc;
   }
-  return std::nullopt;
+  return Failed(why, "every folder name for " + name + " is taken in " + parent);
 }
 
 }  // namespace
@@ -266,14 +290,18 @@ bool NamesRemovableOrAnyReader(const std::string& name) {
   return !StartsWith(name, kRegistryPrefix) && !StartsWith(name, kShortRegistryPrefix);
 }
 
-std::optional<ContainerLocation> CreateContainer(const std::string& raw) {
+std::optional<ContainerLocation> CreateContainer(const std::string& raw, std::string* why) {
   const std::string name = raw.substr(0, raw.find('\0'));
-  if (name.empty() || FindContainer(name)) return std::nullopt;
+  if (name.empty()) return Failed(why, "the container has no name");
+  if (const auto existing = FindContainer(name))
+    return Failed(why, "the container " + existing->fqcn + " exists already (" + existing->folder + ")");
   if (StartsWith(name, kMediaPrefix)) {
-    if (name.size() < sizeof kMediaPrefix + 1 || name[sizeof kMediaPrefix] != '\\') return std::nullopt;
+    if (name.size() < sizeof kMediaPrefix + 1 || name[sizeof kMediaPrefix] != '\\')
+      return Failed(why, name + " is not a container on removable media (\\\\.\\FAT12_<letter>\\<path>)");
     const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[sizeof kMediaPrefix - 1])));
     std::string rel = name.substr(sizeof kMediaPrefix + 1);
-    if (rel.empty() || rel.find("..") != std::string::npos) return std::nullopt;
+    if (rel.empty() || rel.find("..") != std::string::npos)
+      return Failed(why, "the path on the medium is empty or leads out of it (..)");
     for (const Volume& v : MediaVolumes()) {
       if (v.letter != letter) continue;
       std::replace(rel.begin(), rel.end(), '\\', '/');
@@ -285,25 +313,30 @@ std::optional<ContainerLocation> CreateContainer(const std::string& raw) {
         folder = parent + "/" + leaf;
         std::error_code ec;
         fs::create_directories(folder, ec);
-        if (!ec) RestrictToOwner(folder);
-        if (ec || !StoreFolder(folder).Write("name", "", leaf.substr(0, leaf.size() - 4), true)) return std::nullopt;
+        if (ec) return Failed(why, CannotCreate(folder, ec.value()));
+        RestrictToOwner(folder);
+        if (!WriteName(folder, leaf.substr(0, leaf.size() - 4), why)) return std::nullopt;
       } else {
-        auto made = NewFolder(parent, leaf);
+        auto made = NewFolder(parent, leaf, why);
         if (!made) return std::nullopt;
         folder = made->folder;
       }
       for (ContainerLocation& loc : MediaContainers(letter))
         if (loc.folder == folder) return loc;
-      return std::nullopt;
+      return Failed(why, "the media reader does not see " + folder);
     }
-    return std::nullopt;
+    std::string roots;
+    for (const std::string& root : AllMediaRoots()) roots += (roots.empty() ? "" : ", ") + root;
+    return Failed(why, std::string("no removable medium has the letter ") + letter + " (media are the folders in " +
+                           roots + ")");
   }
   const std::string bare = StartsWith(name, kRegistryPrefix)        ? name.substr(sizeof kRegistryPrefix - 1)
                            : StartsWith(name, kShortRegistryPrefix) ? name.substr(sizeof kShortRegistryPrefix - 1)
                                                                     : name;
-  if (bare.empty()) return std::nullopt;
-  if (!NewFolder(RegistryReaderFolder(), bare)) return std::nullopt;
-  return FindContainer(kRegistryPrefix + bare);
+  if (bare.empty()) return Failed(why, "the container has no name");
+  if (!NewFolder(RegistryReaderFolder(), bare, why)) return std::nullopt;
+  if (auto made = FindContainer(kRegistryPrefix + bare)) return made;
+  return Failed(why, "the registry reader does not see the new container " + bare);
 }
 
 bool DeleteContainer(const ContainerLocation& location) {

@@ -78,8 +78,10 @@ bool NamesRemovableOrAnyReader(const std::string& name);
 
 // Creates an empty container for the name: on the registry reader for
 // registry and bare names, at the path on the volume for FAT12 names.
-// Nothing when it cannot be made.
-std::optional<ContainerLocation> CreateContainer(const std::string& name);
+// Nothing when it cannot be made, and *why (when given) says what stood in
+// the way: the container exists, there is no such medium, or a folder could
+// not be made (with its path and the system's reason).
+std::optional<ContainerLocation> CreateContainer(const std::string& name, std::string* why = nullptr);
 bool DeleteContainer(const ContainerLocation& location);
 
 }  // namespace zuntar
