@@ -137,6 +137,7 @@ Settings ParseSettings(const std::vector<std::string>& lines, const std::string&
   s.UnreadOriginLines = UnreadLinesOf(lines, "ALLOWEDORIGINS");
   for (std::string& line : UnreadLinesOf(lines, "CONFIRMORIGINS", /*whole_number=*/true))
     s.UnreadOriginLines.push_back(std::move(line));
+  ReadInt(lines, "KEYCACHEMINUTES", s.KEYCACHEMINUTES, 0);
   return s;
 }
 

@@ -39,6 +39,9 @@ struct Settings {
   // written (a blank before '=', an empty value, ...), quoted and followed
   // by why: Start logs them, since they decide who may use the keys.
   std::vector<std::string> UnreadOriginLines;
+  // Minutes after which an unlocked key that was not used is forgotten (its
+  // PIN is asked again); 0 keeps it until Stop.
+  int KEYCACHEMINUTES = 0;
 };
 
 // Lines that name `key` but do not set it as written, each quoted and

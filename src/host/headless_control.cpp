@@ -101,6 +101,7 @@ void HeadlessControl::Start() {
   const Settings settings = CurrentSettings();
   if (!settings.LOGDIRNAME.empty()) SetLogFileName(settings.LOGDIRNAME + FileNameOf(LogFileName()));
   LogDebug(StartLogLine(app_mode_));
+  SetPrivateKeyCacheIdleLimit(static_cast<uint32_t>(std::max(settings.KEYCACHEMINUTES, 0)));
   AllowPrompts();
   Sleep(100);
   CheckCryptoProvider();

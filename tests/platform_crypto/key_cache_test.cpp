@@ -13,6 +13,7 @@
 #include "platform/crypto/base/wide_text.h"
 #include "platform/crypto/cert/cert_builder.h"
 #include "platform/crypto/csp/container_import.h"
+#include "platform/crypto/csp/private_key_cache.h"
 #include "platform/platform_root.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
@@ -234,6 +235,35 @@ TEST_F(KeyCacheTest, AKeyImportedAgainUnderTheSameNameIsReadAnew) {
   EXPECT_EQ(SignWith(open, AT_KEYEXCHANGE, second), 0u);
   EXPECT_EQ(Sign(first), static_cast<DWORD>(NTE_BAD_SIGNATURE)) << "the old key must not sign";
   EXPECT_EQ(PinQuestions(prompt_), 2u);
+}
+
+// KEYCACHEMINUTES: a key unused for the limit is forgotten, PIN and all;
+// each use starts the time again. The cache's own clock stands still here
+// and moves only when the test says.
+TEST(KeyCacheIdleLimit, AKeyUnusedForTheLimitIsForgotten) {
+  using std::chrono::minutes;
+  std::atomic<std::chrono::steady_clock::rep> now{0};
+  csp::PrivateKeyCache cache([&] { return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(now.load())); });
+  const auto pass = [&](minutes m) { now += std::chrono::duration_cast<std::chrono::steady_clock::duration>(m).count(); };
+  const csp::KeyFileId file{1, 2, 3, 4};
+  auto pair = std::make_shared<csp::KeyPair>();
+  const SecretText pin("1234");
+  cache.Put("/media/a/k.000", AT_KEYEXCHANGE, file, pair, &pin);
+  cache.Put("/media/a/k.000", AT_SIGNATURE, file, pair, &pin);
+
+  pass(minutes(60));
+  EXPECT_EQ(cache.Find("/media/a/k.000", AT_KEYEXCHANGE, file, nullptr), pair) << "no limit: kept until dropped";
+  cache.SetIdleLimit(minutes(5));
+  EXPECT_EQ(cache.Find("/media/a/k.000", AT_SIGNATURE, file, nullptr), nullptr) << "unused for an hour";
+  pass(minutes(4));
+  EXPECT_EQ(cache.Find("/media/a/k.000", AT_KEYEXCHANGE, file, nullptr), pair);
+  pass(minutes(4));
+  EXPECT_EQ(cache.Find("/media/a/k.000", AT_KEYEXCHANGE, file, nullptr), pair) << "the last use counts";
+  ASSERT_TRUE(cache.Pin("/media/a/k.000").has_value());
+  pass(minutes(5));
+  EXPECT_FALSE(cache.Pin("/media/a/k.000").has_value()) << "the PIN goes with the key";
+  cache.DropIdle();
+  EXPECT_EQ(pair.use_count(), 1) << "nothing of the key is left in the cache";
 }
 
 }  // namespace

@@ -271,4 +271,6 @@ void DropPrivateKeyCache() {
   for (csp::Module* module : LoadedProviderModules()) module->DropKeyCache();
 }
 
+void SetPrivateKeyCacheIdleLimit(uint32_t minutes) { SetProviderKeyCacheIdleLimit(minutes); }
+
 }  // namespace zuntar

@@ -83,6 +83,9 @@ bool CryptAcquireCertificatePrivateKey(const PCCERT_CONTEXT& cert, DWORD flags, 
 // key asks for the PIN again, also in contexts that are still open (a key
 // handle that already holds its private key keeps it).
 void DropPrivateKeyCache();
+// Makes every provider, loaded now or later, forget an unlocked key once it
+// has not been used for `minutes` (0, the default: kept until dropped).
+void SetPrivateKeyCacheIdleLimit(uint32_t minutes);
 
 // ---- Handle types ---------------------------------------------------------------
 

@@ -24,6 +24,7 @@ std::map<std::string, csp::Module*>& Modules() {
   static std::map<std::string, csp::Module*> modules;
   return modules;
 }
+uint32_t key_cache_idle_minutes = 0;  // under modules_mu
 
 csp::Module* Load(const std::string& path, DWORD* error) {
   std::lock_guard lock(modules_mu);
@@ -42,6 +43,7 @@ csp::Module* Load(const std::string& path, DWORD* error) {
     *error = NTE_PROVIDER_DLL_FAIL;
     return nullptr;
   }
+  if (key_cache_idle_minutes != 0) module->SetKeyCacheIdleLimit(key_cache_idle_minutes);
   modules[path] = module;
   return module;
 }
@@ -84,6 +86,12 @@ std::vector<csp::Module*> LoadedProviderModules() {
   std::vector<csp::Module*> out;
   for (const auto& [path, module] : Modules()) out.push_back(module);
   return out;
+}
+
+void SetProviderKeyCacheIdleLimit(uint32_t minutes) {
+  std::lock_guard lock(modules_mu);
+  key_cache_idle_minutes = minutes;
+  for (const auto& [path, module] : Modules()) module->SetKeyCacheIdleLimit(minutes);
 }
 
 }  // namespace zuntar

@@ -21,4 +21,8 @@ csp::Module* LoadProviderModule(const std::string& name, DWORD prov_type, std::s
 // Every module loaded so far.
 std::vector<csp::Module*> LoadedProviderModules();
 
+// Gives every module loaded so far, and each one loaded later, the idle
+// limit of its key cache.
+void SetProviderKeyCacheIdleLimit(uint32_t minutes);
+
 }  // namespace zuntar

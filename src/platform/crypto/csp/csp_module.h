@@ -21,7 +21,7 @@ class UserPrompt;
 
 namespace zuntar::csp {
 
-constexpr uint32_t kInterfaceVersion = 2;
+constexpr uint32_t kInterfaceVersion = 3;
 constexpr char kEntryPoint[] = "ZuntarCspModule";
 
 // What the loading process lends the module.
@@ -82,6 +82,9 @@ class Module {
   // the next use of a key asks for its PIN again. A module that keeps
   // none has nothing to do.
   virtual void DropKeyCache() {}
+  // Forgets each unlocked key once it has not been used for `minutes`
+  // (0: keeps it until DropKeyCache).
+  virtual void SetKeyCacheIdleLimit(uint32_t minutes) { (void)minutes; }
 };
 
 // The GOST provider of this project, as the shared module exports it. The

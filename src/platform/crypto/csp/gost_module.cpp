@@ -59,6 +59,9 @@ class GostModuleImpl : public Module {
   }
 
   void DropKeyCache() override { PrivateKeyCache::Process().DropAll(); }
+  void SetKeyCacheIdleLimit(uint32_t minutes) override {
+    PrivateKeyCache::Process().SetIdleLimit(std::chrono::minutes(minutes));
+  }
 
  private:
   Host host_;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace zuntar::csp {
 
@@ -15,6 +16,62 @@ std::optional<KeyFileId> IdentifyKeyFile(const std::string& path) {
   id.size = st.st_size;
   id.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
   return id;
+}
+
+PrivateKeyCache::PrivateKeyCache(Clock clock) : clock_(std::move(clock)) {}
+
+PrivateKeyCache::~PrivateKeyCache() {
+  {
+    std::lock_guard lock(mu_);
+    sweeper_stop_ = true;
+  }
+  sweeper_wake_.notify_all();
+  if (sweeper_.joinable()) sweeper_.join();
+}
+
+void PrivateKeyCache::SetIdleLimit(std::chrono::minutes limit) {
+  {
+    std::lock_guard lock(mu_);
+    idle_limit_ = std::max(limit, std::chrono::minutes(0));
+    DropIdleLocked();
+    if (idle_limit_.count() > 0 && !sweeper_.joinable()) sweeper_ = std::thread([this] { SweepIdleKeys(); });
+  }
+  sweeper_wake_.notify_all();
+}
+
+void PrivateKeyCache::DropIdle() {
+  std::lock_guard lock(mu_);
+  DropIdleLocked();
+}
+
+bool PrivateKeyCache::Idle(const Opened& opened, TimePoint now) const {
+  return idle_limit_.count() > 0 && now - opened.last_used >= idle_limit_;
+}
+
+void PrivateKeyCache::DropIdleLocked() {
+  const TimePoint now = clock_();
+  for (auto container = containers_.begin(); container != containers_.end();) {
+    std::erase_if(container->second, [&](const auto& key) { return Idle(key.second, now); });
+    container = container->second.empty() ? containers_.erase(container) : std::next(container);
+  }
+}
+
+// Wakes when the key used longest ago reaches the limit, or when the keys
+// or the limit change.
+void PrivateKeyCache::SweepIdleKeys() {
+  std::unique_lock lock(mu_);
+  while (!sweeper_stop_) {
+    DropIdleLocked();
+    std::optional<TimePoint> oldest;
+    for (const auto& [folder, container] : containers_)
+      for (const auto& [key_spec, opened] : container)
+        if (!oldest || opened.last_used < *oldest) oldest = opened.last_used;
+    if (idle_limit_.count() == 0 || !oldest) {
+      sweeper_wake_.wait(lock);
+    } else {
+      sweeper_wake_.wait_for(lock, *oldest + idle_limit_ - clock_());
+    }
+  }
 }
 
 PrivateKeyCache& PrivateKeyCache::Process() {
@@ -40,12 +97,15 @@ std::shared_ptr<KeyPair> PrivateKeyCache::Find(const std::string& folder, DWORD 
   if (container == containers_.end()) return nullptr;
   const auto key = container->second.find(key_spec);
   if (key == container->second.end()) return nullptr;
-  const Opened& opened = key->second;
-  if (!(opened.file == file)) {
+  Opened& opened = key->second;
+  const TimePoint now = clock_();
+  if (!(opened.file == file) || Idle(opened, now)) {
     container->second.erase(key);
+    if (container->second.empty()) containers_.erase(container);
     return nullptr;
   }
   if (pin != nullptr && opened.pin && !opened.pin->Equals(*pin)) return nullptr;
+  opened.last_used = now;
   return opened.pair;
 }
 
@@ -53,17 +113,21 @@ std::optional<SecretText> PrivateKeyCache::Pin(const std::string& folder) const 
   std::lock_guard lock(mu_);
   const auto container = containers_.find(folder);
   if (container == containers_.end()) return std::nullopt;
+  const TimePoint now = clock_();
   for (const auto& [key_spec, opened] : container->second)
-    if (opened.pin) return opened.pin;
+    if (opened.pin && !Idle(opened, now)) return opened.pin;
   return std::nullopt;
 }
 
 void PrivateKeyCache::Put(const std::string& folder, DWORD key_spec, const KeyFileId& file,
                           std::shared_ptr<KeyPair> pair, const SecretText* pin) {
-  Opened opened{file, std::move(pair), std::nullopt};
+  Opened opened{file, std::move(pair), std::nullopt, clock_()};
   if (pin != nullptr) opened.pin = *pin;
-  std::lock_guard lock(mu_);
-  containers_[folder].insert_or_assign(key_spec, std::move(opened));
+  {
+    std::lock_guard lock(mu_);
+    containers_[folder].insert_or_assign(key_spec, std::move(opened));
+  }
+  sweeper_wake_.notify_all();
 }
 
 void PrivateKeyCache::DropKey(const std::string& folder, DWORD key_spec) {

@@ -7,19 +7,25 @@
 // registry folder or the medium's mount) and its place there. An entry goes
 // when its container cannot be reached any more (the medium was removed),
 // when its key file is no longer the one that was read (the key was
-// replaced), and all of them when the process drops the cache (Stop).
+// replaced), with an idle limit when a key has not been used for that long,
+// and all of them when the process drops the cache (Stop, the desktop
+// session locked or ended).
 //
 // Only keys that opened go in: a wrong PIN never does.
 #pragma once
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/crypto/base/crypt_types.h"
@@ -46,9 +52,20 @@ class PrivateKeyCache {
   // The one cache of the provider in this process.
   static PrivateKeyCache& Process();
 
-  PrivateKeyCache() = default;
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // `clock` tells the time of each use (tests give one of their own).
+  explicit PrivateKeyCache(Clock clock = &std::chrono::steady_clock::now);
+  ~PrivateKeyCache();
   PrivateKeyCache(const PrivateKeyCache&) = delete;
   PrivateKeyCache& operator=(const PrivateKeyCache&) = delete;
+
+  // Keys unused for `limit` are forgotten: at their next use, and by a
+  // thread of the cache on time, so they do not stay in memory either.
+  // Zero keeps them until they are dropped.
+  void SetIdleLimit(std::chrono::minutes limit);
+  // Forgets the keys unused for the idle limit now.
+  void DropIdle();
 
   // Keeps other threads from opening keys of the container while it is
   // held, so that threads needing the same locked key wait for one PIN
@@ -83,15 +100,26 @@ class PrivateKeyCache {
   void DropAll();
 
  private:
+  using TimePoint = std::chrono::steady_clock::time_point;
   struct Opened {
     KeyFileId file;
     std::shared_ptr<KeyPair> pair;
     std::optional<SecretText> pin;
+    TimePoint last_used;
   };
   using Container = std::map<DWORD, Opened>;
 
+  bool Idle(const Opened& opened, TimePoint now) const;
+  void DropIdleLocked();
+  void SweepIdleKeys();
+
+  const Clock clock_;
   mutable std::mutex mu_;
   std::map<std::string, Container> containers_;
+  std::chrono::minutes idle_limit_{0};
+  std::condition_variable sweeper_wake_;
+  bool sweeper_stop_ = false;
+  std::thread sweeper_;  // started with the first idle limit
   // Kept apart from the entries, and never dropped, so that a drop while a
   // key is being opened cannot let a second opening run beside it.
   std::map<std::string, std::shared_ptr<std::mutex>> opening_;
