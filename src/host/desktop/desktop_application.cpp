@@ -16,7 +16,9 @@
 #include "core/utf.h"
 #include "host/control_signals.h"
 #include "host/desktop/desktop_prompt.h"
+#include "host/desktop/session_lock_watch.h"
 #include "host/desktop/tray_icons.h"
+#include "platform/login_session.h"
 #include "platform/unique_fd.h"
 
 namespace zuntar {
@@ -115,6 +117,7 @@ int RunDesktopApplication(PluginControl& control) {
     }
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
                      [&session](QSessionManager&) { session.actions().Exit(); });
+    const std::unique_ptr<SessionLockWatch> lock_watch = ForgetKeysWhenSessionLocks(CurrentLoginSession());
     session.actions().Start();
     app.exec();
   }

@@ -4,6 +4,7 @@
 //
 // Exit comes from the tray menu, from the end of the desktop session (the
 // session manager's request to save) and from SIGTERM, SIGINT or SIGHUP.
+// The unlocked keys are forgotten when the session locks its screen.
 // Without a display the program runs on Qt's offscreen platform: no tray,
 // and every question is answered Cancel at once.
 #pragma once
