@@ -72,7 +72,7 @@ main=$(systemctl show -P MainPID ZuntarMervoPlugin)
 grep -E '^(NoNewPrivs|Seccomp|CapBnd):' "/proc/$main/status"
 grep -q '^NoNewPrivs:[[:space:]]*1' "/proc/$main/status" || fail "the service may gain privileges"
 grep -q '^Seccomp:[[:space:]]*2' "/proc/$main/status" || fail "no system-call filter"
-grep -q '^CapBnd:[[:space:]]*0*4$' "/proc/$main/status" || fail "more capabilities than CAP_DAC_READ_SEARCH"
+grep -q '^CapBnd:[[:space:]]*0*6$' "/proc/$main/status" || fail "more capabilities than CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH"
 stat -c '%a %U %n' /run/zuntar-mervo-plugin /var/lib/zuntar-mervo-plugin /var/log/zuntar-mervo-plugin
 for folder in /run/zuntar-mervo-plugin /var/lib/zuntar-mervo-plugin /var/log/zuntar-mervo-plugin; do
   [ "$(stat -c '%a %U' "$folder")" = "700 root" ] || fail "$folder is not root's alone (0700)"

@@ -73,7 +73,9 @@ std::string SystemError(const std::string& what, int err) { return what + ": " +
 
 // The sandbox of the service. The packaged unit carries the same text.
 constexpr char kSandbox[] = R"(# The service runs as root: it reads the key media and home folders of
-# every person at the machine (CAP_DAC_READ_SEARCH) and writes only its own
+# every person at the machine (CAP_DAC_READ_SEARCH), opens the database
+# engine's lock files, which the engine hands to its own account
+# (CAP_DAC_OVERRIDE), and writes only its own
 # folders, the machine's key containers and stores (/var/lib/zuntar) and
 # root's certificate stores, where certificates found on media are
 # installed (once they exist: the certificate tool makes them). A log or
@@ -102,7 +104,7 @@ ProtectHostname=yes
 ProtectProc=invisible
 ProcSubset=pid
 NoNewPrivileges=yes
-CapabilityBoundingSet=CAP_DAC_READ_SEARCH
+CapabilityBoundingSet=CAP_DAC_READ_SEARCH CAP_DAC_OVERRIDE
 # Netlink: the machine's own addresses (getifaddrs).
 RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK
 RestrictNamespaces=yes
