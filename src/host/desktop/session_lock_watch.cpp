@@ -89,7 +89,7 @@ std::unique_ptr<SessionLockWatch> ForgetKeysWhenSessionLocks(const std::string& 
     LogEvent("Unlocked private keys forgotten: " + why);
   });
   if (!watch->watching())
-    LogError("Cannot watch the desktop session on the system bus: locking the screen does not forget the "
+    LogEvent("Cannot watch the desktop session on the system bus: locking the screen does not forget the "
              "unlocked keys");
   return watch;
 }
