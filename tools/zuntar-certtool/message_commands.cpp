@@ -9,6 +9,7 @@
 #include "certtool.h"
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/msg/agree_envelope.h"
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
 #include "platform/crypto/msg/msg_algorithms.h"
@@ -28,8 +29,10 @@ constexpr char kVerifyUsage[] =
     "Checks every signature of SIG (against FILE for a detached one) and prints\n"
     "the signers; exit status 0 only when all are good. --out keeps the content.\n";
 constexpr char kEncryptUsage[] =
-    "Usage: zuntar-certtool encrypt --thumbprint HEX [--thumbprint HEX ...] IN OUT\n"
-    "Encrypts IN for the recipients (certificates of the personal stores).\n";
+    "Usage: zuntar-certtool encrypt --thumbprint HEX [--thumbprint HEX ...] [--agree] IN OUT\n"
+    "Encrypts IN for the recipients (certificates of the personal stores): GOST\n"
+    "key transport, or with --agree key agreement (an ephemeral key per recipient,\n"
+    "VKO and the CryptoPro key wrap).\n";
 constexpr char kDecryptUsage[] =
     "Usage: zuntar-certtool decrypt IN OUT\n"
     "Decrypts IN with the key of whichever recipient has a container here.\n";
@@ -235,9 +238,19 @@ int EncryptCommand(const std::vector<std::string>& args) {
   if (WantsHelp(args, kEncryptUsage)) return 0;
   std::vector<std::string> rest = args;
   const std::vector<std::string> thumbprints = TakeAll(&rest, "--thumbprint");
-  const Options o(rest, {}, {});
+  const Options o(rest, {}, {"--agree"});
   if (thumbprints.empty() || o.positional().size() != 2)
     throw ToolError("--thumbprint, IN and OUT are required (see --help)");
+  if (o.Has("--agree")) {
+    std::vector<PCCERT_CONTEXT> recipients;
+    for (const std::string& t : thumbprints) recipients.push_back(FindByThumbprint(t));
+    File in(o.positional()[0], "rb");
+    File out(o.positional()[1], "wb");
+    const auto read = [f = in.get()](BYTE* data, size_t size) { return std::fread(data, 1, size, f); };
+    if (!EncodeKeyAgreeEnvelope(recipients, in.Size(), read, out.Writer()))
+      throw ToolError(Failure("cannot encrypt"));
+    return 0;
+  }
   // OpenSSL's CMS streams the enveloped data from file to file itself.
   ossl::EnsureGostEngine();
   const EVP_CIPHER* cipher = ossl::CipherByName("gost89");
