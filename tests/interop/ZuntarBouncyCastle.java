@@ -25,6 +25,7 @@ import java.util.Collection;
 import org.bouncycastle.asn1.ASN1ObjectIdentifier;
 import org.bouncycastle.asn1.pkcs.PrivateKeyInfo;
 import org.bouncycastle.cert.X509CertificateHolder;
+import org.bouncycastle.cert.jcajce.JcaX509CertificateConverter;
 import org.bouncycastle.cms.CMSAlgorithm;
 import org.bouncycastle.cms.CMSEnvelopedData;
 import org.bouncycastle.cms.CMSEnvelopedDataGenerator;
@@ -129,8 +130,12 @@ public class ZuntarBouncyCastle {
         all = false;
         continue;
       }
+      // The certificate's key checks the signature; whether the certificate
+      // was valid when it was made (an exported test key of 2010) is not
+      // the question here.
       X509CertificateHolder cert = certs.iterator().next();
-      boolean good = signer.verify(new JcaSimpleSignerInfoVerifierBuilder().setProvider("BC").build(cert));
+      PublicKey key = new JcaX509CertificateConverter().setProvider("BC").getCertificate(cert).getPublicKey();
+      boolean good = signer.verify(new JcaSimpleSignerInfoVerifierBuilder().setProvider("BC").build(key));
       System.out.println((good ? "good " : "BAD ") + signer.getDigestAlgOID() + " " + cert.getSubject());
       all = all && good;
     }
