@@ -1,5 +1,6 @@
 #include "platform/crypto/msg/agree_envelope.h"
 
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
 #include "platform/crypto/asn1/ber_reader.h"
@@ -77,13 +78,20 @@ bool Put(const PFN_CMSG_STREAM_OUTPUT& write, const Bytes& bytes, bool final = f
   return write(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), final);
 }
 
+// The content key, wiped when the message is done.
+struct ContentKey {
+  Bytes bytes = Random(gost28147::kKeySize);
+  ~ContentKey() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+};
+
 }  // namespace
 
 bool EncodeKeyAgreeEnvelope(const std::vector<PCCERT_CONTEXT>& recipients, uint64_t content_size,
                             const AgreeEnvelopeReader& read, const PFN_CMSG_STREAM_OUTPUT& write) {
   if (recipients.empty() || !read || !write) return Fail(E_INVALIDARG);
   ossl::EnsureGostEngine();
-  const Bytes cek = Random(gost28147::kKeySize);
+  const ContentKey content_key;
+  const Bytes& cek = content_key.bytes;
   const Bytes iv = Random(gost28147::kBlockSize);
   if (cek.empty() || iv.empty()) return Fail(NTE_FAIL);
   std::vector<Bytes> infos;
