@@ -61,6 +61,9 @@ systemd-nspawn --quiet --directory="$tmp/root" --machine="zuntar-${tmp##*.}" --r
 OUTER
 
 cat "$tmp/out/log" 2>/dev/null || true
+# No result at all: the container's systemd never ran the checks (a machine
+# whose kernel or cgroups do not let nspawn boot), not a fault of the unit.
+[ -e "$tmp/out/rc" ] || skip "the container did not boot"
 if [ "$(cat "$tmp/out/rc" 2>/dev/null)" = 0 ]; then
   echo "check-service-sandbox: PASS"
 else
