@@ -141,6 +141,7 @@ THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, b
   origins_.LogPolicy(s);
   if (!listen) return;
   HttpServerOptions o;
+  o.address = s.LISTENADDRESS;
   o.port = s.HTTPPORT;
   o.max_connections = s.MAXCONNECTIONS;
   o.listen_queue = s.LISTENQUEUE;
