@@ -294,11 +294,12 @@ long PeakMemoryKb(pid_t pid) {
 // into the plugin's memory.
 TEST_F(HttpPlugin, RefusedLargePostsLeaveThePeakMemoryWhereItWas) {
   Launch();
-  EXPECT_EQ(Request(port_, "POST", "/MERVO/NOSUCH", "x").status, 200);  // a worker with its database connection
+  EXPECT_EQ(Request(port_, "POST", "/MERVO/GETSIGN?CertSN=00", "QUFB").status, 200);  // a worker with its database
   const long before = PeakMemoryKb(plugin_->pid());
   const HttpReply rebound = PushLargePost(port_, "/MERVO/GETSIGN", "Host: rebind.attacker.example\r\n");
   EXPECT_EQ(rebound.status, 403);
   EXPECT_EQ(rebound.body, HostRefusal("rebind.attacker.example"));
+  EXPECT_EQ(PushLargePost(port_, "/MERVO/GETSIGN", "Host: localhost\r\nOrigin: https://evil.example\r\n").status, 403);
   EXPECT_EQ(PushLargePost(port_, "/MERVO/GETSIGN_SYNC", "Host: localhost\r\n", "127.0.0.2").status, 501);
   EXPECT_LT(PeakMemoryKb(plugin_->pid()) - before, 32 * 1024);
   EXPECT_EQ(box_.Log().find("AAAAAAAA"), std::string::npos);  // no body was logged
