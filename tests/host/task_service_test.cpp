@@ -168,7 +168,7 @@ TEST_F(TaskService, TwoInstancesOnOneDatabaseRunEachTaskOnce) {
 
 TEST_F(TaskService, WithoutTheDatabaseQueuedTasksAreRefusedAndSynchronousOnesRun) {
   // A locale whose code page is not 1251: no database at all.
-  box_.AddEnv("LC_ALL=en_US.UTF-8");
+  box_.AddEnv("LC_ALL=de_DE@euro");
   Launch();
   const std::string serial = people_["ivanov"].serial;
   const HttpReply queued = Post("/MERVO/GETSIGN?CertSN=" + serial, "x");
