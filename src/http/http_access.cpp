@@ -239,8 +239,6 @@ void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
   try {
     std::string command = path_command.substr(0, path_command.find('&'));
     if (LogLevel() > 2) LogDebug(request.body);
-    AcquireWorkerDM(thread);
-    CheckWorkerDM(thread);
     bool sync = false;
     if (const size_t p = command.find("_SYNC"); p != std::string::npos) {
       command.erase(p, 5);
@@ -248,6 +246,13 @@ void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
     }
     const CommandEntry* entry = commands_.Find(command, CommandMethod::kPost);
     if (entry == nullptr) throw ReglamentException("Unknown command \"" + command + "\"");
+    // Only the commands that keep tasks touch the database; the others
+    // answer whatever its state.
+    const bool database = UsesDatabase(*entry);
+    if (database) {
+      AcquireWorkerDM(thread);
+      CheckWorkerDM(thread);
+    }
     // A synchronous reply carries the operation's result (a signature made
     // with the user's key): only pages on this machine may have it.
     if (sync && !IsLocalPeer(request.peer_ip)) {
@@ -256,9 +261,10 @@ void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
     }
     if (!OriginAllowed(*entry, command, request, response)) return;
     std::string unused_buffer;
-    CommandContext context{request, response, unused_buffer, sync, entry->task_type, thread.dm.get()};
+    CommandContext context{request, response, unused_buffer, sync, entry->task_type,
+                           database ? thread.dm.get() : nullptr};
     response.status = commands_.HandlerOf(*entry)(context);
-    if (thread.dm) CommitWorkerDM(*thread.dm);
+    if (database && thread.dm) CommitWorkerDM(*thread.dm);
   } catch (const std::exception& e) {
     PostRecovery(thread, e, response);
   }
@@ -289,10 +295,11 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
   try {
     // `command` comes from the upper-cased path, so it is upper case already.
     const bool kept_connection = thread.dm != nullptr;
-    if (!command.starts_with("TRYUSEPLUGIN") && !command.starts_with("GETVER") && !command.starts_with("PING"))
-      GetWorkerDM(thread);
     const CommandEntry* entry = commands_.Find(command, CommandMethod::kGet);
     if (entry == nullptr) throw ReglamentException("Unknown command \"" + command + "\"");
+    // The certificate and information commands answer whatever the
+    // database's state: only those that read tasks connect.
+    if (UsesDatabase(*entry)) GetWorkerDM(thread);
     if (entry->local_only && !IsLocalPeer(request.peer_ip)) {
       response.status = 501;
       return;
