@@ -160,6 +160,10 @@ void HeadlessControl::PrepareDatabase() {
   // the task commands then fail (and say why) rather than mix them.
   IgnoringFailures("Cannot add the new columns of CRYPTO_TASKS", [&] { AddMissingTaskColumns(dm->IB); });
   IgnoringFailures("CleanupTasks", [&] { dm->CleanupTasks(); });
+  IgnoringFailures("CloseInterruptedTasks", [&] {
+    for (const std::string& id : dm->CloseInterruptedTasks())
+      LogEvent(AnsiFromUtf8("Прерванное криптозадание закрыто: ") + id);
+  });
   IgnoringFailures("during DM destroy", [&] { dm->Close(); });
 }
 

@@ -6,6 +6,7 @@
 // are kept in <build>/artifacts/desktop/ for a person to look at.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -24,7 +25,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::Rect;
 
-std::string ArtifactsDir() {
 // Window names as the desktop shows them: the window's own caption, then
 // the application's title, which alone names a window without a caption of
 // its own (the tray icon) or with that very caption (the menu, the question
@@ -34,6 +34,7 @@ const std::string kSettingsTitle = "Настройки — ЗУНТАР.Плаг
 const std::string kKeyMediaTitle = "ЗУНТАР.Плагин. Требуется установить ключ! — ЗУНТАР.Плагин";
 constexpr int kIconSize = 32;  // the tray icon is no larger, a menu or a window is
 
+std::string ArtifactsDir() {
   const char* build = std::getenv("ZUNTAR_TEST_BINARY_DIR");
   const std::string dir = std::string(build != nullptr ? build : ".") + "/artifacts/desktop/";
   std::filesystem::create_directories(dir);
@@ -63,9 +64,9 @@ class DesktopScreen : public ::testing::Test {
     ASSERT_EQ(box_.CertTool("make-test-pki --out " + box_.root() + "pki", &out), 0) << out;
   }
 
-  // Right click on the tray icon; true when the menu opened.
   std::optional<Rect> TrayIcon() const { return desktop_->WaitForWindow(kTitle, 4, 15s, kIconSize); }
 
+  // Right click on the tray icon; true when the menu opened.
   bool RightClickTray(const Rect& icon, std::chrono::milliseconds limit = 5s) {
     // Not --sync: it waits for a move that never comes when the pointer is
     // already there.
@@ -143,6 +144,51 @@ TEST_F(DesktopScreen, ExitFromTheMenuWhileTheProcessingThreadWaitsForKeyMedia) {
   EXPECT_EQ(plugin.WaitExit(10s), 0) << box_.Log() << plugin.Stderr();
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Работа Плагина завершена")), 1);
   EXPECT_EQ(box_.CountInLog("did not end within"), 0) << "ended by the watchdog, not in order";
+}
+
+TEST_F(DesktopScreen, ATaskWhoseKeyWasAskedForWhenThePluginWasKilledRunsOnceAfterTheRestart) {
+  WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nTIMEOUTBEFORESTARTHTTP=0\r\nLOG_LEVEL=3\r\n",
+                    box_.config_file());
+  // "nolink" in the personal store without its key: the task is taken and
+  // run, and its key is asked for when the signature needs it.
+  const std::string cer = box_.root() + "pki/nolink.cer";
+  std::string out;
+  ASSERT_EQ(box_.CertTool("install " + cer + " --store MY", &out), 0) << out;
+  std::string thumbprint;
+  for (const char c : desktop_->Run("openssl x509 -inform DER -noout -fingerprint -sha1 -in " + cer))
+    if (std::isxdigit(static_cast<unsigned char>(c))) thumbprint += c;
+  thumbprint = thumbprint.substr(thumbprint.size() - 40);  // after "SHA1 Fingerprint="
+  std::string id;
+  {
+    test::PluginProcess plugin = box_.Start({});
+    ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+    const test::HttpReply queued =
+        test::Request(port_, "POST", "/MERVO/GETSIGN?CertThumb=" + thumbprint, "ZGF0YQ==", "");
+    const size_t at = queued.body.find("\"Data\": \"");
+    ASSERT_NE(at, std::string::npos) << queued.body;
+    id = queued.body.substr(at + 9, 32);
+    ASSERT_TRUE(desktop_->WaitForWindow(kKeyMediaTitle, 4, 70s)) << box_.Log();
+    plugin.Signal(SIGKILL);
+    plugin.WaitExit(10s);
+    ASSERT_FALSE(plugin.Running());
+    ASSERT_TRUE(desktop_->WaitForNoWindow(kKeyMediaTitle));
+  }
+
+  test::PluginProcess plugin = box_.Start({});
+  ASSERT_TRUE(box_.WaitForStartEnd()) << box_.Log();
+  ASSERT_TRUE(desktop_->WaitForWindow(kKeyMediaTitle, 4, 70s)) << "the task was not taken up again\n" << box_.Log();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(desktop_->Screenshot(ArtifactsDir() + "key-media-prompt-after-restart.png"));
+  desktop_->Run("xdotool key Return");  // "Поиск ключа": the key is in its container
+  test::HttpReply result;
+  for (const auto until = std::chrono::steady_clock::now() + 30s; std::chrono::steady_clock::now() < until;) {
+    result = test::Request(port_, "GET", "/MERVO/GETRESULT?Id=" + id);
+    if (result.status != 201) break;
+    std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(result.status, 200) << result.body << box_.Log();
+  EXPECT_EQ(box_.CountInLog(test::Cp1251("Криптозадание ") + id + test::Cp1251(" выполнено")), 1) << box_.Log();
+  EXPECT_EQ(plugin.Terminate(), 0) << box_.Log();
 }
 
 TEST_F(DesktopScreen, ASitesRequestIsAnsweredAtTheDesktopAndTheAnswerHoldsAfterARestart) {
