@@ -108,10 +108,13 @@ TEST_F(DesktopScreen, TrayMenuSettingsWindowKeyMediaPromptAndExitFromTheMenu) {
   const std::string nolink = ReadFileToString(box_.root() + "pki/nolink.cer");
   std::future<test::HttpReply> check = std::async(
       std::launch::async, [&] { return test::Request(port_, "POST", "/MERVO/CHECKCERTANDCLUE", nolink, ""); });
-  const std::optional<Rect> prompt = desktop_->WaitForWindow(kKeyMediaTitle);
-  ASSERT_TRUE(prompt) << box_.Log();
+  ASSERT_TRUE(desktop_->WaitForWindow(kKeyMediaTitle)) << box_.Log();
   std::this_thread::sleep_for(300ms);
   EXPECT_TRUE(desktop_->Screenshot(dir + "key-media-prompt.png"));
+  // Where it stands once shown: on a loaded machine the first sight of it
+  // may come before the window manager placed it.
+  const std::optional<Rect> prompt = desktop_->WaitForWindow(kKeyMediaTitle);
+  ASSERT_TRUE(prompt);
   EXPECT_NEAR(prompt->x + prompt->width / 2, 512, 16);
 
   // Exit from the menu while the question waits: the question is answered
