@@ -20,6 +20,7 @@
 #include "http/info_commands.h"
 #include "http/task_commands.h"
 #include "http/task_log_commands.h"
+#include "platform/code_page.h"
 #include "platform/crypto/api/crypt_api.h"
 #include "platform/user_prompt.h"
 #include "tasks/processing_thread.h"
@@ -51,6 +52,13 @@ void IgnoringFailures(const char* what, Step step) {
 bool IsAddressInUse(const std::exception& e) {
   const auto* failure = dynamic_cast<const std::system_error*>(&e);
   return failure != nullptr && failure->code() == std::errc::address_in_use;
+}
+
+// Where the code page rules the task database out, the log says so and
+// names the locale that did (in English: the code page has no Cyrillic).
+std::string DatabaseOffText() {
+  return "The task database is not used: the locale \"" + ProcessLocale() +
+         "\" has code page 1252 (Russian-language and UTF-8 locales have 1251); queued tasks are refused";
 }
 
 }  // namespace
@@ -108,7 +116,10 @@ void HeadlessControl::Start() {
   CreateStartCertificateManager();
   if (::chdir(Startup().ExeDir.c_str()) != 0)
     LogError("Cannot make " + Startup().ExeDir + " the working folder: " + std::strerror(errno));
-  if (Startup().IsCP1251) PrepareDatabase();
+  if (Startup().IsCP1251)
+    PrepareDatabase();
+  else
+    LogEvent(DatabaseOffText());
   Sleep(100);
   if (Startup().IsCP1251) StartProcessingThread();
   Sleep(settings.TIMEOUTBEFORESTARTHTTP);
@@ -150,6 +161,10 @@ void HeadlessControl::PrepareDatabase() {
   // the task commands then fail (and say why) rather than mix them.
   IgnoringFailures("Cannot add the new columns of CRYPTO_TASKS", [&] { AddMissingTaskColumns(dm->IB); });
   IgnoringFailures("CleanupTasks", [&] { dm->CleanupTasks(); });
+  IgnoringFailures("CloseInterruptedTasks", [&] {
+    for (const std::string& id : dm->CloseInterruptedTasks())
+      LogEvent(AnsiFromUtf8("Прерванное криптозадание закрыто: ") + id);
+  });
   IgnoringFailures("during DM destroy", [&] { dm->Close(); });
 }
 

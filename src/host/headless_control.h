@@ -3,10 +3,11 @@
 // of the application drive them.
 //
 // Start checks the GOST provider (its outcome in CSPStatus), creates the
-// certificate manager, cleans the task table, starts the processing thread
-// (where the database is used) and, last, the HTTP front end. Failures of
-// the provider, the manager or the database never stop Start: the log and
-// CSPStatus, which PING reports, say what went wrong. Stop cancels the
+// certificate manager, cleans the task table and closes the tasks a process
+// left unfinished, starts the processing thread (where the database is
+// used; the log says why when it is not) and, last, the HTTP front end.
+// Failures of the provider, the manager or the database never stop Start:
+// the log and CSPStatus, which PING reports, say what went wrong. Stop cancels the
 // questions put to the person, waits for the processing thread, so a later
 // Start never runs two threads on one queue, and frees the front end.
 // Pause parks the processing thread and switches listening off; Continue

@@ -14,6 +14,10 @@ void CommandRegistry::Register(std::string_view name, CommandMethod method, Comm
   throw std::invalid_argument("no such command: " + std::string(name));
 }
 
+bool UsesDatabase(const CommandEntry& entry) {
+  return entry.task_type >= 0 || entry.name == "GETRESULT" || entry.name == "GETLOGINFO";
+}
+
 const CommandEntry* CommandRegistry::Find(std::string_view command, CommandMethod method) const {
   for (size_t i = 0; i < kCommandTable.size(); ++i) {
     const CommandEntry& e = kCommandTable[i];

@@ -66,6 +66,11 @@ inline constexpr std::array<CommandEntry, 21> kCommandTable = {{
     {"TRYUSEPLUGIN", CommandMethod::kGet, false, false, -1, false},
 }};
 
+// Whether the command reads or writes the task table: the task commands,
+// GETRESULT and GETLOGINFO. The others answer whatever the database's state,
+// so a worker does no database work for them.
+bool UsesDatabase(const CommandEntry& entry);
+
 // Handlers by table position.
 class CommandRegistry {
  public:

@@ -271,12 +271,18 @@ bool THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
     // Admitted: only now does the body come in.
     if (!body.Read(request)) return false;
     if (LogLevel() > 2) LogDebug(request.body);
-    AcquireWorkerDM(thread);
-    CheckWorkerDM(thread);
+    // Only the commands that keep tasks touch the database; the others
+    // answer whatever its state.
+    const bool database = UsesDatabase(*entry);
+    if (database) {
+      AcquireWorkerDM(thread);
+      CheckWorkerDM(thread);
+    }
     std::string unused_buffer;
-    CommandContext context{request, response, unused_buffer, sync, entry->task_type, thread.dm.get()};
+    CommandContext context{request, response, unused_buffer, sync, entry->task_type,
+                           database ? thread.dm.get() : nullptr};
     response.status = commands_.HandlerOf(*entry)(context);
-    if (thread.dm) CommitWorkerDM(*thread.dm);
+    if (database && thread.dm) CommitWorkerDM(*thread.dm);
   } catch (const std::exception& e) {
     PostRecovery(thread, e, response);
   }
@@ -308,10 +314,11 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
   try {
     // `command` comes from the upper-cased path, so it is upper case already.
     const bool kept_connection = thread.dm != nullptr;
-    if (!command.starts_with("TRYUSEPLUGIN") && !command.starts_with("GETVER") && !command.starts_with("PING"))
-      GetWorkerDM(thread);
     const CommandEntry* entry = commands_.Find(command, CommandMethod::kGet);
     if (entry == nullptr) throw ReglamentException("Unknown command \"" + command + "\"");
+    // The certificate and information commands answer whatever the
+    // database's state: only those that read tasks connect.
+    if (UsesDatabase(*entry)) GetWorkerDM(thread);
     if (entry->local_only && !IsLocalPeer(request.peer_ip)) {
       response.status = 501;
       return;

@@ -30,11 +30,28 @@ void AppendErrors(std::string& out, const std::vector<std::string>& errors) {
 }  // namespace
 
 std::string JsonEscape(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20) {
+      if (c == '\\' || c == '"') out += '\\';
+      out += c;
+      continue;
+    }
+    out += '\\';
+    switch (c) {
+      case '\b': out += 'b'; break;
+      case '\t': out += 't'; break;
+      case '\n': out += 'n'; break;
+      case '\f': out += 'f'; break;
+      case '\r': out += 'r'; break;
+      default:
+        out += "u00";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
   }
   return out;
 }

@@ -11,8 +11,9 @@
 
 namespace zuntar {
 
-// Doubles backslashes, then escapes double quotes. Nothing else: control
-// characters, CR and LF pass unchanged.
+// A text as the content of a JSON string: backslashes and double quotes get
+// a backslash, bytes below 0x20 their escape (\b \t \n \f \r, else
+// \u00XX). Other bytes are kept, so the text's code page is unchanged.
 std::string JsonEscape(std::string_view text);
 
 // Data is null when empty, else Base64 of the bytes in quotes, or (as_is)

@@ -77,6 +77,8 @@ unsigned CodePageForLocale(std::string_view locale) {
     std::string charset = name.substr(dot + 1, at == std::string::npos ? std::string::npos : at - dot - 1);
     charset.erase(std::remove(charset.begin(), charset.end(), '-'), charset.end());
     if (charset == "cp1251" || charset == "windows1251" || charset == "1251") return kCodePage1251;
+    // A UTF-8 system shows Cyrillic whatever its language.
+    if (charset == "utf8") return kCodePage1251;
   }
   // A Latin-script variant ("sr_RS@latin") is not Cyrillic.
   if (at != std::string::npos && name.compare(at, std::string::npos, "@latin") == 0) return kCodePage1252;
@@ -87,14 +89,16 @@ unsigned CodePageForLocale(std::string_view locale) {
   return kCodePage1252;
 }
 
+std::string ProcessLocale() {
+  for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(var);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return {};
+}
+
 unsigned AnsiCodePage() {
-  static const unsigned cp = [] {
-    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-      const char* value = std::getenv(var);
-      if (value != nullptr && *value != '\0') return CodePageForLocale(value);
-    }
-    return CodePageForLocale("");
-  }();
+  static const unsigned cp = CodePageForLocale(ProcessLocale());
   return cp;
 }
 

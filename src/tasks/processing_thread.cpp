@@ -227,6 +227,7 @@ void TProcessingMgrThread::ProcessQueue() {
     } catch (const std::exception& e) {
       if (IsDatabaseError(e)) throw;  // the cycle's failure; the record is retried
       LogError("task " + it->task.Id + ": " + e.what());
+      if (it->claimed) dm_->ReleaseTask(it->task.Id);  // a skipped task is not left claimed
       outcome = Outcome::kSkip;
     }
     // A skipped record is never run again: only its id and age matter now.
@@ -263,9 +264,9 @@ bool TProcessingMgrThread::StopOrPauseAsked() {
 }
 
 TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& record) {
-  // A claim that was not final went with the connection of a failed
-  // cycle: the task must be ours again first.
-  if (record.claimed && !record.claim_committed) record.claimed = false;
+  // Claims are never committed before their result: one this record still
+  // notes went with the connection of a failed cycle.
+  record.claimed = false;
   if (record.finished) {
     // A result the database refused before.
     if (!Claim(record)) return Outcome::kRemove;
@@ -280,41 +281,49 @@ TProcessingMgrThread::Outcome TProcessingMgrThread::ProcessOne(QueuedTask& recor
   } catch (const std::exception& e) {
     message = e.what();  // an input that is not what its type says
   }
+  const bool names_certificate = NamesCertificate(task);
+  if (!found && names_certificate && !allow_key_prompt_) return Outcome::kSkip;
+  // Only the thread that holds a task asks about it: a thread of another
+  // process that shares the table never puts the same question.
+  if (!Claim(record)) return Outcome::kRemove;  // another thread runs it
   if (!found) {
-    const bool names_certificate = NamesCertificate(task);
-    if (names_certificate && !allow_key_prompt_) return Outcome::kSkip;
-    if (!names_certificate || !AskKeyMedia(task)) {
-      if (names_certificate && no_http_) return Outcome::kSkip;
-      if (!Claim(record)) return Outcome::kRemove;
+    const KeyMediaAnswer answer = names_certificate ? AskKeyMediaFor(record) : KeyMediaAnswer::kNone;
+    if (answer == KeyMediaAnswer::kTaskLost) return Outcome::kRemove;
+    if (answer == KeyMediaAnswer::kNone) {
+      if (names_certificate && no_http_) {
+        dm_->ReleaseTask(task.Id);
+        return Outcome::kSkip;
+      }
       Finish(record, kTaskStatusError, std::move(message));
       return Outcome::kStored;
     }
   }
-  if (!Claim(record)) return Outcome::kRemove;  // another thread runs it
-  RunClaimed(record);
-  return Outcome::kStored;
+  return RunClaimed(record);
 }
 
 bool TProcessingMgrThread::Claim(QueuedTask& record) {
   if (record.claimed) return true;
   if (!dm_->ClaimTask(record.task.Id, /*commit=*/false)) return false;
   record.claimed = true;
-  record.claim_committed = false;
   return true;
 }
 
-bool TProcessingMgrThread::AskKeyMediaFor(QueuedTask& record) {
-  // The person may take long: the claim (and what was stored before it)
-  // becomes final first, so no row stays locked meanwhile.
-  if (record.claimed && !record.claim_committed) {
+TProcessingMgrThread::KeyMediaAnswer TProcessingMgrThread::AskKeyMediaFor(QueuedTask& record) {
+  // The person may take long, and the process may end meanwhile. The claim
+  // stays uncommitted all that time, so the engine rolls it back with a
+  // process that dies and the task waits again (for this process after a
+  // restart, or for another one now). Results stored before share the
+  // transaction: they are committed first, without the claim.
+  if (!stored_.empty()) {
+    dm_->ReleaseTask(record.task.Id);
+    record.claimed = false;
     CommitStored();
-    dm_->CommitTran(true);
-    record.claim_committed = true;
+    if (!Claim(record)) return KeyMediaAnswer::kTaskLost;  // another thread took it meanwhile
   }
-  return AskKeyMedia(record.task);
+  return AskKeyMedia(record.task) ? KeyMediaAnswer::kMediaFound : KeyMediaAnswer::kNone;
 }
 
-void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
+TProcessingMgrThread::Outcome TProcessingMgrThread::RunClaimed(QueuedTask& record) {
   TCryptoTask& task = record.task;
   uint8_t status = kTaskStatusError;
   std::string result;
@@ -331,7 +340,11 @@ void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
       // The database failing is the cycle's failure, never the task's: the
       // task is run again once the database is back.
       if (IsDatabaseError(e)) throw;
-      if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task) && AskKeyMediaFor(record)) continue;
+      if (IsMissingKeyError(e) && allow_key_prompt_ && NamesCertificate(task)) {
+        const KeyMediaAnswer answer = AskKeyMediaFor(record);
+        if (answer == KeyMediaAnswer::kTaskLost) return Outcome::kRemove;
+        if (answer == KeyMediaAnswer::kMediaFound) continue;
+      }
       result = e.what();
       break;
     } catch (...) {
@@ -343,6 +356,7 @@ void TProcessingMgrThread::RunClaimed(QueuedTask& record) {
   // the result fails the cycle, and the record keeps the result to store
   // it again.
   Finish(record, status, std::move(result));
+  return Outcome::kStored;
 }
 
 void TProcessingMgrThread::Finish(QueuedTask& record, uint8_t status, std::string result) {

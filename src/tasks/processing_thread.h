@@ -4,10 +4,12 @@
 // Each cycle it refills the process's queue (task_queue.h) with the tasks of
 // the last 30 minutes that still wait (status 0), runs them, most recent
 // first, and stores their results; then it waits on the new-task event for
-// at most 60 s. A task is claimed in the table before it runs, so several
-// processes sharing the table run it once; the claim and the result are
-// committed together, and the results of a busy run in small groups. One failing task never blocks the others: whatever it
-// raises becomes its result. A failing database is retried with a growing
+// at most 60 s. A task is claimed in the table before it runs or is asked
+// about, so several processes sharing the table run it once; the claim is
+// committed only with the result (the results of a busy run in small
+// groups), so a process that ends mid-task, even while the person is asked
+// for key media, leaves it waiting. One failing task never blocks the
+// others: whatever it raises becomes its result. A failing database is retried with a growing
 // pause and a fresh connection; the thread only ends when told to.
 //
 // Pause is cooperative: the thread parks at its next safe point (before a
@@ -59,6 +61,9 @@ class TProcessingMgrThread {
   using Clock = std::chrono::steady_clock;
   // kStored: the result waits in the open transaction for CommitStored.
   enum class Outcome { kRemove, kSkip, kKeep, kStored };
+  // kTaskLost: another thread took the task while its claim was given back
+  // for a moment; it is not this thread's to ask about or run.
+  enum class KeyMediaAnswer { kNone, kMediaFound, kTaskLost };
 
   // One load of the queue: drops records older than `dt`, appends the rows
   // still waiting that started after it. True when there is work.
@@ -72,8 +77,9 @@ class TProcessingMgrThread {
   Outcome ProcessOne(QueuedTask& record);
   // Takes the record's row for this thread; false when it is not ours.
   bool Claim(QueuedTask& record);
-  bool AskKeyMediaFor(QueuedTask& record);
-  void RunClaimed(QueuedTask& record);
+  // The key-media question for a task this thread has claimed.
+  KeyMediaAnswer AskKeyMediaFor(QueuedTask& record);
+  Outcome RunClaimed(QueuedTask& record);
   // Stores the outcome: the task's status, and its result or message.
   void Finish(QueuedTask& record, uint8_t status, std::string result);
   void StoreResult(QueuedTask& record);

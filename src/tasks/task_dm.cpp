@@ -24,6 +24,10 @@ constexpr char kGetOwnStatusAndResultSql[] =
     "select STATUS, START_TIME, OUT_DATA from CRYPTO_TASKS where ID=:ID and (ORIGIN is null or ORIGIN=:ORIGIN)";
 constexpr char kLoadNewSql[] = "select *  from CRYPTO_TASKS where START_TIME > :DT and STATUS=0";
 constexpr char kClaimSql[] = "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=1 where ID=:ID and STATUS=0";
+constexpr char kReleaseSql[] = "update CRYPTO_TASKS set STATUS=0 where ID=:ID and STATUS=1";
+constexpr char kHoldSql[] = "update CRYPTO_TASKS set STATUS=1,OUT_DATA=NULL where ID=:ID";
+constexpr char kCloseInterruptedSql[] =
+    "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=3,OUT_DATA=:RES_DATA where ID=:ID and STATUS=1";
 
 constexpr unsigned kCp1251 = 1251;
 
@@ -59,6 +63,8 @@ std::string TaskIdTakenText(const std::string& id) {
   return Cp1251("Криптозадание с Id=") + id + Cp1251(" уже создано не этим сайтом");
 }
 
+std::string InterruptedTaskText() { return Cp1251("Выполнение криптозадания было прервано, результат не сохранён"); }
+
 TDM::TDM()
     : ibsqlInsertCryptoTask(IB, IBTransactionRW, kInsertSql),
       ibsqlUpdateCryptoTask(IB, IBTransactionRW, kUpdateSql),
@@ -66,7 +72,9 @@ TDM::TDM()
       ibsqlGetCryptoTaskStatusAndResult(IB, IBTransactionRead, kGetStatusAndResultSql),
       ibsqlGetOwnCryptoTaskStatusAndResult(IB, IBTransactionRead, kGetOwnStatusAndResultSql),
       ibsqlLoadNewCryptoTasks(IB, IBTransactionRead, kLoadNewSql),
-      ibsqlClaimCryptoTask(IB, IBTransactionRW, kClaimSql) {
+      ibsqlClaimCryptoTask(IB, IBTransactionRW, kClaimSql),
+      ibsqlReleaseCryptoTask(IB, IBTransactionRW, kReleaseSql),
+      ibsqlHoldCryptoTask(IB, IBTransactionRW, kHoldSql) {
   const Settings settings = CurrentSettings();
   IB.DatabaseName = settings.DBPATH;
   IB.UserName = settings.DBUSER;
@@ -96,6 +104,11 @@ void TDM::StartTran(bool rw) {
 void TDM::CommitTran(bool rw) {
   IbTransaction& t = TransactionOf(rw);
   if (t.InTransaction()) t.Commit();
+}
+
+void TDM::RollbackTran(bool rw) {
+  IbTransaction& t = TransactionOf(rw);
+  if (t.InTransaction()) t.Rollback();
 }
 
 void TDM::CommitAll() {
@@ -202,6 +215,47 @@ bool TDM::ClaimTask(const std::string& id, bool commit) {
   }
   if (commit) CommitTran(true);
   return claimed;
+}
+
+void TDM::ReleaseTask(const std::string& id) {
+  StartTran(true);
+  CloseOnExit closer(ibsqlReleaseCryptoTask);
+  ibsqlReleaseCryptoTask.SetString("ID", id);
+  ibsqlReleaseCryptoTask.ExecQuery();
+}
+
+void TDM::HoldTask(const std::string& id) {
+  StartTran(true);
+  CloseOnExit closer(ibsqlHoldCryptoTask);
+  ibsqlHoldCryptoTask.SetString("ID", id);
+  ibsqlHoldCryptoTask.ExecQuery();
+}
+
+std::vector<std::string> TDM::CloseInterruptedTasks() {
+  std::vector<std::string> waiting;
+  std::unique_ptr<IbStatement> q = NewQuery(true);
+  StartTran(true);
+  q->SetSql("select ID from CRYPTO_TASKS where STATUS=1");
+  q->ExecQuery();
+  while (q->Next()) waiting.push_back(q->Field(0).AsString());
+  q->Close();
+  const std::string text = InterruptedTaskText();
+  std::vector<std::string> closed;
+  q->SetSql(kCloseInterruptedSql);
+  for (const std::string& id : waiting) {
+    q->SetString("ID", id);
+    q->SetString("RES_DATA", text);
+    try {
+      q->ExecQuery();
+      if (q->RowsAffected() == 1) closed.push_back(id);
+    } catch (const std::exception& e) {
+      // Held by a live connection: the task is running now.
+      if (!IsLockConflict(e)) throw;
+    }
+    q->Close();
+  }
+  CommitTran(true);
+  return closed;
 }
 
 void TDM::CleanupTasks() {

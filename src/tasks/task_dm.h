@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/exception.h"
 #include "tasks/crypto_task.h"
@@ -48,11 +49,15 @@ class TDM {
   IbStatement ibsqlGetOwnCryptoTaskStatusAndResult;  // a task of one origin, or of none
   IbStatement ibsqlLoadNewCryptoTasks;
   IbStatement ibsqlClaimCryptoTask;
+  IbStatement ibsqlReleaseCryptoTask;
+  IbStatement ibsqlHoldCryptoTask;
 
   // Starts the read-write (true) or the read transaction if not active.
   void StartTran(bool rw);
   // Commits the chosen transaction if it is active.
   void CommitTran(bool rw);
+  // Rolls the chosen transaction back if it is active.
+  void RollbackTran(bool rw);
   // Commits the read-write transaction, then the read one, ignoring an
   // error of the second.
   void CommitAll();
@@ -82,6 +87,18 @@ class TDM {
   // it final together with the result: one commit per task. A claim that
   // is rolled back (the connection lost) leaves the task waiting.
   bool ClaimTask(const std::string& id, bool commit = true);
+  // Gives back a claim that is not committed yet, in the same transaction:
+  // once it commits, the task waits (status 0) as if never claimed.
+  void ReleaseTask(const std::string& id);
+  // Locks the row of a task stored with status 1 in the open read-write
+  // transaction, until the commit that stores its result. While the row is
+  // held, CloseInterruptedTasks leaves it alone; a process that dies, or
+  // loses its connection, lets go of it with the transaction.
+  void HoldTask(const std::string& id);
+  // Every task left at status 1 that no connection holds (its process ended
+  // or lost the database before the result was stored) gets status 3 with
+  // InterruptedTaskText(). Returns their ids.
+  std::vector<std::string> CloseInterruptedTasks();
   // Deletes rows older than 90 days and empties rows older than 30 days,
   // counted back from now or from the newest START_TIME if later.
   void CleanupTasks();
@@ -117,5 +134,6 @@ std::string TaskNotFoundText(const std::string& id);
 std::string TaskTimedOutText();
 // "Криптозадание с Id=<id> уже создано не этим сайтом".
 std::string TaskIdTakenText(const std::string& id);
+std::string InterruptedTaskText();
 
 }  // namespace zuntar

@@ -117,6 +117,24 @@ SyncTaskOutcome RunSync(TCryptoTask& task) {
   }
 }
 
+// Runs one step of a synchronous task's record. A failure is logged and
+// what the read-write transaction held is given up: false.
+template <typename Step>
+bool KeepRecord(TDM& dm, const std::string& id, Step step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    LogError("task " + id + ": the record of the synchronous task was not kept: " + e.what());
+  }
+  try {
+    dm.RollbackTran(true);
+  } catch (const std::exception&) {
+    // A connection that is gone has nothing left to roll back.
+  }
+  return false;
+}
+
 }  // namespace
 
 bool NamesCertificate(const TCryptoTask& task) { return !task.CertSN.empty() || !task.CertThumb.empty(); }
@@ -204,17 +222,26 @@ bool IsMissingKeyError(const std::exception& e) {
 std::string TaskExecutionFailedText() { return AnsiFromUtf8("Ошибка выполнения криптозадачи"); }
 
 SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm) {
-  if (dm != nullptr) dm->SaveTask(task, kTaskStatusWait);
+  // The row is the task's record, not its outcome: once it is stored, a
+  // database that fails only costs the record (the row is let go at status
+  // 1, and the next start closes it), never the reply.
+  TDM* record = dm;
+  if (record != nullptr) {
+    record->SaveTask(task, kTaskStatusWait);
+    if (!KeepRecord(*record, task.Id, [&] { record->HoldTask(task.Id); })) record = nullptr;
+  }
   SyncTaskOutcome outcome = RunSync(task);
   // The input may be large; the reply needs only the outcome.
   task.InData.clear();
   task.InData.shrink_to_fit();
-  if (dm == nullptr) return outcome;
-  if (outcome.kind == SyncTaskOutcome::kSuccess)
-    dm->SetTaskResult(task.Id, kTaskStatusSuccess, outcome.data);
-  else
-    dm->SetTaskResult(task.Id, kTaskStatusError,
-                      outcome.kind == SyncTaskOutcome::kNoResult ? TaskExecutionFailedText() : outcome.data);
+  if (record == nullptr) return outcome;
+  KeepRecord(*record, task.Id, [&] {
+    if (outcome.kind == SyncTaskOutcome::kSuccess)
+      record->SetTaskResult(task.Id, kTaskStatusSuccess, outcome.data);
+    else
+      record->SetTaskResult(task.Id, kTaskStatusError,
+                            outcome.kind == SyncTaskOutcome::kNoResult ? TaskExecutionFailedText() : outcome.data);
+  });
   return outcome;
 }
 

@@ -58,10 +58,12 @@ struct SyncTaskOutcome {
 };
 
 // A "_SYNC" request: the task is stored with status 1 (when there is a
-// module), checked, run on this thread (the key-media prompt included) and
-// its outcome stored with status 2 or 3. Every failure of the task itself
-// becomes its outcome; only a failure of the database leaves as an
-// exception.
+// module) and its row held, checked, run on this thread (the key-media
+// prompt included) and its outcome stored with status 2 or 3. Every failure
+// of the task itself becomes its outcome. Only a failure to store the task
+// leaves as an exception: once it is stored, a failing database is logged
+// and the outcome returned all the same (TDM::CloseInterruptedTasks closes
+// the row at the next start).
 SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm);
 
 }  // namespace zuntar

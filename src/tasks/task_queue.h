@@ -28,8 +28,7 @@ inline constexpr char kNewTaskEventName[] = "Global\\MervoPluginNewTask";
 // A task in the queue and how far the processing thread got with it.
 struct QueuedTask {
   TCryptoTask task;
-  bool claimed = false;          // its row was taken for this thread (status 1)
-  bool claim_committed = false;  // ... and others see that it was
+  bool claimed = false;   // its row is taken for this thread (status 1, not committed yet)
   bool finished = false;  // result_status and task.Result wait to be stored
   uint8_t result_status = 0;
 };

@@ -134,12 +134,16 @@ TEST(RemovableFolder, LastPartWithAThreeDigitExtension) {
     EXPECT_EQ(RemovableContainerFolder(name), "") << name;
 }
 
-TEST_F(ContainerTest, InstallLinksTheExchangeKeyAndAddsAnotherCopy) {
+TEST_F(ContainerTest, InstallLinksTheExchangeKeyInPlaceOfTheCopyThere) {
   const test::Issued user = User("\\\\.\\REGISTRY\\ivanov", "Иванов", GostKeyKind::k2012_512);
+  // A certificate already there without its link, as a person imports one:
+  // the linked one takes its place.
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(CertOpenSystemStoreA(0, "MY"), X509_ASN_ENCODING, user.der,
+                                               CERT_STORE_ADD_NEW, nullptr));
   InstallCertificateForContainer("\\\\.\\REGISTRY\\ivanov", user.der);
   InstallCertificateForContainer("\\\\.\\REGISTRY\\ivanov", user.der);
   const auto certs = PersonalCerts();
-  ASSERT_EQ(certs.size(), 2u);
+  ASSERT_EQ(certs.size(), 1u);
   for (const PCCERT_CONTEXT& c : certs) {
     const CRYPT_KEY_PROV_INFO info = LinkOf(c);
     EXPECT_EQ(info.pwszContainerName, u"\\\\.\\REGISTRY\\ivanov");
@@ -254,7 +258,8 @@ TEST_F(ContainerTest, RegistryCopyFollowsTheReaderAndTheVersion) {
   }
   ASSERT_EQ(GetCryptoProVersion(), "2.0.0.0");
   ASSERT_TRUE(CopyContainerToRegistry("\\\\.\\REGISTRY\\orig", user.der));
-  const CRYPT_KEY_PROV_INFO link = LinkOf(PersonalCerts().at(1));
+  ASSERT_EQ(PersonalCerts().size(), 1u);  // linked anew in place
+  const CRYPT_KEY_PROV_INFO link = LinkOf(PersonalCerts().at(0));
   const std::string name = Utf8FromUtf16(link.pwszContainerName);
   ASSERT_EQ(name.size(), 10u + 32u) << name;
   EXPECT_EQ(name.substr(0, 10), "REGISTRY\\\\");

@@ -112,26 +112,35 @@ std::vector<std::string> VirtualDesktop::VisibleWindows(const std::string& name)
   return found;
 }
 
-std::optional<Rect> VirtualDesktop::WaitForWindow(const std::string& name, int min_size,
-                                                  std::chrono::milliseconds limit) const {
+std::vector<Rect> VirtualDesktop::Windows(const std::string& name, int min_size, int max_size) const {
   const std::regex geometry("Position: (-?\\d+),(-?\\d+)[^\\n]*\\n\\s*Geometry: (\\d+)x(\\d+)");
+  std::vector<Rect> found;
+  for (const std::string& id : VisibleWindows(name)) {
+    std::smatch m;
+    const std::string text = Run("xdotool getwindowgeometry " + id);
+    if (!std::regex_search(text, m, geometry)) continue;
+    const Rect r{std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4])};
+    if (r.width > min_size && r.height > min_size && r.width <= max_size && r.height <= max_size)
+      found.push_back(r);
+  }
+  return found;
+}
+
+std::optional<Rect> VirtualDesktop::WaitForWindow(const std::string& name, int min_size,
+                                                  std::chrono::milliseconds limit, int max_size) const {
   const auto until = std::chrono::steady_clock::now() + limit;
   do {
-    for (const std::string& id : VisibleWindows(name)) {
-      std::smatch m;
-      const std::string text = Run("xdotool getwindowgeometry " + id);
-      if (!std::regex_search(text, m, geometry)) continue;
-      const Rect r{std::stoi(m[1]), std::stoi(m[2]), std::stoi(m[3]), std::stoi(m[4])};
-      if (r.width > min_size && r.height > min_size) return r;
-    }
+    const std::vector<Rect> found = Windows(name, min_size, max_size);
+    if (!found.empty()) return found.front();
     std::this_thread::sleep_for(100ms);
   } while (std::chrono::steady_clock::now() < until);
   return std::nullopt;
 }
 
-bool VirtualDesktop::WaitForNoWindow(const std::string& name, std::chrono::milliseconds limit) const {
+bool VirtualDesktop::WaitForNoWindow(const std::string& name, std::chrono::milliseconds limit, int min_size) const {
   const auto until = std::chrono::steady_clock::now() + limit;
-  while (!VisibleWindows(name).empty()) {
+  while (min_size > 0 ? !Windows(name, min_size, std::numeric_limits<int>::max()).empty()
+                      : !VisibleWindows(name).empty()) {
     if (std::chrono::steady_clock::now() >= until) return false;
     std::this_thread::sleep_for(100ms);
   }

@@ -202,7 +202,7 @@ TEST_F(CertPlugin, EveryCertificateExpiredAndTheKeyPeriodDecides) {
 
 TEST_F(CertPlugin, OtherCodePagesExplainWhichInnsDiffered) {
   MakeToolPki();
-  box_.AddEnv("LC_ALL=en_US.UTF-8");  // code page 1252: English texts, no database
+  box_.AddEnv("LC_ALL=en_US.ISO-8859-1");  // code page 1252: English texts, no database
   Launch("", false);
   const HttpReply r = Get("/MERVO/ENUMCERTS?inn=5001234567");
   const std::string prefix = "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"certificates not founded";

@@ -44,11 +44,26 @@ TEST(Startup, RunsAsApplicationUntilSigterm) {
   EXPECT_EQ(p.Stdout() + p.Stderr(), "");
 }
 
-TEST(Startup, RunsUnderALocaleOfAnotherCodePage) {
+TEST(Startup, TheLocaleChoosesTheCodePageAndTheLogSaysWhyTheDatabaseIsOff) {
+  {
+    PluginSandbox box;
+    box.AddEnv("LC_ALL=en_US.ISO-8859-1");  // code page 1252: Russian letters become '?'
+    PluginProcess p = box.Start({});
+    ASSERT_TRUE(box.WaitForLog("?????? ??????? ? ?????? ??????????,http ????????????")) << box.Log();
+    EXPECT_TRUE(
+        box.WaitForLog("EVENT The task database is not used: the locale \"en_US.ISO-8859-1\" has code page 1252"))
+        << box.Log();
+    EXPECT_EQ(p.Terminate(), 0);
+  }
+  // A UTF-8 system of any language shows Cyrillic and keeps its tasks.
   PluginSandbox box;
-  box.AddEnv("LC_ALL=en_US.UTF-8");  // code page 1252: Russian letters become '?'
+  box.AddEnv("LC_ALL=en_US.UTF-8");
+  ASSERT_EQ(box.Run({"-CREATEDB"}), 0);
   PluginProcess p = box.Start({});
-  ASSERT_TRUE(box.WaitForLog("?????? ??????? ? ?????? ??????????,http ????????????")) << box.Log();
+  ASSERT_TRUE(box.WaitForLog(StartLine(true))) << box.Log();
+  EXPECT_TRUE(box.WaitForLog(Cp1251("Обрабатывающий поток запущен"))) << box.Log();
+  ASSERT_TRUE(box.WaitForStartEnd());
+  EXPECT_EQ(box.CountInLog("database is not used"), 0);
   EXPECT_EQ(p.Terminate(), 0);
 }
 

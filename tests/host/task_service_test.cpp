@@ -168,7 +168,7 @@ TEST_F(TaskService, TwoInstancesOnOneDatabaseRunEachTaskOnce) {
 
 TEST_F(TaskService, WithoutTheDatabaseQueuedTasksAreRefusedAndSynchronousOnesRun) {
   // A locale whose code page is not 1251: no database at all.
-  box_.AddEnv("LC_ALL=en_US.UTF-8");
+  box_.AddEnv("LC_ALL=de_DE@euro");
   Launch();
   const std::string serial = people_["ivanov"].serial;
   const HttpReply queued = Post("/MERVO/GETSIGN?CertSN=" + serial, "x");
@@ -178,12 +178,29 @@ TEST_F(TaskService, WithoutTheDatabaseQueuedTasksAreRefusedAndSynchronousOnesRun
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Обрабатывающий поток запущен")), 0);
 }
 
-TEST_F(TaskService, AMissingDatabaseIsReportedByPingAndHttpStillStarts) {
+TEST_F(TaskService, WithoutItsDatabaseOnlyTheCommandsThatKeepTasksReportIt) {
   Launch(box_, port_, false, "", /*create_database=*/false);
   const std::string ping = Get("/MERVO/PING").body;
   EXPECT_NE(ping.find("\"Status\": false"), std::string::npos) << ping;
   EXPECT_NE(ping.find("Ошибка подключения к базе: "), std::string::npos) << ping;
   EXPECT_EQ(box_.CountInLog(test::Cp1251("Ошибка подключения к базе: ")), 1);
+
+  // The certificate commands answer as usual.
+  const Person& ivanov = people_["ivanov"];
+  const std::string success = "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}";
+  const HttpReply all = Get("/MERVO/ENUMALLCERTS");
+  EXPECT_EQ(all.status, 200);
+  EXPECT_EQ(all.body.rfind("{\r\n\"Status\": true,\r\n\"Data\": [", 0), 0u) << all.body;
+  EXPECT_EQ(Get("/MERVO/GETCERTBODY?CertSN=" + ivanov.serial).body,
+            kEnvelopeHead + Base64Encode(ivanov.der) + kEnvelopeTail);
+  EXPECT_EQ(Get("/MERVO/CHECKCERTANDCLUE?CertSN=" + ivanov.serial).body, success);
+  EXPECT_EQ(Post("/MERVO/CHECKCERTANDCLUE", ivanov.der).body, success);
+  // A synchronous task runs; the commands that keep tasks say why they cannot.
+  EXPECT_TRUE(OpensslVerifies(Base64Decode(DataText(Post("/MERVO/GETSIGN_SYNC?CertSN=" + ivanov.serial, "x").body)),
+                              "x", true));
+  EXPECT_EQ(Post("/MERVO/GETSIGN?CertSN=" + ivanov.serial, "x").body,
+            ErrorEnvelope("База данных недоступна: задание не может быть поставлено в очередь"));
+  EXPECT_EQ(Get("/MERVO/GETRESULT?Id=0f1e2d3c4b5a69788796a5b4c3d2e1f0").body.rfind("#Error#EIB", 0), 0u);
 }
 
 }  // namespace

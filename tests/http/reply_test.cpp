@@ -26,7 +26,7 @@ TEST(MakeReply, ErrorTexts) {
             "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"a\",\"b\"]\r\n}");
   EXPECT_EQ(MakeReply(false, "", {"", ""}), "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
   EXPECT_EQ(MakeReply(false, "", {"one\r\ntwo\t"}),
-            "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"one\r\ntwo\t\"]\r\n}");
+            "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"one\\r\\ntwo\\t\"]\r\n}");
 }
 
 TEST(MakeReply, AnsiErrorsBecomeUtf8) {
@@ -49,8 +49,11 @@ TEST(MakeListReply, NullOrOneLineOfEntries) {
             "{\r\n\"Status\": false,\r\n\"Data\": [\r\n{\"a\": 1},{\"b\": 2}],\r\n\"Errors\": [\"x\"]\r\n}");
 }
 
-TEST(JsonEscape, OnlyBackslashAndQuote) {
-  EXPECT_EQ(JsonEscape("a\\b\"c\r\n\x01/"), "a\\\\b\\\"c\r\n\x01/");
+TEST(JsonEscape, QuotesBackslashesAndEveryControlByte) {
+  // A string JSON.parse reads back: nothing below 0x20 stays raw; DEL and
+  // the code page's letters are kept.
+  EXPECT_EQ(JsonEscape(std::string("a\\b\"c\r\n\t\b\f\x01\x1F\0/\x7F\xE9", 16)),
+            "a\\\\b\\\"c\\r\\n\\t\\b\\f\\u0001\\u001f\\u0000/\x7F\xE9");
 }
 
 }  // namespace

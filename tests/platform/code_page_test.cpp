@@ -12,7 +12,11 @@ TEST(CodePageForLocale, FollowsLanguageAndCharset) {
   // No language named: a minimal system or an unconfigured service.
   for (const char* name : {"C", "POSIX", "C.UTF-8", "c.utf8", "POSIX.UTF-8", ""})
     EXPECT_EQ(CodePageForLocale(name), kCodePage1251) << name;
-  for (const char* name : {"en_US.UTF-8", "de_DE", "sr_RS@latin", "rus", "en_US.CP1252", "Cy_GB"})
+  // A UTF-8 system of any language shows Cyrillic.
+  for (const char* name : {"en_US.UTF-8", "de_DE.utf8", "fr_FR.UTF-8@euro", "sr_RS.UTF-8@latin"})
+    EXPECT_EQ(CodePageForLocale(name), kCodePage1251) << name;
+  // Legacy 8-bit Western locales.
+  for (const char* name : {"en_US.ISO-8859-1", "de_DE@euro", "de_DE", "sr_RS@latin", "rus", "en_US.CP1252", "Cy_GB"})
     EXPECT_EQ(CodePageForLocale(name), kCodePage1252) << name;
 }
 

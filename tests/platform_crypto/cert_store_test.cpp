@@ -89,22 +89,24 @@ TEST_F(CertStoreTest, Dispositions) {
   // Newer: the same certificate is not newer than itself.
   EXPECT_FALSE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_NEWER, nullptr));
   EXPECT_EQ(GetLastError(), CRYPT_E_EXISTS);
-  // Always: no check, a second copy with the new context's properties
-  // beside the first.
+  // Always: no check. A system store keeps one entry per certificate hash:
+  // the new copy, with its properties, takes the old one's place (a key
+  // link installed for a certificate already there is found afterwards).
   PCCERT_CONTEXT linked = Cert(0);
   CRYPT_KEY_PROV_INFO info{u"cont", u"prov", 80, 0, AT_KEYEXCHANGE};
   ASSERT_TRUE(CertSetCertificateContextProperty(linked, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
   ASSERT_TRUE(CertAddCertificateContextToStore(store, linked, CERT_STORE_ADD_ALWAYS, nullptr));
-  EXPECT_EQ(Hashes(store), (std::vector<Bytes>{Cert(0)->Sha1(), Cert(0)->Sha1()}));
-  PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_PROPERTY,
-                                                    CERT_KEY_PROV_INFO_PROP_ID, nullptr);
+  EXPECT_EQ(Hashes(store), (std::vector<Bytes>{Cert(0)->Sha1()}));
+  PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_SHA1_HASH,
+                                                    Cert(0)->Sha1(), nullptr);
   ASSERT_NE(found, nullptr);
   CRYPT_KEY_PROV_INFO read;
   ASSERT_TRUE(CertGetCertificateContextProperty(found, CERT_KEY_PROV_INFO_PROP_ID, &read));
   EXPECT_EQ(read.pwszContainerName, u"cont");
-  // Replace-existing then leaves one of them, with its own properties.
+  // Replace-existing leaves one, with its own properties.
   ASSERT_TRUE(CertAddCertificateContextToStore(store, Cert(0), CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-  EXPECT_EQ(Hashes(store).size(), 2u);
+  EXPECT_EQ(Hashes(store).size(), 1u);
+  // A memory store holds what it is given: two copies.
   HCERTSTORE memory = CertOpenStore(CERT_STORE_PROV_MEMORY, X509_ASN_ENCODING, 0, 0, {});
   ASSERT_TRUE(CertAddCertificateContextToStore(memory, Cert(0), CERT_STORE_ADD_ALWAYS, nullptr));
   ASSERT_TRUE(CertAddCertificateContextToStore(memory, Cert(0), CERT_STORE_ADD_ALWAYS, nullptr));

@@ -2,7 +2,8 @@
 // tasks of every kind run once and their results verify with openssl; one
 // failing task never holds up the others; a missing certificate waits in
 // service mode and is asked for in application mode; Pause parks the thread
-// and a failing database is retried.
+// and a failing database is retried; a synchronous task whose record fails
+// still answers, and the next start closes its row.
 #include "tasks/processing_thread.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,7 @@
 #include "tasks/firebird_root.h"
 #include "tasks/key_media.h"
 #include "tasks/task_database.h"
+#include "tasks/task_execution.h"
 #include "tasks/task_queue.h"
 
 namespace zuntar {
@@ -291,6 +293,30 @@ TEST_F(ProcessingTest, QueuingNeverWaitsForTheTaskThatRunsNorForItsQuestion) {
   std::string text;
   EXPECT_EQ(WaitDone(asking, &text), kTaskStatusSuccess) << text;
   EXPECT_EQ(WaitDone(queued, &text), kTaskStatusSuccess) << text;
+}
+
+TEST_F(ProcessingTest, ASynchronousTaskAnswersThoughItsRecordFailsAndTheNextStartClosesTheRow) {
+  const test::Party media = MediaPerson("media");
+  const Bytes data = Data(40);
+  TCryptoTask task = Task(kTaskDetachedSign, data, Serial(media));
+  std::unique_ptr<TDM> worker = CreateTaskDM();
+  std::vector<std::string> closed_while_running{"not asked"};
+  test::ScriptedPrompt person;
+  person.confirm_answers.push_back({true, [&] {
+                                      InsertMedia()();
+                                      // A start meanwhile leaves the running task alone.
+                                      closed_while_running = CreateTaskDM()->CloseInterruptedTasks();
+                                      worker->Close();  // the database is gone before the result is stored
+                                    }});
+  const SyncTaskOutcome outcome = ExecuteTaskSync(task, worker.get());
+  ASSERT_EQ(outcome.kind, SyncTaskOutcome::kSuccess) << outcome.data;
+  EXPECT_EQ(SignerPem(outcome.data, data), ReadFileToString(media.cert_pem));
+  EXPECT_TRUE(closed_while_running.empty());
+  std::string text;
+  EXPECT_EQ(dm_->GetTaskStatus(task.Id, text), kTaskStatusWait);
+  EXPECT_EQ(dm_->CloseInterruptedTasks(), std::vector<std::string>{task.Id});
+  EXPECT_EQ(dm_->GetTaskStatus(task.Id, text), kTaskStatusError);
+  EXPECT_EQ(text, InterruptedTaskText());
 }
 
 TEST_F(ProcessingTest, PauseParksTheThreadBetweenTasksAndTerminateEndsItEvenParked) {

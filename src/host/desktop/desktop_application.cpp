@@ -16,6 +16,7 @@
 #include "core/utf.h"
 #include "host/control_signals.h"
 #include "host/desktop/desktop_prompt.h"
+#include "host/desktop/desktop_texts.h"
 #include "host/desktop/session_lock_watch.h"
 #include "host/desktop/tray_icons.h"
 #include "platform/login_session.h"
@@ -100,6 +101,7 @@ int RunDesktopApplication(PluginControl& control) {
   const QtMessageHandler previous_handler = qInstallMessageHandler(LogQtMessage);
   QtArguments arguments;
   QApplication app(arguments.argc(), arguments.argv());
+  QGuiApplication::setApplicationDisplayName(QString::fromStdString(ApplicationTitle(Startup().IsCP1251)));
   // The window and the question boxes close; the plugin goes on.
   app.setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(PluginIcon(PluginState::kRunning));

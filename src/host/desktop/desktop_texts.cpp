@@ -4,6 +4,8 @@ namespace zuntar {
 
 std::string ProgramCaption(bool cp1251) { return cp1251 ? "ЗУНТАР.Плагин" : "ZUNTAR.Plugin"; }
 
+std::string ApplicationTitle(bool cp1251) { return cp1251 ? "ЗУНТАР.Плагин" : "Zuntar.Plugin"; }
+
 std::string TrayTip(bool cp1251, const std::string& instance_name) {
   std::string tip = ProgramCaption(cp1251);
   if (!instance_name.empty()) tip += " (" + instance_name + ")";

@@ -10,6 +10,9 @@ namespace zuntar {
 
 // The program's name as the tray and its message windows show it.
 std::string ProgramCaption(bool cp1251);
+// The application's title: the name the desktop shows for the program's
+// windows and notifications.
+std::string ApplicationTitle(bool cp1251);
 // The tray's tip: the program's name, and " (<instance>)" for a named instance.
 std::string TrayTip(bool cp1251, const std::string& instance_name);
 // The version item of the tray menu.

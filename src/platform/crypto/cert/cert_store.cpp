@@ -112,11 +112,17 @@ bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition,
   std::lock_guard guard(mu_);
   const std::vector<PCCERT_CONTEXT> present = folder_ ? Certificates() : memory_certs_;
   PCCERT_CONTEXT existing;
-  // Add-always makes no check: a second copy joins the first, as the
-  // platform's own stores do.
-  if (disposition != CERT_STORE_ADD_ALWAYS)
+  // Add-always makes no check: in a memory store a second copy joins the
+  // first. A system store keeps one entry per certificate hash (the
+  // platform's registry keys are the hashes), so there the new copy, with
+  // its properties, takes the place of an identical one.
+  if (disposition != CERT_STORE_ADD_ALWAYS) {
     for (const PCCERT_CONTEXT& c : present)
       if (SameCertificate(c, context)) existing = c;
+  } else if (folder_) {
+    for (const PCCERT_CONTEXT& c : present)
+      if (c->Sha1() == context->Sha1()) existing = c;
+  }
 
   std::map<DWORD, Bytes> properties = context->Properties();
   if (existing != nullptr) {
