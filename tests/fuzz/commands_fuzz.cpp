@@ -71,8 +71,8 @@ constexpr Command kCommands[] = {
 constexpr size_t kSignHash = 2;
 
 // The test PKI's certificates the queries name (make-test-pki): keys of
-// the three kinds, one not linked to its key, one on media that is not
-// there, and one expired.
+// the three kinds, one not linked to its key, one whose key is only on
+// removable media (not in the personal store), and one expired.
 constexpr const char* kPeople[] = {"ivanov", "petrov", "sidorov", "nolink", "media", "expired"};
 
 struct Person {
