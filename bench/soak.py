@@ -363,8 +363,22 @@ class Client:
     def sign_hash(self, sync):
         digest = os.urandom(32)
         who = self.rng.choice(self.run.people)
-        signature = self.result('SIGN_HASH?CertSN=' + who['serial'], b64(digest), sync)
+        command = 'SIGN_HASH?CertSN=' + who['serial']
+        if who['name'] != 'ivanov':
+            # The 256-bit hash is not the 512-bit key's to sign: refused.
+            self.refused(command, b64(digest), sync, 'CryptSignHash(')
+            return
+        signature = self.result(command, b64(digest), sync)
         self.run.verifier.submit('SIGN_HASH', 'hash:' + who['name'], signature, digest)
+
+    def refused(self, command, body, sync, text):
+        if sync:
+            status, reply = self.request('POST', command.replace('?', '_SYNC?', 1), body)
+            self.stats.add('task_replies')
+        else:
+            status, reply = self.collect(self.queue_task(command, body))
+        if not reply.startswith('{\r\n"Status": false,') or text not in reply:
+            raise Wrong('%s: not refused: %d %s' % (command, status, reply[:200]))
 
     def decrypt(self, sync):
         plain, message = self.rng.choice(self.run.messages)

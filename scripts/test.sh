@@ -11,12 +11,12 @@ cmake --preset asan
 cmake --build --preset asan
 
 # Bounded runs of the fuzzers (a clang build of their own): the message
-# decoder and the HTTP front end for half of ZUNTAR_FUZZ_SECONDS each, the
-# XML parser, Base64 and the distinguished names for a quarter each (105 s
-# in all by default); 0 skips them.
+# decoder, the HTTP front end and the key commands for a third of
+# ZUNTAR_FUZZ_SECONDS each, the XML parser, Base64 and the distinguished
+# names for a quarter each (105 s in all by default); 0 skips them.
 fuzz_seconds=${ZUNTAR_FUZZ_SECONDS:-60}
 if [ "$fuzz_seconds" -gt 0 ]; then
-  scripts/fuzz.sh "$(( (fuzz_seconds + 1) / 2 ))" msg http
+  scripts/fuzz.sh "$(( (fuzz_seconds + 2) / 3 ))" msg http commands
   scripts/fuzz.sh "$(( (fuzz_seconds + 3) / 4 ))" xml base64 dn
 fi
 

@@ -2,6 +2,8 @@
 // provider's hash-and-sign calls.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "crypto/crypt_error.h"
 #include "crypto/low_level_messages.h"
 #include "crypto_fixture.h"
@@ -29,21 +31,44 @@ class LowLevelMessageTest : public test::CryptoTest {};
 TEST_F(LowLevelMessageTest, RawSignaturesOfDataAndOfHashValuesVerifyWithTheCertificatesKey) {
   const Bytes data = Data(10000);
   const Bytes digest = Streebog256(data);
-  for (GostKeyKind kind : {GostKeyKind::k2012_256, GostKeyKind::k2012_512, GostKeyKind::k2001}) {
-    SCOPED_TRACE(test::KindName(kind));
-    const test::Party p = Person(std::string("raw") + test::KindName(kind), kind);
-    const TCPLowLevelEncodedSignedMsg signed_data(p.cert, Len(data), Ptr(data));
-    EXPECT_EQ(signed_data.Signature.size(), kind == GostKeyKind::k2012_512 ? 128u : 64u);
-    EXPECT_TRUE(VerifiesWithTheCertificate(p.cert, digest, signed_data.Signature));
-    // The public-key blob ends with the key as the certificate carries it.
-    const Bytes point = PublicKeyPoint(p.cert->Info().SubjectPublicKeyInfo);
-    ASSERT_GT(signed_data.PublicKeyBlob.size(), point.size());
-    EXPECT_EQ(signed_data.PublicKeyBlob[0], static_cast<char>(PUBLICKEYBLOB));
-    EXPECT_EQ(signed_data.PublicKeyBlob.substr(signed_data.PublicKeyBlob.size() - point.size()), point);
+  const test::Party p = Person("raw", GostKeyKind::k2012_256);
+  const TCPLowLevelEncodedSignedMsg signed_data(p.cert, Len(data), Ptr(data));
+  EXPECT_EQ(signed_data.Signature.size(), 64u);
+  EXPECT_TRUE(VerifiesWithTheCertificate(p.cert, digest, signed_data.Signature));
+  // The public-key blob ends with the key as the certificate carries it.
+  const Bytes point = PublicKeyPoint(p.cert->Info().SubjectPublicKeyInfo);
+  ASSERT_GT(signed_data.PublicKeyBlob.size(), point.size());
+  EXPECT_EQ(signed_data.PublicKeyBlob[0], static_cast<char>(PUBLICKEYBLOB));
+  EXPECT_EQ(signed_data.PublicKeyBlob.substr(signed_data.PublicKeyBlob.size() - point.size()), point);
 
-    const TCPLowLevelEncodedSignedHashMsg signed_hash(p.cert, digest);
-    EXPECT_TRUE(VerifiesWithTheCertificate(p.cert, digest, signed_hash.Signature));
-    EXPECT_FALSE(VerifiesWithTheCertificate(p.cert, Streebog256("other"), signed_hash.Signature));
+  const TCPLowLevelEncodedSignedHashMsg signed_hash(p.cert, digest);
+  EXPECT_TRUE(VerifiesWithTheCertificate(p.cert, digest, signed_hash.Signature));
+  EXPECT_FALSE(VerifiesWithTheCertificate(p.cert, Streebog256("other"), signed_hash.Signature));
+}
+
+TEST_F(LowLevelMessageTest, HashValuesThatDoNotFitTheKeyAreRefused) {
+  const Bytes data = Data(100);
+  auto code = [](const std::function<void()>& sign) -> DWORD {
+    try {
+      sign();
+    } catch (const ECryptError& e) {
+      return e.ErrorCode();
+    }
+    return 0;
+  };
+  // The hash of these calls is GOST R 34.11-2012 256: keys of the other
+  // kinds do not sign it.
+  for (GostKeyKind kind : {GostKeyKind::k2012_512, GostKeyKind::k2001}) {
+    SCOPED_TRACE(test::KindName(kind));
+    const test::Party p = Person(std::string("other") + test::KindName(kind), kind);
+    EXPECT_EQ(code([&] { TCPLowLevelEncodedSignedMsg(p.cert, Len(data), Ptr(data)); }), NTE_BAD_ALGID);
+    EXPECT_EQ(code([&] { TCPLowLevelEncodedSignedHashMsg(p.cert, Streebog256(data)); }), NTE_BAD_ALGID);
+  }
+  // A value of any other length than the hash's never reaches the key.
+  const test::Party p = Person("lengths", GostKeyKind::k2012_256);
+  for (size_t size : {0, 5, 31, 33, 48, 64}) {
+    SCOPED_TRACE(size);
+    EXPECT_EQ(code([&] { TCPLowLevelEncodedSignedHashMsg(p.cert, Bytes(size, 'h')); }), NTE_BAD_HASH);
   }
 }
 

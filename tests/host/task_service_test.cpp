@@ -5,6 +5,7 @@
 // share one database.
 #include <gtest/gtest.h>
 
+#include "platform/crypto/base/crypt_error.h"
 #include "task_service_fixture.h"
 
 namespace zuntar {
@@ -42,6 +43,37 @@ TEST_F(TaskService, SignaturesHashSignaturesAndDecryptionsVerifyWithOpenssl) {
   EXPECT_TRUE(OpensslVerifiesHash(
       ivanov, digest, Base64Decode(DataText(Post("/MERVO/SIGN_HASH_SYNC?CertThumb=" + ivanov.thumbprint, digest).body))));
   EXPECT_EQ(Base64Decode(DataText(Post("/MERVO/DECRYPT_SYNC", OpensslEncrypts(ivanov, plain)).body)), plain);
+}
+
+TEST_F(TaskService, HashValuesThatDoNotFitTheKeyGetAnErrorAndTheServiceGoesOn) {
+  Launch();
+  const Person& ivanov = people_["ivanov"];
+  const Person& petrov = people_["petrov"];
+  const std::string error_head = "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"";
+  // Each answer names the refused call and the provider's code and text.
+  auto refused = [&](const std::string& body, const std::string& call, DWORD code, const char* text) {
+    EXPECT_EQ(body.rfind(error_head, 0), 0u) << body;
+    EXPECT_NE(body.find(call + "("), std::string::npos) << body;
+    EXPECT_NE(body.find(std::to_string(static_cast<int32_t>(code))), std::string::npos) << body;
+    EXPECT_NE(body.find(text), std::string::npos) << body;
+  };
+  // A value that is not 32 bytes long, at once and queued (the task ends
+  // with the same error).
+  for (size_t size : {5, 48}) {
+    const Bytes value(size, 'h');
+    refused(Post("/MERVO/SIGN_HASH_SYNC?CertSN=" + ivanov.serial, value).body, "CryptSetHashParam", NTE_BAD_HASH,
+            "Неправильное хеш-значение.");
+    const HttpReply queued = Result(Queue("/MERVO/SIGN_HASH?CertSN=" + ivanov.serial, value));
+    EXPECT_EQ(queued.status, 500);
+    refused(queued.body, "CryptSetHashParam", NTE_BAD_HASH, "Неправильное хеш-значение.");
+  }
+  // A GOST R 34.11-2012 256 hash is not the 512-bit key's to sign.
+  refused(Post("/MERVO/SIGN_HASH_SYNC?CertSN=" + petrov.serial, Streebog256("x")).body, "CryptSignHash",
+          NTE_BAD_ALGID, "Указан неправильный алгоритм.");
+  EXPECT_NE(Get("/MERVO/PING").body.find("\"Status\": true"), std::string::npos);
+  const Bytes digest = Streebog256("after");
+  EXPECT_TRUE(OpensslVerifiesHash(
+      ivanov, digest, Base64Decode(DataText(Post("/MERVO/SIGN_HASH_SYNC?CertSN=" + ivanov.serial, digest).body))));
 }
 
 TEST_F(TaskService, ParametersIdsAndTheRepliesPagesExpect) {

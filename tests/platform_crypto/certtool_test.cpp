@@ -14,6 +14,7 @@
 #include "platform/crypto/cert/cert_store.h"
 #include "platform/crypto/cert/store_files.h"
 #include "platform/crypto/csp/pfx_reader.h"
+#include "platform/crypto/gost/gost_key_material.h"
 #include "platform/user_account.h"
 #include "support/test_pki.h"
 #include "support/tool_run.h"
@@ -53,16 +54,19 @@ TEST_F(CertToolTest, TestPkiFillsStoresAndContainers) {
   EXPECT_EQ(containers.size(), 8u);
   EXPECT_EQ(containers.back(), "\\\\.\\FAT12_A\\zuntar-test-media.000");
 
-  // Every linked certificate signs through its container.
+  // Every linked certificate signs its key's own hash through its container.
   HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
   int signed_count = 0;
   for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(my, nullptr); c != nullptr; c = CertEnumCertificatesInStore(my, c)) {
     HCRYPTPROV prov;
     DWORD key_spec = 0;
     ASSERT_TRUE(CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &key_spec, nullptr));
+    const ossl::PKeyPtr key = PublicKeyFromInfo(c->Info().SubjectPublicKeyInfo);
+    const GostKeyParams* params = ParamsOfKey(key.get());
+    ASSERT_NE(params, nullptr);
     HCRYPTHASH hash;
-    ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
-    ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, Bytes(32, 'h'), 0));
+    ASSERT_TRUE(CryptCreateHash(prov, params->hash_alg, nullptr, 0, &hash));
+    ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, Bytes(params->kind == GostKeyKind::k2012_512 ? 64 : 32, 'h'), 0));
     DWORD len = 0;
     EXPECT_TRUE(CryptSignHashA(hash, key_spec, nullptr, 0, nullptr, &len));
     ++signed_count;

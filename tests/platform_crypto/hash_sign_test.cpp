@@ -68,16 +68,20 @@ TEST(Hash, EqualsOpensslDigestOfTheSameBytes) {
   }
 }
 
-TEST(Hash, SetValueAcceptsAnyLengthAndDataAfterTheValueIsRefused) {
+TEST(Hash, SetValueMustHaveTheHashSizeAndDataAfterTheValueIsRefused) {
   HCRYPTPROV prov;
   ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_GOST_2012_256, CRYPT_VERIFYCONTEXT));
   HCRYPTHASH hash;
   ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
-  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, "short", 0));
+  for (const Bytes& wrong : {Bytes("short"), Bytes(48, 'v'), Bytes(64, 'v')}) {
+    EXPECT_FALSE(CryptSetHashParam(hash, HP_HASHVAL, wrong, 0));
+    EXPECT_EQ(GetLastError(), NTE_BAD_HASH);
+  }
+  ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, Bytes(32, 'v'), 0));
   BYTE value[64];
   DWORD len = sizeof value;
   ASSERT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, value, &len, 0));
-  EXPECT_EQ(Bytes(reinterpret_cast<char*>(value), len), "short");
+  EXPECT_EQ(Bytes(reinterpret_cast<char*>(value), len), Bytes(32, 'v'));
   EXPECT_FALSE(CryptHashData(hash, value, 1, 0));
   EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
   EXPECT_FALSE(CryptCreateHash(prov, 0x8003, nullptr, 0, &hash));
@@ -122,7 +126,8 @@ class SignTest : public ::testing::Test {
   }
   static std::u16string Utf16(const std::string& s) { return Utf16FromUtf8(s); }
 
-  static Bytes SignHashValue(const PCCERT_CONTEXT& cert, const Bytes& value, DWORD* error) {
+  static Bytes SignHashValue(const PCCERT_CONTEXT& cert, const Bytes& value, DWORD* error,
+                             ALG_ID alg = CALG_GR3411_2012_256) {
     HCRYPTPROV prov;
     DWORD key_spec = 0;
     bool caller_free = false;
@@ -132,7 +137,7 @@ class SignTest : public ::testing::Test {
     }
     EXPECT_TRUE(caller_free);
     HCRYPTHASH hash;
-    EXPECT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
+    EXPECT_TRUE(CryptCreateHash(prov, alg, nullptr, 0, &hash));
     EXPECT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, value, 0));
     DWORD len = 0;
     if (!CryptSignHashA(hash, key_spec, nullptr, 0, nullptr, &len)) {
@@ -160,31 +165,36 @@ class SignTest : public ::testing::Test {
 
 test::Issued* SignTest::ca_ = nullptr;
 
-TEST_F(SignTest, RawSignatureVerifiesWithOpensslAfterReversingTheBytes) {
+TEST_F(SignTest, RawSignatureOfTheKeysOwnHashVerifiesWithOpensslAfterReversingTheBytes) {
   for (GostKeyKind kind : {GostKeyKind::k2012_256, GostKeyKind::k2012_512, GostKeyKind::k2001}) {
     PCCERT_CONTEXT cert = InstallUser(kind, "\\\\.\\REGISTRY\\signer" + std::to_string(static_cast<int>(kind)));
-    const Bytes digest = HashThroughLayer(CALG_GR3411_2012_256, "message");
+    const ALG_ID own = DefaultKeyParams(kind).hash_alg;
+    const Bytes digest = HashThroughLayer(own, "message");
     DWORD error = 0;
-    const Bytes signature = SignHashValue(cert, digest, &error);
+    const Bytes signature = SignHashValue(cert, digest, &error, own);
     ASSERT_EQ(error, 0u);
     EXPECT_EQ(signature.size(), kind == GostKeyKind::k2012_512 ? 128u : 64u);
     EXPECT_TRUE(OpensslVerifies(cert, digest, signature));
     EXPECT_FALSE(OpensslVerifies(cert, digest, Bytes(signature.rbegin(), signature.rend())));
+    // Another kind's hash is refused, as the GOST providers refuse it.
+    const ALG_ID other = kind == GostKeyKind::k2012_256 ? CALG_GR3411_2012_512 : CALG_GR3411_2012_256;
+    SignHashValue(cert, HashThroughLayer(other, "message"), &error, other);
+    EXPECT_EQ(error, NTE_BAD_ALGID);
   }
 }
 
 TEST_F(SignTest, SignatureChecksWithTheCertificatePublicKey) {
   PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_512, "\\\\.\\REGISTRY\\checked");
-  const Bytes digest = HashThroughLayer(CALG_GR3411_2012_256, "data");
+  const Bytes digest = HashThroughLayer(CALG_GR3411_2012_512, "data");
   DWORD error = 0;
-  Bytes signature = SignHashValue(cert, digest, &error);
+  Bytes signature = SignHashValue(cert, digest, &error, CALG_GR3411_2012_512);
   ASSERT_EQ(error, 0u);
   HCRYPTPROV prov;
   ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_GOST_2012_512, CRYPT_VERIFYCONTEXT));
   HCRYPTKEY pub;
   ASSERT_TRUE(CryptImportPublicKeyInfoEx(prov, X509_ASN_ENCODING, cert->Info().SubjectPublicKeyInfo, 0, 0, nullptr, &pub));
   HCRYPTHASH hash;
-  ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_256, nullptr, 0, &hash));
+  ASSERT_TRUE(CryptCreateHash(prov, CALG_GR3411_2012_512, nullptr, 0, &hash));
   ASSERT_TRUE(CryptSetHashParam(hash, HP_HASHVAL, digest, 0));
   EXPECT_TRUE(CryptVerifySignatureA(hash, reinterpret_cast<const BYTE*>(signature.data()),
                                     static_cast<DWORD>(signature.size()), pub, nullptr, 0));
@@ -250,6 +260,13 @@ TEST_F(SignTest, PinIsAskedAndCancelFails) {
   PCCERT_CONTEXT cert = InstallUser(GostKeyKind::k2012_256, "\\\\.\\REGISTRY\\pinned", "1234");
   const Bytes digest(32, '\x11');
   DWORD error = 0;
+  {
+    // A hash the key does not sign is refused before its PIN is asked for.
+    test::ScriptedPrompt prompt;
+    SignHashValue(cert, Bytes(64, '\x11'), &error, CALG_GR3411_2012_512);
+    EXPECT_EQ(error, NTE_BAD_ALGID);
+    EXPECT_TRUE(prompt.asked.empty());
+  }
   {
     // No user interface: Cancel at once.
     SignHashValue(cert, digest, &error);

@@ -271,6 +271,17 @@ TEST_F(KeyBlobTest, GarbageBlobsGiveErrorCodes) {
   HCRYPTKEY key;
   EXPECT_FALSE(CryptImportKey(recipient_prov_, wrong_magic, recipient_agreed, 0, &key));
   EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
+  // A sender's point on another curve of the same size (CryptoPro set B)
+  // agrees with nothing here: an error, not the engine's abort.
+  HCRYPTKEY other, mismatched;
+  ASSERT_TRUE(CryptGenKey(sender_prov_, CALG_DH_GR3410_12_256_EPHEM, CRYPT_EXPORTABLE | CRYPT_PREGEN, &other));
+  ASSERT_TRUE(CryptSetKeyParam(other, KP_DHOID, Bytes("1.2.643.2.2.35.2\0", 17), 0));
+  ASSERT_TRUE(CryptSetKeyParam(other, KP_X, {}, 0));
+  if (CryptImportKey(recipient_prov_, Export(other, nullptr, PUBLICKEYBLOB), exchange_, 0, &mismatched)) {
+    ASSERT_TRUE(CryptSetKeyParam(mismatched, KP_ALGID, Dword(CALG_PRO_EXPORT), 0));
+    EXPECT_FALSE(CryptImportKey(recipient_prov_, simple, mismatched, 0, &key));
+  }
+  EXPECT_NE(GetLastError(), 0u);
   DWORD len = 5;
   Bytes odd = "12345";
   ASSERT_TRUE(CryptSetKeyParam(session, KP_MODE, Dword(CRYPT_MODE_CBC), 0));

@@ -37,7 +37,10 @@ DWORD GostHash::Finish() {
 
 DWORD GostHash::SetParam(DWORD param, const Bytes& value) {
   if (param != HP_HASHVAL) return NTE_BAD_TYPE;
-  value_ = value;  // any length: the signature decides whether it fits
+  // A value of another length is no value of this hash; signed, it would
+  // reach the engine's assertion on the digest size and end the process.
+  if (value.size() != static_cast<size_t>(EVP_MD_get_size(md_))) return NTE_BAD_HASH;
+  value_ = value;
   return 0;
 }
 
@@ -58,9 +61,19 @@ DWORD GostHash::GetParam(DWORD param, Bytes* value) {
   }
 }
 
+bool GostHash::FitsKey(EVP_PKEY* key) const {
+  const GostKeyParams* params = ParamsOfKey(key);
+  return params != nullptr && params->hash_alg == alg_;
+}
+
 DWORD GostHash::Sign(DWORD key_spec, Bytes* signature) {
+  // A GOST key signs only the hash of its own kind. The public key tells
+  // before the private key is opened, so a wrong hash costs no PIN question.
+  ossl::PKeyShared public_key;
+  if (container_->PublicKey(key_spec, &public_key) == 0 && !FitsKey(public_key.get())) return NTE_BAD_ALGID;
   std::shared_ptr<KeyPair> pair;
   if (DWORD rc = container_->LoadKey(key_spec, &pair)) return rc;
+  if (!FitsKey(pair->pkey.get())) return NTE_BAD_ALGID;
   if (DWORD rc = Finish()) return rc;
   return SignDigest(pair->pkey.get(), *value_, signature) ? 0 : NTE_BAD_HASH;
 }

@@ -25,6 +25,8 @@ class GostHash : public Hash {
 
  private:
   DWORD Finish();
+  // Whether `key` signs with this hash's algorithm.
+  bool FitsKey(EVP_PKEY* key) const;
 
   std::shared_ptr<ContainerState> container_;
   ALG_ID alg_;

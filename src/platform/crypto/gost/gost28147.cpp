@@ -126,8 +126,9 @@ bool WrapSimple(const Bytes& kek, const std::string& paramset, const Bytes& ukm,
 bool UnwrapSimple(const Bytes& kek, const std::string& paramset, const Bytes& ukm, const Bytes& encrypted,
                   const Bytes& mac, Bytes* key) {
   Bytes plain, check;
-  if (encrypted.size() != kKeySize || ukm.size() != 8 || !DecryptEcb(kek, paramset, encrypted, &plain) ||
-      !Mac(kek, paramset, ukm, plain, &check) || CRYPTO_memcmp(check.data(), mac.data(), 4) != 0 || mac.size() != 4)
+  if (encrypted.size() != kKeySize || ukm.size() != 8 || mac.size() != 4 ||
+      !DecryptEcb(kek, paramset, encrypted, &plain) || !Mac(kek, paramset, ukm, plain, &check) ||
+      CRYPTO_memcmp(check.data(), mac.data(), 4) != 0)
     return false;
   *key = plain;
   return true;

@@ -77,7 +77,15 @@ bool AgreeKey(EVP_PKEY* own, EVP_PKEY* peer, const Bytes& ukm, Bytes* kek) {
   return ok;
 }
 
+namespace {
+
+// The engine asserts (and so aborts) on any other digest size.
+bool EngineDigestSize(const Bytes& digest) { return digest.size() == 32 || digest.size() == 64; }
+
+}  // namespace
+
 bool SignDigest(EVP_PKEY* key, const Bytes& digest, Bytes* signature) {
+  if (!EngineDigestSize(digest)) return false;
   ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
   size_t len = 0;
   bool ok = ctx != nullptr && EVP_PKEY_sign_init(ctx.get()) == 1 &&
@@ -94,6 +102,7 @@ bool SignDigest(EVP_PKEY* key, const Bytes& digest, Bytes* signature) {
 }
 
 bool VerifyDigest(EVP_PKEY* key, const Bytes& digest, const Bytes& signature) {
+  if (!EngineDigestSize(digest)) return false;
   Bytes standard(signature.rbegin(), signature.rend());
   ossl::PKeyCtxPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
   const bool ok = ctx != nullptr && EVP_PKEY_verify_init(ctx.get()) == 1 &&
