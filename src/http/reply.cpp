@@ -61,17 +61,25 @@ std::string MakeReply(bool status, std::string_view data, const std::vector<std:
 
 std::string MakeListReply(bool status, const std::vector<std::string>* entries,
                           const std::vector<std::string>& errors) {
-  std::string out = StatusLines(status);
   if (entries == nullptr || entries->empty()) {
+    std::string out = StatusLines(status);
     out += "\"Data\": null,\r\n";
-  } else {
-    out += "\"Data\": [\r\n";
-    for (size_t i = 0; i < entries->size(); ++i) {
-      if (i > 0) out += ',';
-      out += (*entries)[i];
-    }
-    out += "],\r\n";
+    AppendErrors(out, errors);
+    return out;
   }
+  std::string out = ListReplyHead(status);
+  for (size_t i = 0; i < entries->size(); ++i) {
+    if (i > 0) out += ',';
+    out += (*entries)[i];
+  }
+  out += ListReplyTail(errors);
+  return out;
+}
+
+std::string ListReplyHead(bool status) { return StatusLines(status) + "\"Data\": [\r\n"; }
+
+std::string ListReplyTail(const std::vector<std::string>& errors) {
+  std::string out = "],\r\n";
   AppendErrors(out, errors);
   return out;
 }

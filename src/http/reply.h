@@ -26,4 +26,9 @@ std::string MakeReply(bool status, std::string_view data, const std::vector<std:
 std::string MakeListReply(bool status, const std::vector<std::string>* entries,
                           const std::vector<std::string>& errors);
 
+// A list reply with entries in pieces, for entries held elsewhere or made
+// while the reply is sent: the head, the entries joined by ',', the tail.
+std::string ListReplyHead(bool status);
+std::string ListReplyTail(const std::vector<std::string>& errors);
+
 }  // namespace zuntar
