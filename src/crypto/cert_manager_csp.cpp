@@ -135,6 +135,12 @@ void TVCertMgrCSP::SignBuffer(DataBuffer data, const Bytes& cert_body, bool deta
   signed_message = message.TakeContent();
 }
 
+void TVCertMgrCSP::SignAttachedInPlace(Bytes& data, const Bytes& cert_body) {
+  DataLength(BufferOf(data));  // the length limit of the slots
+  const PCCERT_CONTEXT cert = TakeCertificate(cert_body);
+  zuntar::SignAttachedInPlace(data, add_signing_time_ ? Now() : 0, cert);
+}
+
 void TVCertMgrCSP::SignRawBuffer(DataBuffer data, const Bytes& cert_body, Bytes& signature) {
   const DWORD length = DataLength(data);
   const PCCERT_CONTEXT cert = TakeCertificate(cert_body);

@@ -78,6 +78,8 @@ class TVCertMgrCSP : public TVCertMgr {
   /* 43 */ bool GetRecipientSerials(DataBuffer data, TStringList& list) override;
   /* 44 */ bool GetRecipientNames(const Bytes& enveloped_body, TStringList& list) override;
 
+  void SignAttachedInPlace(Bytes& data, const Bytes& cert_body) override;
+
   // After a failed decryption, try again with the streamed decoder.
   bool StreamDecryptFallback() const { return stream_decrypt_fallback_; }
   void SetStreamDecryptFallback(bool on) { stream_decrypt_fallback_ = on; }
