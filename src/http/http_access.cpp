@@ -140,6 +140,7 @@ THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, b
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
   if (!listen) return;
   HttpServerOptions o;
+  o.address = s.LISTENADDRESS;
   o.port = s.HTTPPORT;
   o.max_connections = s.MAXCONNECTIONS;
   o.listen_queue = s.LISTENQUEUE;

@@ -102,7 +102,7 @@ HttpServer::~HttpServer() {
 void HttpServer::Activate() {
   if (acceptor_.joinable()) return;
   // Once a port was chosen it is kept, so listening resumes where it was.
-  UniqueFd listener = OpenListener(port_ != 0 ? port_ : options_.port, options_.listen_queue);
+  UniqueFd listener = OpenListener(options_.address, port_ != 0 ? port_ : options_.port, options_.listen_queue);
   port_ = BoundPort(listener.get());  // the chosen one when asked for port 0
   UniqueFd epoll = NewEpoll();
   UniqueFd wake = NewEventFd();

@@ -1,11 +1,12 @@
 // A small HTTP/1.1 server with one synchronous worker thread per connection.
 //
 // It listens on all local addresses (IPv4, and IPv6 where the machine has
-// it). A worker serves one request per connection (no keep-alive), then
-// takes the next connection waiting for a worker, or one straight from the
-// listen queue, or waits idle; idle workers beyond the pool size end once
-// they have waited a while with nothing to do. A keeper thread makes
-// workers ahead of need, so one is always ready, and joins those that end.
+// it), or on the one it is given. A worker serves one request per
+// connection (no keep-alive), then takes the next connection waiting for a
+// worker, or one straight from the listen queue, or waits idle; idle
+// workers beyond the pool size end once they have waited a while with
+// nothing to do. A keeper thread makes workers ahead of need, so one is
+// always ready, and joins those that end.
 //
 // Idle workers wait on the listening socket themselves, each in its own
 // epoll set with EPOLLEXCLUSIVE, so the kernel wakes exactly one of them
@@ -52,6 +53,9 @@
 namespace zuntar {
 
 struct HttpServerOptions {
+  // An IP address of this machine to listen on (IPv6 with or without
+  // brackets, or "localhost" for 127.0.0.1); empty: every local address.
+  std::string address;
   int port = 18080;
   // Connections counted from their accept until their reply is written
   // (0: no limit); a client holding no more than this is never refused.

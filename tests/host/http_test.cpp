@@ -1,6 +1,7 @@
 // The HTTP front end of the real executable: a private copy on a free port,
 // with its own platform tree and task database.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
 #include <sys/socket.h>
@@ -192,6 +193,34 @@ TEST_F(HttpPlugin, ConnectionErrorsAreNotLoggedAtLevelThree) {
   Launch();
   LeaveInTheMiddleOfABody(port_);
   EXPECT_EQ(box_.Log().find("Read error"), std::string::npos) << box_.Log();
+}
+
+// Connects to `address` (IPv4 or IPv6); -1 when refused.
+int ConnectTo(const std::string& address, int port) {
+  sockaddr_storage addr{};
+  socklen_t size = 0;
+  auto& v4 = reinterpret_cast<sockaddr_in&>(addr);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(addr);
+  if (inet_pton(AF_INET, address.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<uint16_t>(port));
+    size = sizeof v4;
+  } else if (inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    size = sizeof v6;
+  }
+  const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+TEST_F(HttpPlugin, ListensOnlyOnTheListenAddress) {
+  Launch("LISTENADDRESS=127.0.0.1\r\n");
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
+  EXPECT_LT(ConnectTo("127.0.0.2", port_), 0);  // another address of this machine
+  EXPECT_LT(ConnectTo("::1", port_), 0);
 }
 
 TEST_F(HttpPlugin, PortInUseIsLoggedAndThePluginKeepsRunning) {
