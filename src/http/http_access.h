@@ -2,10 +2,12 @@
 //
 // Owns the server and routes every request on its worker thread
 // (HTTPServerCommandGet): fixed reply headers, the POST and GET paths of
-// the command table, the origin check of the commands that need the user's
-// keys, the end of the worker's database work, the request log lines, and
-// recovery from failures so that one bad request never takes the worker or
-// the server down.
+// the command table, the end of the worker's database work, the request log
+// lines, and recovery from failures so that one bad request never takes the
+// worker or the server down. Before a request's body is read it is judged
+// on its head alone: the peer, the command and, for the commands that need
+// the user's keys, the page's origin. A refused request never brings its
+// body in.
 #pragma once
 
 #include <memory>
@@ -29,9 +31,9 @@ class THTTPAccessThread : public WorkerState {
 class THttpAccess : public HttpHandler {
  public:
   // Applies the settings in force and starts listening. Throws when the
-  // port cannot be bound. Without `listen` there is no server at all:
-  // requests reach the dispatch only through HTTPServerCommandGet, which
-  // drives it in process (the fuzz target does).
+  // port cannot be bound. Without `listen` there is no server at all: only
+  // connections handed to it in process reach the dispatch (the fuzz target
+  // hands it some).
   // `consents`: where the person's decisions about web sites are kept.
   explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile(),
                        bool listen = true);
@@ -46,13 +48,15 @@ class THttpAccess : public HttpHandler {
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
   void OnConnectionError(WorkerState& state, const std::string& text) override;
-  void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) override;
+  void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response, RequestBody& body) override;
 
-  void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response);
+  void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response,
+                            RequestBody& body);
 
  private:
-  void PostPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
-                HttpResponse& response);
+  // False when the body could not be read: the request gets no reply.
+  bool PostPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
+                HttpResponse& response, RequestBody& body);
   void GetPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
                HttpResponse& response);
   // Runs a GET command's handler; a connection kept from an earlier request

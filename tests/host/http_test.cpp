@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "core/settings.h"
 #include "platform/file_io.h"
@@ -96,10 +99,13 @@ TEST_F(HttpPlugin, AnswersPingWithVersionAndLocalRules) {
   EXPECT_EQ(options.headers["access-control-allow-origin"], "http://edo");
   EXPECT_EQ(options.body, "");
   EXPECT_EQ(test::Exchange(port_, "POST /MERVO/GETSIGN HTTP/1.1\r\nContent-Length: 268435456\r\n\r\n").status, 406);
-  // LOG_LEVEL 3: request lines and POST bodies, never pings.
+  // LOG_LEVEL 3: request lines and the bodies of POST commands, never pings;
+  // an unknown command's body is never read.
   Request(port_, "POST", "/MERVO/NOSUCH?a=b", "the-body");
   EXPECT_TRUE(box_.WaitForLog(">>Request: \"/MERVO/NOSUCH/a=b\", HTTP RESULT=200, handle time ")) << box_.Log();
-  EXPECT_NE(box_.Log().find("DEBUG the-body\r\n"), std::string::npos);
+  EXPECT_EQ(box_.Log().find("DEBUG the-body\r\n"), std::string::npos);
+  Request(port_, "POST", "/MERVO/GETSIGN?CertSN=00", "the-body");
+  EXPECT_TRUE(box_.WaitForLog("DEBUG the-body\r\n")) << box_.Log();
   EXPECT_EQ(box_.Log().find("<<Request: \"/MERVO/PING"), std::string::npos);
   EXPECT_EQ(box_.Log().find(">>Request: \"/MERVO/PING"), std::string::npos);
 }
@@ -193,6 +199,37 @@ TEST_F(HttpPlugin, ConnectionErrorsAreNotLoggedAtLevelThree) {
   Launch();
   LeaveInTheMiddleOfABody(port_);
   EXPECT_EQ(box_.Log().find("Read error"), std::string::npos) << box_.Log();
+}
+
+// Clients that never finish their request line and header fields, silent
+// or trickling a byte now and then, hold the connections only until the
+// header deadline, although READTIMEOUT is 0.
+TEST_F(HttpPlugin, UnfinishedRequestsLoseTheirConnectionsAfterThirtySeconds) {
+  Launch();  // MAXCONNECTIONS=40
+  std::vector<int> held;
+  for (int i = 0; i < 40; ++i) held.push_back(test::Connect(port_));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_FALSE(Request(port_, "GET", "/MERVO/PING").received);  // every connection is taken
+  for (size_t i = 1; i < held.size(); i += 2) test::SendAll(held[i], "GET /MERVO/PING HTTP/1.1\r\nX-Slow: ");
+  size_t open = held.size();
+  const auto start = std::chrono::steady_clock::now();
+  while (open > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(45)) {
+    for (size_t i = 0; i < held.size(); ++i) {
+      if (held[i] < 0) continue;
+      if (i % 2 == 1) test::SendAll(held[i], "a");
+      pollfd p{held[i], POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0) {  // the plugin has closed it
+        EXPECT_EQ(test::ReadAll(held[i], 1000), "");
+        ::close(std::exchange(held[i], -1));
+        --open;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  EXPECT_EQ(open, 0u);
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
+  for (int fd : held)
+    if (fd >= 0) ::close(fd);
 }
 
 // Connects to `address` (IPv4 or IPv6); -1 when refused.
