@@ -187,7 +187,9 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& r
   SetCorsHeaders(request, response);
 
   bool answered = true;
-  if (request.method == "POST" && at != std::string::npos) {
+  if (!HostAllowed(request, response)) {
+    // Refused whatever it asks.
+  } else if (request.method == "POST" && at != std::string::npos) {
     answered = PostPath(thread, command, request, response, body);
   } else if (request.method == "GET" && at != std::string::npos) {
     GetPath(thread, command, request, response);
@@ -219,6 +221,17 @@ void THttpAccess::AnswerPreflight(const std::string& command, const HttpRequest&
   if (!SameText(request.request_private_network, "true")) return;
   if (!request.origin || origins_.Listed(*request.origin) || CommandRegistry::IsOpenCommand(command))
     response.SetHeader("Access-Control-Allow-Private-Network", "true");
+}
+
+bool THttpAccess::HostAllowed(const HttpRequest& request, HttpResponse& response) {
+  if (!request.host || HostNamesThisMachine(*request.host, IsLocalPeer(request.peer_ip), request.local_ip, machine_))
+    return true;
+  const std::string refusal =
+      AnsiFromUtf8("Имя ") + Printable(*request.host) + AnsiFromUtf8(" не принадлежит этому компьютеру");
+  LogEvent(refusal + " (Host): " + RequestText(request) + " from IP=" + request.peer_ip);
+  response.status = 403;
+  response.body = MakeReply(false, "", {refusal});
+  return false;
 }
 
 bool THttpAccess::OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,

@@ -5,15 +5,16 @@
 // the command table, the end of the worker's database work, the request log
 // lines, and recovery from failures so that one bad request never takes the
 // worker or the server down. Before a request's body is read it is judged
-// on its head alone: the peer, the command and, for the commands that need
-// the user's keys, the page's origin. A refused request never brings its
-// body in.
+// on its head alone: the Host it names, the peer, the command and, for the
+// commands that need the user's keys, the page's origin. A refused request
+// never brings its body in.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "http/command_table.h"
+#include "http/host_header.h"
 #include "http/http_server.h"
 #include "http/origin_guard.h"
 #include "tasks/task_dm.h"
@@ -67,6 +68,9 @@ class THttpAccess : public HttpHandler {
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;
   void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response) const;
+  // False, with the 403 reply written and logged, when the request's Host
+  // header does not name this machine.
+  bool HostAllowed(const HttpRequest& request, HttpResponse& response);
   // False, with the 403 reply written and logged, when the request's page
   // may not use `entry`.
   bool OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
@@ -74,6 +78,7 @@ class THttpAccess : public HttpHandler {
 
   const CommandRegistry commands_;
   TOriginGuard origins_;
+  TMachineNames machine_;
   std::unique_ptr<HttpServer> server_;
 };
 

@@ -83,6 +83,8 @@ HttpRequest ToRequest(const http::request<http::string_body>& message, std::stri
   const size_t q = target.find('?');
   r.path = std::string(target.substr(0, q));
   if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
+  for (auto [it, end] = message.equal_range(http::field::host); it != end; ++it)
+    r.host = r.host ? *r.host + ", " + std::string(it->value()) : std::string(it->value());
   if (auto it = message.find(http::field::origin); it != message.end()) r.origin = std::string(it->value());
   if (auto it = message.find("Access-Control-Request-Private-Network"); it != message.end())
     r.request_private_network = std::string(it->value());

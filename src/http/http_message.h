@@ -16,6 +16,7 @@ struct HttpRequest {
   std::string path;    // target before the first '?'
   std::string query;   // target after the first '?', empty when none
   std::string body;                   // empty until the handler reads it
+  std::optional<std::string> host;    // the Host header, when sent; several are joined with ", "
   std::optional<std::string> origin;  // the Origin header, when sent
   // Access-Control-Request-Private-Network of a preflight, empty when not sent.
   std::string request_private_network;
@@ -29,7 +30,7 @@ struct HttpResponse {
   std::string content_type;
   std::string content_encoding;
   std::vector<std::pair<std::string, std::string>> headers;  // in order, names unique
-  std::string body;                   // empty until the handler reads it
+  std::string body;
 
   // Sets a header, replacing an earlier value of the same name.
   void SetHeader(const std::string& name, const std::string& value);

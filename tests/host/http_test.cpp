@@ -144,7 +144,7 @@ TEST_F(HttpPlugin, SurvivesLoadAndAbuseWithoutLeakingWorkersOrAttachments) {
     const int slow = test::Connect(port_);  // takes its time, then finishes
     test::SendAll(slow, "GET /MERVO/PI");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    test::SendAll(slow, "NG HTTP/1.1\r\nHost: x\r\n\r\n");
+    test::SendAll(slow, "NG HTTP/1.1\r\nHost: localhost\r\n\r\n");
     EXPECT_EQ(test::ParseReply(test::ReadAll(slow)).body, kPingOk);
     ::close(slow);
   }
@@ -201,6 +201,42 @@ TEST_F(HttpPlugin, ConnectionErrorsAreNotLoggedAtLevelThree) {
   EXPECT_EQ(box_.Log().find("Read error"), std::string::npos) << box_.Log();
 }
 
+std::string HostRefusal(const std::string& host) {
+  return "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"Имя " + host +
+         " не принадлежит этому компьютеру\"]\r\n}";
+}
+
+// A page of another site whose own name was made to point at this machine
+// (DNS rebinding) sends that name in Host.
+TEST_F(HttpPlugin, AHostHeaderThatDoesNotNameThisMachineIsRefused) {
+  Launch();
+  const auto get = [&](const std::string& target, const std::string& host_lines, const std::string& peer = "") {
+    return test::Exchange(port_, "GET " + target + " HTTP/1.1\r\n" + host_lines + "\r\n", peer);
+  };
+  const HttpReply rebound = get("/MERVO/GETLOGINFO", "Host: rebind.attacker.example\r\n");
+  EXPECT_EQ(rebound.status, 403);
+  EXPECT_EQ(rebound.body, HostRefusal("rebind.attacker.example"));
+  EXPECT_EQ(rebound.headers.at("access-control-allow-methods"), "POST, GET, OPTIONS");
+  EXPECT_TRUE(box_.WaitForLog(test::Cp1251("EVENT Имя rebind.attacker.example не принадлежит этому компьютеру "
+                                           "(Host): \"/MERVO/GETLOGINFO/\" from IP=127.0.0.1")))
+      << box_.Log();
+  EXPECT_EQ(get("/MERVO/PING", "Host: 127.0.0.1.evil.example\r\n").status, 403);
+  EXPECT_EQ(get("/MERVO/PING", "Host: localhost:abc\r\n").status, 403);
+  EXPECT_EQ(get("/MERVO/PING", "Host: localhost\r\nHost: rebind.attacker.example\r\n").status, 403);
+
+  const std::string port = std::to_string(port_);
+  EXPECT_EQ(get("/MERVO/PING", "Host: localhost:" + port + "\r\n").body, kPingOk);
+  EXPECT_EQ(get("/MERVO/GETLOGINFO", "Host: [::1]:" + port + "\r\n").status, 200);
+  EXPECT_EQ(test::Exchange(port_, "GET /MERVO/PING HTTP/1.0\r\n\r\n").body, kPingOk);
+  // The machine's own name serves programs on the network, not pages here.
+  char name[256] = {};
+  ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
+  EXPECT_EQ(get("/MERVO/PING", "Host: " + std::string(name) + ":" + port + "\r\n", "127.0.0.2").body, kPingOk);
+  if (std::string(name) != "localhost") {
+    EXPECT_EQ(get("/MERVO/PING", "Host: " + std::string(name) + "\r\n").status, 403);
+  }
+}
+
 // Clients that never finish their request line and header fields, silent
 // or trickling a byte now and then, hold the connections only until the
 // header deadline, although READTIMEOUT is 0.
@@ -230,6 +266,42 @@ TEST_F(HttpPlugin, UnfinishedRequestsLoseTheirConnectionsAfterThirtySeconds) {
   EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
   for (int fd : held)
     if (fd >= 0) ::close(fd);
+}
+
+// Sends the head of a 200 MiB POST, then its body as fast as the plugin
+// takes it, until it is all sent or the plugin stops taking it; the reply.
+HttpReply PushLargePost(int port, const std::string& target, const std::string& headers, const std::string& peer = "") {
+  constexpr size_t kSize = size_t{200} << 20;
+  const int fd = test::Connect(port, peer);
+  test::SendAll(fd, "POST " + target + " HTTP/1.1\r\n" + headers + "Content-Length: " + std::to_string(kSize) +
+                        "\r\n\r\n");
+  const std::string chunk(size_t{1} << 20, 'A');
+  for (size_t sent = 0; sent < kSize && test::SendAll(fd, chunk); sent += chunk.size()) {
+  }
+  HttpReply reply = test::ParseReply(test::ReadAll(fd));
+  ::close(fd);
+  return reply;
+}
+
+long PeakMemoryKb(pid_t pid) {
+  const std::string status = ReadFileToString("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+// A refused request is answered from its head alone: its body never comes
+// into the plugin's memory.
+TEST_F(HttpPlugin, RefusedLargePostsLeaveThePeakMemoryWhereItWas) {
+  Launch();
+  EXPECT_EQ(Request(port_, "POST", "/MERVO/NOSUCH", "x").status, 200);  // a worker with its database connection
+  const long before = PeakMemoryKb(plugin_->pid());
+  const HttpReply rebound = PushLargePost(port_, "/MERVO/GETSIGN", "Host: rebind.attacker.example\r\n");
+  EXPECT_EQ(rebound.status, 403);
+  EXPECT_EQ(rebound.body, HostRefusal("rebind.attacker.example"));
+  EXPECT_EQ(PushLargePost(port_, "/MERVO/GETSIGN_SYNC", "Host: localhost\r\n", "127.0.0.2").status, 501);
+  EXPECT_LT(PeakMemoryKb(plugin_->pid()) - before, 32 * 1024);
+  EXPECT_EQ(box_.Log().find("AAAAAAAA"), std::string::npos);  // no body was logged
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
 }
 
 // Connects to `address` (IPv4 or IPv6); -1 when refused.
