@@ -64,6 +64,7 @@ show -X POST --data-binary @enc.b64 "$base/DECRYPT_SYNC"
 show "$base/GETRESULT?Id=00000000000000000000000000000000"
 show -X POST --data-binary @data.b64 "$base/GETSIGN_SYNC?CertThumb=0000000000000000000000000000000000000000"
 show "$base/NOSUCHCOMMAND"
+show -H 'Host: rebind.attacker.example' "$base/GETVER"
 show -X OPTIONS -H 'Origin: https://edo.example.ru' -H 'Access-Control-Request-Method: POST' \
   -H 'Access-Control-Request-Headers: content-type' "$base/GETSIGN_SYNC"
 show -H 'Origin: https://edo.example.ru' "$base/GETVER"

@@ -87,6 +87,7 @@ Settings ParseSettings(const std::vector<std::string>& lines, const std::string&
   ReadFlag(lines, "DISABLE_NAGLE_ALG", s.DISABLE_NAGLE_ALG);
   ReadFlag(lines, "USE_SMALL_BUFFER", s.USE_SMALL_BUFFER);
   ReadInt(lines, "LISTENQUEUE", s.LISTENQUEUE, s.LISTENQUEUE);
+  ReadText(lines, "LISTENADDRESS", s.LISTENADDRESS);
   ReadInt(lines, "READTIMEOUT", s.READTIMEOUT, s.READTIMEOUT);
   ReadInt(lines, "STARTUPPRIORITYCLASS", s.STARTUPPRIORITYCLASS, 64);
   ReadText(lines, "ALLOWEDORIGINS", s.ALLOWEDORIGINS);

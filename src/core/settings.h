@@ -25,6 +25,8 @@ struct Settings {
   uint8_t DISABLE_NAGLE_ALG = 0;
   uint8_t USE_SMALL_BUFFER = 0;
   int LISTENQUEUE = 10;
+  // The one address to listen on; empty: every local address.
+  std::string LISTENADDRESS;
   int READTIMEOUT = 0;
   int STARTUPPRIORITYCLASS = 64;
   // Origins of the pages that may use the user's keys, ';'-separated; "*"

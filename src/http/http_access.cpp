@@ -140,6 +140,7 @@ THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, b
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
   if (!listen) return;
   HttpServerOptions o;
+  o.address = s.LISTENADDRESS;
   o.port = s.HTTPPORT;
   o.max_connections = s.MAXCONNECTIONS;
   o.listen_queue = s.LISTENQUEUE;
@@ -170,12 +171,12 @@ void THttpAccess::OnConnectionError(WorkerState&, const std::string& text) {
   if (LogLevel() > 3) LogDebug(text);
 }
 
-void THttpAccess::Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) {
-  HTTPServerCommandGet(static_cast<THTTPAccessThread&>(state), request, response);
+void THttpAccess::Handle(WorkerState& state, HttpRequest& request, HttpResponse& response, RequestBody& body) {
+  HTTPServerCommandGet(static_cast<THTTPAccessThread&>(state), request, response, body);
 }
 
-void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request,
-                                       HttpResponse& response) {
+void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response,
+                                       RequestBody& body) {
   const bool trace = LogLevel() > 1;
   const Clock::time_point start = Clock::now();
   const std::string path = UpperCase(request.path);
@@ -185,8 +186,11 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& r
   const std::string command = at == std::string::npos ? std::string() : path.substr(at + 7);
   SetCorsHeaders(request, response);
 
-  if (request.method == "POST" && at != std::string::npos) {
-    PostPath(thread, command, request, response);
+  bool answered = true;
+  if (!HostAllowed(request, response)) {
+    // Refused whatever it asks.
+  } else if (request.method == "POST" && at != std::string::npos) {
+    answered = PostPath(thread, command, request, response, body);
   } else if (request.method == "GET" && at != std::string::npos) {
     GetPath(thread, command, request, response);
   } else if (request.method == "OPTIONS") {
@@ -196,7 +200,7 @@ void THttpAccess::HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& r
     response.body = "Unknown command";
   }
 
-  if (trace && !ping)
+  if (trace && !ping && answered)
     LogDebug(">>Request: " + RequestText(request) + ", HTTP RESULT=" + std::to_string(response.status) +
              ", handle time " + HandleTime(Clock::now() - start));
 }
@@ -219,6 +223,17 @@ void THttpAccess::AnswerPreflight(const std::string& command, const HttpRequest&
     response.SetHeader("Access-Control-Allow-Private-Network", "true");
 }
 
+bool THttpAccess::HostAllowed(const HttpRequest& request, HttpResponse& response) {
+  if (!request.host || HostNamesThisMachine(*request.host, IsLocalPeer(request.peer_ip), request.local_ip, machine_))
+    return true;
+  const std::string refusal =
+      AnsiFromUtf8("Имя ") + Printable(*request.host) + AnsiFromUtf8(" не принадлежит этому компьютеру");
+  LogEvent(refusal + " (Host): " + RequestText(request) + " from IP=" + request.peer_ip);
+  response.status = 403;
+  response.body = MakeReply(false, "", {refusal});
+  return false;
+}
+
 bool THttpAccess::OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
                                 HttpResponse& response) {
   if (!entry.guarded || !request.origin) return true;
@@ -232,13 +247,10 @@ bool THttpAccess::OriginAllowed(const CommandEntry& entry, const std::string& co
   return false;
 }
 
-void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_command, HttpRequest& request,
-                           HttpResponse& response) {
+bool THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_command, HttpRequest& request,
+                           HttpResponse& response, RequestBody& body) {
   try {
     std::string command = path_command.substr(0, path_command.find('&'));
-    if (LogLevel() > 2) LogDebug(request.body);
-    AcquireWorkerDM(thread);
-    CheckWorkerDM(thread);
     bool sync = false;
     if (const size_t p = command.find("_SYNC"); p != std::string::npos) {
       command.erase(p, 5);
@@ -250,9 +262,15 @@ void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
     // with the user's key): only pages on this machine may have it.
     if (sync && !IsLocalPeer(request.peer_ip)) {
       response.status = 501;
-      return;
+      return true;
     }
-    if (!OriginAllowed(*entry, command, request, response)) return;
+    if (!OriginAllowed(*entry, command, request, response)) return true;
+
+    // Admitted: only now does the body come in.
+    if (!body.Read(request)) return false;
+    if (LogLevel() > 2) LogDebug(request.body);
+    AcquireWorkerDM(thread);
+    CheckWorkerDM(thread);
     std::string unused_buffer;
     CommandContext context{request, response, unused_buffer, sync, entry->task_type, thread.dm.get()};
     response.status = commands_.HandlerOf(*entry)(context);
@@ -260,6 +278,7 @@ void THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
   } catch (const std::exception& e) {
     PostRecovery(thread, e, response);
   }
+  return true;
 }
 
 void THttpAccess::PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response) {

@@ -2,16 +2,19 @@
 //
 // Owns the server and routes every request on its worker thread
 // (HTTPServerCommandGet): fixed reply headers, the POST and GET paths of
-// the command table, the origin check of the commands that need the user's
-// keys, the end of the worker's database work, the request log lines, and
-// recovery from failures so that one bad request never takes the worker or
-// the server down.
+// the command table, the end of the worker's database work, the request log
+// lines, and recovery from failures so that one bad request never takes the
+// worker or the server down. Before a request's body is read it is judged
+// on its head alone: the Host it names, the peer, the command and, for the
+// commands that need the user's keys, the page's origin. A refused request
+// never brings its body in.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "http/command_table.h"
+#include "http/host_header.h"
 #include "http/http_server.h"
 #include "http/origin_guard.h"
 #include "tasks/task_dm.h"
@@ -29,9 +32,9 @@ class THTTPAccessThread : public WorkerState {
 class THttpAccess : public HttpHandler {
  public:
   // Applies the settings in force and starts listening. Throws when the
-  // port cannot be bound. Without `listen` there is no server at all:
-  // requests reach the dispatch only through HTTPServerCommandGet, which
-  // drives it in process (the fuzz target does).
+  // port cannot be bound. Without `listen` there is no server at all: only
+  // connections handed to it in process reach the dispatch (the fuzz target
+  // hands it some).
   // `consents`: where the person's decisions about web sites are kept.
   explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile(),
                        bool listen = true);
@@ -46,13 +49,15 @@ class THttpAccess : public HttpHandler {
   std::unique_ptr<WorkerState> NewWorkerState() override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
   void OnConnectionError(WorkerState& state, const std::string& text) override;
-  void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) override;
+  void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response, RequestBody& body) override;
 
-  void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response);
+  void HTTPServerCommandGet(THTTPAccessThread& thread, HttpRequest& request, HttpResponse& response,
+                            RequestBody& body);
 
  private:
-  void PostPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
-                HttpResponse& response);
+  // False when the body could not be read: the request gets no reply.
+  bool PostPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
+                HttpResponse& response, RequestBody& body);
   void GetPath(THTTPAccessThread& thread, const std::string& command, HttpRequest& request,
                HttpResponse& response);
   // Runs a GET command's handler; a connection kept from an earlier request
@@ -63,6 +68,9 @@ class THttpAccess : public HttpHandler {
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;
   void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response) const;
+  // False, with the 403 reply written and logged, when the request's Host
+  // header does not name this machine.
+  bool HostAllowed(const HttpRequest& request, HttpResponse& response);
   // False, with the 403 reply written and logged, when the request's page
   // may not use `entry`.
   bool OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
@@ -70,6 +78,7 @@ class THttpAccess : public HttpHandler {
 
   const CommandRegistry commands_;
   TOriginGuard origins_;
+  TMachineNames machine_;
   std::unique_ptr<HttpServer> server_;
 };
 

@@ -6,8 +6,11 @@
 
 #include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http.hpp>
+#include <chrono>
 #include <limits>
+#include <optional>
 
 #include "core/log.h"
 #include "http/fd_stream.h"
@@ -21,6 +24,11 @@ namespace {
 
 constexpr size_t kHeaderLimit = 16 * 1024;
 constexpr size_t kReadChunk = 64 * 1024;
+// What a refused request's client may still send after the reply, dropped
+// unread: its bytes, the whole time it may take, and each wait for more.
+constexpr size_t kDrainLimit = 4 << 20;
+constexpr auto kDrainTime = std::chrono::seconds(1);
+constexpr auto kDrainWait = std::chrono::milliseconds(250);
 
 // The connection's place under the connection limit, given back once.
 class ConnectionSlot {
@@ -57,10 +65,6 @@ void ApplyConnectionOptions(int fd, const HttpServerOptions& o) {
     const int size = 1024;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
   }
-  if (o.read_timeout_ms > 0) {
-    timeval tv{o.read_timeout_ms / 1000, (o.read_timeout_ms % 1000) * 1000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  }
 }
 
 // Header values and the reason phrase go out as bytes; a line break in them
@@ -71,14 +75,16 @@ std::string HeaderSafe(std::string text) {
   return text;
 }
 
-HttpRequest ToRequest(http::request<http::string_body>& message, std::string local_ip, std::string peer_ip) {
+// The request line and header fields; the body is read on demand.
+HttpRequest ToRequest(const http::request<http::string_body>& message, std::string local_ip, std::string peer_ip) {
   HttpRequest r;
   r.method = std::string(message.method_string());
   const std::string_view target(message.target().data(), message.target().size());
   const size_t q = target.find('?');
   r.path = std::string(target.substr(0, q));
   if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
-  r.body = std::move(message.body());
+  for (auto [it, end] = message.equal_range(http::field::host); it != end; ++it)
+    r.host = r.host ? *r.host + ", " + std::string(it->value()) : std::string(it->value());
   if (auto it = message.find(http::field::origin); it != message.end()) r.origin = std::string(it->value());
   if (auto it = message.find("Access-Control-Request-Private-Network"); it != message.end())
     r.request_private_network = std::string(it->value());
@@ -134,25 +140,90 @@ bool SendReply(int fd, Reply& m, ConnectionSlot& slot, boost::system::error_code
   return SendAll(fd, {&last, 1}, 0, ec);
 }
 
-// Answers `status` without reading the request body, then reads and drops
-// a bounded amount of what the client still sends: closing with unread data
-// resets the connection, and the client would lose the answer with it.
+// After a reply to a request whose body was left unread: stops sending,
+// then drops what the client still sends for a short while, without
+// keeping it. Closing with unread data would reset the connection, and the
+// client could lose the reply with it; a client that read the reply closes
+// its end, and one that goes on sending is cut off within the bounds.
+void LetClientFinish(int fd) {
+  ::shutdown(fd, SHUT_WR);
+  SetReceiveTimeout(fd, kDrainWait);
+  const auto deadline = std::chrono::steady_clock::now() + kDrainTime;
+  char sink[65536];
+  for (size_t drained = 0; drained < kDrainLimit && std::chrono::steady_clock::now() < deadline;) {
+    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+    if (n <= 0) break;
+    drained += static_cast<size_t>(n);
+  }
+}
+
+// Answers `status` alone, without the handler, to a request whose body is
+// not read.
 bool SendRefusal(int fd, int status, ConnectionSlot& slot, boost::system::error_code& ec) {
   HttpResponse r;
   r.status = status;
   Reply m = ToMessage(r);
   if (!SendReply(fd, m, slot, ec)) return false;
-  ::shutdown(fd, SHUT_WR);
-  const timeval tv{0, 200000};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  char sink[65536];
-  for (size_t drained = 0; drained < (4u << 20);) {
-    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
-    if (n <= 0) break;
-    drained += static_cast<size_t>(n);
-  }
+  LetClientFinish(fd);
   return true;
 }
+
+// The body of the request on the connection, read when the handler asks.
+class ConnectionBody : public RequestBody {
+ public:
+  enum class State { kUnread, kRead, kTooLarge, kFailed };
+
+  ConnectionBody(int fd, FdStream& stream, boost::beast::flat_buffer& buffer,
+                 http::request_parser<http::string_body>& parser, const HttpServerOptions& options)
+      : fd_(fd), stream_(stream), buffer_(buffer), parser_(parser), options_(options) {}
+
+  bool Read(HttpRequest& request) override {
+    if (state_ != State::kUnread) return state_ == State::kRead;
+    if (!parser_.is_done() && ExpectsContinue()) {
+      // The client waits for a word before it sends the body.
+      static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+      iovec part{const_cast<char*>(kContinue), sizeof kContinue - 1};
+      if (!SendAll(fd_, {&part, 1}, 0, error_)) return Fail(State::kFailed);
+    }
+    parser_.body_limit(options_.body_limit - 1);
+    stream_.Limit(std::chrono::milliseconds(options_.read_timeout_ms), std::nullopt);
+    http::read(stream_, buffer_, parser_, error_);
+    if (error_ == http::error::body_limit) return Fail(State::kTooLarge);
+    if (error_) return Fail(State::kFailed);
+    request.body = std::move(parser_.get().body());
+    state_ = State::kRead;
+    return true;
+  }
+
+  State state() const { return state_; }
+  const boost::system::error_code& error() const { return error_; }
+  // Whether the client may still be sending a body nobody read: one that
+  // came in whole with the header fields is in the buffer already.
+  bool Unread() const {
+    if (parser_.is_done()) return false;
+    const auto length = parser_.content_length_remaining();
+    return !length || buffer_.size() < *length;
+  }
+
+ private:
+  bool ExpectsContinue() const {
+    const auto& m = parser_.get();
+    return m.version() >= 11 && boost::beast::iequals(m[http::field::expect], "100-continue");
+  }
+
+  bool Fail(State state) {
+    state_ = state;
+    return false;
+  }
+
+  const int fd_;
+  FdStream& stream_;
+  boost::beast::flat_buffer& buffer_;
+  http::request_parser<http::string_body>& parser_;
+  const HttpServerOptions& options_;
+  State state_ = State::kUnread;
+  boost::system::error_code error_;
+};
 
 void Report(HttpHandler& handler, WorkerState& state, const char* what, const std::string& peer_ip,
             const boost::system::error_code& ec) {
@@ -175,11 +246,18 @@ std::string AddressText(const sockaddr_storage& addr) {
   return text;
 }
 
+std::chrono::milliseconds FirstReadTimeout(const HttpServerOptions& options) {
+  const std::chrono::milliseconds per_read(options.read_timeout_ms);
+  return per_read.count() > 0 && per_read < options.header_timeout ? per_read : options.header_timeout;
+}
+
 void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptions& options, HttpHandler& handler,
                      WorkerState& state, const std::function<void()>& release_slot) {
   ConnectionSlot slot(release_slot);
   ApplyConnectionOptions(fd, options);
-  FdStream stream(fd);
+  FdStream stream(fd, FirstReadTimeout(options));
+  stream.Limit(std::chrono::milliseconds(options.read_timeout_ms),
+               FdStream::Clock::now() + options.header_timeout);
   std::string peer_ip = AddressText(peer);
   try {
     std::string local_ip = LocalAddress(fd);
@@ -194,27 +272,32 @@ void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptio
     parser.body_limit(std::numeric_limits<std::uint64_t>::max());  // checked against the declared length below
     boost::system::error_code ec;
     http::read_header(stream, buffer, parser, ec);
-    if (!ec) {
-      if (auto length = parser.content_length(); length && *length >= options.body_limit) {
-        if (!SendRefusal(fd, 406, slot, ec)) Report(handler, state, "Write error to ", peer_ip, ec);
-        return;
-      }
-      parser.body_limit(options.body_limit - 1);
-      http::read(stream, buffer, parser, ec);
-      if (ec == http::error::body_limit) {
-        if (!SendRefusal(fd, 406, slot, ec)) Report(handler, state, "Write error to ", peer_ip, ec);
-        return;
-      }
-    }
     if (ec) {
       Report(handler, state, "Read error from ", peer_ip, ec);
       return;
     }
+    if (auto length = parser.content_length(); length && *length >= options.body_limit) {
+      if (!SendRefusal(fd, 406, slot, ec)) Report(handler, state, "Write error to ", peer_ip, ec);
+      return;
+    }
     HttpRequest request = ToRequest(parser.get(), std::move(local_ip), std::move(peer_ip));
+    ConnectionBody body(fd, stream, buffer, parser, options);
     HttpResponse response;
-    handler.Handle(state, request, response);
+    handler.Handle(state, request, response, body);
+    if (body.state() == ConnectionBody::State::kFailed) {
+      Report(handler, state, "Read error from ", request.peer_ip, body.error());
+      return;
+    }
+    if (body.state() == ConnectionBody::State::kTooLarge) {
+      if (!SendRefusal(fd, 406, slot, ec)) Report(handler, state, "Write error to ", request.peer_ip, ec);
+      return;
+    }
     Reply message = ToMessage(response);
-    if (!SendReply(fd, message, slot, ec)) Report(handler, state, "Write error to ", request.peer_ip, ec);
+    if (!SendReply(fd, message, slot, ec)) {
+      Report(handler, state, "Write error to ", request.peer_ip, ec);
+      return;
+    }
+    if (body.Unread()) LetClientFinish(fd);
   } catch (const std::exception& e) {
     LogError(std::string("HTTP connection: ") + e.what());
   }

@@ -5,13 +5,20 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <functional>
 
 #include "http/http_server.h"
 
 namespace zuntar {
 
+// The receive time-out a connection starts with: the header deadline, or
+// the read time-out when that is shorter. The listening socket carries it.
+std::chrono::milliseconds FirstReadTimeout(const HttpServerOptions& options);
+
 // Serves the one request of connection `fd` from `peer`; never closes `fd`.
+// `fd` has the receive time-out FirstReadTimeout(options) already (an
+// accepted socket has its listening socket's).
 // `release_slot` runs exactly once: just before the last byte of the reply
 // is sent, so a client that has the whole reply always finds the connection
 // given back, or when the connection ends without a reply. Read and write

@@ -15,7 +15,8 @@ struct HttpRequest {
   std::string method;  // as sent: "post" is not "POST"
   std::string path;    // target before the first '?'
   std::string query;   // target after the first '?', empty when none
-  std::string body;
+  std::string body;                   // empty until the handler reads it
+  std::optional<std::string> host;    // the Host header, when sent; several are joined with ", "
   std::optional<std::string> origin;  // the Origin header, when sent
   // Access-Control-Request-Private-Network of a preflight, empty when not sent.
   std::string request_private_network;

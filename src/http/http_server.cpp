@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/log.h"
+#include "http/fd_stream.h"
 #include "http/http_connection.h"
 #include "http/listen_socket.h"
 #include "http/worker_thread.h"
@@ -102,8 +103,9 @@ HttpServer::~HttpServer() {
 void HttpServer::Activate() {
   if (acceptor_.joinable()) return;
   // Once a port was chosen it is kept, so listening resumes where it was.
-  UniqueFd listener = OpenListener(port_ != 0 ? port_ : options_.port, options_.listen_queue);
+  UniqueFd listener = OpenListener(options_.address, port_ != 0 ? port_ : options_.port, options_.listen_queue);
   port_ = BoundPort(listener.get());  // the chosen one when asked for port 0
+  SetReceiveTimeout(listener.get(), FirstReadTimeout(options_));  // for the sockets it accepts
   UniqueFd epoll = NewEpoll();
   UniqueFd wake = NewEventFd();
   if (!Watch(epoll.get(), wake.get(), kWakeTag, EPOLLIN) || !WatchExclusively(epoll.get(), listener.get()))

@@ -1,11 +1,16 @@
 // A small HTTP/1.1 server with one synchronous worker thread per connection.
 //
 // It listens on all local addresses (IPv4, and IPv6 where the machine has
-// it). A worker serves one request per connection (no keep-alive), then
-// takes the next connection waiting for a worker, or one straight from the
-// listen queue, or waits idle; idle workers beyond the pool size end once
-// they have waited a while with nothing to do. A keeper thread makes
-// workers ahead of need, so one is always ready, and joins those that end.
+// it), or on the one it is given. A worker serves one request per
+// connection (no keep-alive), then takes the next connection waiting for a
+// worker, or one straight from the listen queue, or waits idle; idle
+// workers beyond the pool size end once they have waited a while with
+// nothing to do. A keeper thread makes workers ahead of need, so one is
+// always ready, and joins those that end.
+//
+// A worker reads the request line and header fields, lets the handler judge
+// the request, and reads the body only when the handler asks for it: a
+// refused request never brings its body in.
 //
 // Idle workers wait on the listening socket themselves, each in its own
 // epoll set with EPOLLEXCLUSIVE, so the kernel wakes exactly one of them
@@ -52,6 +57,9 @@
 namespace zuntar {
 
 struct HttpServerOptions {
+  // An IP address of this machine to listen on (IPv6 with or without
+  // brackets, or "localhost" for 127.0.0.1); empty: every local address.
+  std::string address;
   int port = 18080;
   // Connections counted from their accept until their reply is written
   // (0: no limit); a client holding no more than this is never refused.
@@ -64,7 +72,12 @@ struct HttpServerOptions {
   std::chrono::milliseconds idle_linger{1000};
   bool no_delay = false;
   bool small_send_buffer = false;
-  int read_timeout_ms = 0;  // 0: wait without limit
+  int read_timeout_ms = 0;  // each read of a request; 0: wait without limit
+  // The request line and header fields must be in within this time, whatever
+  // read_timeout_ms says, so clients that never finish cannot hold every
+  // connection. The listening socket carries it, and accepted sockets
+  // inherit it: it costs no call per connection.
+  std::chrono::milliseconds header_timeout{30000};
   // A body of this many bytes or more is refused with 406 before it is read.
   uint64_t body_limit = 268435456;
 };
@@ -77,6 +90,18 @@ class WorkerState {
   bool stop_thread = false;
 };
 
+// The body of the request being handled, still in the connection until the
+// handler reads it.
+class RequestBody {
+ public:
+  virtual ~RequestBody() = default;
+  // Reads the whole body into `request.body`. False when there is none to be
+  // had: the connection failed, or the body is too large. The handler then
+  // returns at once; the server answers what it must (406 for a body too
+  // large), and the handler's reply is not sent.
+  virtual bool Read(HttpRequest& request) = 0;
+};
+
 class HttpHandler {
  public:
   virtual ~HttpHandler() = default;
@@ -87,9 +112,14 @@ class HttpHandler {
   // Runs when reading a request or writing its reply fails: "Read error
   // from <peer>: <reason>" or "Write error to <peer>: <reason>".
   virtual void OnConnectionError(WorkerState&, const std::string& /*text*/) {}
-  // Runs for every request on the worker thread. Exceptions are contained:
-  // the connection is closed without a reply.
-  virtual void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response) = 0;
+  // Runs for every request on the worker thread once its request line and
+  // header fields are in; `request.body` is empty until `body.Read` fills
+  // it. A body left unread is never read: the reply goes out, the server
+  // stops sending and drops what the client still sends for a short while
+  // (closing at once would reset the connection, and the client might lose
+  // the reply), then closes. Exceptions are contained: the connection is
+  // closed without a reply.
+  virtual void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response, RequestBody& body) = 0;
 };
 
 class HttpServer {

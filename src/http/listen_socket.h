@@ -3,15 +3,19 @@
 
 #include <sys/socket.h>
 
+#include <string>
+
 #include "platform/unique_fd.h"
 
 namespace zuntar {
 
-// A non-blocking socket listening on every local address: one IPv6 socket
-// that takes IPv4 clients too (as IPv4-mapped addresses), or an IPv4 one on
-// a machine without IPv6. Throws std::system_error when the port cannot be
-// bound.
-UniqueFd OpenListener(int port, int backlog);
+// A non-blocking listening socket. With an empty `address`, on every local
+// address: one IPv6 socket that takes IPv4 clients too (as IPv4-mapped
+// addresses), or an IPv4 one on a machine without IPv6. Otherwise on that
+// one address: IPv4, IPv6 with or without brackets, or "localhost" for
+// 127.0.0.1. Throws std::invalid_argument for an address that is none of
+// these, std::system_error when the port cannot be bound.
+UniqueFd OpenListener(const std::string& address, int port, int backlog);
 
 // The port a socket is bound to.
 int BoundPort(int fd);

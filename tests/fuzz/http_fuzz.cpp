@@ -37,6 +37,7 @@
 #include "core/settings.h"
 #include "host/headless_control.h"
 #include "host/start_checks.h"
+#include "http/fd_stream.h"
 #include "http/http_access.h"
 #include "http/http_connection.h"
 
@@ -125,6 +126,7 @@ std::string Exchange(std::string_view request, bool local_peer, THttpAccess& acc
     for (ssize_t n; (n = ::recv(ends[0], chunk, sizeof chunk, 0)) > 0;) reply.append(chunk, static_cast<size_t>(n));
   });
   bool released = false;
+  SetReceiveTimeout(ends[1], FirstReadTimeout(HttpServerOptions{}));  // as an accepted socket has it
   ServeConnection(ends[1], PeerAddress(local_peer), HttpServerOptions{}, access, worker, [&] {
     Check(!released);
     released = true;
@@ -137,9 +139,12 @@ std::string Exchange(std::string_view request, bool local_peer, THttpAccess& acc
 }
 
 // Whatever came back is one response with the headers every reply carries,
-// and nothing after it.
-void CheckReply(const std::string& reply) {
+// and nothing after it; an admitted request that expects it is told to go
+// on first.
+void CheckReply(std::string_view reply) {
   if (reply.empty()) return;  // the request was cut short or not HTTP
+  constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+  if (reply.starts_with(kContinue)) reply.remove_prefix(kContinue.size());
   http::response_parser<http::string_body> parser;
   parser.body_limit(std::numeric_limits<std::uint64_t>::max());
   parser.eager(true);

@@ -1,13 +1,17 @@
 // The HTTP front end of the real executable: a private copy on a free port,
 // with its own platform tree and task database.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "core/settings.h"
 #include "platform/file_io.h"
@@ -95,10 +99,13 @@ TEST_F(HttpPlugin, AnswersPingWithVersionAndLocalRules) {
   EXPECT_EQ(options.headers["access-control-allow-origin"], "http://edo");
   EXPECT_EQ(options.body, "");
   EXPECT_EQ(test::Exchange(port_, "POST /MERVO/GETSIGN HTTP/1.1\r\nContent-Length: 268435456\r\n\r\n").status, 406);
-  // LOG_LEVEL 3: request lines and POST bodies, never pings.
+  // LOG_LEVEL 3: request lines and the bodies of POST commands, never pings;
+  // an unknown command's body is never read.
   Request(port_, "POST", "/MERVO/NOSUCH?a=b", "the-body");
   EXPECT_TRUE(box_.WaitForLog(">>Request: \"/MERVO/NOSUCH/a=b\", HTTP RESULT=200, handle time ")) << box_.Log();
-  EXPECT_NE(box_.Log().find("DEBUG the-body\r\n"), std::string::npos);
+  EXPECT_EQ(box_.Log().find("DEBUG the-body\r\n"), std::string::npos);
+  Request(port_, "POST", "/MERVO/GETSIGN?CertSN=00", "the-body");
+  EXPECT_TRUE(box_.WaitForLog("DEBUG the-body\r\n")) << box_.Log();
   EXPECT_EQ(box_.Log().find("<<Request: \"/MERVO/PING"), std::string::npos);
   EXPECT_EQ(box_.Log().find(">>Request: \"/MERVO/PING"), std::string::npos);
 }
@@ -137,7 +144,7 @@ TEST_F(HttpPlugin, SurvivesLoadAndAbuseWithoutLeakingWorkersOrAttachments) {
     const int slow = test::Connect(port_);  // takes its time, then finishes
     test::SendAll(slow, "GET /MERVO/PI");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    test::SendAll(slow, "NG HTTP/1.1\r\nHost: x\r\n\r\n");
+    test::SendAll(slow, "NG HTTP/1.1\r\nHost: localhost\r\n\r\n");
     EXPECT_EQ(test::ParseReply(test::ReadAll(slow)).body, kPingOk);
     ::close(slow);
   }
@@ -192,6 +199,137 @@ TEST_F(HttpPlugin, ConnectionErrorsAreNotLoggedAtLevelThree) {
   Launch();
   LeaveInTheMiddleOfABody(port_);
   EXPECT_EQ(box_.Log().find("Read error"), std::string::npos) << box_.Log();
+}
+
+std::string HostRefusal(const std::string& host) {
+  return "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"Имя " + host +
+         " не принадлежит этому компьютеру\"]\r\n}";
+}
+
+// A page of another site whose own name was made to point at this machine
+// (DNS rebinding) sends that name in Host.
+TEST_F(HttpPlugin, AHostHeaderThatDoesNotNameThisMachineIsRefused) {
+  Launch();
+  const auto get = [&](const std::string& target, const std::string& host_lines, const std::string& peer = "") {
+    return test::Exchange(port_, "GET " + target + " HTTP/1.1\r\n" + host_lines + "\r\n", peer);
+  };
+  const HttpReply rebound = get("/MERVO/GETLOGINFO", "Host: rebind.attacker.example\r\n");
+  EXPECT_EQ(rebound.status, 403);
+  EXPECT_EQ(rebound.body, HostRefusal("rebind.attacker.example"));
+  EXPECT_EQ(rebound.headers.at("access-control-allow-methods"), "POST, GET, OPTIONS");
+  EXPECT_TRUE(box_.WaitForLog(test::Cp1251("EVENT Имя rebind.attacker.example не принадлежит этому компьютеру "
+                                           "(Host): \"/MERVO/GETLOGINFO/\" from IP=127.0.0.1")))
+      << box_.Log();
+  EXPECT_EQ(get("/MERVO/PING", "Host: 127.0.0.1.evil.example\r\n").status, 403);
+  EXPECT_EQ(get("/MERVO/PING", "Host: localhost:abc\r\n").status, 403);
+  EXPECT_EQ(get("/MERVO/PING", "Host: localhost\r\nHost: rebind.attacker.example\r\n").status, 403);
+
+  const std::string port = std::to_string(port_);
+  EXPECT_EQ(get("/MERVO/PING", "Host: localhost:" + port + "\r\n").body, kPingOk);
+  EXPECT_EQ(get("/MERVO/GETLOGINFO", "Host: [::1]:" + port + "\r\n").status, 200);
+  EXPECT_EQ(test::Exchange(port_, "GET /MERVO/PING HTTP/1.0\r\n\r\n").body, kPingOk);
+  // The machine's own name serves programs on the network, not pages here.
+  char name[256] = {};
+  ASSERT_EQ(::gethostname(name, sizeof name - 1), 0);
+  EXPECT_EQ(get("/MERVO/PING", "Host: " + std::string(name) + ":" + port + "\r\n", "127.0.0.2").body, kPingOk);
+  if (std::string(name) != "localhost") {
+    EXPECT_EQ(get("/MERVO/PING", "Host: " + std::string(name) + "\r\n").status, 403);
+  }
+}
+
+// Clients that never finish their request line and header fields, silent
+// or trickling a byte now and then, hold the connections only until the
+// header deadline, although READTIMEOUT is 0.
+TEST_F(HttpPlugin, UnfinishedRequestsLoseTheirConnectionsAfterThirtySeconds) {
+  Launch();  // MAXCONNECTIONS=40
+  std::vector<int> held;
+  for (int i = 0; i < 40; ++i) held.push_back(test::Connect(port_));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  EXPECT_FALSE(Request(port_, "GET", "/MERVO/PING").received);  // every connection is taken
+  for (size_t i = 1; i < held.size(); i += 2) test::SendAll(held[i], "GET /MERVO/PING HTTP/1.1\r\nX-Slow: ");
+  size_t open = held.size();
+  const auto start = std::chrono::steady_clock::now();
+  while (open > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(45)) {
+    for (size_t i = 0; i < held.size(); ++i) {
+      if (held[i] < 0) continue;
+      if (i % 2 == 1) test::SendAll(held[i], "a");
+      pollfd p{held[i], POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0) {  // the plugin has closed it
+        EXPECT_EQ(test::ReadAll(held[i], 1000), "");
+        ::close(std::exchange(held[i], -1));
+        --open;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  EXPECT_EQ(open, 0u);
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
+  for (int fd : held)
+    if (fd >= 0) ::close(fd);
+}
+
+// Sends the head of a 200 MiB POST, then its body as fast as the plugin
+// takes it, until it is all sent or the plugin stops taking it; the reply.
+HttpReply PushLargePost(int port, const std::string& target, const std::string& headers, const std::string& peer = "") {
+  constexpr size_t kSize = size_t{200} << 20;
+  const int fd = test::Connect(port, peer);
+  test::SendAll(fd, "POST " + target + " HTTP/1.1\r\n" + headers + "Content-Length: " + std::to_string(kSize) +
+                        "\r\n\r\n");
+  const std::string chunk(size_t{1} << 20, 'A');
+  for (size_t sent = 0; sent < kSize && test::SendAll(fd, chunk); sent += chunk.size()) {
+  }
+  HttpReply reply = test::ParseReply(test::ReadAll(fd));
+  ::close(fd);
+  return reply;
+}
+
+long PeakMemoryKb(pid_t pid) {
+  const std::string status = ReadFileToString("/proc/" + std::to_string(pid) + "/status");
+  const size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+// A refused request is answered from its head alone: its body never comes
+// into the plugin's memory.
+TEST_F(HttpPlugin, RefusedLargePostsLeaveThePeakMemoryWhereItWas) {
+  Launch();
+  EXPECT_EQ(Request(port_, "POST", "/MERVO/NOSUCH", "x").status, 200);  // a worker with its database connection
+  const long before = PeakMemoryKb(plugin_->pid());
+  const HttpReply rebound = PushLargePost(port_, "/MERVO/GETSIGN", "Host: rebind.attacker.example\r\n");
+  EXPECT_EQ(rebound.status, 403);
+  EXPECT_EQ(rebound.body, HostRefusal("rebind.attacker.example"));
+  EXPECT_EQ(PushLargePost(port_, "/MERVO/GETSIGN_SYNC", "Host: localhost\r\n", "127.0.0.2").status, 501);
+  EXPECT_LT(PeakMemoryKb(plugin_->pid()) - before, 32 * 1024);
+  EXPECT_EQ(box_.Log().find("AAAAAAAA"), std::string::npos);  // no body was logged
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
+}
+
+// Connects to `address` (IPv4 or IPv6); -1 when refused.
+int ConnectTo(const std::string& address, int port) {
+  sockaddr_storage addr{};
+  socklen_t size = 0;
+  auto& v4 = reinterpret_cast<sockaddr_in&>(addr);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(addr);
+  if (inet_pton(AF_INET, address.c_str(), &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(static_cast<uint16_t>(port));
+    size = sizeof v4;
+  } else if (inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1) {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    size = sizeof v6;
+  }
+  const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), size) == 0) return fd;
+  if (fd >= 0) ::close(fd);
+  return -1;
+}
+
+TEST_F(HttpPlugin, ListensOnlyOnTheListenAddress) {
+  Launch("LISTENADDRESS=127.0.0.1\r\n");
+  EXPECT_EQ(Request(port_, "GET", "/MERVO/PING").body, kPingOk);
+  EXPECT_LT(ConnectTo("127.0.0.2", port_), 0);  // another address of this machine
+  EXPECT_LT(ConnectTo("::1", port_), 0);
 }
 
 TEST_F(HttpPlugin, PortInUseIsLoggedAndThePluginKeepsRunning) {

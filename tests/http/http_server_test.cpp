@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -67,7 +68,12 @@ class EchoHandler : public HttpHandler {
     errors.push_back(text);
   }
 
-  void Handle(WorkerState& state, HttpRequest& req, HttpResponse& res) override {
+  void Handle(WorkerState& state, HttpRequest& req, HttpResponse& res, RequestBody& body) override {
+    if (req.path.starts_with("/refuse")) {  // answers without reading the body
+      res.status = 403;
+      return;
+    }
+    if (!body.Read(req)) return;
     if (hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(hold_ms.load()));
     {
       std::lock_guard lock(mutex);
@@ -271,6 +277,62 @@ TEST(HttpServer, ReadTimeoutDropsSilentClients) {
   EXPECT_EQ(test::ReadAll(fd, 5000), "");  // closed by the server, well before 5 s
   ::close(fd);
   EXPECT_EQ(handler.handled, 0);
+}
+
+// The request line and header fields have a deadline of their own, which
+// a client trickling bytes cannot stretch; the body has only the read
+// time-out (none here).
+TEST(HttpServer, HeaderDeadlineEndsTricklingClientsButNotSlowBodies) {
+  EchoHandler handler;
+  HttpServerOptions o = TestOptions();
+  o.header_timeout = std::chrono::milliseconds(300);
+  HttpServer server(o, handler);
+  const int trickle = test::Connect(server.port());
+  test::SendAll(trickle, "GET / HTTP/1.1\r\n");
+  const auto start = Clock::now();
+  while (test::SendAll(trickle, "X: 1\r\n") && Clock::now() - start < std::chrono::seconds(5)) {
+    pollfd p{trickle, POLLIN, 0};
+    if (::poll(&p, 1, 100) > 0) break;  // closed by the server
+  }
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(test::ReadAll(trickle, 1000), "");
+  ::close(trickle);
+
+  const int slow_body = test::Connect(server.port());
+  test::SendAll(slow_body, "POST /late HTTP/1.1\r\nContent-Length: 4\r\n\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  test::SendAll(slow_body, "body");
+  EXPECT_EQ(test::ParseReply(test::ReadAll(slow_body)).body, "body");
+  ::close(slow_body);
+  EXPECT_EQ(handler.handled, 1);
+}
+
+// A request answered without its body: the client that goes on sending
+// still gets the reply, and one that waits for "100 Continue" gets the
+// reply instead.
+TEST(HttpServer, AnUnreadBodyStaysInTheConnection) {
+  EchoHandler handler;
+  HttpServer server(TestOptions(), handler);
+  const int pushy = test::Connect(server.port());
+  test::SendAll(pushy, "POST /refuse HTTP/1.1\r\nContent-Length: 67108864\r\n\r\n");
+  const std::string chunk(1 << 20, 'x');
+  for (int i = 0; i < 64 && test::SendAll(pushy, chunk); ++i) {
+  }
+  EXPECT_EQ(test::ParseReply(test::ReadAll(pushy)).status, 403);
+  ::close(pushy);
+
+  const std::string expecting = "POST /PATH HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 4\r\n\r\n";
+  const int refused = test::Connect(server.port());
+  test::SendAll(refused, std::string(expecting).replace(6, 4, "refuse"));
+  EXPECT_EQ(test::ParseReply(test::ReadAll(refused)).status, 403);
+  ::close(refused);
+  const int admitted = test::Connect(server.port());
+  test::SendAll(admitted, std::string(expecting).replace(6, 4, "echo"));
+  EXPECT_EQ(test::ReadAll(admitted, 1000), "HTTP/1.1 100 Continue\r\n\r\n");  // then it waits for the body
+  test::SendAll(admitted, "body");
+  EXPECT_EQ(test::ParseReply(test::ReadAll(admitted)).body, "body");
+  ::close(admitted);
+  EXPECT_EQ(handler.handled, 1);
 }
 
 TEST(HttpServer, ManyConcurrentClients) {
