@@ -5,9 +5,12 @@
 // each colon, no escaping in the as-is Data form).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "http/http_message.h"
 
 namespace zuntar {
 
@@ -20,6 +23,10 @@ std::string JsonEscape(std::string_view text);
 // ones are skipped.
 std::string MakeReply(bool status, std::string_view data, const std::vector<std::string>& errors,
                       bool as_is = false);
+
+// The success envelope of `data` (MakeReply(true, data, {})) made while it
+// is sent: the Base64 of a large result is never held whole.
+std::unique_ptr<ReplyBodySource> StreamedReply(std::string data);
 
 // Data is null for no entries, else a '[' line and one line with the entry
 // objects joined by ','.
