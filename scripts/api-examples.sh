@@ -2,7 +2,8 @@
 # Runs the built plugin on a private platform tree (its own provider
 # registration, test PKI, database and port) and calls every kind of
 # /MERVO/ command with curl, printing each call and the reply as it came:
-# the examples of docs/api.md are copied from this output.
+# the examples of docs/api.md are copied from this output. The plugin runs
+# with the default rules for web sites and no desktop, one site listed.
 #
 #   scripts/api-examples.sh [BUILD_DIR]     (default build/release)
 #
@@ -69,4 +70,6 @@ show -X OPTIONS -H 'Origin: https://edo.example.ru' -H 'Access-Control-Request-M
   -H 'Access-Control-Request-Headers: content-type' "$base/GETSIGN_SYNC"
 show -H 'Origin: https://edo.example.ru' "$base/GETVER"
 show -H 'Origin: https://evil.example' "$base/ENUMCERTS"
+show -H 'Origin: https://edo.example.ru' -X POST --data-binary @data.b64 \
+  "$base/GETSIGN?CertSN=$ivanov_sn&TaskId=0f8fad5b-d9cb-469f-a165-70867728950e"
 show "$base/GETLOGINFO?TaskId=0f8fad5bd9cb469fa16570867728950e"

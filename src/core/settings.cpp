@@ -63,7 +63,50 @@ void Put(std::vector<std::string>& lines, std::string_view key, const std::strin
   if (!value.empty()) lines.push_back(std::string(key) + "=" + value);
 }
 
+bool IsKeyCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Why a line that names `key` does not set it as written; nothing when it
+// does or names another key. `seen`: a line set the key already (the first
+// line with the key counts, empty or not).
+std::optional<std::string> UnreadReason(const std::string& line, std::string_view key, bool whole_number,
+                                        bool& seen) {
+  // The key may follow blanks, tabs or a byte-order mark, and be followed
+  // by anything but a character that would make it another key.
+  const size_t at = line.find_first_not_of(" \t\xEF\xBB\xBF");
+  if (at == std::string::npos || line.size() - at < key.size() ||
+      !SameText(std::string_view(line).substr(at, key.size()), key))
+    return std::nullopt;
+  const size_t after = at + key.size();
+  if (after < line.size() && IsKeyCharacter(line[after])) return std::nullopt;
+  const size_t eq = line.find('=');
+  if (eq == std::string::npos) return "no \"=\"";
+  if (at != 0) return "text before the key";
+  if (eq != after) {
+    const bool blanks = line.find_first_not_of(" \t", after) == eq;
+    return blanks ? "a blank before \"=\"" : "text between the key and \"=\"";
+  }
+  if (seen) return "the key is set by an earlier line";
+  seen = true;
+  const std::string_view value = std::string_view(line).substr(eq + 1);
+  if (value.empty()) return "an empty value";
+  if (value.find_first_not_of(" \t") == std::string_view::npos) return "only blanks after \"=\"";
+  if (whole_number && !ParseWholeNumber(value)) return "not a whole number: taken as 0";
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::vector<std::string> UnreadLinesOf(const std::vector<std::string>& lines, std::string_view key,
+                                       bool whole_number) {
+  std::vector<std::string> unread;
+  bool seen = false;  // a line set the key already
+  for (const std::string& line : lines)
+    if (std::optional<std::string> why = UnreadReason(line, key, whole_number, seen))
+      unread.push_back("\"" + line + "\" (" + *why + ")");
+  return unread;
+}
 
 Settings DefaultSettings(const std::string& exe_dir) {
   Settings s;
@@ -92,6 +135,9 @@ Settings ParseSettings(const std::vector<std::string>& lines, const std::string&
   ReadInt(lines, "STARTUPPRIORITYCLASS", s.STARTUPPRIORITYCLASS, 64);
   ReadText(lines, "ALLOWEDORIGINS", s.ALLOWEDORIGINS);
   ReadFlag(lines, "CONFIRMORIGINS", s.CONFIRMORIGINS);
+  s.UnreadOriginLines = UnreadLinesOf(lines, "ALLOWEDORIGINS");
+  for (std::string& line : UnreadLinesOf(lines, "CONFIRMORIGINS", /*whole_number=*/true))
+    s.UnreadOriginLines.push_back(std::move(line));
   return s;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zuntar {
@@ -29,12 +30,26 @@ struct Settings {
   std::string LISTENADDRESS;
   int READTIMEOUT = 0;
   int STARTUPPRIORITYCLASS = 64;
-  // Origins of the pages that may use the user's keys, ';'-separated; "*"
-  // lets every page (the behaviour of installations that predate the key).
-  std::string ALLOWEDORIGINS = "*";
-  // Not 0: a page's origin also needs the person's consent, asked once.
-  uint8_t CONFIRMORIGINS = 0;
+  // Origins of the pages admitted to the user's keys without a question,
+  // ';'-separated; "*" admits every page (the open behaviour, chosen
+  // explicitly).
+  std::string ALLOWEDORIGINS;
+  // Not 0: a page of an unlisted origin is admitted once the person allows
+  // it at the desktop; 0: it is refused.
+  uint8_t CONFIRMORIGINS = 1;
+  // Lines naming ALLOWEDORIGINS or CONFIRMORIGINS that did not set them as
+  // written (a blank before '=', an empty value, ...), quoted and followed
+  // by why: Start logs them, since they decide who may use the keys.
+  std::vector<std::string> UnreadOriginLines;
 };
+
+// Lines that name `key` but do not set it as written, each quoted and
+// followed by the reason in parentheses:
+// the key not at the start of its line or followed by a blank, a missing
+// '=', an empty value, a repeated key (the first line counts), and, with
+// `whole_number`, a value that is not a whole number.
+std::vector<std::string> UnreadLinesOf(const std::vector<std::string>& lines, std::string_view key,
+                                       bool whole_number = false);
 
 // Defaults for an executable in `exe_dir`.
 Settings DefaultSettings(const std::string& exe_dir);

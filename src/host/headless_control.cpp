@@ -22,6 +22,7 @@
 #include "platform/crypto/api/crypt_api.h"
 #include "platform/user_prompt.h"
 #include "tasks/processing_thread.h"
+#include "tasks/task_columns.h"
 #include "tasks/task_dm.h"
 
 namespace zuntar {
@@ -120,6 +121,9 @@ void HeadlessControl::PrepareDatabase() {
       return;
     }
   }
+  // Without its columns the task table cannot keep each site's tasks apart:
+  // the task commands then fail (and say why) rather than mix them.
+  IgnoringFailures("Cannot add the new columns of CRYPTO_TASKS", [&] { AddMissingTaskColumns(dm->IB); });
   IgnoringFailures("CleanupTasks", [&] { dm->CleanupTasks(); });
   IgnoringFailures("during DM destroy", [&] { dm->Close(); });
 }

@@ -138,6 +138,7 @@ THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, b
   const Settings s = CurrentSettings();
   for (const std::string& entry : origins_.list().Unusual())
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
+  origins_.LogPolicy(s);
   if (!listen) return;
   HttpServerOptions o;
   o.address = s.LISTENADDRESS;
@@ -214,12 +215,12 @@ void THttpAccess::SetCorsHeaders(const HttpRequest& request, HttpResponse& respo
 }
 
 void THttpAccess::AnswerPreflight(const std::string& command, const HttpRequest& request,
-                                  HttpResponse& response) const {
+                                  HttpResponse& response) {
   response.SetHeader("Access-Control-Allow-Origin", request.origin.value_or(""));
   // Browsers ask before a public site's page may reach this machine; the
   // answer lets the pages that may use the command.
   if (!SameText(request.request_private_network, "true")) return;
-  if (!request.origin || origins_.Listed(*request.origin) || CommandRegistry::IsOpenCommand(command))
+  if (!request.origin || CommandRegistry::IsOpenCommand(command) || origins_.MayAdmit(*request.origin))
     response.SetHeader("Access-Control-Allow-Private-Network", "true");
 }
 
@@ -241,7 +242,8 @@ bool THttpAccess::OriginAllowed(const CommandEntry& entry, const std::string& co
   if (verdict == OriginVerdict::kAllowed) return true;
   const std::string origin = Printable(*request.origin);
   const std::string refusal = AnsiFromUtf8("Сайт ") + origin + AnsiFromUtf8(" не допущен к ключам");
-  LogEvent(refusal + " (" + RefusalReason(verdict) + "): " + command + " from IP=" + request.peer_ip);
+  LogEvent(refusal + " (" + RefusalReason(verdict) + AnsiFromUtf8("; допускает его ") +
+           Printable(AdmittingSetting(*request.origin)) + "): " + command + " from IP=" + request.peer_ip);
   response.status = 403;
   response.body = MakeReply(false, "", {refusal});
   return false;

@@ -67,7 +67,7 @@ class THttpAccess : public HttpHandler {
   void PostRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response);
   void SetCorsHeaders(const HttpRequest& request, HttpResponse& response) const;
-  void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response) const;
+  void AnswerPreflight(const std::string& command, const HttpRequest& request, HttpResponse& response);
   // False, with the 403 reply written and logged, when the request's Host
   // header does not name this machine.
   bool HostAllowed(const HttpRequest& request, HttpResponse& response);

@@ -1,6 +1,7 @@
 #include "http/origin_guard.h"
 
 #include "core/log.h"
+#include "core/process_values.h"
 #include "core/utf.h"
 #include "platform/user_prompt.h"
 
@@ -16,7 +17,7 @@ std::string ConsentLogLine(const std::string& origin, const char* what_utf8) {
 std::string RefusalReason(OriginVerdict verdict) {
   switch (verdict) {
     case OriginVerdict::kNotListed:
-      return "ALLOWEDORIGINS";
+      return AnsiFromUtf8("нет в ALLOWEDORIGINS, CONFIRMORIGINS=0");
     case OriginVerdict::kNotAnOrigin:
       return AnsiFromUtf8("не адрес сайта");
     case OriginVerdict::kDenied:
@@ -31,15 +32,54 @@ std::string RefusalReason(OriginVerdict verdict) {
   return {};
 }
 
+std::string AdmittingSetting(const std::string& origin) {
+  return "ALLOWEDORIGINS=" + TaskOwnerOf(origin).value_or(origin);
+}
+
 TOriginGuard::TOriginGuard(const Settings& settings, OriginConsentFile consents)
     : list_(settings.ALLOWEDORIGINS), confirm_(settings.CONFIRMORIGINS != 0), consents_(std::move(consents)) {}
 
 OriginVerdict TOriginGuard::Check(const std::string& origin) {
-  if (!list_.Allows(origin)) return OriginVerdict::kNotListed;
-  if (!confirm_) return OriginVerdict::kAllowed;
+  if (list_.Allows(origin)) return OriginVerdict::kAllowed;
+  if (!confirm_) return OriginVerdict::kNotListed;
   const std::optional<std::string> canonical = CanonicalOrigin(origin);
   if (!canonical) return OriginVerdict::kNotAnOrigin;
   return Consent(*canonical);
+}
+
+bool TOriginGuard::MayAdmit(const std::string& origin) {
+  if (list_.Allows(origin)) return true;
+  const std::optional<std::string> canonical = CanonicalOrigin(origin);
+  if (!confirm_ || !canonical) return false;
+  {
+    std::lock_guard lock(mu_);
+    if (this_time_.contains(*canonical)) return true;
+  }
+  const std::optional<OriginConsent> remembered = consents_.Find(*canonical);
+  if (remembered) return *remembered == OriginConsent::kAllowAlways;
+  return CurrentUserPrompt().Interactive();
+}
+
+void TOriginGuard::LogPolicy(const Settings& settings) const {
+  for (const std::string& line : settings.UnreadOriginLines)
+    LogError(Startup().ConfigFileName + ": not read as written: " + line);
+  if (list_.AllowsEvery()) {
+    LogEvent("Web sites admitted to the keys: every site (ALLOWEDORIGINS=*)");
+    LogError("Warning: ALLOWEDORIGINS=* lets any web site the user opens use the keys (sign, decrypt, list the "
+             "certificates, read the tasks and the log); list the sites of the document exchange instead");
+    return;
+  }
+  std::string listed;
+  for (const std::string& entry : list_.Entries()) listed += (listed.empty() ? "" : " ") + entry;
+  std::string others;
+  if (!confirm_)
+    others = "refused (CONFIRMORIGINS=0)";
+  else if (CurrentUserPrompt().Interactive())
+    others = "asked once at the desktop (CONFIRMORIGINS=1, a desktop is there)";
+  else
+    others = "refused, nobody to ask (CONFIRMORIGINS=1, no desktop)";
+  LogEvent("Web sites admitted to the keys (ALLOWEDORIGINS): " + (listed.empty() ? "none" : listed) +
+           "; other sites: " + others);
 }
 
 OriginVerdict TOriginGuard::Consent(const std::string& origin) {

@@ -3,11 +3,11 @@
 // The plugin answers pages in the user's browser, and a page of any site the
 // user visits reaches it from this machine. Commands that use the keys or
 // show certificates, tasks or the log therefore answer only pages whose
-// origin the administrator allows (ALLOWEDORIGINS) and, with CONFIRMORIGINS,
-// that the person has allowed too: the first request of an undecided origin
-// asks at the desktop, "always" and "deny" are remembered for the user, and
-// "this time" holds while this front end runs. Without a desktop nobody can
-// be asked, and undecided origins are refused.
+// origin the administrator listed (ALLOWEDORIGINS; "*" lists every origin)
+// or, with CONFIRMORIGINS, the person allowed: the first request of an
+// undecided origin asks at the desktop, "always" and "deny" are remembered
+// for the user, and "this time" holds while this front end runs. Without a
+// desktop nobody can be asked, and undecided origins are refused.
 //
 // Requests without an Origin header come from programs, not pages: they are
 // not restricted.
@@ -28,7 +28,7 @@ namespace zuntar {
 
 enum class OriginVerdict {
   kAllowed,
-  kNotListed,    // not in ALLOWEDORIGINS
+  kNotListed,    // not in ALLOWEDORIGINS, and CONFIRMORIGINS is 0
   kNotAnOrigin,  // not "scheme://host[:port]": nobody can be asked about it
   kDenied,       // the person said "deny", now or before
   kNoDesktop,    // undecided, and nobody to ask
@@ -37,13 +37,14 @@ enum class OriginVerdict {
 
 // The reason of a refusal for the log, in the ANSI code page.
 std::string RefusalReason(OriginVerdict verdict);
+// The setting that admits `origin` without a question, for the log:
+// "ALLOWEDORIGINS=<origin>".
+std::string AdmittingSetting(const std::string& origin);
 
 class TOriginGuard {
  public:
   explicit TOriginGuard(const Settings& settings, OriginConsentFile consents = OriginConsentFile());
 
-  // ALLOWEDORIGINS lets this origin (every origin with "*").
-  bool Listed(const std::string& origin) const { return list_.Allows(origin); }
   // The reply to this origin names it in Access-Control-Allow-Origin instead
   // of "*": the administrator listed it by name.
   bool NamesOrigin(const std::string& origin) const { return !list_.AllowsEvery() && list_.Allows(origin); }
@@ -53,6 +54,14 @@ class TOriginGuard {
   // ask the person and wait for the answer; several requests of one
   // undecided origin share one question.
   OriginVerdict Check(const std::string& origin);
+  // Whether Check may admit `origin`, without asking: listed, or one the
+  // person allowed or can still be asked about.
+  bool MayAdmit(const std::string& origin);
+
+  // Log lines that say who may use the keys: the listed sites, whether the
+  // others are asked and whether a desktop is there to ask, a warning for
+  // "*", and the lines of `settings` naming these keys that were not read.
+  void LogPolicy(const Settings& settings) const;
 
  private:
   struct Question {

@@ -70,6 +70,11 @@ std::optional<std::string> CanonicalOrigin(std::string_view text) {
   return out;
 }
 
+std::optional<std::string> TaskOwnerOf(const std::optional<std::string>& origin_header) {
+  if (!origin_header) return std::nullopt;
+  return CanonicalOrigin(*origin_header).value_or(*origin_header);
+}
+
 OriginList::OriginList(std::string_view setting) {
   size_t start = 0;
   while (start <= setting.size()) {

@@ -19,6 +19,11 @@ namespace zuntar {
 // nothing for any other text, the opaque origin "null" included.
 std::optional<std::string> CanonicalOrigin(std::string_view text);
 
+// The owner a task records for a request's Origin header: its canonical
+// form, or the text itself when it is no origin. Nothing without the
+// header: a program on the machine, whose tasks every admitted caller sees.
+std::optional<std::string> TaskOwnerOf(const std::optional<std::string>& origin_header);
+
 class OriginList {
  public:
   // `setting`: ';'-separated entries, blanks around them ignored; "*" lets
@@ -28,6 +33,8 @@ class OriginList {
 
   bool AllowsEvery() const { return every_; }
   bool Allows(std::string_view origin) const;
+  // The entries other than "*", canonical where they are origins.
+  const std::set<std::string, std::less<>>& Entries() const { return origins_; }
   // Entries that are neither "*" nor an origin: likely mistakes worth a log line.
   const std::vector<std::string>& Unusual() const { return unusual_; }
 

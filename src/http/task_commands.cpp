@@ -6,6 +6,7 @@
 #include "core/base64.h"
 #include "core/text.h"
 #include "core/utf.h"
+#include "http/origin_list.h"
 #include "http/query_params.h"
 #include "http/reply.h"
 #include "platform/exception.h"
@@ -45,6 +46,7 @@ TCryptoTask BuildTask(CommandContext& c, const QueryParams& params, size_t seria
   task.TaskType = static_cast<uint8_t>(c.task_type);
   task.CertSN = NormalizeSerial(params.Value("CertSN")).substr(0, serial_limit);
   task.CertThumb = NormalizeSerial(params.Value("CertThumb"));
+  task.Origin = TaskOwnerOf(c.request.origin);
   std::string body = std::move(c.request.body);
   Base64DecodeInPlace(body);
   task.InData = std::move(body);
@@ -53,7 +55,7 @@ TCryptoTask BuildTask(CommandContext& c, const QueryParams& params, size_t seria
 
 // Queues or runs the task and fills the reply. `bare_id`: the queued reply
 // is the id alone, not an envelope.
-int Submit(CommandContext& c, TCryptoTask task, bool bare_id = false) {
+int Run(CommandContext& c, TCryptoTask task, bool bare_id) {
   if (!c.sync) {
     if (c.dm == nullptr) {
       c.response.body = ErrorEnvelope(DatabaseUnavailableText());
@@ -77,6 +79,17 @@ int Submit(CommandContext& c, TCryptoTask task, bool bare_id = false) {
       break;
   }
   return 200;
+}
+
+// The same; a page that sends the id of a task it does not own gets an
+// error envelope, and that task stays as it was.
+int Submit(CommandContext& c, TCryptoTask task, bool bare_id = false) {
+  try {
+    return Run(c, std::move(task), bare_id);
+  } catch (const ETaskIdTaken& e) {
+    c.response.body = ErrorEnvelope(e.what());
+    return 200;
+  }
 }
 
 // GETSIGN, GETSIGN_ATT, GET_XML_SIGN, SIGN_HASH.
@@ -140,7 +153,8 @@ int GetResult(CommandContext& c) {
   // As the task reply gave it: not normalised.
   const std::string id = params.Has("Id") ? params.Value("Id") : params.Value("taskId");
   std::string text;
-  switch (RequireDM(c).GetTaskStatus(id, text)) {
+  // A page reads only the tasks of its own site and those of programs.
+  switch (RequireDM(c).GetTaskStatus(id, text, TaskOwnerOf(c.request.origin))) {
     case kTaskStatusNew:
     case kTaskStatusWait:
       c.response.body = ErrorEnvelopeUtf8("В стадии выполнения");

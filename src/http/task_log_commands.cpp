@@ -9,6 +9,7 @@
 #include "core/process_values.h"
 #include "core/text.h"
 #include "core/utf.h"
+#include "http/origin_list.h"
 #include "http/query_params.h"
 #include "http/reply.h"
 #include "platform/exception.h"
@@ -21,9 +22,11 @@ namespace {
 
 // Without a TaskId the listing needs no blobs: reading every task's data
 // only to drop it would cost as much as the data.
-constexpr char kListAllSql[] =
-    "select ID, TTYPE, START_TIME, MODIFY_TIME, STATUS, CERT_SN, STR_PARAM from CRYPTO_TASKS "
-    "order by START_TIME desc";
+constexpr char kListColumns[] =
+    "select ID, TTYPE, START_TIME, MODIFY_TIME, STATUS, CERT_SN, STR_PARAM from CRYPTO_TASKS ";
+constexpr char kListOrder[] = "order by START_TIME desc";
+// A page sees the tasks of its own site and those of programs.
+constexpr char kOwnTasks[] = "(ORIGIN is null or ORIGIN = :ORIGIN)";
 
 std::string QuotedSql(const std::string& text) {
   std::string out = "'";
@@ -117,11 +120,19 @@ class TaskListReply : public ReplyBodySource {
 };
 
 // The rows of the listing: one task's with its data, or every task's
-// newest first.
-std::unique_ptr<IbStatement> TaskRows(TDM& dm, bool by_id, const std::string& id) {
+// newest first; for a page (`owner`), only its site's tasks and those of
+// programs.
+std::unique_ptr<IbStatement> TaskRows(TDM& dm, bool by_id, const std::string& id,
+                                      const std::optional<std::string>& owner) {
   std::unique_ptr<IbStatement> q = dm.NewQuery(false);
   dm.StartTran(false);
-  q->SetSql(by_id ? "select * from CRYPTO_TASKS where ID = " + QuotedSql(id) : std::string(kListAllSql));
+  std::string sql;
+  if (by_id)
+    sql = "select * from CRYPTO_TASKS where ID = " + QuotedSql(id) + (owner ? std::string(" and ") + kOwnTasks : "");
+  else
+    sql = kListColumns + (owner ? std::string("where ") + kOwnTasks + " " : "") + kListOrder;
+  q->SetSql(sql);
+  if (owner) q->SetString("ORIGIN", *owner);
   q->ExecQuery();
   return q;
 }
@@ -131,7 +142,7 @@ int GetLogInfo(CommandContext& c) {
   const QueryParams params = ParseParams(c.request.query);
   const bool by_id = params.Has("TaskId");
   const std::string id = params.Value("TaskId");
-  std::unique_ptr<IbStatement> rows = TaskRows(*c.dm, by_id, id);
+  std::unique_ptr<IbStatement> rows = TaskRows(*c.dm, by_id, id, TaskOwnerOf(c.request.origin));
   if (rows->Next()) {
     std::string first = RowObject(*rows, by_id);
     c.response.body_source = std::make_unique<TaskListReply>(std::move(rows), by_id, std::move(first));

@@ -46,6 +46,9 @@ struct TCryptoTask {
   DateTime StartTime = 0;  // only for tasks read back from the table
   std::string Result;
   std::string CertBody;  // DER of the certificate resolved for the task
+  // ORIGIN: the web site whose page created the task; nothing for a program
+  // on the machine. Only the store uses it: a page sees its own tasks.
+  std::optional<std::string> Origin;
 };
 
 // CERT_SN for storing: CertSN, else "@" + CertThumb, else NULL.

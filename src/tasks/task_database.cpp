@@ -9,6 +9,7 @@
 #include "tasks/ib_error.h"
 #include "tasks/ib_statement.h"
 #include "tasks/ib_transaction.h"
+#include "tasks/task_columns.h"
 
 namespace zuntar {
 
@@ -80,6 +81,7 @@ CreateDatabaseResult CreateTaskDatabase(const std::string& path, const std::stri
   db.Create();
   try {
     CreateSchema(db);
+    AddMissingTaskColumns(db);
     db.Close();
   } catch (...) {
     // Drop the half-made file so the next attempt starts afresh.

@@ -1,7 +1,8 @@
 // Creation of the task database.
 //
-// The plugin itself creates no schema when it starts; the CREATEDB switch
-// (and the tools) call this once per installation.
+// The plugin itself creates no table when it starts (it only adds the
+// columns an older table lacks, task_columns.h); the CREATEDB switch (and
+// the tools) call this once per installation.
 #pragma once
 
 #include <string>
@@ -10,9 +11,10 @@ namespace zuntar {
 
 enum class CreateDatabaseResult { kCreated, kAlreadyExists };
 
-// Creates the database `path` with the table CRYPTO_TASKS, its primary key
-// on ID, an index on START_TIME for the load of new tasks and the cleanup,
-// and a descending one for the cleanup's newest START_TIME. A database that
+// Creates the database `path` with the table CRYPTO_TASKS (kTaskSchema and
+// the columns added since, task_columns.h), its primary key on ID, an index
+// on START_TIME for the load of new tasks and the cleanup, and a descending
+// one for the cleanup's newest START_TIME. A database that
 // exists (or a file of any kind at a local path) is left untouched. Throws
 // EIBError on failure; a database half made is dropped again.
 CreateDatabaseResult CreateTaskDatabase(const std::string& path, const std::string& user,
@@ -26,7 +28,7 @@ CreateDatabaseResult CreateTaskDatabase();
 // "host/port:/path") rather than a local file.
 bool IsServerPath(const std::string& path);
 
-// The statements that make the schema, in order.
+// The statements that make the table's first form, in order.
 extern const char* const kTaskSchema[3];
 
 }  // namespace zuntar

@@ -11,14 +11,17 @@ namespace zuntar {
 namespace {
 
 constexpr char kInsertSql[] =
-    "insert into CRYPTO_TASKS (ID,TTYPE,START_TIME,STATUS,CERT_SN,STR_PARAM,IN_DATA )"
-    "values (:ID,:TTYPE,'NOW',:STATUS,:CERT_SN,:STR_PARAM,:IN_DATA)";
+    "insert into CRYPTO_TASKS (ID,TTYPE,START_TIME,STATUS,CERT_SN,STR_PARAM,IN_DATA,ORIGIN )"
+    "values (:ID,:TTYPE,'NOW',:STATUS,:CERT_SN,:STR_PARAM,:IN_DATA,:ORIGIN)";
 constexpr char kUpdateSql[] =
     "UPDATE CRYPTO_TASKS SET TTYPE = :TTYPE, STATUS = :STATUS, CERT_SN = :CERT_SN, STR_PARAM = :STR_PARAM, "
     "IN_DATA = :IN_DATA, MODIFY_TIME = 'NOW', OUT_DATA=NULL WHERE ID = :ID";
 constexpr char kSetStatusAndResultSql[] =
     "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=:STATUS,OUT_DATA=:RES_DATA where ID=:ID";
-constexpr char kGetStatusAndResultSql[] = "select STATUS, START_TIME, OUT_DATA from CRYPTO_TASKS where ID=:ID";
+constexpr char kGetStatusAndResultSql[] =
+    "select STATUS, START_TIME, OUT_DATA, ORIGIN from CRYPTO_TASKS where ID=:ID";
+constexpr char kGetOwnStatusAndResultSql[] =
+    "select STATUS, START_TIME, OUT_DATA from CRYPTO_TASKS where ID=:ID and (ORIGIN is null or ORIGIN=:ORIGIN)";
 constexpr char kLoadNewSql[] = "select *  from CRYPTO_TASKS where START_TIME > :DT and STATUS=0";
 constexpr char kClaimSql[] = "update CRYPTO_TASKS set MODIFY_TIME='NOW',STATUS=1 where ID=:ID and STATUS=0";
 
@@ -52,11 +55,16 @@ std::string TaskNotFoundText(const std::string& id) {
 
 std::string TaskTimedOutText() { return Cp1251("Время ожидания выполнения криптозадания истекло"); }
 
+std::string TaskIdTakenText(const std::string& id) {
+  return Cp1251("Криптозадание с Id=") + id + Cp1251(" уже создано не этим сайтом");
+}
+
 TDM::TDM()
     : ibsqlInsertCryptoTask(IB, IBTransactionRW, kInsertSql),
       ibsqlUpdateCryptoTask(IB, IBTransactionRW, kUpdateSql),
       ibsqlSetStatusAndResult(IB, IBTransactionRW, kSetStatusAndResultSql),
       ibsqlGetCryptoTaskStatusAndResult(IB, IBTransactionRead, kGetStatusAndResultSql),
+      ibsqlGetOwnCryptoTaskStatusAndResult(IB, IBTransactionRead, kGetOwnStatusAndResultSql),
       ibsqlLoadNewCryptoTasks(IB, IBTransactionRead, kLoadNewSql),
       ibsqlClaimCryptoTask(IB, IBTransactionRW, kClaimSql) {
   const Settings settings = CurrentSettings();
@@ -111,6 +119,12 @@ void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
     check.SetString("ID", task.Id);
     check.ExecQuery();
     exists = check.Next();
+    // A row's ORIGIN never changes after its insert, so what is read here
+    // still holds when the update runs.
+    if (exists && task.Origin) {
+      const IbField owner = check.Field("ORIGIN");
+      if (owner.IsNull() || owner.AsString() != *task.Origin) throw ETaskIdTaken(TaskIdTakenText(task.Id));
+    }
   }
   IbStatement& write = exists ? ibsqlUpdateCryptoTask : ibsqlInsertCryptoTask;
   CloseOnExit closer(write, "IN_DATA");
@@ -123,15 +137,22 @@ void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
     write.SetNull("CERT_SN");
   write.SetString("STR_PARAM", task.StrParam);
   write.SetStringRef("IN_DATA", task.InData);
+  if (!exists) {
+    if (task.Origin)
+      write.SetString("ORIGIN", *task.Origin);
+    else
+      write.SetNull("ORIGIN");
+  }
   write.ExecQuery();
   CommitTran(true);
 }
 
-uint8_t TDM::GetTaskStatus(const std::string& id, std::string& text) {
+uint8_t TDM::GetTaskStatus(const std::string& id, std::string& text, const std::optional<std::string>& origin) {
   StartTran(false);
-  IbStatement& q = ibsqlGetCryptoTaskStatusAndResult;
+  IbStatement& q = origin ? ibsqlGetOwnCryptoTaskStatusAndResult : ibsqlGetCryptoTaskStatusAndResult;
   CloseOnExit closer(q);
   q.SetString("ID", id);
+  if (origin) q.SetString("ORIGIN", *origin);
   q.ExecQuery();
   uint8_t status = kTaskStatusError;
   text.clear();

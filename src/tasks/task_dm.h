@@ -10,14 +10,20 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "platform/exception.h"
 #include "tasks/crypto_task.h"
 #include "tasks/ib_database.h"
 #include "tasks/ib_statement.h"
 #include "tasks/ib_transaction.h"
 
 namespace zuntar {
+
+// A task id that belongs to another web site (or to a program) was sent by
+// a page: the stored task is left as it is.
+ZUNTAR_DEFINE_EXCEPTION(ETaskIdTaken, Exception);
 
 class TDM {
  public:
@@ -39,6 +45,7 @@ class TDM {
   IbStatement ibsqlUpdateCryptoTask;
   IbStatement ibsqlSetStatusAndResult;
   IbStatement ibsqlGetCryptoTaskStatusAndResult;
+  IbStatement ibsqlGetOwnCryptoTaskStatusAndResult;  // a task of one origin, or of none
   IbStatement ibsqlLoadNewCryptoTasks;
   IbStatement ibsqlClaimCryptoTask;
 
@@ -54,11 +61,15 @@ class TDM {
   std::unique_ptr<IbStatement> NewQuery(bool rw);
 
   // Inserts the task, or updates the row with its id: the update clears
-  // OUT_DATA and keeps START_TIME.
+  // OUT_DATA and keeps START_TIME and ORIGIN. A task of a page (Origin set)
+  // updates only a row of the same origin: any other row throws
+  // ETaskIdTaken and stays as it is.
   void SaveTask(const TCryptoTask& task, uint8_t status);
   // The task's status and its text: OUT_DATA, the not-found text, the
-  // time-out text or nothing.
-  uint8_t GetTaskStatus(const std::string& id, std::string& text);
+  // time-out text or nothing. With `origin`, only a task of that origin or
+  // of none is found; any other answers as an unknown id does.
+  uint8_t GetTaskStatus(const std::string& id, std::string& text,
+                        const std::optional<std::string>& origin = std::nullopt);
   // Without `commit` the result waits in the open read-write transaction
   // for the next commit (several results committed together).
   void SetTaskResult(const std::string& id, uint8_t status, const std::string& text, bool commit = true);
@@ -104,5 +115,7 @@ TCryptoTask ReadCryptoTask(IbStatement& row);
 // The texts the store produces, in code page 1251.
 std::string TaskNotFoundText(const std::string& id);
 std::string TaskTimedOutText();
+// "Криптозадание с Id=<id> уже создано не этим сайтом".
+std::string TaskIdTakenText(const std::string& id);
 
 }  // namespace zuntar

@@ -29,8 +29,9 @@ TEST(ParseSettings, DefaultsWhenEmpty) {
   EXPECT_EQ(s.LISTENQUEUE, 10);
   EXPECT_EQ(s.READTIMEOUT, 0);
   EXPECT_EQ(s.STARTUPPRIORITYCLASS, 64);
-  EXPECT_EQ(s.ALLOWEDORIGINS, "*");
-  EXPECT_EQ(s.CONFIRMORIGINS, 0);
+  EXPECT_EQ(s.ALLOWEDORIGINS, "");
+  EXPECT_EQ(s.CONFIRMORIGINS, 1);
+  EXPECT_TRUE(s.UnreadOriginLines.empty());
 }
 
 struct IntCase {
@@ -85,10 +86,29 @@ TEST(ParseSettings, TextRules) {
 TEST(ParseSettings, OriginKeys) {
   EXPECT_EQ(Parse({"allowedorigins=https://edo.example.ru; http://localhost:8080"}).ALLOWEDORIGINS,
             "https://edo.example.ru; http://localhost:8080");
-  EXPECT_EQ(Parse({"ALLOWEDORIGINS="}).ALLOWEDORIGINS, "*");  // empty = missing: every origin, as before
-  EXPECT_EQ(Parse({"CONFIRMORIGINS=1"}).CONFIRMORIGINS, 1);
+  EXPECT_EQ(Parse({"ALLOWEDORIGINS="}).ALLOWEDORIGINS, "");  // empty = missing: no site listed
+  EXPECT_EQ(Parse({"CONFIRMORIGINS=0"}).CONFIRMORIGINS, 0);
   EXPECT_EQ(Parse({"CONFIRMORIGINS=yes"}).CONFIRMORIGINS, 0);
   EXPECT_EQ(Parse({"CONFIRMORIGINS=256"}).CONFIRMORIGINS, 0);  // a flag, like the others
+}
+
+TEST(ParseSettings, OriginLinesNotReadAsWrittenAreReported) {
+  const Settings s = Parse({"ALLOWEDORIGINS = https://edo.example.ru", " ALLOWEDORIGINS=https://a.example",
+                            "\xEF\xBB\xBF" "CONFIRMORIGINS=0", "AllowedOrigins", "ALLOWEDORIGINS=",
+                            "ALLOWEDORIGINS=https://b.example", "CONFIRMORIGINS=yes", "CONFIRMORIGINS=0",
+                            "ALLOWEDORIGINSX=1", "#ALLOWEDORIGINS=https://c.example", "HTTPPORT =1"});
+  EXPECT_EQ(s.ALLOWEDORIGINS, "");  // the first line with the key counts, and it is empty
+  EXPECT_EQ(s.UnreadOriginLines,
+            (std::vector<std::string>{"\"ALLOWEDORIGINS = https://edo.example.ru\" (a blank before \"=\")",
+                                      "\" ALLOWEDORIGINS=https://a.example\" (text before the key)",
+                                      "\"AllowedOrigins\" (no \"=\")",
+                                      "\"ALLOWEDORIGINS=\" (an empty value)",
+                                      "\"ALLOWEDORIGINS=https://b.example\" (the key is set by an earlier line)",
+                                      "\"\xEF\xBB\xBF" "CONFIRMORIGINS=0\" (text before the key)",
+                                      "\"CONFIRMORIGINS=yes\" (not a whole number: taken as 0)",
+                                      "\"CONFIRMORIGINS=0\" (the key is set by an earlier line)"}));
+  EXPECT_EQ(Parse({"ALLOWEDORIGINS=  "}).UnreadOriginLines,
+            (std::vector<std::string>{"\"ALLOWEDORIGINS=  \" (only blanks after \"=\")"}));
 }
 
 TEST(MergeSettings, KeepsUnrelatedLinesInPlace) {

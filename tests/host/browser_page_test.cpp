@@ -59,7 +59,10 @@ class BrowserPage : public ::testing::Test {
     test::WritePem(dir() + "ca.pem", ReadFileToString(dir() + "pki/ca.cer"));
     ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
     port_ = test::FreePort();
-    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nLOG_LEVEL=2\r\n", box_.config_file());
+    // The site of the page is the one the administrator lists.
+    WriteStringToFile("HTTPPORT=" + std::to_string(port_) + "\r\nLOG_LEVEL=2\r\nALLOWEDORIGINS=" + site_.origin() +
+                          "\r\n",
+                      box_.config_file());
   }
 
   std::string dir() const { return box_.root(); }
@@ -85,6 +88,7 @@ class BrowserPage : public ::testing::Test {
   }
 
   PluginSandbox box_;
+  PageServer site_;
   Bytes ivanov_;
   int port_ = 0;
 };
@@ -101,12 +105,11 @@ TEST_F(BrowserPage, APageOfAnotherSiteSignsDecryptsAndShowsAnErrorReply) {
   ASSERT_EQ(digest.size(), 32u);
   ASSERT_FALSE(message.empty());
 
-  PageServer site;
-  site.Serve("/documents.html", ReadFileToString(ZUNTAR_SIGNING_PAGE));
+  site_.Serve("/documents.html", ReadFileToString(ZUNTAR_SIGNING_PAGE));
   HeadlessChromium browser;
-  browser.Navigate(site.origin() + "/documents.html");
-  EXPECT_EQ(site.Requests("/documents.html"), 1);
-  ASSERT_EQ(browser.Evaluate("Promise.resolve(location.origin)"), site.origin());
+  browser.Navigate(site_.origin() + "/documents.html");
+  EXPECT_EQ(site_.Requests("/documents.html"), 1);
+  ASSERT_EQ(browser.Evaluate("Promise.resolve(location.origin)"), site_.origin());
 
   const std::string params = "{port:" + std::to_string(port_) + ",person:" + JsonString("Иванов Иван Иванович") +
                              ",document:" + JsonString(Base64Encode(document)) +

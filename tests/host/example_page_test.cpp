@@ -23,7 +23,8 @@ using test::Cp1251;
 using test::HeadlessChromium;
 using test::PluginSandbox;
 
-const char kSite[] = "https://edo.example.ru";
+const std::string kSite = "https://edo.example.ru";
+const std::string kOtherSite = "https://other.example";
 
 // Waits in the page until the status line has settled (no longer a step in
 // progress); the status text.
@@ -50,15 +51,23 @@ TEST(ExamplePage, SignsTheChosenFileWithTheChosenCertificate) {
   const std::string thumbprint = CertThumbprintHex(DecodeCertificate(ReadFileToString(box.root() + "pki/petrov.cer")));
   ASSERT_EQ(box.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
   const int port = test::FreePort();
-  WriteStringToFile("HTTPPORT=" + std::to_string(port) + "\r\n", box.config_file());
+  WriteStringToFile("HTTPPORT=" + std::to_string(port) + "\r\nALLOWEDORIGINS=" + kSite + "\r\n", box.config_file());
   test::PluginProcess plugin = box.Start({});
   ASSERT_TRUE(box.WaitForLog(Cp1251("Плагин запущен !"))) << box.Log();
 
   HeadlessChromium browser;
   // The page's own query names the plugin's port.
-  const std::string page = std::string(kSite) + "/sign-file.html?plugin=http://127.0.0.1:" + std::to_string(port);
-  browser.ServePage(page, ReadFileToString(ZUNTAR_EXAMPLE_PAGE));
-  browser.AllowLoopback(kSite);
+  const std::string query = "/sign-file.html?plugin=http://127.0.0.1:" + std::to_string(port);
+  const std::string page = kSite + query;
+  for (const std::string& site : {kSite, kOtherSite}) {
+    browser.ServePage(site + query, ReadFileToString(ZUNTAR_EXAMPLE_PAGE));
+    browser.AllowLoopback(site);
+  }
+  // A site the administrator did not list is told so.
+  browser.Navigate(kOtherSite + query);
+  EXPECT_EQ(SettledStatus(browser, "s.className"),
+            "error: Сайт https://other.example не допущен к ключам. This site (https://other.example) may not use "
+            "your keys: ask your administrator to admit it.");
   browser.Navigate(page);
   const std::string ready = SettledStatus(browser, "!document.getElementById('sign').disabled || s.className");
   ASSERT_NE(ready.find(": Plugin " ZUNTAR_PLUGIN_VERSION " is ready."), std::string::npos) << ready << browser.Log();

@@ -105,7 +105,7 @@ std::optional<std::string> JsonStringMember(const std::string& json, const std::
   return std::nullopt;
 }
 
-HeadlessChromium::HeadlessChromium() {
+HeadlessChromium::HeadlessChromium(const std::vector<std::string>& extra_args) {
   int to[2], from[2];
   if (::pipe2(to, O_CLOEXEC) != 0 || ::pipe2(from, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const int child_in = HighFd(to[0]), child_out = HighFd(from[1]);
@@ -139,8 +139,9 @@ HeadlessChromium::HeadlessChromium() {
                                    "--disable-component-update",
                                    "--disable-sync",
                                    "--user-data-dir=" + profile_ / "profile",
-                                   "--remote-debugging-pipe",
-                                   "about:blank"};
+                                   "--remote-debugging-pipe"};
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  args.push_back("about:blank");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -14,6 +14,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -32,8 +33,9 @@ class HeadlessChromium {
   static constexpr std::chrono::seconds kCallLimit{30};
 
   // Starts the browser with a fresh profile and opens a session on its
-  // first page. Throws std::runtime_error when that fails.
-  HeadlessChromium();
+  // first page; `extra_args` go on its command line. Throws
+  // std::runtime_error when that fails.
+  explicit HeadlessChromium(const std::vector<std::string>& extra_args = {});
   ~HeadlessChromium();
   HeadlessChromium(const HeadlessChromium&) = delete;
   HeadlessChromium& operator=(const HeadlessChromium&) = delete;

@@ -1,6 +1,7 @@
 // Which web pages may use the user's keys, on the real executable over
-// HTTP: the origin list for every kind of command, the browsers' preflight,
-// and the person's decisions without a desktop and after a restart.
+// HTTP: the origin list for every kind of command, the default that refuses
+// every unlisted site where nobody can be asked, what Start logs about it,
+// the browsers' preflight, and the person's decisions after a restart.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -166,7 +167,8 @@ TEST_F(OriginAccess, EveryCommandAnswersAnAllowedPageAsBeforeAndRefusesAnother) 
     EXPECT_EQ(refused.headers["access-control-allow-origin"], "*");
   }
   EXPECT_EQ(Call("GET", "/MERVO/GETRESULT?Id=evil", "", "").status, 500);  // never queued
-  EXPECT_EQ(box_.CountInLog(Cp1251("EVENT Сайт https://evil.example не допущен к ключам (ALLOWEDORIGINS): ")),
+  EXPECT_EQ(box_.CountInLog(Cp1251("EVENT Сайт https://evil.example не допущен к ключам (нет рабочего стола "
+                                   "пользователя, спросить некого; допускает его ALLOWEDORIGINS=https://evil.example): ")),
             static_cast<int>(guarded.size()))
       << box_.Log();
   // An opaque origin (a sandboxed frame, a file) is no listed site either.
@@ -213,32 +215,84 @@ TEST_F(OriginAccess, PreflightAnswersThePrivateNetworkQuestionForPagesThatMayUse
   }
 }
 
-TEST_F(OriginAccess, WithoutADesktopUndecidedSitesAreRefusedInBothModes) {
+TEST_F(OriginAccess, ByDefaultEveryUnlistedSiteIsRefusedWhereNobodyCanBeAsked) {
+  MakePki();
+  const std::string data = Base64Encode("the document");
+  const std::vector<Command> guarded = {
+      {"POST", "/MERVO/GETSIGN_SYNC?CertSN=" + serial_, data},
+      {"POST", "/MERVO/GETSIGN?CertSN=" + serial_ + "&TaskId=evil", data},
+      {"POST", "/MERVO/SIGN_HASH_SYNC?CertSN=" + serial_, Base64Encode(std::string(32, 'h'))},
+      {"POST", "/MERVO/DECRYPT_SYNC", data},
+      {"POST", "/MERVO/CHECKCERTANDCLUE", Base64Encode(ivanov_)},
+      {"GET", "/MERVO/ENUMCERTS", ""},
+      {"GET", "/MERVO/ENUMALLCERTS", ""},
+      {"GET", "/MERVO/GETCERTBODY?CertSN=" + serial_, ""},
+      {"GET", "/MERVO/CHECKCERTANDCLUE?CertSN=" + serial_, ""},
+      {"GET", "/MERVO/GETRESULT?Id=evil", ""},
+      {"GET", "/MERVO/GETLOGINFO", ""},
+      {"GET", "/MERVO/GETLOGFILE", ""},
+  };
   for (const bool service_mode : {false, true}) {
     SCOPED_TRACE(service_mode ? "service mode" : "application mode without a desktop");
-    OriginConsentFile consents(ConsentFile());
-    consents.Remember(kEdo, OriginConsent::kAllowAlways);
-    consents.Remember("https://denied.example", OriginConsent::kDeny);
-    Launch("CONFIRMORIGINS=1\r\n", service_mode);
+    Launch("", service_mode);  // no origin setting at all
     ASSERT_TRUE(box_.WaitForLog(test::StartLine(!service_mode))) << box_.Log();
-
-    EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", kEdo).status, 200);
-    EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", "").status, 200);
-    EXPECT_EQ(Call("GET", "/MERVO/PING", "", kEvil).status, 200);
-    const HttpReply denied = Call("GET", "/MERVO/ENUMCERTS", "", "https://denied.example");
-    EXPECT_EQ(denied.status, 403);
-    EXPECT_EQ(denied.body, Refusal("https://denied.example"));
-    const HttpReply undecided = Call("POST", "/MERVO/GETSIGN_SYNC?CertSN=00", "eA==", kEvil);
-    EXPECT_EQ(undecided.status, 403);
-    EXPECT_EQ(undecided.body, Refusal(kEvil));
-    EXPECT_TRUE(box_.WaitForLog(Cp1251("Сайт https://evil.example не допущен к ключам (нет рабочего стола "
-                                       "пользователя, спросить некого): GETSIGN from IP=127.0.0.1")))
+    EXPECT_EQ(box_.CountInLog("EVENT Web sites admitted to the keys (ALLOWEDORIGINS): none; other sites: refused, "
+                              "nobody to ask (CONFIRMORIGINS=1, no desktop)"),
+              1)
         << box_.Log();
+    for (const Command& c : guarded) {
+      SCOPED_TRACE(c.target);
+      const HttpReply refused = Call(c.method, c.target, c.body, kEvil);
+      EXPECT_EQ(refused.status, 403);
+      EXPECT_EQ(refused.body, Refusal(kEvil));
+    }
+    for (const char* open : {"/MERVO/PING", "/MERVO/TRYUSEPLUGIN", "/MERVO/GETVER"})
+      EXPECT_EQ(Call("GET", open, "", kEvil).status, 200) << open;
+    // A program on the machine sends no Origin: not a page, not restricted.
+    EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", "").status, 200);
+    EXPECT_EQ(Call("GET", "/MERVO/GETRESULT?Id=evil", "", "").status, 500);  // never queued
     Stop();
-    // Nobody was asked, so nothing new is remembered.
-    EXPECT_EQ(consents.Load().size(), 2u);
+    EXPECT_EQ(box_.CountInLog(Cp1251("Сайт https://evil.example не допущен к ключам (нет рабочего стола пользователя, "
+                                     "спросить некого; допускает его ALLOWEDORIGINS=https://evil.example)")),
+              static_cast<int>(guarded.size()))
+        << box_.Log();
     std::remove(box_.log_file().c_str());
   }
+}
+
+TEST_F(OriginAccess, StartLogsThePolicyAndOriginLinesNotReadFailClosed) {
+  // The example of the README: the listed site signs in service mode, with
+  // the person's consent asked for the others.
+  Launch("ALLOWEDORIGINS=https://edo.example.ru\r\nCONFIRMORIGINS=1\r\n", /*service_mode=*/true);
+  EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", kEdo).status, 200);
+  EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", kEvil).status, 403);
+  Stop();
+  EXPECT_EQ(box_.CountInLog("EVENT Web sites admitted to the keys (ALLOWEDORIGINS): https://edo.example.ru; other "
+                            "sites: refused, nobody to ask (CONFIRMORIGINS=1, no desktop)"),
+            1)
+      << box_.Log();
+
+  // A line the file format does not read leaves the key unset: no site is
+  // listed, and the log names the line.
+  for (const std::string line : {"ALLOWEDORIGINS = https://edo.example.ru", "ALLOWEDORIGINS="}) {
+    SCOPED_TRACE(line);
+    std::remove(box_.log_file().c_str());
+    Launch(line + "\r\n", /*service_mode=*/true);
+    EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", kEdo).status, 403);
+    EXPECT_EQ(Call("POST", "/MERVO/GETSIGN_SYNC?CertSN=00", "eA==", kEdo).status, 403);
+    Stop();
+    EXPECT_EQ(box_.CountInLog("ERROR " + box_.config_file() + ": not read as written: \"" + line + "\""), 1)
+        << box_.Log();
+    EXPECT_EQ(box_.CountInLog("EVENT Web sites admitted to the keys (ALLOWEDORIGINS): none;"), 1) << box_.Log();
+  }
+
+  // "*" is the open behaviour, chosen and warned about at every Start.
+  std::remove(box_.log_file().c_str());
+  Launch("ALLOWEDORIGINS=*\r\n", /*service_mode=*/true);
+  EXPECT_EQ(Call("GET", "/MERVO/ENUMCERTS", "", kEvil).status, 200);
+  Stop();
+  EXPECT_EQ(box_.CountInLog("ERROR Warning: ALLOWEDORIGINS=* lets any web site the user opens use the keys"), 1)
+      << box_.Log();
 }
 
 TEST_F(OriginAccess, DecisionsMadeAtTheDesktopHoldAfterARestart) {
@@ -247,31 +301,28 @@ TEST_F(OriginAccess, DecisionsMadeAtTheDesktopHoldAfterARestart) {
     // one site, "deny" for another and "this time" for a third.
     test::ScriptedPrompt person;
     person.origin_answers = {OriginConsent::kAllowAlways, OriginConsent::kDeny, OriginConsent::kAllowOnce};
-    Settings s;
-    s.CONFIRMORIGINS = 1;
-    TOriginGuard desktop(s, OriginConsentFile(ConsentFile()));
+    TOriginGuard desktop(Settings{}, OriginConsentFile(ConsentFile()));
     EXPECT_EQ(desktop.Check("http://localhost:8080"), OriginVerdict::kAllowed);
     EXPECT_EQ(desktop.Check(kEvil), OriginVerdict::kDenied);
     EXPECT_EQ(desktop.Check(kEdo), OriginVerdict::kAllowed);
   }
   for (int run = 0; run < 2; ++run) {
     SCOPED_TRACE(run);
-    // The list still applies first: a site the administrator did not list
-    // is refused whatever the person once said.
-    Launch(kAllowList + "CONFIRMORIGINS=1\r\n", /*service_mode=*/true);
+    // Nobody to ask in service mode: what the person decided for good holds.
+    Launch("", /*service_mode=*/true);
     EXPECT_EQ(Call("GET", "/MERVO/GETLOGINFO", "", "http://localhost:8080").status, 200);
     EXPECT_EQ(Call("GET", "/MERVO/GETLOGINFO", "", kEdo).status, 403);   // allowed "this time" only
-    EXPECT_EQ(Call("GET", "/MERVO/GETLOGINFO", "", kEvil).status, 403);  // denied, and not listed
+    EXPECT_EQ(Call("GET", "/MERVO/GETLOGINFO", "", kEvil).status, 403);  // denied
     Stop();
   }
   const std::string log = box_.Log();
   EXPECT_EQ(box_.CountInLog(Cp1251("Сайт https://edo.example.ru не допущен к ключам (нет рабочего стола")), 2) << log;
-  EXPECT_EQ(box_.CountInLog(Cp1251("Сайт https://evil.example не допущен к ключам (ALLOWEDORIGINS)")), 2) << log;
+  EXPECT_EQ(box_.CountInLog(Cp1251("Сайт https://evil.example не допущен к ключам (запрещён пользователем")), 2) << log;
 
   // Revoked in the settings window: the next request of the site is
   // undecided again.
   ASSERT_TRUE(OriginConsentFile(ConsentFile()).Forget("http://localhost:8080"));
-  Launch(kAllowList + "CONFIRMORIGINS=1\r\n", /*service_mode=*/true);
+  Launch("", /*service_mode=*/true);
   EXPECT_EQ(Call("GET", "/MERVO/GETLOGINFO", "", "http://localhost:8080").status, 403);
 }
 

@@ -222,6 +222,11 @@ class TaskService : public ::testing::Test {
   // A connection of this test to the plugin's database, through an engine
   // root of the test's own that lasts as long as the process.
   std::unique_ptr<TDM> Database(const PluginSandbox& box) {
+    UseEngineOfTheTest(box);
+    return CreateTaskDM();
+  }
+  // This test's own engine root, and the settings of `box` in force.
+  static void UseEngineOfTheTest(const PluginSandbox& box) {
     static const bool prepared = [] {
       static test::TempDir engine_root;
       ::setenv("ZUNTAR_PLATFORM_ROOT", engine_root.path().c_str(), 1);
@@ -230,7 +235,6 @@ class TaskService : public ::testing::Test {
     }();
     (void)prepared;
     SetCurrentSettings(DefaultSettings(box.exe_dir()));
-    return CreateTaskDM();
   }
 
   PluginSandbox box_;

@@ -97,7 +97,7 @@ TEST(OpenCommands, OnlyPingVersionAndReadinessAreOpen) {
 
 class OriginConsentTest : public ::testing::Test {
  protected:
-  Settings Confirming(const std::string& allowed = "*") {
+  Settings Confirming(const std::string& allowed = "") {
     Settings s = DefaultSettings(dir_.path());
     s.ALLOWEDORIGINS = allowed;
     s.CONFIRMORIGINS = 1;
@@ -108,17 +108,28 @@ class OriginConsentTest : public ::testing::Test {
   test::TempDir dir_;
 };
 
-TEST_F(OriginConsentTest, WithoutConfirmationTheListAloneDecides) {
+TEST_F(OriginConsentTest, ListedSitesAreAdmittedWithoutAQuestionAndOthersAskedOnlyWithConfirmation) {
   test::ScriptedPrompt person;
-  Settings s = DefaultSettings(dir_.path());
-  s.ALLOWEDORIGINS = "https://edo.example.ru";
-  TOriginGuard guard(s, File());
-  EXPECT_EQ(guard.Check("https://edo.example.ru"), OriginVerdict::kAllowed);
-  EXPECT_EQ(guard.Check("https://evil.example"), OriginVerdict::kNotListed);
-  EXPECT_TRUE(guard.NamesOrigin("https://edo.example.ru"));
-  EXPECT_FALSE(guard.NamesOrigin("https://evil.example"));
-  EXPECT_FALSE(TOriginGuard(DefaultSettings(dir_.path()), File()).NamesOrigin("https://edo.example.ru"));
-  EXPECT_TRUE(person.asked.empty());
+  person.origin_answers = {OriginConsent::kAllowOnce};
+  TOriginGuard asking(Confirming("https://edo.example.ru"), File());
+  EXPECT_EQ(asking.Check("https://EDO.example.ru:443"), OriginVerdict::kAllowed);
+  EXPECT_EQ(asking.Check("https://other.example"), OriginVerdict::kAllowed);
+  EXPECT_EQ(person.asked, (std::vector<std::string>{"origin:https://other.example"}));
+  EXPECT_TRUE(asking.NamesOrigin("https://edo.example.ru"));
+  EXPECT_FALSE(asking.NamesOrigin("https://other.example"));  // admitted, but not by name
+
+  Settings s = Confirming("https://edo.example.ru");
+  s.CONFIRMORIGINS = 0;
+  TOriginGuard list_only(s, File());
+  EXPECT_EQ(list_only.Check("https://edo.example.ru"), OriginVerdict::kAllowed);
+  EXPECT_EQ(list_only.Check("https://evil.example"), OriginVerdict::kNotListed);
+  EXPECT_FALSE(list_only.MayAdmit("https://evil.example"));
+
+  // "*" admits every site, asked or not.
+  TOriginGuard open(Confirming("*"), File());
+  EXPECT_EQ(open.Check("https://evil.example"), OriginVerdict::kAllowed);
+  EXPECT_FALSE(open.NamesOrigin("https://evil.example"));
+  EXPECT_EQ(person.asked.size(), 1u);
 }
 
 TEST_F(OriginConsentTest, AnswersAreRememberedAsThePersonChose) {
@@ -126,10 +137,7 @@ TEST_F(OriginConsentTest, AnswersAreRememberedAsThePersonChose) {
   person.origin_answers = {OriginConsent::kAllowAlways, OriginConsent::kDeny, OriginConsent::kAllowOnce,
                            OriginConsent::kNoAnswer};
   {
-    TOriginGuard guard(Confirming("https://always.example;https://deny.example;https://once.example;"
-                                  "https://later.example"),
-                       File());
-    EXPECT_EQ(guard.Check("https://not-listed.example"), OriginVerdict::kNotListed);  // never asked
+    TOriginGuard guard(Confirming(), File());
     EXPECT_EQ(guard.Check("HTTPS://ALWAYS.example:443"), OriginVerdict::kAllowed);
     EXPECT_EQ(guard.Check("https://deny.example"), OriginVerdict::kDenied);
     EXPECT_EQ(guard.Check("https://once.example"), OriginVerdict::kAllowed);
@@ -168,10 +176,12 @@ TEST_F(OriginConsentTest, WithoutADesktopUndecidedOriginsAreRefusedAndNothingIsR
   // No prompt installed: the process has no desktop.
   TOriginGuard guard(Confirming(), File());
   EXPECT_EQ(guard.Check("https://edo.example.ru"), OriginVerdict::kNoDesktop);
+  EXPECT_FALSE(guard.MayAdmit("https://edo.example.ru"));
   EXPECT_EQ(guard.Check("null"), OriginVerdict::kNotAnOrigin);
   EXPECT_FALSE(FileExists(File().file_name()));
   File().Remember("https://edo.example.ru", OriginConsent::kAllowAlways);
   EXPECT_EQ(guard.Check("https://edo.example.ru"), OriginVerdict::kAllowed);
+  EXPECT_TRUE(guard.MayAdmit("https://edo.example.ru"));
 }
 
 TEST_F(OriginConsentTest, RequestsOfOneOriginShareOneQuestionAndStopCancelsIt) {
@@ -185,7 +195,8 @@ TEST_F(OriginConsentTest, RequestsOfOneOriginShareOneQuestionAndStopCancelsIt) {
   for (int i = 0; i < 1000 && person.Running() == 0; ++i) std::this_thread::sleep_for(5ms);
   ASSERT_EQ(person.Running(), 1);
   // Another origin is not held up by the question.
-  EXPECT_EQ(TOriginGuard(DefaultSettings(dir_.path()), File()).Check("https://other.example"), OriginVerdict::kAllowed);
+  EXPECT_EQ(TOriginGuard(Confirming("https://other.example"), File()).Check("https://other.example"),
+            OriginVerdict::kAllowed);
   person.HoldQuestions(false);
   for (auto& r : requests) EXPECT_EQ(r.get(), OriginVerdict::kAllowed);
   EXPECT_EQ(person.asked.size(), 1u);
@@ -271,7 +282,7 @@ TEST_F(OriginDispatch, TheCorsReplyNamesAListedOriginAndTheRefusalIsReadable) {
 TEST_F(OriginDispatch, ConsentAskedOnceIsKeptAcrossARestartOfTheFrontEnd) {
   test::ScriptedPrompt person;
   person.origin_answers = {OriginConsent::kAllowAlways, OriginConsent::kDeny};
-  Start("*", true);
+  Start("", true);
   EXPECT_EQ(Get("/MERVO/ENUMCERTS", "https://edo.example.ru").body, "certificates");
   EXPECT_EQ(Sign("https://edo.example.ru").body, "signed data");
   EXPECT_EQ(Sign("https://evil.example").status, 403);
@@ -279,11 +290,12 @@ TEST_F(OriginDispatch, ConsentAskedOnceIsKeptAcrossARestartOfTheFrontEnd) {
   EXPECT_EQ(Get("/MERVO/PING", "https://third.example").status, 200);  // open: nobody asked
   EXPECT_EQ(Sign("").body, "signed data");                            // no page: nobody asked
   EXPECT_EQ(person.asked, (std::vector<std::string>{"origin:https://edo.example.ru", "origin:https://evil.example"}));
-  EXPECT_NE(Log().find(InLog("Сайт https://evil.example не допущен к ключам (запрещён пользователем): GETSIGN from IP=")),
+  EXPECT_NE(Log().find(InLog("Сайт https://evil.example не допущен к ключам (запрещён пользователем; допускает его "
+                             "ALLOWEDORIGINS=https://evil.example): GETSIGN from IP=")),
             std::string::npos)
       << Log();
 
-  Start("*", true);
+  Start("", true);
   EXPECT_EQ(Sign("https://edo.example.ru").body, "signed data");
   EXPECT_EQ(Sign("https://evil.example").status, 403);
   EXPECT_EQ(person.asked.size(), 2u);
