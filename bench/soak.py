@@ -107,7 +107,7 @@ class Plugin:
         self.exe = os.path.join(self.dir, 'ZuntarMervoPlugin')
         shutil.copy2(args.plugin, self.exe)
         self.env = dict(os.environ)
-        for name in ('LC_ALL', 'LC_CTYPE', 'LANG', 'FIREBIRD', 'NOTIFY_SOCKET'):
+        for name in ('LC_ALL', 'LC_CTYPE', 'LANG', 'FIREBIRD', 'FIREBIRD_LOCK', 'NOTIFY_SOCKET'):
             self.env.pop(name, None)
         self.env.update(ZUNTAR_PLATFORM_ROOT=self.root, LC_ALL='ru_RU.UTF-8', QT_QPA_PLATFORM='offscreen')
         self.port = free_port()

@@ -1,30 +1,16 @@
 # Installation layout and the Debian package (cmake --install, cpack -G DEB).
 #
-# The program reads ZuntarMervoPlugin.ini and writes ZuntarMervoPlugin.log
-# in the folder of its executable, so it lives in a folder of its own,
-# <prefix>/lib/zuntar-mervo-plugin, with a link in <prefix>/bin. There the
-# two names are links to the files' proper places: the configuration in
-# <sysconfdir>/zuntar-mervo-plugin, the log in <localstatedir>/log/
-# zuntar-mervo-plugin; the configuration puts the task database in
-# <localstatedir>/lib/zuntar-mervo-plugin. The certificate tool and the
-# provider module share the program's folder (the tool registers the module
-# that lies beside it). With the default prefix /usr those places are /etc
-# and /var.
+# The places come from cmake/ZuntarLayout.cmake. The certificate tool and
+# the provider module share the program's folder (the tool registers the
+# module that lies beside it). The service's log and database folders are
+# root's alone (0700): nobody else reads what the service logs and keeps.
 #
 # The service's unit goes where the program's own INSTALL writes it
 # (<sysconfdir>/systemd/system): the program finds out that it runs as the
 # service by reading that unit.
-include(GNUInstallDirs)
-
-set(ZUNTAR_LIB_SUBDIR lib/zuntar-mervo-plugin)
-set(ZUNTAR_FULL_LIBDIR ${CMAKE_INSTALL_PREFIX}/${ZUNTAR_LIB_SUBDIR})
-set(ZUNTAR_CONFIG_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/zuntar-mervo-plugin)
-set(ZUNTAR_LOG_DIR ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/log/zuntar-mervo-plugin)
-set(ZUNTAR_STATE_DIR ${CMAKE_INSTALL_FULL_LOCALSTATEDIR}/lib/zuntar-mervo-plugin)
 set(ZUNTAR_BIN_LINK ${CMAKE_INSTALL_FULL_BINDIR}/ZuntarMervoPlugin)
 set(ZUNTAR_AUTOSTART_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/xdg/autostart)
 set(ZUNTAR_UNIT_DIR ${CMAKE_INSTALL_FULL_SYSCONFDIR}/systemd/system)
-set(ZUNTAR_GROUP zuntar-mervo-plugin)  # writes the log and the task database
 set(ZUNTAR_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/zuntar-mervo-plugin)
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 set(staged ${PROJECT_BINARY_DIR}/packaging)
@@ -43,13 +29,16 @@ function(zuntar_install_link target link)
 endfunction()
 zuntar_install_link(../${ZUNTAR_LIB_SUBDIR}/ZuntarMervoPlugin ${ZUNTAR_BIN_LINK})
 zuntar_install_link(../${ZUNTAR_LIB_SUBDIR}/zuntar-certtool ${CMAKE_INSTALL_FULL_BINDIR}/zuntar-certtool)
-zuntar_install_link(${ZUNTAR_CONFIG_DIR}/ZuntarMervoPlugin.ini ${ZUNTAR_FULL_LIBDIR}/ZuntarMervoPlugin.ini)
-zuntar_install_link(${ZUNTAR_LOG_DIR}/ZuntarMervoPlugin.log ${ZUNTAR_FULL_LIBDIR}/ZuntarMervoPlugin.log)
 
 configure_file(${packaging}/ZuntarMervoPlugin.ini.in ${staged}/ZuntarMervoPlugin.ini @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${staged}/ZuntarMervoPlugin.ini DESTINATION ${ZUNTAR_CONFIG_DIR})
-install(DIRECTORY DESTINATION ${ZUNTAR_LOG_DIR})
-install(DIRECTORY DESTINATION ${ZUNTAR_STATE_DIR})
+# The folders themselves, made private in the package already.
+file(MAKE_DIRECTORY ${staged}/private/zuntar-mervo-plugin)
+foreach(folder ${ZUNTAR_LOG_DIR} ${ZUNTAR_STATE_DIR})
+  get_filename_component(parent ${folder} DIRECTORY)
+  install(DIRECTORY ${staged}/private/zuntar-mervo-plugin DESTINATION ${parent}
+          DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+endforeach()
 configure_file(${packaging}/zuntar-mervo-plugin.desktop.in ${staged}/zuntar-mervo-plugin.desktop @ONLY)
 install(FILES ${staged}/zuntar-mervo-plugin.desktop DESTINATION ${ZUNTAR_AUTOSTART_DIR})
 configure_file(${packaging}/ZuntarMervoPlugin.service.in ${staged}/ZuntarMervoPlugin.service @ONLY)
@@ -99,7 +88,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so not found by shlibdeps: the embedded Firebird
 # engine, OpenSSL's GOST engine and Qt's platform plugins.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, firebird3.0-server-core, libengine-gost-openssl, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "firebird3.0-server-core, libengine-gost-openssl, qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "curl")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${staged}/debian/postinst ${staged}/debian/prerm ${staged}/debian/postrm ${staged}/debian/conffiles)

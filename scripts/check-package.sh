@@ -40,17 +40,12 @@ fi
 # What the run may create outside the package's own files.
 left=()
 for path in /etc/zuntar /var/lib/zuntar "$HOME/.local/share/zuntar"; do [ -e "$path" ] || left+=("$path"); done
-# The package's group stays after a purge, as system groups do; a group
-# this run made goes again.
-group_made=0
-getent group zuntar-mervo-plugin >/dev/null || group_made=1
 pid=""
 cleanup() {
   [ -z "$pid" ] || { kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; }
   [ -d /run/systemd/system ] && systemctl stop ZuntarMervoPlugin 2>/dev/null || true
   dpkg -P zuntar-mervo-plugin >/dev/null 2>&1 || true
   for path in "${left[@]}"; do rm -rf "$path"; done
-  [ "$group_made" = 0 ] || delgroup --quiet --system zuntar-mervo-plugin 2>/dev/null || true
 }
 trap cleanup EXIT
 
@@ -89,6 +84,12 @@ if ! printf '%s' "$reply" | grep -q '"Status": true'; then
   exit 1
 fi
 log=/var/log/zuntar-mervo-plugin/ZuntarMervoPlugin.log
-[ "$(stat -c %G "$log")" = zuntar-mervo-plugin ] || { echo "check-package: the log is not the group's" >&2; exit 1; }
+# The service's files are root's alone.
+for entry in "/var/log/zuntar-mervo-plugin 700" "/var/lib/zuntar-mervo-plugin 700" "$log 600" \
+             "/var/lib/zuntar-mervo-plugin/ZuntarMervoPlugin.gdb 600"; do
+  set -- $entry
+  [ "$(stat -c '%U:%G %a' "$1")" = "root:root $2" ] ||
+    { echo "check-package: $1 is not root's with mode $2" >&2; exit 1; }
+done
 iconv -f CP1251 -t UTF-8 "$log" | head -n 6
 echo "check-package: PASS"

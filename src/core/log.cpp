@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -41,6 +42,17 @@ void Mirror(LogMirrorLevel mirror_level, std::string_view stamp, std::string_vie
 // running on from it. The log's own state, shared by every thread's entries.
 std::atomic<bool> g_line_cut{false};
 
+// The log, private to the user; never written through a symbolic link, nor
+// into a file that another user put in its place (a log folder that others
+// may write must not hand them the program's lines or its rights).
+UniqueFd OpenLogFile() {
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  UniqueFd fd(::open(LogFileName().c_str(), kFlags, 0600));
+  struct stat st {};
+  if (fd.valid() && (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) fd.reset();
+  return fd;
+}
+
 // Writes the parts in order, going on after short writes. The bytes written
 // in all.
 size_t WriteParts(int fd, iovec* part, int count) {
@@ -64,8 +76,8 @@ size_t WriteParts(int fd, iovec* part, int count) {
 void AppendLine(LogMirrorLevel mirror_level, std::string_view level, std::string_view text) {
   const std::string stamp = LogTimeStamp();
   Mirror(mirror_level, stamp, level, text);
-  UniqueFd fd(::open(LogFileName().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (!fd.valid()) return;  // no folder, no rights: the entry is dropped
+  UniqueFd fd = OpenLogFile();
+  if (!fd.valid()) return;  // no folder, no rights, not our file: the entry is dropped
   const bool after_cut = g_line_cut.exchange(false);
   const std::string_view lead = after_cut ? "\r\n" : "";
   iovec parts[] = {{const_cast<char*>(lead.data()), lead.size()},

@@ -3,7 +3,9 @@
 // Each entry is a separate open, append and close, with the whole line in
 // one write on an O_APPEND descriptor: threads and processes logging at the
 // same moment never interleave or overwrite each other's lines, and nothing
-// stays open between entries. Logging never fails its caller.
+// stays open between entries. Logging never fails its caller. The file is
+// created with mode 0600 and written only when it is a regular file of the
+// effective user, never through a symbolic link.
 #pragma once
 
 #include <string>

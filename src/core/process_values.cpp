@@ -19,13 +19,15 @@ StartupValues BasicStartupValues(const std::string& exe_dir) {
   v.IsCP1251 = AnsiCodePage() == kCodePage1251;
   v.ExeDir = exe_dir;
   v.ConfigFileName = exe_dir + kProgramName + ".ini";
+  v.LogDir = exe_dir;
+  v.DataDir = exe_dir;
   v.MutexName = kProgramName;
   return v;
 }
 
 void SetStartupValues(const StartupValues& values) {
   g_startup = values;
-  SetLogFileName(values.ExeDir + kProgramName + ".log");
+  SetLogFileName(values.LogDir + kProgramName + ".log");
 }
 
 const StartupValues& Startup() { return g_startup; }

@@ -13,7 +13,12 @@ namespace zuntar {
 struct StartupValues {
   bool IsCP1251 = false;       // the system ANSI code page is 1251
   std::string ExeDir;          // folder of the executable, trailing '/'
-  std::string ConfigFileName;  // ExeDir + "ZuntarMervoPlugin.ini"
+  // The instance's own files: beside the executable (ExeDir), or for an
+  // installed program the service's or the desktop user's folders.
+  std::string ConfigFileName;         // <config folder> + "ZuntarMervoPlugin.ini"
+  std::string LogDir;                 // folder of the log, trailing '/'
+  std::string DataDir;                // folder of the default database, trailing '/'
+  std::string InitialConfigFileName;  // copied to ConfigFileName at the first start; empty: none
   std::string PluginVersion;   // "%d.%d.%d.%d", empty without a version record
   std::string InstanceName;    // INSTANCE=<name>, trimmed
   std::string MutexName;       // "ZuntarMervoPlugin" or "ZuntarMervoPlugin_<InstanceName>"
@@ -24,10 +29,10 @@ struct StartupValues {
 inline constexpr char kProgramName[] = "ZuntarMervoPlugin";
 
 // Values for an executable in `exe_dir` (trailing '/'): IsCP1251 from the
-// locale, the configuration file name; the rest stays empty.
+// locale, every file beside the executable; the rest stays empty.
 StartupValues BasicStartupValues(const std::string& exe_dir);
 
-// Installs the values and sets the log file to ExeDir +
+// Installs the values and sets the log file to LogDir +
 // "ZuntarMervoPlugin.log". Called once by start-up (and by tests).
 void SetStartupValues(const StartupValues& values);
 const StartupValues& Startup();

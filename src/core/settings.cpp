@@ -1,7 +1,6 @@
 #include "core/settings.h"
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -10,6 +9,7 @@
 #include "core/text.h"
 #include "platform/exception.h"
 #include "platform/file_io.h"
+#include "platform/private_files.h"
 
 namespace zuntar {
 namespace {
@@ -108,14 +108,14 @@ std::vector<std::string> UnreadLinesOf(const std::vector<std::string>& lines, st
   return unread;
 }
 
-Settings DefaultSettings(const std::string& exe_dir) {
+Settings DefaultSettings(const std::string& data_dir) {
   Settings s;
-  s.DBPATH = exe_dir + kProgramName + ".gdb";
+  s.DBPATH = data_dir + kProgramName + ".gdb";
   return s;
 }
 
-Settings ParseSettings(const std::vector<std::string>& lines, const std::string& exe_dir) {
-  Settings s = DefaultSettings(exe_dir);
+Settings ParseSettings(const std::vector<std::string>& lines, const std::string& data_dir) {
+  Settings s = DefaultSettings(data_dir);
   if (std::optional<std::string> db = Lookup(lines, "DBPATH"); db && db->find_first_not_of(' ') != std::string::npos)
     s.DBPATH = *db;
   ReadText(lines, "DBUSER", s.DBUSER);
@@ -201,12 +201,12 @@ std::string LoadSettings() {
       problem = e.what();
     }
   }
-  SetCurrentSettings(ParseSettings(lines, startup.ExeDir));
+  SetCurrentSettings(ParseSettings(lines, startup.DataDir));
   return problem;
 }
 
-Settings AsSaved(const Settings& s, const std::string& exe_dir) {
-  const Settings read = ParseSettings(MergeSettings({}, s), exe_dir);
+Settings AsSaved(const Settings& s, const std::string& data_dir) {
+  const Settings read = ParseSettings(MergeSettings({}, s), data_dir);
   Settings out = s;
   out.DBPATH = read.DBPATH;
   out.DBUSER = read.DBUSER;
@@ -253,14 +253,11 @@ void SaveSettings(const Settings& s) {
   }
   std::string text;
   for (const std::string& line : MergeSettings(std::move(lines), s)) text += line + "\r\n";
-  // Write a sibling and rename it over the file, so a failed write never
-  // leaves a half-written configuration behind.
-  const std::string temp = file_name + ".tmp";
-  WriteStringToFile(text, temp);
-  if (std::rename(temp.c_str(), file_name.c_str()) != 0) {
-    std::remove(temp.c_str());
-    throw EFCreateError("Cannot create file \"" + file_name + "\"");
-  }
+  // A sibling renamed over the file: a failed write never leaves a
+  // half-written configuration behind. The configuration may be a link to
+  // the administrator's file (/etc): the link stays and the file it names
+  // is replaced, with its owner and mode.
+  SaveFileThroughLinks(file_name, text);
 }
 
 }  // namespace zuntar

@@ -14,7 +14,7 @@
 namespace zuntar {
 
 struct Settings {
-  std::string DBPATH;  // default: ExeDir + "ZuntarMervoPlugin.gdb"
+  std::string DBPATH;  // default: DataDir + "ZuntarMervoPlugin.gdb"
   std::string DBUSER = "SYSDBA";
   std::string DBPASSWORD = "m";
   std::string LOGDIRNAME;  // empty, or a folder with a trailing '/'
@@ -51,11 +51,11 @@ struct Settings {
 std::vector<std::string> UnreadLinesOf(const std::vector<std::string>& lines, std::string_view key,
                                        bool whole_number = false);
 
-// Defaults for an executable in `exe_dir`.
-Settings DefaultSettings(const std::string& exe_dir);
+// Defaults for an instance whose default database lies in `data_dir`.
+Settings DefaultSettings(const std::string& data_dir);
 
 // The settings the lines give, on top of the defaults.
-Settings ParseSettings(const std::vector<std::string>& lines, const std::string& exe_dir);
+Settings ParseSettings(const std::vector<std::string>& lines, const std::string& data_dir);
 
 // The lines with the eight saved keys set to the values of `s`: existing
 // lines changed in place, missing keys appended, empty values removed.
@@ -76,7 +76,9 @@ int LogLevel();
 std::string LoadSettings();
 
 // Writes the eight user-editable values into ConfigFileName, keeping every
-// other line. Throws when the file cannot be written.
+// other line. A configuration that is a symbolic link stays one: the file
+// it names is replaced in one step and keeps its owner and mode (a new
+// file is private to the user). Throws when the file cannot be written.
 void SaveSettings();
 // The same with the values of `s` instead of the settings in force.
 void SaveSettings(const Settings& s);
@@ -84,7 +86,7 @@ void SaveSettings(const Settings& s);
 // `s` with its eight saved values as reading the saved file gives them back
 // (a blank DBPATH is the default path, an empty user or password the
 // default one, a log folder ends in '/'); the other values stay as they are.
-Settings AsSaved(const Settings& s, const std::string& exe_dir);
+Settings AsSaved(const Settings& s, const std::string& data_dir);
 
 // A database path saved while the plugin runs takes effect at the next
 // Start: switching databases under running tasks would split them over two.

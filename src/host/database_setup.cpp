@@ -8,6 +8,7 @@
 #include "core/process_values.h"
 #include "core/settings.h"
 #include "platform/exception.h"
+#include "platform/file_io.h"
 #include "tasks/task_database.h"
 
 namespace zuntar {
@@ -29,6 +30,16 @@ int RunCreateDatabase() {
     std::fprintf(stderr, "%s\n", line.c_str());
   }
   return 1;
+}
+
+void CreateOwnDatabaseWhenMissing() {
+  const std::string path = CurrentSettings().DBPATH;
+  if (!Startup().IsCP1251 || path != DefaultSettings(Startup().DataDir).DBPATH || FileExists(path)) return;
+  try {
+    CreateTaskDatabase();
+  } catch (const Exception& e) {
+    LogError("Cannot create the database " + path + ": " + e.ClassName() + " " + e.what());
+  }
 }
 
 }  // namespace zuntar

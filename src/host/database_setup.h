@@ -9,4 +9,9 @@ namespace zuntar {
 // when the database is there afterwards (created or found), 1 when not.
 int RunCreateDatabase();
 
+// Creates the default database of the instance (DataDir) at its first
+// start, where the database is used and the configuration keeps the
+// default path; failures go to the log and Start reports them as usual.
+void CreateOwnDatabaseWhenMissing();
+
 }  // namespace zuntar

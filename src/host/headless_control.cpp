@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "core/log.h"
@@ -47,7 +48,23 @@ void IgnoringFailures(const char* what, Step step) {
   }
 }
 
+bool IsAddressInUse(const std::exception& e) {
+  const auto* failure = dynamic_cast<const std::system_error*>(&e);
+  return failure != nullptr && failure->code() == std::errc::address_in_use;
+}
+
 }  // namespace
+
+std::string PortTakenText(bool cp1251, int port) {
+  const std::string number = std::to_string(port);
+  if (cp1251)
+    return "Порт " + number +
+           " уже занят: вероятно, плагин уже работает как служба или у другого пользователя. "
+           "Этот экземпляр запросов не принимает.";
+  return "Port " + number +
+         " is already in use, probably by the plugin running as the service or for another user. "
+         "This copy serves no requests.";
+}
 
 std::string StartLogLine(bool app_mode) {
   const StartupValues& v = Startup();
@@ -96,10 +113,17 @@ void HeadlessControl::Start() {
   Sleep(settings.TIMEOUTBEFORESTARTHTTP);
 
   LogEvent(AnsiFromUtf8("Запускается обработка HTTP запросов от абонентов ..."));
+  start_problem_.clear();
   try {
     http_ = std::make_unique<THttpAccess>(PluginCommands());
   } catch (const std::exception& e) {
     LogError(AnsiFromUtf8("Ошибка запуска HTTP: ") + e.what());
+    if (IsAddressInUse(e)) {
+      // The service and each desktop user's application are instances of
+      // their own: whoever starts second finds the port taken.
+      start_problem_ = PortTakenText(Startup().IsCP1251, settings.HTTPPORT);
+      LogError(AnsiFromUtf8(start_problem_));
+    }
     throw;
   }
   Sleep(100);

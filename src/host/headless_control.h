@@ -40,6 +40,7 @@ class HeadlessControl : public PluginControl {
   void Pause() override;
   void Continue() override;
   void Exit() override;
+  std::string StartProblem() const override { return start_problem_; }
 
  private:
   void PrepareDatabase();
@@ -49,7 +50,12 @@ class HeadlessControl : public PluginControl {
   bool app_mode_;
   std::unique_ptr<TProcessingMgrThread> processing_;
   std::unique_ptr<THttpAccess> http_;
+  std::string start_problem_;  // UTF-8
 };
+
+// What the person is told when another program holds the port (UTF-8):
+// Russian where the code page is 1251, English elsewhere.
+std::string PortTakenText(bool cp1251, int port);
 
 // The debug line that opens Start:
 // "Запуск плагина в режиме <mode>,http активируется, пользователь: <user>,

@@ -6,6 +6,8 @@
 // goes on), so the run modes never see an exception from them.
 #pragma once
 
+#include <string>
+
 namespace zuntar {
 
 class PluginControl {
@@ -18,6 +20,9 @@ class PluginControl {
   virtual void Continue() = 0;
   // The end of the application: take everything down and let the process end.
   virtual void Exit() = 0;
+  // Why the last Start left the plugin not serving, for the person (UTF-8);
+  // empty when it served or nothing particular is known.
+  virtual std::string StartProblem() const { return {}; }
 };
 
 }  // namespace zuntar

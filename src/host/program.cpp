@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include "host/control_signals.h"
 #include "host/database_setup.h"
 #include "host/headless_control.h"
+#include "host/instance_files.h"
 #include "host/run_modes.h"
 #include "host/service_setup.h"
 #include "host/startup.h"
@@ -27,6 +27,7 @@ namespace {
 // Everything after the values are known. Exceptions leave to RunProgram.
 int RunWithValues(const CommandLine& command_line, ApplicationModeRunner application_mode) {
   const StartupValues& values = Startup();
+  for (const std::string& problem : PrepareInstanceFiles(values)) LogError(problem);
   // The database client reads its configuration from the environment,
   // which may only change while this is the process's one thread.
   PrepareFirebirdClient();
@@ -42,12 +43,16 @@ int RunWithValues(const CommandLine& command_line, ApplicationModeRunner applica
     mutex.emplace(values.MutexName);
     if (mutex->result() == NamedMutex::Result::kAlreadyExists) return 0;  // silently: another copy runs
     if (mutex->result() == NamedMutex::Result::kFailed)
-      LogError("Cannot take the single-instance lock \"" + mutex->file_name() + "\": " + std::strerror(mutex->error()));
+      LogError("Cannot take the single-instance lock \"" + mutex->file_name() + "\": " + mutex->problem() +
+               "; the plugin runs without it");
   }
 
   if (install || uninstall) return RunServiceSetup(install, command_line.HasSwitch("SILENT"));
 
   ApplyStartupSettings();
+  // A desktop user's instance of the installed program has nobody to
+  // create its database for it.
+  if (!values.InitialConfigFileName.empty()) CreateOwnDatabaseWhenMissing();
   HeadlessControl control(/*app_mode=*/!values.IsServiceRun);
   return values.IsServiceRun ? RunServiceMode(control) : application_mode(control);
 }

@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "core/utf.h"
+#include "host/instance_files.h"
 #include "platform/file_version.h"
 #include "platform/process.h"
 #include "platform/service_manager.h"
@@ -33,6 +34,7 @@ StartupValues ComputeStartupValues(const CommandLine& command_line) {
   const std::string user = ProcessUserName();
   v.UserName = AnsiFromUtf8(user);
   v.IsServiceRun = IsServiceAccount(user, QueryServiceAccount(kServiceName));
+  ChooseInstanceFiles(v);
   return v;
 }
 

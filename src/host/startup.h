@@ -15,10 +15,10 @@ namespace zuntar {
 inline constexpr char kServiceName[] = "ZuntarMervoPlugin";
 inline constexpr char kServiceDisplayName[] = "ЗУНТАР.Плагин";  // UTF-8
 
-// IsCP1251, ExeDir and the file names, PluginVersion from the executable's
-// version record, InstanceName and MutexName from the command line,
-// UserName and IsServiceRun from the installed service's account. Reads
-// only; nothing is taken or written.
+// IsCP1251, ExeDir, PluginVersion from the executable's version record,
+// InstanceName and MutexName from the command line, UserName and
+// IsServiceRun from the installed service's account, then the instance's
+// files (instance_files.h). Reads only; nothing is taken or written.
 StartupValues ComputeStartupValues(const CommandLine& command_line);
 
 // Whether a process of `user_name` (UTF-8) runs as the installed service,

@@ -156,7 +156,7 @@ int GetLogInfo(CommandContext& c) {
 
 int GetLogFile(CommandContext& c) {
   try {
-    c.response.body = MakeReply(true, ReadFileTail(LogFileName(), kLogFileReplyLimit), {});
+    c.response.body = MakeReply(true, ReadOwnFileTail(LogFileName(), kLogFileReplyLimit), {});
   } catch (const std::exception& e) {
     c.response.body = MakeReply(false, "", {e.what()});
   }

@@ -26,31 +26,18 @@ std::string CreateErrorText(const std::string& file_name, int err) {
   return "Cannot create file \"" + file_name + "\". " + std::strerror(err);
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
-
-std::string ReadFileToString(const std::string& file_name) { return ReadFileTail(file_name, SIZE_MAX); }
-
-std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
-  UniqueFd fd(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC));
+std::string ReadTail(const std::string& file_name, size_t max_bytes, bool own_file_only) {
+  // O_NONBLOCK: a FIFO put in the file's place must not hang the reader.
+  const int flags = own_file_only ? O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK : O_RDONLY | O_CLOEXEC;
+  UniqueFd fd(::open(file_name.c_str(), flags));
   if (!fd.valid()) throw EFOpenError(OpenErrorText(file_name, errno));
   // Shared lock: other readers go on, writers that lock are refused.
   if (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) throw EFOpenError(OpenErrorText(file_name, errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) throw EFOpenError(OpenErrorText(file_name, errno));
   if (S_ISDIR(st.st_mode)) throw EFOpenError(OpenErrorText(file_name, EISDIR));
+  if (own_file_only && (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid()))
+    throw EFOpenError(OpenErrorText(file_name, EPERM));
   const auto size = static_cast<size_t>(st.st_size);
   if (size > max_bytes && ::lseek(fd.get(), static_cast<off_t>(size - max_bytes), SEEK_SET) < 0)
     throw EFOpenError(OpenErrorText(file_name, errno));
@@ -70,12 +57,39 @@ std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
   return out;
 }
 
+}  // namespace
+
+bool WriteAll(int fd, const std::string& bytes) {
+  const char* data = bytes.data();
+  size_t size = bytes.size();
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string ReadFileToString(const std::string& file_name) { return ReadFileTail(file_name, SIZE_MAX); }
+
+std::string ReadFileTail(const std::string& file_name, size_t max_bytes) {
+  return ReadTail(file_name, max_bytes, /*own_file_only=*/false);
+}
+
+std::string ReadOwnFileTail(const std::string& file_name, size_t max_bytes) {
+  return ReadTail(file_name, max_bytes, /*own_file_only=*/true);
+}
+
 void WriteStringToFile(const std::string& bytes, const std::string& file_name) {
   UniqueFd fd(::open(file_name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   if (!fd.valid()) throw EFCreateError(CreateErrorText(file_name, errno));
   // Truncate only once no reader holds the file.
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) throw EFCreateError(CreateErrorText(file_name, errno));
-  if (::ftruncate(fd.get(), 0) != 0 || !WriteAll(fd.get(), bytes.data(), bytes.size()))
+  if (::ftruncate(fd.get(), 0) != 0 || !WriteAll(fd.get(), bytes))
     throw EFCreateError(CreateErrorText(file_name, errno));
 }
 

@@ -20,6 +20,13 @@ std::string ReadFileToString(const std::string& file_name);
 // The last `max_bytes` bytes of the file (all of a smaller one), with the
 // same sharing and errors.
 std::string ReadFileTail(const std::string& file_name, size_t max_bytes);
+// The same for a file the program keeps for itself (its log): never read
+// through a symbolic link, and only a regular file of the effective user.
+std::string ReadOwnFileTail(const std::string& file_name, size_t max_bytes);
+
+// Writes all the bytes to the descriptor, going on after short writes and
+// interruptions. False (errno set) on a failure.
+bool WriteAll(int fd, const std::string& bytes);
 
 // Creates or truncates the file and writes the bytes. Throws EFCreateError.
 void WriteStringToFile(const std::string& bytes, const std::string& file_name);

@@ -74,7 +74,9 @@ std::string NamedEventShmName(const std::string& name) {
   const size_t slash = rest.find('\\');
   if (slash != std::string_view::npos) {
     const std::string_view ns = rest.substr(0, slash);
-    if (ns.size() == 6 && strncasecmp(ns.data(), "Global", 6) == 0) scope = "global";
+    // The processes that may share a task database all run as one user
+    // (no group shares the files), so a "global" event is the user's own.
+    if (ns.size() == 6 && strncasecmp(ns.data(), "Global", 6) == 0) scope.insert(0, "global-");
     rest.remove_prefix(slash + 1);
   }
   return prefix + "." + scope + "." + EscapeObjectName(rest);
@@ -92,6 +94,10 @@ NamedEvent::NamedEvent(const std::string& name) {
   }
   struct stat st {};
   if (fstat(fd.get(), &st) != 0) throw ENamedEventError(ErrorText("Cannot open the event", name, errno));
+  // /dev/shm is open to every user: an object someone else made first
+  // under this name is not ours to map.
+  if (st.st_uid != geteuid())
+    throw ENamedEventError("Cannot open the event \"" + name + "\": it belongs to user " + std::to_string(st.st_uid));
   if (static_cast<size_t>(st.st_size) < sizeof(NamedEventShared) && ftruncate(fd.get(), sizeof(NamedEventShared)) != 0)
     throw ENamedEventError(ErrorText("Cannot create the event", name, errno));
   void* p = mmap(nullptr, sizeof(NamedEventShared), PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);

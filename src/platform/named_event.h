@@ -1,5 +1,7 @@
-// A named event shared by every process of the machine, as the processing
-// thread waits on it and HTTP workers pulse it.
+// A named event shared by the processes of the machine, as the processing
+// thread waits on it and HTTP workers pulse it. A "Global\" event reaches
+// every process of the same user (the processes that may share a task
+// database); only an object of the user's own is ever mapped.
 //
 // It lives in a POSIX shared-memory object holding a generation counter
 // that is also a futex word. Pulse bumps the generation and wakes every

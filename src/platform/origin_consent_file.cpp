@@ -4,9 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -14,6 +12,7 @@
 #include "platform/exception.h"
 #include "platform/file_io.h"
 #include "platform/platform_root.h"
+#include "platform/private_files.h"
 #include "platform/unique_fd.h"
 
 namespace zuntar {
@@ -21,8 +20,6 @@ namespace {
 
 constexpr char kAlways[] = "always";
 constexpr char kDeny[] = "deny";
-
-std::atomic<unsigned> temp_counter{0};
 
 bool IsStorable(const std::string& origin) {
   if (origin.empty()) return false;
@@ -61,28 +58,12 @@ std::string Format(const std::map<std::string, OriginConsent>& entries) {
 
 // Held while a process changes the file; other writers wait their turn.
 UniqueFd LockBeside(const std::string& file_name) {
-  UniqueFd fd(::open((file_name + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  UniqueFd fd(::open((file_name + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.valid()) throw EFCreateError("Cannot create file \"" + file_name + ".lock\". " + std::strerror(errno));
   while (::flock(fd.get(), LOCK_EX) != 0) {
     if (errno != EINTR) throw EFCreateError("Cannot lock file \"" + file_name + ".lock\". " + std::strerror(errno));
   }
   return fd;
-}
-
-void ReplaceFile(const std::string& file_name, const std::string& text) {
-  const std::string temp =
-      file_name + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(temp_counter.fetch_add(1));
-  try {
-    WriteStringToFile(text, temp);
-  } catch (...) {
-    std::remove(temp.c_str());
-    throw;
-  }
-  if (std::rename(temp.c_str(), file_name.c_str()) != 0) {
-    const int err = errno;
-    std::remove(temp.c_str());
-    throw EFCreateError("Cannot create file \"" + file_name + "\". " + std::strerror(err));
-  }
 }
 
 }  // namespace
@@ -108,15 +89,13 @@ std::optional<OriginConsent> OriginConsentFile::Find(const std::string& origin) 
 
 template <class Change>
 bool OriginConsentFile::Update(Change change) {
-  std::error_code ec;
-  const std::filesystem::path folder = std::filesystem::path(file_name_).parent_path();
-  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  MakeFolders(std::filesystem::path(file_name_).parent_path().string());
   const UniqueFd lock = LockBeside(file_name_);
   // A file that exists but cannot be read is never replaced by a shorter list.
   std::map<std::string, OriginConsent> entries;
   if (FileExists(file_name_)) entries = Parse(ReadFileToString(file_name_));
   if (!change(entries)) return false;
-  ReplaceFile(file_name_, Format(entries));
+  ReplaceFileAtomically(file_name_, Format(entries), 0600);
   return true;
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "platform/private_files.h"
+
 namespace zuntar {
 namespace {
 
@@ -30,7 +32,19 @@ std::string HomeDir() {
   return home;
 }
 
+// An XDG base folder: the variable when it holds an absolute path (the
+// standard ignores relative ones), else `fallback` under the home folder.
+std::string XdgBase(const char* name, const char* fallback) {
+  const std::string value = Env(name);
+  if (!value.empty() && value[0] == '/') return StripSlash(value);
+  return HomeDir() + "/" + fallback;
+}
+
 }  // namespace
+
+std::string XdgConfigHome() { return XdgBase("XDG_CONFIG_HOME", ".config"); }
+std::string XdgStateHome() { return XdgBase("XDG_STATE_HOME", ".local/state"); }
+std::string XdgDataHome() { return XdgBase("XDG_DATA_HOME", ".local/share"); }
 
 std::string PlatformRoot() { return StripSlash(Env("ZUNTAR_PLATFORM_ROOT")); }
 
@@ -47,8 +61,19 @@ std::string UnitDir() {
 std::string RuntimeDir() {
   const std::string root = PlatformRoot();
   if (!root.empty()) return root + "/run";
+  // Every process of root shares the service's folder, whatever session it
+  // was started from: the package stops the service through its lock there.
+  if (::geteuid() == 0) return kServiceRuntimeDir;
   const std::string xdg = Env("XDG_RUNTIME_DIR");
-  return xdg.empty() ? "/tmp" : StripSlash(xdg);
+  if (!xdg.empty()) return StripSlash(xdg);
+  return "/tmp/zuntar-mervo-plugin-" + std::to_string(::geteuid());
+}
+
+std::string PrepareRuntimeDir() {
+  // A private tree may be new; the system's folders above the others exist.
+  const std::string root = PlatformRoot();
+  if (!root.empty()) MakeFolders(root);
+  return MakePrivateDir(RuntimeDir());
 }
 
 std::string MachineDir() {

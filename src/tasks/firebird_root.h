@@ -5,20 +5,30 @@
 // which locks a database file for one process. Before the first client
 // call we therefore point FIREBIRD at a private root that holds a
 // firebird.conf with ServerMode = SuperClassic and links to the package's
-// plugins, character sets and messages; /etc is never touched.
+// plugins, character sets and messages; /etc is never touched. The root
+// lives in the user's private run-time folder and is used only when it is
+// the user's own.
 #pragma once
 
 #include <string>
 
 namespace zuntar {
 
-// Sets FIREBIRD to the private root, creating the root when needed. Runs
-// once per process; later calls do nothing. An operator's own FIREBIRD
-// value is kept. Must run before any Firebird client call, and before
+// Sets FIREBIRD to the private root and FIREBIRD_LOCK to its lock folder,
+// creating them when needed. Runs once per process; later calls do
+// nothing. An operator's own FIREBIRD value is kept, with FIREBIRD_LOCK as
+// the operator left it. Must run before any Firebird client call, and before
 // other threads read the environment.
 void PrepareFirebirdClient();
 
-// The private root: <runtime dir>/zuntar-firebird-<uid>.
+// The private root: <runtime dir>/zuntar-firebird-<uid>, with the
+// engine's lock files in its folder "lock".
 std::string PrivateFirebirdRoot();
+
+// Brings the private root up to date: the run-time folder and the root
+// must be private folders of the effective user (a folder another user
+// made first is never used), its configuration a private file. Empty when
+// the root may be used, else why not.
+std::string BuildPrivateFirebirdRoot();
 
 }  // namespace zuntar

@@ -1,9 +1,14 @@
 #include "tasks/task_database.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "core/log.h"
 #include "core/settings.h"
+#include "platform/exception.h"
 #include "platform/file_io.h"
 #include "tasks/ib_database.h"
 #include "tasks/ib_error.h"
@@ -80,6 +85,10 @@ CreateDatabaseResult CreateTaskDatabase(const std::string& path, const std::stri
   db.Password = password;
   db.Create();
   try {
+    // The engine creates the file readable by others; its tasks hold the
+    // data the user signs and decrypts.
+    if (!IsServerPath(path) && ::chmod(path.c_str(), 0600) != 0)
+      throw EFCreateError("Cannot make " + path + " private: " + std::strerror(errno));
     CreateSchema(db);
     AddMissingTaskColumns(db);
     db.Close();

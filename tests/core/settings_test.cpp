@@ -1,6 +1,10 @@
 #include "core/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
 
 #include "core/process_values.h"
 #include "platform/file_io.h"
@@ -180,6 +184,41 @@ TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
   EXPECT_EQ(CurrentSettings().READTIMEOUT, 7);
   EXPECT_EQ(CurrentSettings().ALLOWEDORIGINS, "https://edo.example.ru");
   EXPECT_EQ(CurrentSettings().CONFIRMORIGINS, 1);
+}
+
+// The package's configuration is a link to the administrator's file:
+// saving goes through the link, which stays, and the file keeps its owner
+// and mode. A configuration the program makes is the user's alone.
+TEST_F(SettingsFile, SavingALinkedConfigurationReplacesItsTargetAndKeepsItsOwnerAndMode) {
+  test::TempDir etc;
+  const std::string target = etc / "ZuntarMervoPlugin.ini";
+  WriteStringToFile("READTIMEOUT=7\r\n", target);
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(target.c_str(), 4242, 4243), 0);
+  }
+  ASSERT_EQ(symlink(target.c_str(), config().c_str()), 0);
+  Settings s = CurrentSettings();
+  s.HTTPPORT = 18777;
+  SaveSettings(s);
+
+  struct stat st {};
+  ASSERT_EQ(lstat(config().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  const std::string text = ReadFileToString(target);
+  EXPECT_EQ(text.rfind("READTIMEOUT=7\r\n", 0), 0u) << text;
+  EXPECT_NE(text.find("\r\nHTTPPORT=18777\r\n"), std::string::npos) << text;
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(uid_t{4242}, gid_t{4243}));
+  }
+
+  ASSERT_EQ(unlink(config().c_str()), 0);
+  SaveSettings(s);
+  ASSERT_EQ(lstat(config().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST(SavedSettings, AsSavedReadsTheEightKeysBackAndKeepsTheRest) {

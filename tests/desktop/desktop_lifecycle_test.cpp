@@ -88,6 +88,11 @@ TEST_F(DesktopLife, AStartThatFailsLeavesThePluginInTheTrayShownAsStopped) {
   EXPECT_TRUE(session.actions().actStart->isEnabled());
   EXPECT_NE(Log().find("Unhandled exception"), std::string::npos) << Log();
   EXPECT_NE(Log().find("Ошибка запуска HTTP: "), std::string::npos) << Log();
+  // Whoever holds the port (the service, another user's application), the
+  // person is told why this one does not serve, in the log and at the tray.
+  const std::string taken = PortTakenText(Startup().IsCP1251, s.HTTPPORT);
+  EXPECT_NE(Log().find(taken), std::string::npos) << Log();
+  EXPECT_EQ(session.tray().lastWarning().toStdString(), taken);
 }
 
 // The Qt platforms application mode tries: the session's display first,

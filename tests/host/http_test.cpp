@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "core/settings.h"
+#include "host/headless_control.h"
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
 #include "support/http_client.h"
@@ -347,6 +348,7 @@ TEST_F(HttpPlugin, PortInUseIsLoggedAndThePluginKeepsRunning) {
   WriteStringToFile("HTTPPORT=" + std::to_string(ntohs(addr.sin_port)) + "\r\n", box_.config_file());
   PluginProcess p = box_.Start({});
   EXPECT_TRUE(box_.WaitForLog(test::Cp1251("ERROR Ошибка запуска HTTP: "))) << box_.Log();
+  EXPECT_TRUE(box_.WaitForLog(test::Cp1251("ERROR " + PortTakenText(true, ntohs(addr.sin_port))))) << box_.Log();
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_TRUE(p.Running());
   EXPECT_EQ(p.Terminate(), 0);

@@ -43,7 +43,7 @@ std::vector<std::string> BaseEnvironment() {
     // FIREBIRD: a test that opened a database itself must not hand its
     // engine root to the program.
     if (name == "ZUNTAR_PLATFORM_ROOT" || name == "NOTIFY_SOCKET" || name == "LC_ALL" || name == "LC_CTYPE" ||
-        name == "LANG" || name == "FIREBIRD")
+        name == "LANG" || name == "FIREBIRD" || name == "FIREBIRD_LOCK")
       continue;
     env.push_back(entry);
   }
@@ -124,6 +124,10 @@ PluginProcess PluginSandbox::Start(const std::vector<std::string>& args) {
   envp.push_back(nullptr);
 
   std::vector<std::string> argv_text{exe_};
+  if (run_as_) {
+    const std::string id = std::to_string(*run_as_);
+    argv_text = {"/usr/bin/setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--", exe_};
+  }
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_text) argv.push_back(a.data());
@@ -136,7 +140,7 @@ PluginProcess PluginSandbox::Start(const std::vector<std::string>& args) {
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addchdir_np(&actions, "/");  // the program must not depend on its working folder
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, exe_.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const int rc = posix_spawn(&pid, argv_text[0].c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error(std::string("posix_spawn: ") + std::strerror(rc));
   return PluginProcess(pid, out, err);

@@ -60,6 +60,9 @@ class PluginSandbox {
   // Extra environment entries ("NAME=value") for every later start; they
   // win over the sandbox's own.
   void AddEnv(std::string entry) { extra_env_.push_back(std::move(entry)); }
+  // Later starts run the program as this user and group (setpriv; the test
+  // must be root), with no supplementary groups.
+  void RunAs(uid_t uid) { run_as_ = uid; }
 
   // The environment of a start: the extra entries, the sandbox's own (a
   // private platform root, a Russian locale, Qt's offscreen platform), then
@@ -91,6 +94,7 @@ class PluginSandbox {
   TempDir exe_dir_;
   std::string exe_;
   std::vector<std::string> extra_env_;
+  std::optional<uid_t> run_as_;
   int runs_ = 0;
 };
 

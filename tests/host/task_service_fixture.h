@@ -219,21 +219,18 @@ class TaskService : public ::testing::Test {
     return runs;
   }
 
-  // A connection of this test to the plugin's database, through an engine
-  // root of the test's own that lasts as long as the process.
+  // A connection of this test to the plugin's database, which the plugin
+  // may have open.
   std::unique_ptr<TDM> Database(const PluginSandbox& box) {
     UseEngineOfTheTest(box);
     return CreateTaskDM();
   }
-  // This test's own engine root, and the settings of `box` in force.
+  // The engine root of the plugin of `box` for this test too (the two
+  // processes must share the engine's lock files, its folder "lock"), and
+  // the settings of `box` in force.
   static void UseEngineOfTheTest(const PluginSandbox& box) {
-    static const bool prepared = [] {
-      static test::TempDir engine_root;
-      ::setenv("ZUNTAR_PLATFORM_ROOT", engine_root.path().c_str(), 1);
-      PrepareFirebirdClient();
-      return true;
-    }();
-    (void)prepared;
+    ::setenv("ZUNTAR_PLATFORM_ROOT", box.root().c_str(), 1);
+    PrepareFirebirdClient();
     SetCurrentSettings(DefaultSettings(box.exe_dir()));
   }
 

@@ -4,11 +4,14 @@
 #include "http/task_commands.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "certs/provider_detection.h"
 #include "core/base64.h"
+#include "core/log.h"
 #include "core/process_values.h"
 #include "core/settings.h"
 #include "core/utf.h"
@@ -202,6 +205,20 @@ TEST_F(TaskCommandsTest, GetLogFileSendsTheEndOfALongLog) {
   const Bytes content = DataOf(reply.body);
   EXPECT_EQ(content.size(), kLogFileReplyLimit);
   EXPECT_EQ(content.substr(content.size() - tail.size()), tail);
+}
+
+// A log swapped for a link (to /etc/shadow, say, by someone who could
+// write the log's folder) is neither written through nor sent.
+TEST_F(TaskCommandsTest, ALogThatIsALinkIsNeitherWrittenThroughNorSent) {
+  const std::string secret = dir_ / "secret";
+  WriteStringToFile("root:$6$salt$hash\n", secret);
+  std::remove(LogFileName().c_str());
+  ASSERT_EQ(symlink(secret.c_str(), LogFileName().c_str()), 0);
+  LogError("a line for the log");
+  const test::HttpReply reply = Request(access_->port(), "GET", "/MERVO/GETLOGFILE");
+  EXPECT_EQ(reply.body.rfind("{\r\n\"Status\": false,", 0), 0u) << reply.body;
+  EXPECT_EQ(reply.body.find(Base64Encode("root:$6$salt$hash\n")), std::string::npos) << reply.body;
+  EXPECT_EQ(ReadFileToString(secret), "root:$6$salt$hash\n");
 }
 
 TEST_F(TaskCommandsTest, GetLogInfoShowsEveryMemberAndEscapesTheCallersTexts) {

@@ -1,7 +1,9 @@
 #include "platform/named_event.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,11 +48,22 @@ TEST_F(NamedEventTest, ShmNameIsValidAndFollowsTheNamespace) {
   const std::string global = NamedEventShmName(kEventName);
   EXPECT_EQ(global.front(), '/');
   EXPECT_EQ(global.find('/', 1), std::string::npos);
-  EXPECT_NE(global.find(".global.MervoPluginNewTask"), std::string::npos);
+  EXPECT_NE(global.find(".global-u" + std::to_string(geteuid()) + ".MervoPluginNewTask"), std::string::npos);
   EXPECT_EQ(NamedEventShmName("global\\MervoPluginNewTask"), global);
   EXPECT_NE(NamedEventShmName("Local\\MervoPluginNewTask"), global);
   unsetenv("ZUNTAR_PLATFORM_ROOT");
   EXPECT_NE(NamedEventShmName(kEventName), global);  // another root, another object
+}
+
+// /dev/shm is open to every user: an object another user made first under
+// the event's name is never mapped.
+TEST_F(NamedEventTest, AnObjectOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting another user's object needs root";
+  const int fd = shm_open(NamedEventShmName(kEventName).c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchown(fd, 4242, 4242), 0);
+  close(fd);
+  EXPECT_THROW(NamedEvent event(kEventName), ENamedEventError);
 }
 
 TEST_F(NamedEventTest, PulseWithNoWaiterIsLost) {

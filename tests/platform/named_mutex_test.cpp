@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+
+#include "platform/file_io.h"
 #include "platform/object_name.h"
 #include "support/private_root.h"
 
@@ -44,6 +48,37 @@ TEST_F(NamedMutexTest, NamesWithPathCharactersStayInTheRuntimeFolder) {
   NamedMutex m("ZuntarMervoPlugin_../a/b\\c");
   ASSERT_EQ(m.result(), NamedMutex::Result::kCreated);
   EXPECT_EQ(m.file_name(), root_ / "run/ZuntarMervoPlugin_..%2Fa%2Fb%5Cc.lock");
+}
+
+// The run-time folder is used only when it is the user's own and closed to
+// others: one that another user made first, or that others may enter, holds
+// no lock (the program then runs without one). The lock file is private
+// and names its holder, for whoever must stop it.
+TEST_F(NamedMutexTest, OnlyAPrivateRunTimeFolderOfTheUsersOwnIsUsed) {
+  if (geteuid() != 0) GTEST_SKIP() << "planting another user's folder needs root";
+  const std::string run = root_ / "run";
+  ASSERT_EQ(mkdir(run.c_str(), 0755), 0);
+  NamedMutex loose("ZuntarMervoPlugin");
+  EXPECT_EQ(loose.result(), NamedMutex::Result::kFailed);
+  EXPECT_NE(loose.problem().find("0755"), std::string::npos) << loose.problem();
+
+  ASSERT_EQ(chmod(run.c_str(), 0700), 0);
+  ASSERT_EQ(chown(run.c_str(), 4242, 4242), 0);
+  NamedMutex planted("ZuntarMervoPlugin");
+  EXPECT_EQ(planted.result(), NamedMutex::Result::kFailed);
+  EXPECT_NE(planted.problem().find("4242"), std::string::npos) << planted.problem();
+  EXPECT_FALSE(FileExists(planted.file_name()));
+
+  ASSERT_EQ(chown(run.c_str(), 0, 0), 0);
+  NamedMutex held("ZuntarMervoPlugin");
+  ASSERT_EQ(held.result(), NamedMutex::Result::kCreated) << held.problem();
+  struct stat st {};
+  ASSERT_EQ(stat(held.file_name().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  std::ifstream lock(held.file_name());  // not ReadFileToString: its shared flock would wait for ours
+  std::string pid;
+  std::getline(lock, pid);
+  EXPECT_EQ(pid, std::to_string(getpid()));
 }
 
 TEST(ObjectName, EscapingKeepsNamesApart) {

@@ -29,6 +29,10 @@ TEST(OriginConsentFile, RemembersReplacesAndForgets) {
   file.Remember("https://a.example", OriginConsent::kAllowAlways);
   file.Remember("http://b.example:8080", OriginConsent::kDeny);
   EXPECT_EQ(ReadFileToString(file.file_name()), "deny http://b.example:8080\nalways https://a.example\n");
+  // The person's decisions are nobody else's business.
+  EXPECT_EQ(std::filesystem::status(file.file_name()).permissions(), std::filesystem::perms::owner_read |
+                                                                         std::filesystem::perms::owner_write);
+  EXPECT_EQ(std::filesystem::status(dir / "user").permissions(), std::filesystem::perms::owner_all);
   file.Remember("https://a.example", OriginConsent::kDeny);
   EXPECT_EQ(file.Load(), (Entries{{"http://b.example:8080", OriginConsent::kDeny},
                                   {"https://a.example", OriginConsent::kDeny}}));

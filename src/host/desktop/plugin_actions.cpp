@@ -39,6 +39,7 @@ void PluginActions::Start() {
     // Start gave up before HTTP served (the port is taken, say): the plugin
     // stays in the tray, shown as not serving, and Start may be tried again.
     SetState(PluginState::kStopped);
+    if (start_failed_) start_failed_(control_.StartProblem());
     return;
   }
   actStart->setEnabled(false);

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QObject>
 #include <functional>
+#include <string>
 
 #include "host/desktop/tray_icons.h"
 #include "host/plugin_control.h"
@@ -28,6 +29,9 @@ class PluginActions : public QObject {
 
   // Called with the plugin's state after each operation that changes it.
   void OnStateChanged(std::function<void(PluginState)> listener) { state_listener_ = std::move(listener); }
+  // Called when Start leaves the plugin not serving, with what the person
+  // should know of it (UTF-8; empty when nothing particular is known).
+  void OnStartFailed(std::function<void(const std::string&)> listener) { start_failed_ = std::move(listener); }
   PluginState state() const { return state_; }
 
   void Start();
@@ -44,6 +48,7 @@ class PluginActions : public QObject {
 
   PluginControl& control_;
   std::function<void(PluginState)> state_listener_;
+  std::function<void(const std::string&)> start_failed_;
   PluginState state_ = PluginState::kRunning;
   bool exiting_ = false;
 };

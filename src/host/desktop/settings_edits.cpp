@@ -87,7 +87,7 @@ SettingsEdits EditsForCurrentSettings() {
 
 void SaveAndApplySettings(const Settings& edited) {
   SaveSettings(edited);
-  Settings in_force = AsSaved(edited, Startup().ExeDir);
+  Settings in_force = AsSaved(edited, Startup().DataDir);
   const std::string next_db_path = in_force.DBPATH;
   in_force.DBPATH = CurrentSettings().DBPATH;
   SetCurrentSettings(in_force);

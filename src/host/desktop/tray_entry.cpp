@@ -132,6 +132,11 @@ void TrayEntry::SetState(PluginState state) {
   if (icon_) icon_->setIcon(PluginIcon(state));
 }
 
+void TrayEntry::ShowWarning(const std::string& text) {
+  last_warning_ = Q(text);
+  if (icon_) icon_->showMessage(Q(ProgramCaption(Startup().IsCP1251)), last_warning_, QSystemTrayIcon::Warning, 15000);
+}
+
 void TrayEntry::RightClick(const QPoint& where) {
   window_.raise();
   if (window_.isVisible()) {

@@ -17,6 +17,7 @@
 #include <QSystemTrayIcon>
 #include <QWidgetAction>
 #include <memory>
+#include <string>
 
 #include "host/desktop/plugin_actions.h"
 #include "host/desktop/tray_icons.h"
@@ -37,6 +38,10 @@ class TrayEntry {
   QAction* Item(const char* name);
 
   void SetState(PluginState state);
+  // A warning balloon at the icon (UTF-8 text), where there is an icon.
+  void ShowWarning(const std::string& text);
+  // The last warning asked for, shown or not.
+  const QString& lastWarning() const { return last_warning_; }
   // The tray's right-button click at `where` (screen coordinates).
   void RightClick(const QPoint& where);
   // The version window: non-modal, one at a time.
@@ -50,6 +55,7 @@ class TrayEntry {
   QWidgetAction* version_item_ = nullptr;
   std::unique_ptr<QSystemTrayIcon> icon_;
   QPointer<QMessageBox> version_box_;
+  QString last_warning_;
 };
 
 }  // namespace zuntar
