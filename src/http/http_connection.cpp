@@ -142,21 +142,19 @@ class ReplyWriter {
  public:
   ReplyWriter(int fd, boost::system::error_code& ec) : fd_(fd), ec_(ec) {}
 
+  // At most three parts a call.
   bool Write(std::initializer_list<std::string_view> parts) {
-    iovec out[8];
+    iovec out[4];
     size_t n = 0;
     if (held_) out[n++] = {&last_, 1};
-    std::string_view final_part;
     for (std::string_view p : parts)
-      if (!p.empty()) final_part = p;
-    if (final_part.empty()) return true;
-    for (std::string_view p : parts) {
-      if (p.empty()) continue;
-      const size_t size = p.data() == final_part.data() ? p.size() - 1 : p.size();
-      out[n++] = {const_cast<char*>(p.data()), size};
-    }
+      if (!p.empty()) out[n++] = {const_cast<char*>(p.data()), p.size()};
+    if (n == (held_ ? 1u : 0u)) return true;
+    iovec& final_part = out[n - 1];
+    const char next_last = static_cast<const char*>(final_part.iov_base)[final_part.iov_len - 1];
+    final_part.iov_len -= 1;
     if (!SendAll(fd_, {out, n}, MSG_MORE, ec_)) return false;
-    last_ = final_part.back();  // only now: the byte held before went out from here
+    last_ = next_last;  // only now: the byte held before went out from last_
     held_ = true;
     return true;
   }
