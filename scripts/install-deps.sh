@@ -32,6 +32,9 @@ PACKAGES=(
   python3
   # bounded fuzzing (libFuzzer; clang 16 compiles std::source_location)
   clang-16 libclang-rt-16-dev
+  # a second GOST implementation for the interoperability tests: Bouncy
+  # Castle and the Java that runs it
+  libbcprov-java libbcpkix-java default-jdk-headless
 )
 
 missing=()

@@ -44,20 +44,11 @@ bool CheckSignature(Verify verify) {
   throw CryptError(GetLastError());
 }
 
-// CMSG_CTRL_DECRYPT for recipient i; a key spec of 0 that names no key is
-// tried again as the exchange key. 0 or the failure code.
-DWORD DecryptIndex(const HCRYPTMSG& msg, const HCRYPTPROV& prov, DWORD key_spec, DWORD i) {
-  CMSG_CTRL_DECRYPT_PARA para;
-  para.hCryptProv = prov;
-  para.dwKeySpec = key_spec;
-  para.dwRecipientIndex = i;
-  if (CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, para)) return 0;
-  DWORD code = GetLastError();
-  if (code == NTE_NO_KEY && key_spec == 0) {
-    para.dwKeySpec = AT_KEYEXCHANGE;
-    if (CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, para)) return 0;
-    code = GetLastError();
-  }
+// Decrypts for the recipient; a key spec of 0 that names no key is tried
+// again as the exchange key. 0 or the failure code.
+DWORD DecryptIndex(const HCRYPTMSG& msg, const HCRYPTPROV& prov, DWORD key_spec, const EnvelopeRecipient& recipient) {
+  DWORD code = DecryptEnvelopeRecipient(msg, recipient, prov, key_spec);
+  if (code == NTE_NO_KEY && key_spec == 0) code = DecryptEnvelopeRecipient(msg, recipient, prov, AT_KEYEXCHANGE);
   return code;
 }
 
@@ -99,15 +90,13 @@ TDecodedEnvelopedMessage::TDecodedEnvelopedMessage(const Bytes& bytes)
     : TDecodedEnvelopedMessage(Size(bytes), Data(bytes)) {}
 
 DWORD TDecodedEnvelopedMessage::RecipientCount() {
-  DWORD count = 0;
-  if (!CryptMsgGetParam(msg_, CMSG_RECIPIENT_COUNT_PARAM, 0, &count)) throw CryptError(GetLastError());
-  return count;
+  if (!recipients_) recipients_ = EnvelopeRecipients(msg_);
+  return static_cast<DWORD>(recipients_->size());
 }
 
-CERT_INFO TDecodedEnvelopedMessage::RecipientId(DWORD i) {
-  CERT_INFO id;
-  if (!CryptMsgGetParam(msg_, CMSG_RECIPIENT_INFO_PARAM, i, &id)) throw CryptError(GetLastError());
-  return id;
+const EnvelopeRecipient& TDecodedEnvelopedMessage::Recipient(DWORD i) {
+  if (i >= RecipientCount()) throw CryptError(CRYPT_E_INVALID_INDEX);
+  return (*recipients_)[i];
 }
 
 std::string TDecodedEnvelopedMessage::RecipientSerial(DWORD i) { return SerialHex(RecipientId(i).SerialNumber, true); }
@@ -145,7 +134,7 @@ void TDecodedEnvelopedMessage::DecryptRecipient(DWORD i, const PCCERT_CONTEXT& c
   bool caller_free = false;
   if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
     throw CryptError(GetLastError());
-  const DWORD code = DecryptIndex(msg_, prov, key_spec, i);
+  const DWORD code = i < RecipientCount() ? DecryptIndex(msg_, prov, key_spec, (*recipients_)[i]) : CRYPT_E_INVALID_INDEX;
   if (caller_free) CryptReleaseContext(prov, 0);
   if (code != 0) throw CryptError(code);
 }
@@ -162,7 +151,7 @@ void TDecodedEnvelopedMessage::DecryptFor(const PCCERT_CONTEXT& cert) {
   DWORD last_error = 0;
   for (DWORD i = 0; i < count; ++i) {
     if (!SameText(WithoutBlanks(RecipientSerial(i)), target)) continue;
-    last_error = DecryptIndex(msg_, prov, key_spec, i);
+    last_error = DecryptIndex(msg_, prov, key_spec, (*recipients_)[i]);
     if (last_error == 0) return;
   }
   throw Exception(AnsiFromUtf8("Ошибка при расшифровке криптографического сообщения:") + std::to_string(last_error) +

@@ -3,9 +3,12 @@
 // recipients and decryption.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "crypto/crypt_message.h"
+#include "crypto/envelope_recipients.h"
 #include "platform/crypto/cert/cert_store.h"
 
 namespace zuntar {
@@ -36,6 +39,8 @@ class TDecodedDetachedSignature : public TDecodedSignedCryptoMessage {
   Bytes encoded_;
 };
 
+// The recipients are the message's key-transport recipients and the
+// encrypted keys of its key-agreement recipients, in the message's order.
 class TDecodedEnvelopedMessage : public TDecodedCryptoMessage {
  public:
   TDecodedEnvelopedMessage(DWORD length, const BYTE* bytes);
@@ -65,9 +70,11 @@ class TDecodedEnvelopedMessage : public TDecodedCryptoMessage {
   DWORD InitialContentSize() const override { return encoded_length_; }
 
  private:
-  CERT_INFO RecipientId(DWORD i);
+  const EnvelopeRecipient& Recipient(DWORD i);
+  CERT_INFO RecipientId(DWORD i) { return Recipient(i).id; }
 
   DWORD encoded_length_;
+  std::optional<std::vector<EnvelopeRecipient>> recipients_;
 };
 
 }  // namespace zuntar

@@ -8,6 +8,7 @@
 #include "crypto/cert_identity.h"
 #include "crypto/crypt_error.h"
 #include "crypto/encoded_messages.h"
+#include "crypto/envelope_recipients.h"
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/msg/content_info.h"
 
@@ -167,21 +168,17 @@ bool TDecodedStreamEnvelopedMessage::StartDecryption(const HCRYPTPROV& prov, DWO
     if (GetLastError() == CRYPT_E_STREAM_MSG_NOT_READY) return false;
     throw CryptError(GetLastError());
   }
-  DWORD count = 0;
-  if (!CryptMsgGetParam(msg_, CMSG_RECIPIENT_COUNT_PARAM, 0, &count)) throw CryptError(GetLastError());
-  CMSG_CTRL_DECRYPT_PARA para;
-  para.hCryptProv = prov;
-  para.dwKeySpec = key_spec;
-  for (DWORD i = 0; i < count; ++i) {
-    CERT_INFO id;
-    if (!CryptMsgGetParam(msg_, CMSG_RECIPIENT_INFO_PARAM, i, &id)) throw CryptError(GetLastError());
-    if (CertCompareCertificateName(kMsgEncoding, id.Issuer, cert->Info().Issuer) &&
-        CertCompareIntegerBlob(id.SerialNumber, cert->Info().SerialNumber)) {
-      para.dwRecipientIndex = i;
+  const std::vector<EnvelopeRecipient> recipients = EnvelopeRecipients(msg_);
+  if (recipients.empty()) throw CryptError(CRYPT_E_INVALID_INDEX);
+  const EnvelopeRecipient* chosen = &recipients[0];
+  for (const EnvelopeRecipient& r : recipients) {
+    if (CertCompareCertificateName(kMsgEncoding, r.id.Issuer, cert->Info().Issuer) &&
+        CertCompareIntegerBlob(r.id.SerialNumber, cert->Info().SerialNumber)) {
+      chosen = &r;
       break;
     }
   }
-  if (!CryptMsgControl(msg_, 0, CMSG_CTRL_DECRYPT, para)) throw CryptError(GetLastError());
+  if (DWORD code = DecryptEnvelopeRecipient(msg_, *chosen, prov, key_spec)) throw CryptError(code);
   return true;
 }
 

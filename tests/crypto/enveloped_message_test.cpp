@@ -7,9 +7,12 @@
 #include "crypto/crypt_error.h"
 #include "crypto/decoded_messages.h"
 #include "crypto/encoded_messages.h"
+#include "crypto/stream_messages.h"
+#include "crypto/streams.h"
 #include "crypto_fixture.h"
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/cert/cert_name.h"
+#include "platform/crypto/msg/agree_envelope.h"
 
 namespace zuntar {
 namespace {
@@ -54,6 +57,46 @@ TEST_F(EnvelopedMessageTest, OpensslDecryptsForEveryRecipientAndItsMessagesDecry
   TDecodedEnvelopedMessage decoded(empty);
   decoded.DecryptFor(a.cert);
   EXPECT_EQ(decoded.Content(), Bytes());
+}
+
+// Key agreement (the form Java systems on Bouncy Castle write): its
+// recipients are named, found and decrypted for like key-transport ones,
+// in memory and streamed.
+TEST_F(EnvelopedMessageTest, KeyAgreementRecipientsAreNamedFoundAndDecryptedFor) {
+  const test::Party a = Person("a", GostKeyKind::k2012_256);
+  const test::Party b = Person("b", GostKeyKind::k2012_512);
+  const test::Party c = Person("c", GostKeyKind::k2001);
+  Bytes message;
+  size_t at = 0;
+  ASSERT_TRUE(EncodeKeyAgreeEnvelope(
+      {a.cert, b.cert, c.cert}, data_.size(),
+      [&](BYTE* out, size_t size) {
+        const size_t n = std::min(size, data_.size() - at);
+        std::copy_n(data_.data() + at, n, out);
+        at += n;
+        return n;
+      },
+      [&](const BYTE* piece, DWORD size, bool) {
+        message.append(reinterpret_cast<const char*>(piece), size);
+        return true;
+      }));
+  const HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+  for (const test::Party* p : {&a, &b, &c}) {
+    TDecodedEnvelopedMessage here(message);
+    ASSERT_EQ(here.RecipientCount(), 3u);
+    DWORD found = 0;
+    for (DWORD i = 0; i < 3; ++i)
+      if (here.RecipientSerial(i) == SerialHex(p->cert->Info().SerialNumber, true)) found = i + 1;
+    ASSERT_NE(found, 0u) << p->container;
+    const PCCERT_CONTEXT cert = here.FindRecipientCert(found - 1, my);
+    ASSERT_NE(cert, nullptr);
+    EXPECT_EQ(cert->Encoded(), p->cert->Encoded());
+    here.DecryptFor(p->cert);
+    EXPECT_TRUE(here.Content() == data_);
+    TMemoryStream input(message), output;
+    TDecodedStreamEnvelopedMessage(input, p->cert, output);
+    EXPECT_TRUE(output.Data() == data_);
+  }
 }
 
 TEST_F(EnvelopedMessageTest, RecipientsAreNamedByGroupedSerialAndIssuer) {

@@ -19,6 +19,12 @@ void Question(const HCRYPTMSG& msg) {
     CERT_INFO id;
     CryptMsgGetParam(msg, CMSG_RECIPIENT_INFO_PARAM, i, &id);
   }
+  DWORD all = 0;
+  CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &all);
+  for (DWORD i = 0; i < all && i < 8; ++i) {
+    CMSG_CMS_RECIPIENT_INFO info;
+    CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info);
+  }
   Bytes content;
   CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, &content);
   CryptMsgGetParam(msg, CMSG_CERT_COUNT_PARAM, 0, &certs);

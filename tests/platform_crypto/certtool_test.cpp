@@ -11,6 +11,7 @@
 
 #include "platform/crypto/api/crypt_api.h"
 #include "platform/crypto/cert/cert_store.h"
+#include "platform/crypto/csp/pfx_reader.h"
 #include "support/test_pki.h"
 #include "support/tool_run.h"
 #include "support/temp_dir.h"
@@ -100,6 +101,93 @@ TEST_F(CertToolTest, ImportsAGostPkcs12MadeByOpenssl) {
   CERT_PUBLIC_KEY_INFO key_info;
   ASSERT_TRUE(CryptExportPublicKeyInfo(prov, AT_KEYEXCHANGE, X509_ASN_ENCODING, &key_info));
   EXPECT_TRUE(CertComparePublicKeyInfo(X509_ASN_ENCODING, key_info, cert->Info().SubjectPublicKeyInfo));
+}
+
+// A PKCS #12 file whose key bag holds `key_octets` as the GOST key's
+// privateKey, with the integrity check of the recommendations (512 bits).
+Bytes PfxWithKeyOctets(const test::Issued& user, const Bytes& key_octets, const std::string& password) {
+  const ossl::Pkcs8InfoPtr plain(EVP_PKEY2PKCS8(user.key.get()));
+  const ASN1_OBJECT* obj = nullptr;
+  const unsigned char* data = nullptr;
+  int len = 0;
+  const X509_ALGOR* alg = nullptr;
+  PKCS8_pkey_get0(&obj, &data, &len, &alg, plain.get());
+  int ptype = 0;
+  const void* pval = nullptr;
+  X509_ALGOR_get0(nullptr, &ptype, &pval, alg);
+  auto* octets = static_cast<unsigned char*>(OPENSSL_malloc(key_octets.size() + 1));
+  std::copy(key_octets.begin(), key_octets.end(), octets);
+  PKCS8_PRIV_KEY_INFO* p8 = PKCS8_PRIV_KEY_INFO_new();
+  PKCS8_pkey_set0(p8, OBJ_dup(obj), 0, ptype, ASN1_STRING_dup(static_cast<const ASN1_STRING*>(pval)), octets,
+                  static_cast<int>(key_octets.size()));
+  const unsigned char* p = ossl::Data(user.der);
+  STACK_OF(PKCS12_SAFEBAG)* bags = sk_PKCS12_SAFEBAG_new_null();
+  sk_PKCS12_SAFEBAG_push(bags, PKCS12_SAFEBAG_create0_p8inf(p8));
+  const ossl::X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(user.der.size())));
+  sk_PKCS12_SAFEBAG_push(bags, PKCS12_SAFEBAG_create_cert(x.get()));
+  STACK_OF(PKCS7)* safes = sk_PKCS7_new_null();
+  sk_PKCS7_push(safes, PKCS12_pack_p7data(bags));
+  sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+  const ossl::Pkcs12Ptr p12(PKCS12_add_safes(safes, 0));
+  sk_PKCS7_pop_free(safes, PKCS7_free);
+  EXPECT_EQ(PKCS12_set_mac(p12.get(), password.c_str(), -1, nullptr, 0, 2048, ossl::DigestByName("md_gost12_512")), 1);
+  return ossl::ToDer(i2d_PKCS12, p12.get());
+}
+
+// The file a GOST provider exported (integrity check with the PKCS #12 key
+// derivation and GOST R 34.11-94, PBES2 bags with GOST 28147-89), the
+// masked key form, Kuznyechik bags; and the reason when a file cannot be
+// read, never a crash on a key form the engine would misread.
+TEST_F(CertToolTest, ImportsThePkcs12FilesOfGostProvidersAndSaysWhyOthersCannot) {
+  ASSERT_EQ(Tool("register-provider").status, 0);
+  const std::string exported = std::string(ZUNTAR_INTEROP_DIR) + "/cp-exported-2001.p12";
+  const ToolRun wrong = Tool("import --pfx " + exported + " --password 2 --container cp");
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("wrong password"), std::string::npos) << wrong.out;
+  const ToolRun garbage = Tool("import --pfx " + exported.substr(0, exported.rfind('/')) + "/README.md --container cp");
+  EXPECT_NE(garbage.out.find("not a PKCS #12 file"), std::string::npos) << garbage.out;
+  const ToolRun imported = Tool("import --pfx " + exported + " --password 1 --container cp");
+  ASSERT_EQ(imported.status, 0) << imported.out;
+  std::ofstream(dir_ / "data.bin") << "Документ";
+  const ToolRun signed_data = Tool("sign --thumbprint D5ECBBC8DBB4164661C3E395F658A5D8B3772D03 " + dir_ / "data.bin" +
+                                   " " + dir_ / "data.p7s");
+  ASSERT_EQ(signed_data.status, 0) << signed_data.out;
+  EXPECT_EQ(std::system(("openssl cms -verify -engine gost -binary -inform DER -noverify -in " + dir_ / "data.p7s" +
+                         " -out /dev/null >/dev/null 2>&1").c_str()),
+            0);
+
+  const test::Issued ca = test::MakeCa();
+  const test::Issued user = test::MakeUser(ca, "Маскированный", GostKeyKind::k2012_256);
+  const ossl::Pkcs8InfoPtr plain(EVP_PKEY2PKCS8(user.key.get()));
+  const unsigned char* data = nullptr;
+  int len = 0;
+  PKCS8_pkey_get0(nullptr, &data, &len, nullptr, plain.get());
+  ASSERT_EQ(len, 32);  // the little-endian key
+  // The key followed by one mask (1): what the key is once unmasked.
+  const Bytes masked = Bytes(reinterpret_cast<const char*>(data), 32) + '\x01' + Bytes(31, '\0');
+  PfxContents contents;
+  std::string why;
+  ASSERT_EQ(ReadPfx(PfxWithKeyOctets(user, masked, "секрет"), "секрет", &contents, &why), PfxFailure::kNone) << why;
+  EXPECT_EQ(contents.cert, user.der);
+  EXPECT_EQ(EVP_PKEY_eq(contents.key.get(), user.key.get()), 1);
+  for (const Bytes& octets : {Bytes(), Bytes("\x30\x02\x04\x00", 4), Bytes("\x04\x1F", 2) + Bytes(31, 'k')}) {
+    EXPECT_EQ(ReadPfx(PfxWithKeyOctets(user, octets, "секрет"), "секрет", &contents, &why), PfxFailure::kFormat);
+    EXPECT_NE(why.find("form this reader does not know"), std::string::npos) << why;
+  }
+
+  {
+    std::ofstream(dir_ / "user.cer", std::ios::binary) << user.der;
+    const ossl::BioPtr bio(BIO_new_file((dir_ / "user.key.pem").c_str(), "w"));
+    PEM_write_bio_PrivateKey(bio.get(), user.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+  }
+  ASSERT_EQ(std::system(("openssl x509 -inform DER -in " + dir_ / "user.cer" + " -out " + dir_ / "user.pem" +
+                         " && openssl pkcs12 -export -engine gost -inkey " + dir_ / "user.key.pem" + " -in " +
+                         dir_ / "user.pem" + " -keypbe kuznyechik-ctr-acpkm -certpbe kuznyechik-ctr-acpkm" +
+                         " -macalg md_gost12_512 -passout pass:secret -out " + dir_ / "user.p12 >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  const ToolRun kuznyechik = Tool("import --pfx " + dir_ / "user.p12" + " --password secret --container k");
+  EXPECT_EQ(kuznyechik.status, 0) << kuznyechik.out;
 }
 
 TEST_F(CertToolTest, ImportsOntoRemovableMediaAndLinksLater) {

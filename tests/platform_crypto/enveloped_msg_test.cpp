@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "platform/crypto/base/crypt_error.h"
+#include "platform/crypto/asn1/ber_reader.h"
+#include "platform/crypto/asn1/der_writer.h"
+#include "platform/crypto/msg/agree_envelope.h"
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
 #include "support/msg_fixture.h"
@@ -193,6 +196,88 @@ TEST_F(EnvelopedMsgTest, StreamedIndefiniteLengthMessageDecryptsOnceTheAlgorithm
     }
     EXPECT_EQ(finals, 1);
     EXPECT_TRUE(output == data_) << output.size() << " of " << data_.size();
+  }
+}
+
+// Key agreement, the form Bouncy Castle writes: every kind of key decrypts
+// through the agreement control (the legacy parameters see no key-transport
+// recipient), while an originator point of the wrong length or off the
+// curve and a wrapped key one byte short are refused before the provider.
+TEST_F(EnvelopedMsgTest, KeyAgreementForEveryKindOfKeyAndDamagedOnesFailCleanly) {
+  Bytes env;
+  size_t at = 0;
+  const auto read = [&](BYTE* out, size_t size) {
+    const size_t n = std::min(size, data_.size() - at);
+    std::copy_n(data_.data() + at, n, out);
+    at += n;
+    return n;
+  };
+  const auto write = [&](const BYTE* piece, DWORD size, bool) {
+    env.append(reinterpret_cast<const char*>(piece), size);
+    return true;
+  };
+  ASSERT_TRUE(EncodeKeyAgreeEnvelope({parties_[0].cert, parties_[1].cert, parties_[2].cert}, data_.size(), read, write));
+  for (const test::Party& party : parties_) {
+    HCRYPTMSG msg = Decode(env);
+    DWORD legacy = 9, all = 0;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_RECIPIENT_COUNT_PARAM, 0, &legacy));
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &all));
+    EXPECT_EQ(legacy, 0u);
+    ASSERT_EQ(all, 3u);
+    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para;
+    for (DWORD i = 0; i < all; ++i) {
+      CMSG_CMS_RECIPIENT_INFO info;
+      ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info));
+      ASSERT_EQ(info.dwRecipientChoice, CMSG_KEY_AGREE_RECIPIENT);
+      if (info.KeyAgree.rgRecipientEncryptedKeys.at(0).RecipientId.SerialNumber != party.cert->Info().SerialNumber)
+        continue;
+      para.dwRecipientIndex = i;
+      para.OriginatorPublicKey = info.KeyAgree.OriginatorPublicKeyInfo.PublicKey;
+    }
+    bool caller_free = false;
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(party.cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &para.hCryptProv,
+                                                  &para.dwKeySpec, &caller_free));
+    ber::Reader octets(para.OriginatorPublicKey.pbData);
+    ber::Element element;
+    ASSERT_TRUE(octets.Expect(ber::kOctetString, &element));
+    const Bytes point(element.content);
+    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA bad = para;
+    bad.OriginatorPublicKey.pbData = ber::Wrap(ber::kOctetString, point.substr(1));
+    EXPECT_FALSE(CryptMsgControl(msg, 0, CMSG_CTRL_KEY_AGREE_DECRYPT, bad));
+    EXPECT_EQ(GetLastError(), NTE_BAD_PUBLIC_KEY);
+    Bytes off_curve = point;
+    off_curve[5] = static_cast<char>(off_curve[5] ^ 1);
+    bad.OriginatorPublicKey.pbData = ber::Wrap(ber::kOctetString, off_curve);
+    EXPECT_FALSE(CryptMsgControl(msg, 0, CMSG_CTRL_KEY_AGREE_DECRYPT, bad));
+    ASSERT_TRUE(CryptMsgControl(msg, 0, CMSG_CTRL_KEY_AGREE_DECRYPT, para)) << std::hex << GetLastError();
+    Bytes content;
+    ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CONTENT_PARAM, 0, &content));
+    EXPECT_EQ(content, data_);
+  }
+  // Gost28147-89-EncryptedKey { OCTET STRING (32), OCTET STRING (4) } with
+  // its key one byte short (the byte left over stands where the MAC was).
+  const size_t key = env.find(std::string("\x04\x2A\x30\x28\x04\x20", 6));
+  ASSERT_NE(key, std::string::npos);
+  env[key + 5] = '\x1F';
+  for (const test::Party& party : parties_) {
+    HCRYPTMSG msg = Decode(env);
+    CMSG_CMS_RECIPIENT_INFO info;
+    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para;
+    bool caller_free = false;
+    ASSERT_TRUE(CryptAcquireCertificatePrivateKey(party.cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &para.hCryptProv,
+                                                  &para.dwKeySpec, &caller_free));
+    for (DWORD i = 0; i < 3; ++i) {
+      ASSERT_TRUE(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info));
+      para.dwRecipientIndex = i;
+      if (info.KeyAgree.rgRecipientEncryptedKeys.at(0).RecipientId.SerialNumber == party.cert->Info().SerialNumber)
+        break;
+    }
+    const bool damaged = info.KeyAgree.rgRecipientEncryptedKeys[0].EncryptedKey[3] == '\x1F';
+    const bool decrypted = CryptMsgControl(msg, 0, CMSG_CTRL_KEY_AGREE_DECRYPT, para);
+    EXPECT_EQ(decrypted, !damaged);
+    if (damaged) {
+      EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
+    }
   }
 }
 

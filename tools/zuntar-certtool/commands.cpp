@@ -1,5 +1,4 @@
 #include <openssl/pem.h>
-#include <openssl/pkcs12.h>
 
 #include <fstream>
 #include <iostream>
@@ -13,6 +12,7 @@
 #include "platform/crypto/cert/cert_builder.h"
 #include "platform/crypto/cert/cert_store.h"
 #include "platform/crypto/csp/container_import.h"
+#include "platform/crypto/csp/pfx_reader.h"
 #include "platform/platform_root.h"
 
 namespace zuntar::certtool {
@@ -51,18 +51,12 @@ void ReadKeyAndCertificate(const Options& o, ossl::PKeyPtr* key, Bytes* cert) {
   ossl::EnsureGostEngine();
   if (o.Has("--pfx")) {
     const Bytes der = ReadFileBytes(o.Get("--pfx"));
-    const unsigned char* p = ossl::Data(der);
-    const ossl::Pkcs12Ptr p12(d2i_PKCS12(nullptr, &p, static_cast<long>(der.size())));
-    EVP_PKEY* pkey = nullptr;
-    X509* x = nullptr;
-    const std::string password = o.Get("--password");
-    const bool ok = p12 != nullptr && PKCS12_parse(p12.get(), password.c_str(), &pkey, &x, nullptr) == 1;
-    ossl::PKeyPtr parsed_key(pkey);
-    const ossl::X509Ptr parsed_cert(x);
-    if (!ok || parsed_key == nullptr || parsed_cert == nullptr)
-      throw ToolError("cannot read " + o.Get("--pfx") + " (not PKCS #12, or a wrong password)");
-    *key = std::move(parsed_key);
-    *cert = ossl::ToDer(i2d_X509, parsed_cert.get());
+    PfxContents contents;
+    std::string why;
+    if (ReadPfx(der, o.Get("--password"), &contents, &why) != PfxFailure::kNone)
+      throw ToolError("cannot read " + o.Get("--pfx") + ": " + why);
+    *key = std::move(contents.key);
+    *cert = std::move(contents.cert);
     return;
   }
   const Bytes pem = ReadFileBytes(o.Require("--key"));

@@ -9,6 +9,7 @@
 #include "certtool.h"
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/cert/store_files.h"
+#include "platform/crypto/msg/agree_envelope.h"
 #include "platform/crypto/msg/crypt_msg.h"
 #include "platform/crypto/msg/crypt_msg_simple.h"
 #include "platform/crypto/msg/msg_algorithms.h"
@@ -28,8 +29,10 @@ constexpr char kVerifyUsage[] =
     "Checks every signature of SIG (against FILE for a detached one) and prints\n"
     "the signers; exit status 0 only when all are good. --out keeps the content.\n";
 constexpr char kEncryptUsage[] =
-    "Usage: zuntar-certtool encrypt --thumbprint HEX [--thumbprint HEX ...] IN OUT\n"
-    "Encrypts IN for the recipients (certificates of the personal stores).\n";
+    "Usage: zuntar-certtool encrypt --thumbprint HEX [--thumbprint HEX ...] [--agree] IN OUT\n"
+    "Encrypts IN for the recipients (certificates of the personal stores): GOST\n"
+    "key transport, or with --agree key agreement (an ephemeral key per recipient,\n"
+    "VKO and the CryptoPro key wrap).\n";
 constexpr char kDecryptUsage[] =
     "Usage: zuntar-certtool decrypt IN OUT\n"
     "Decrypts IN with the key of whichever recipient has a container here.\n";
@@ -235,9 +238,19 @@ int EncryptCommand(const std::vector<std::string>& args) {
   if (WantsHelp(args, kEncryptUsage)) return 0;
   std::vector<std::string> rest = args;
   const std::vector<std::string> thumbprints = TakeAll(&rest, "--thumbprint");
-  const Options o(rest, {}, {});
+  const Options o(rest, {}, {"--agree"});
   if (thumbprints.empty() || o.positional().size() != 2)
     throw ToolError("--thumbprint, IN and OUT are required (see --help)");
+  if (o.Has("--agree")) {
+    std::vector<PCCERT_CONTEXT> recipients;
+    for (const std::string& t : thumbprints) recipients.push_back(FindByThumbprint(t));
+    File in(o.positional()[0], "rb");
+    File out(o.positional()[1], "wb");
+    const auto read = [f = in.get()](BYTE* data, size_t size) { return std::fread(data, 1, size, f); };
+    if (!EncodeKeyAgreeEnvelope(recipients, in.Size(), read, out.Writer()))
+      throw ToolError(Failure("cannot encrypt"));
+    return 0;
+  }
   // OpenSSL's CMS streams the enveloped data from file to file itself.
   ossl::EnsureGostEngine();
   const EVP_CIPHER* cipher = ossl::CipherByName("gost89");
@@ -261,6 +274,84 @@ int EncryptCommand(const std::vector<std::string>& args) {
   return 0;
 }
 
+namespace {
+
+// A recipient of an enveloped message whose certificate has a key here:
+// the decrypt control of its kind (key transport or key agreement), with
+// the exchange key when the certificate names no key spec.
+struct DecryptTarget {
+  CERT_INFO id;
+  DWORD choice;
+  DWORD index;      // among the key-transport recipients, or among all
+  DWORD key_index;  // encrypted key of a key-agreement recipient
+  CRYPT_BIT_BLOB originator;
+};
+
+bool DecryptFor(const HCRYPTMSG& msg, const DecryptTarget& t, const HCRYPTPROV& prov, DWORD key_spec) {
+  if (t.choice == CMSG_KEY_AGREE_RECIPIENT) {
+    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para;
+    para.hCryptProv = prov;
+    para.dwKeySpec = key_spec;
+    para.dwRecipientIndex = t.index;
+    para.dwRecipientEncryptedKeyIndex = t.key_index;
+    para.OriginatorPublicKey = t.originator;
+    return CryptMsgControl(msg, 0, CMSG_CTRL_KEY_AGREE_DECRYPT, para);
+  }
+  CMSG_CTRL_DECRYPT_PARA para;
+  para.hCryptProv = prov;
+  para.dwKeySpec = key_spec;
+  para.dwRecipientIndex = t.index;
+  return CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, para);
+}
+
+std::vector<DecryptTarget> DecryptTargets(const HCRYPTMSG& msg) {
+  std::vector<DecryptTarget> out;
+  DWORD count = 0, key_trans = 0;
+  CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &count);
+  for (DWORD i = 0; i < count; ++i) {
+    CMSG_CMS_RECIPIENT_INFO info;
+    if (!CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info)) continue;
+    auto id_of = [](const CERT_ID& id) {
+      CERT_INFO c;
+      c.Issuer = id.Issuer;
+      c.SerialNumber = id.SerialNumber;
+      return c;
+    };
+    if (info.dwRecipientChoice == CMSG_KEY_TRANS_RECIPIENT)
+      out.push_back({id_of(info.KeyTrans.RecipientId), CMSG_KEY_TRANS_RECIPIENT, key_trans++, 0, {}});
+    else if (info.dwRecipientChoice == CMSG_KEY_AGREE_RECIPIENT)
+      for (DWORD k = 0; k < info.KeyAgree.rgRecipientEncryptedKeys.size(); ++k)
+        out.push_back({id_of(info.KeyAgree.rgRecipientEncryptedKeys[k].RecipientId), CMSG_KEY_AGREE_RECIPIENT, i, k,
+                       info.KeyAgree.OriginatorPublicKeyInfo.PublicKey});
+  }
+  return out;
+}
+
+// Starts the decryption for the first recipient with a key here; false
+// when none has one.
+bool StartDecryption(const HCRYPTMSG& msg, const HCERTSTORE& my) {
+  for (const DecryptTarget& t : DecryptTargets(msg)) {
+    const PCCERT_CONTEXT cert =
+        t.id.SerialNumber.empty() || my == nullptr
+            ? nullptr
+            : CertFindCertificateInStore(my, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &t.id, nullptr);
+    HCRYPTPROV prov;
+    DWORD key_spec = 0;
+    bool caller_free = false;
+    if (cert == nullptr ||
+        !CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
+      continue;
+    bool started = DecryptFor(msg, t, prov, key_spec);
+    if (!started && GetLastError() == NTE_NO_KEY && key_spec != AT_KEYEXCHANGE)
+      started = DecryptFor(msg, t, prov, AT_KEYEXCHANGE);
+    if (!started) throw ToolError(Failure("cannot decrypt for " + ListLine(cert)));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 int DecryptCommand(const std::vector<std::string>& args) {
   if (WantsHelp(args, kDecryptUsage)) return 0;
   const Options o(args, {}, {});
@@ -279,26 +370,7 @@ int DecryptCommand(const std::vector<std::string>& args) {
       throw ToolError(Failure("not an enveloped message"));
     CRYPT_ALGORITHM_IDENTIFIER alg;
     if (!started && CryptMsgGetParam(msg, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, &alg)) {
-      DWORD count = 0;
-      CryptMsgGetParam(msg, CMSG_RECIPIENT_COUNT_PARAM, 0, &count);
-      for (DWORD i = 0; i < count && !started; ++i) {
-        CERT_INFO id;
-        if (my == nullptr || !CryptMsgGetParam(msg, CMSG_RECIPIENT_INFO_PARAM, i, &id)) continue;
-        const PCCERT_CONTEXT cert =
-            CertFindCertificateInStore(my, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &id, nullptr);
-        CMSG_CTRL_DECRYPT_PARA para;
-        bool caller_free = false;
-        if (cert == nullptr || !CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr,
-                                                                  &para.hCryptProv, &para.dwKeySpec, &caller_free))
-          continue;
-        para.dwRecipientIndex = i;
-        started = CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, para);
-        if (!started && GetLastError() == NTE_NO_KEY && para.dwKeySpec != AT_KEYEXCHANGE) {
-          para.dwKeySpec = AT_KEYEXCHANGE;
-          started = CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, para);
-        }
-        if (!started) throw ToolError(Failure("cannot decrypt for " + ListLine(cert)));
-      }
+      started = StartDecryption(msg, my);
       if (!started) throw ToolError("none of the recipients has a key here");
     }
     if (n < kChunk) break;

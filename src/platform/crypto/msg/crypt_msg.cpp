@@ -14,6 +14,8 @@ DWORD CryptMsg::GetAlgorithm(DWORD, DWORD, CRYPT_ALGORITHM_IDENTIFIER*) { return
 DWORD CryptMsg::VerifySigner(DWORD, const CERT_PUBLIC_KEY_INFO&) { return CRYPT_E_INVALID_MSG_TYPE; }
 DWORD CryptMsg::FindSigner(const CERT_INFO&, DWORD*) { return CRYPT_E_INVALID_MSG_TYPE; }
 DWORD CryptMsg::Decrypt(const CMSG_CTRL_DECRYPT_PARA&) { return CRYPT_E_INVALID_MSG_TYPE; }
+DWORD CryptMsg::GetRecipient(DWORD, CMSG_CMS_RECIPIENT_INFO*) { return CRYPT_E_INVALID_MSG_TYPE; }
+DWORD CryptMsg::AgreeDecrypt(const CMSG_CTRL_KEY_AGREE_DECRYPT_PARA&) { return CRYPT_E_INVALID_MSG_TYPE; }
 
 namespace {
 
@@ -100,6 +102,12 @@ bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, CRYPT_ALGO
   return Result(msg->GetAlgorithm(param, index, value));
 }
 
+bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, CMSG_CMS_RECIPIENT_INFO* value) {
+  if (msg == nullptr || value == nullptr) return Fail(msg == nullptr ? ERROR_INVALID_HANDLE : E_INVALIDARG);
+  if (param != CMSG_CMS_RECIPIENT_INFO_PARAM) return Fail(CRYPT_E_INVALID_MSG_TYPE);
+  return Result(msg->GetRecipient(index, value));
+}
+
 bool CryptMsgControl(const HCRYPTMSG& msg, DWORD /*flags*/, DWORD ctrl, const CERT_INFO* cert_info) {
   if (msg == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (ctrl != CMSG_CTRL_VERIFY_SIGNATURE) return Fail(CRYPT_E_CONTROL_TYPE);
@@ -124,6 +132,12 @@ bool CryptMsgControl(const HCRYPTMSG& msg, DWORD /*flags*/, DWORD ctrl, const CM
   if (msg == nullptr) return Fail(ERROR_INVALID_HANDLE);
   if (ctrl != CMSG_CTRL_DECRYPT) return Fail(CRYPT_E_CONTROL_TYPE);
   return Result(msg->Decrypt(para));
+}
+
+bool CryptMsgControl(const HCRYPTMSG& msg, DWORD /*flags*/, DWORD ctrl, const CMSG_CTRL_KEY_AGREE_DECRYPT_PARA& para) {
+  if (msg == nullptr) return Fail(ERROR_INVALID_HANDLE);
+  if (ctrl != CMSG_CTRL_KEY_AGREE_DECRYPT) return Fail(CRYPT_E_CONTROL_TYPE);
+  return Result(msg->AgreeDecrypt(para));
 }
 
 }  // namespace zuntar

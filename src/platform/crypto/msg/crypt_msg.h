@@ -29,6 +29,8 @@ class CryptMsg {
   // The index of the signer named by the issuer and serial number.
   virtual DWORD FindSigner(const CERT_INFO& id, DWORD* index);
   virtual DWORD Decrypt(const CMSG_CTRL_DECRYPT_PARA& para);
+  virtual DWORD GetRecipient(DWORD index, CMSG_CMS_RECIPIENT_INFO* value);
+  virtual DWORD AgreeDecrypt(const CMSG_CTRL_KEY_AGREE_DECRYPT_PARA& para);
 };
 
 // Signed messages only (CMSG_SIGNED); flags may carry CMSG_DETACHED_FLAG.
@@ -54,7 +56,9 @@ bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, BYTE* data
 bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, Bytes* value);
 bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, DWORD* value);
 // CMSG_SIGNER_CERT_INFO_PARAM and CMSG_RECIPIENT_INFO_PARAM: Issuer and
-// SerialNumber are set.
+// SerialNumber are set. The legacy recipient parameters (count, info and
+// CMSG_CTRL_DECRYPT) see the key-transport recipients only, indexed among
+// themselves; the CMS ones see every recipient.
 bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, CERT_INFO* value);
 // CMSG_SIGNER_AUTH_ATTR_PARAM and CMSG_SIGNER_UNAUTH_ATTR_PARAM;
 // CRYPT_E_ATTRIBUTES_MISSING when the signer has none.
@@ -63,11 +67,17 @@ bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, CRYPT_ATTR
 // streamed message has shown it) and CMSG_SIGNER_HASH_ALGORITHM_PARAM.
 bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, CRYPT_ALGORITHM_IDENTIFIER* value);
 
+// CMSG_CMS_RECIPIENT_INFO_PARAM.
+bool CryptMsgGetParam(const HCRYPTMSG& msg, DWORD param, DWORD index, CMSG_CMS_RECIPIENT_INFO* value);
+
 // CMSG_CTRL_VERIFY_SIGNATURE: the signer named by the certificate's issuer
 // and serial number, checked with its public key.
 bool CryptMsgControl(const HCRYPTMSG& msg, DWORD flags, DWORD ctrl, const CERT_INFO* cert_info);
 bool CryptMsgControl(const HCRYPTMSG& msg, DWORD flags, DWORD ctrl, const CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA& para);
 // CMSG_CTRL_DECRYPT with the recipient's provider and key spec.
 bool CryptMsgControl(const HCRYPTMSG& msg, DWORD flags, DWORD ctrl, const CMSG_CTRL_DECRYPT_PARA& para);
+// CMSG_CTRL_KEY_AGREE_DECRYPT: VKO of the recipient's key and the
+// originator's, then the CryptoPro (or plain) key unwrap.
+bool CryptMsgControl(const HCRYPTMSG& msg, DWORD flags, DWORD ctrl, const CMSG_CTRL_KEY_AGREE_DECRYPT_PARA& para);
 
 }  // namespace zuntar

@@ -96,11 +96,12 @@ bool OrderRecipients(const std::vector<PCCERT_CONTEXT>& recipients, Bytes* der) 
   ber::Reader r(set.content);
   while (!r.empty()) {
     if (!r.Next(&e)) return false;
-    MsgRecipient parsed;
+    CMSG_CMS_RECIPIENT_INFO parsed;
     if (ParseRecipientInfo(e.whole, &parsed) != 0) return false;
+    const CERT_ID& id = parsed.KeyTrans.RecipientId;
     size_t rank = recipients.size();
     for (size_t i = 0; i < recipients.size(); ++i)
-      if (parsed.issuer == recipients[i]->Info().Issuer && parsed.serial == recipients[i]->Info().SerialNumber) {
+      if (id.Issuer == recipients[i]->Info().Issuer && id.SerialNumber == recipients[i]->Info().SerialNumber) {
         rank = i;
         break;
       }

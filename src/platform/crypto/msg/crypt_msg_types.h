@@ -36,10 +36,24 @@ constexpr DWORD CMSG_ENVELOPE_ALGORITHM_PARAM = 15;
 constexpr DWORD CMSG_RECIPIENT_COUNT_PARAM = 17;
 constexpr DWORD CMSG_RECIPIENT_INFO_PARAM = 19;
 constexpr DWORD CMSG_COMPUTED_HASH_PARAM = 22;
+constexpr DWORD CMSG_CMS_RECIPIENT_COUNT_PARAM = 33;
+constexpr DWORD CMSG_CMS_RECIPIENT_INFO_PARAM = 36;
 
 constexpr DWORD CMSG_CTRL_VERIFY_SIGNATURE = 1;
 constexpr DWORD CMSG_CTRL_DECRYPT = 2;
+constexpr DWORD CMSG_CTRL_KEY_AGREE_DECRYPT = 17;
 constexpr DWORD CMSG_CTRL_VERIFY_SIGNATURE_EX = 19;
+
+// Kinds of recipients (CMSG_CMS_RECIPIENT_INFO) and of key-agreement
+// originators.
+constexpr DWORD CMSG_KEY_TRANS_RECIPIENT = 1;
+constexpr DWORD CMSG_KEY_AGREE_RECIPIENT = 2;
+constexpr DWORD CMSG_MAIL_LIST_RECIPIENT = 3;
+constexpr DWORD CMSG_KEY_AGREE_ORIGINATOR_CERT = 1;
+constexpr DWORD CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY = 2;
+
+constexpr DWORD CERT_ID_ISSUER_SERIAL_NUMBER = 1;
+constexpr DWORD CERT_ID_KEY_IDENTIFIER = 2;
 
 constexpr DWORD CMSG_VERIFY_SIGNER_PUBKEY = 1;
 constexpr DWORD CMSG_VERIFY_SIGNER_CERT = 2;
@@ -95,6 +109,56 @@ struct CMSG_CTRL_DECRYPT_PARA {
   HCRYPTPROV hCryptProv;
   DWORD dwKeySpec = 0;
   DWORD dwRecipientIndex = 0;
+};
+
+// A certificate named by issuer and serial number (least significant byte
+// first) or by its key identifier.
+struct CERT_ID {
+  DWORD dwIdChoice = 0;
+  Bytes Issuer;
+  Bytes SerialNumber;
+  Bytes KeyId;
+};
+
+struct CMSG_KEY_TRANS_RECIPIENT_INFO {
+  DWORD dwVersion = 0;
+  CERT_ID RecipientId;
+  CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+  Bytes EncryptedKey;
+};
+
+struct CMSG_RECIPIENT_ENCRYPTED_KEY_INFO {
+  CERT_ID RecipientId;
+  Bytes EncryptedKey;
+};
+
+struct CMSG_KEY_AGREE_RECIPIENT_INFO {
+  DWORD dwVersion = 0;
+  DWORD dwOriginatorChoice = 0;
+  CERT_ID OriginatorCertId;                        // CMSG_KEY_AGREE_ORIGINATOR_CERT
+  CERT_PUBLIC_KEY_INFO OriginatorPublicKeyInfo;    // CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY
+  Bytes UserKeyingMaterial;                        // empty when absent
+  CRYPT_ALGORITHM_IDENTIFIER KeyEncryptionAlgorithm;
+  std::vector<CMSG_RECIPIENT_ENCRYPTED_KEY_INFO> rgRecipientEncryptedKeys;
+};
+
+// One recipient of an enveloped message; the member of its kind is set.
+// Kinds the layer does not read (password, other) have choice 0.
+struct CMSG_CMS_RECIPIENT_INFO {
+  DWORD dwRecipientChoice = 0;
+  CMSG_KEY_TRANS_RECIPIENT_INFO KeyTrans;
+  CMSG_KEY_AGREE_RECIPIENT_INFO KeyAgree;
+};
+
+// Decryption for encrypted key `dwRecipientEncryptedKeyIndex` of the
+// key-agreement recipient `dwRecipientIndex` (an index among all
+// recipients), with the originator's public key (the point's bit string).
+struct CMSG_CTRL_KEY_AGREE_DECRYPT_PARA {
+  HCRYPTPROV hCryptProv;
+  DWORD dwKeySpec = 0;
+  DWORD dwRecipientIndex = 0;
+  DWORD dwRecipientEncryptedKeyIndex = 0;
+  CRYPT_BIT_BLOB OriginatorPublicKey;
 };
 
 struct CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA {

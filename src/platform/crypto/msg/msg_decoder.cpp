@@ -1,5 +1,7 @@
 #include "platform/crypto/msg/msg_decoder.h"
 
+#include <algorithm>
+
 #include "platform/crypto/asn1/ber_reader.h"
 #include "platform/crypto/base/crypt_error.h"
 #include "platform/crypto/msg/msg_algorithms.h"
@@ -317,6 +319,12 @@ DWORD MsgDecoder::GetNumber(DWORD param, DWORD* value) {
       return 0;
     case CMSG_RECIPIENT_COUNT_PARAM:
       if (type_ != CMSG_ENVELOPED) return CRYPT_E_INVALID_MSG_TYPE;
+      *value = static_cast<DWORD>(std::count_if(recipients_.begin(), recipients_.end(), [](const auto& r) {
+        return r.dwRecipientChoice == CMSG_KEY_TRANS_RECIPIENT;
+      }));
+      return 0;
+    case CMSG_CMS_RECIPIENT_COUNT_PARAM:
+      if (type_ != CMSG_ENVELOPED) return CRYPT_E_INVALID_MSG_TYPE;
       *value = static_cast<DWORD>(recipients_.size());
       return 0;
     default:
@@ -332,15 +340,24 @@ DWORD MsgDecoder::GetCertInfo(DWORD param, DWORD index, CERT_INFO* value) {
     issuer = &signers_[index].issuer;
     serial = &signers_[index].serial;
   } else if (param == CMSG_RECIPIENT_INFO_PARAM && type_ == CMSG_ENVELOPED) {
-    if (index >= recipients_.size()) return CRYPT_E_INVALID_INDEX;
-    issuer = &recipients_[index].issuer;
-    serial = &recipients_[index].serial;
+    DWORD all_index = 0;
+    if (DWORD rc = KeyTransIndex(index, &all_index)) return rc;
+    issuer = &recipients_[all_index].KeyTrans.RecipientId.Issuer;
+    serial = &recipients_[all_index].KeyTrans.RecipientId.SerialNumber;
   } else {
     return CRYPT_E_INVALID_MSG_TYPE;
   }
   *value = CERT_INFO();
   value->Issuer = *issuer;
   value->SerialNumber = *serial;
+  return 0;
+}
+
+DWORD MsgDecoder::GetRecipient(DWORD index, CMSG_CMS_RECIPIENT_INFO* value) {
+  if (type_ == 0) return CRYPT_E_STREAM_MSG_NOT_READY;
+  if (type_ != CMSG_ENVELOPED) return CRYPT_E_INVALID_MSG_TYPE;
+  if (index >= recipients_.size()) return CRYPT_E_INVALID_INDEX;
+  *value = recipients_[index];
   return 0;
 }
 

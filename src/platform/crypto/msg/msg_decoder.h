@@ -30,17 +30,9 @@ struct MsgSigner {
   Bytes signature;  // as carried: the standard encoding
 };
 
-// A key-transport recipient; other kinds are counted but not usable.
-struct MsgRecipient {
-  Bytes issuer;
-  Bytes serial;
-  CRYPT_ALGORITHM_IDENTIFIER key_algorithm;
-  Bytes encrypted_key;
-};
-
 // Parsing of the collected parts (msg_decoder_parts.cpp).
 DWORD ParseSignerInfo(std::string_view der, MsgSigner* signer);
-DWORD ParseRecipientInfo(std::string_view der, MsgRecipient* recipient);
+DWORD ParseRecipientInfo(std::string_view der, CMSG_CMS_RECIPIENT_INFO* recipient);
 DWORD ParseAttributes(std::string_view set_content, CRYPT_ATTRIBUTES* attrs);
 DWORD ParseAlgorithm(std::string_view der, CRYPT_ALGORITHM_IDENTIFIER* alg);
 
@@ -57,6 +49,8 @@ class MsgDecoder : public CryptMsg, private ber::StreamHandler {
   DWORD VerifySigner(DWORD index, const CERT_PUBLIC_KEY_INFO& key) override;
   DWORD FindSigner(const CERT_INFO& id, DWORD* index) override;
   DWORD Decrypt(const CMSG_CTRL_DECRYPT_PARA& para) override;
+  DWORD GetRecipient(DWORD index, CMSG_CMS_RECIPIENT_INFO* value) override;
+  DWORD AgreeDecrypt(const CMSG_CTRL_KEY_AGREE_DECRYPT_PARA& para) override;
 
  private:
   enum class Role { kContentInfo, kExplicit, kSignedData, kEncap, kEncapExplicit, kOctets, kEnveloped,
@@ -86,7 +80,13 @@ class MsgDecoder : public CryptMsg, private ber::StreamHandler {
   DWORD CipherBytes(const BYTE* data, size_t size);
   DWORD Output(const BYTE* data, size_t size, bool final);
   DWORD FinishOutput();
-  DWORD ContentKey(const CMSG_CTRL_DECRYPT_PARA& para, HCRYPTKEY* key);
+  // Decryption (msg_decrypt.cpp): whether a decrypt control may run now,
+  // the index among all recipients of key-transport recipient `index`, and
+  // the content key taking over the ciphertext.
+  DWORD DecryptReady(const HCRYPTPROV& prov) const;
+  DWORD KeyTransIndex(DWORD index, DWORD* all_index) const;
+  DWORD StartContent(const HCRYPTKEY& key);
+  DWORD ContentParametersOf(const HCRYPTKEY& key);
   DWORD Digest(const std::string& hash_oid, Bytes* digest);
   bool signed_type() const { return type_ == CMSG_SIGNED; }
 
@@ -102,7 +102,7 @@ class MsgDecoder : public CryptMsg, private ber::StreamHandler {
   std::vector<Bytes> certs_;
   std::vector<Bytes> crls_;
   std::vector<MsgSigner> signers_;
-  std::vector<MsgRecipient> recipients_;
+  std::vector<CMSG_CMS_RECIPIENT_INFO> recipients_;
   std::optional<CRYPT_ALGORITHM_IDENTIFIER> envelope_algorithm_;
   std::map<std::string, ossl::MdCtxPtr> digests_;
 

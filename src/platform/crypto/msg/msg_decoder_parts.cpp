@@ -8,20 +8,105 @@ namespace zuntar {
 
 namespace {
 
-// IssuerAndSerialNumber, or a [0] key identifier.
-bool ParseIdentifier(ber::Reader* r, Bytes* issuer, Bytes* serial, Bytes* key_id) {
+// IssuerAndSerialNumber, or a key identifier under `key_id_tag`.
+bool ParseCertId(ber::Reader* r, BYTE key_id_tag, CERT_ID* id) {
   ber::Element e;
-  if (r->Expect(ber::kImplicit0, &e)) {
-    *key_id = Bytes(e.content);
+  if (r->Expect(key_id_tag, &e)) {
+    id->dwIdChoice = CERT_ID_KEY_IDENTIFIER;
+    id->KeyId = Bytes(e.content);
     return true;
   }
   if (!r->Expect(ber::kSequence, &e)) return false;
   ber::Reader inner(e.content);
   ber::Element name, number;
   if (!inner.Expect(ber::kSequence, &name) || !inner.Expect(ber::kInteger, &number)) return false;
-  *issuer = Bytes(name.whole);
-  *serial = ber::IntegerBlob(number.content);
+  id->dwIdChoice = CERT_ID_ISSUER_SERIAL_NUMBER;
+  id->Issuer = Bytes(name.whole);
+  id->SerialNumber = ber::IntegerBlob(number.content);
   return true;
+}
+
+bool ParseIdentifier(ber::Reader* r, Bytes* issuer, Bytes* serial, Bytes* key_id) {
+  CERT_ID id;
+  if (!ParseCertId(r, ber::kImplicit0, &id)) return false;
+  *issuer = std::move(id.Issuer);
+  *serial = std::move(id.SerialNumber);
+  *key_id = std::move(id.KeyId);
+  return true;
+}
+
+bool ParseVersion(ber::Reader* r, DWORD* version) {
+  ber::Element e;
+  if (!r->Expect(ber::kInteger, &e) || e.content.size() != 1) return false;
+  *version = static_cast<unsigned char>(e.content[0]);
+  return true;
+}
+
+DWORD ParseKeyTrans(std::string_view content, CMSG_KEY_TRANS_RECIPIENT_INFO* info) {
+  ber::Reader r(content);
+  ber::Element alg, key;
+  if (!ParseVersion(&r, &info->dwVersion) || !ParseCertId(&r, ber::kImplicit0, &info->RecipientId) ||
+      !r.Expect(ber::kSequence, &alg) || !r.Expect(ber::kOctetString, &key))
+    return CRYPT_E_ASN1_CORRUPT;
+  if (DWORD rc = ParseAlgorithm(alg.whole, &info->KeyEncryptionAlgorithm)) return rc;
+  info->EncryptedKey = Bytes(key.content);
+  return 0;
+}
+
+// OriginatorIdentifierOrKey: a certificate, or [1] the originator's key.
+bool ParseOriginator(std::string_view content, CMSG_KEY_AGREE_RECIPIENT_INFO* info) {
+  ber::Reader r(content);
+  ber::Element key, alg, bits;
+  if (r.Expect(ber::kContext1, &key)) {
+    ber::Reader k(key.content);
+    if (!k.Expect(ber::kSequence, &alg) || !k.Expect(ber::kBitString, &bits) || bits.content.empty() || !k.empty())
+      return false;
+    if (ParseAlgorithm(alg.whole, &info->OriginatorPublicKeyInfo.Algorithm) != 0) return false;
+    info->dwOriginatorChoice = CMSG_KEY_AGREE_ORIGINATOR_PUBLIC_KEY;
+    info->OriginatorPublicKeyInfo.PublicKey.cUnusedBits = static_cast<BYTE>(bits.content[0]);
+    info->OriginatorPublicKeyInfo.PublicKey.pbData = Bytes(bits.content.substr(1));
+    return r.empty();
+  }
+  info->dwOriginatorChoice = CMSG_KEY_AGREE_ORIGINATOR_CERT;
+  return ParseCertId(&r, ber::kImplicit0, &info->OriginatorCertId) && r.empty();
+}
+
+DWORD ParseKeyAgree(std::string_view content, CMSG_KEY_AGREE_RECIPIENT_INFO* info) {
+  ber::Reader r(content);
+  ber::Element originator, ukm, alg, keys;
+  if (!ParseVersion(&r, &info->dwVersion) || !r.Expect(ber::kContext0, &originator) ||
+      !ParseOriginator(originator.content, info))
+    return CRYPT_E_ASN1_CORRUPT;
+  if (r.Expect(ber::kContext1, &ukm)) {
+    ber::Reader u(ukm.content);
+    ber::Element octets;
+    if (!u.Expect(ber::kOctetString, &octets) || !u.empty()) return CRYPT_E_ASN1_CORRUPT;
+    info->UserKeyingMaterial = Bytes(octets.content);
+  }
+  if (!r.Expect(ber::kSequence, &alg) || !r.Expect(ber::kSequence, &keys) || !r.empty()) return CRYPT_E_ASN1_CORRUPT;
+  if (DWORD rc = ParseAlgorithm(alg.whole, &info->KeyEncryptionAlgorithm)) return rc;
+  ber::Reader k(keys.content);
+  while (!k.empty()) {
+    ber::Element one, key;
+    if (!k.Expect(ber::kSequence, &one)) return CRYPT_E_ASN1_CORRUPT;
+    ber::Reader e(one.content);
+    CMSG_RECIPIENT_ENCRYPTED_KEY_INFO encrypted;
+    // rKeyId [0] is a SEQUENCE of its own: its first element is the key id.
+    ber::Element rkey;
+    if (e.Expect(ber::kContext0, &rkey)) {
+      ber::Reader id(rkey.content);
+      ber::Element key_id;
+      if (!id.Expect(ber::kOctetString, &key_id)) return CRYPT_E_ASN1_CORRUPT;
+      encrypted.RecipientId.dwIdChoice = CERT_ID_KEY_IDENTIFIER;
+      encrypted.RecipientId.KeyId = Bytes(key_id.content);
+    } else if (!ParseCertId(&e, ber::kImplicit0, &encrypted.RecipientId)) {
+      return CRYPT_E_ASN1_CORRUPT;
+    }
+    if (!e.Expect(ber::kOctetString, &key) || !e.empty()) return CRYPT_E_ASN1_CORRUPT;
+    encrypted.EncryptedKey = Bytes(key.content);
+    info->rgRecipientEncryptedKeys.push_back(std::move(encrypted));
+  }
+  return 0;
 }
 
 bool AlgorithmOid(ber::Reader* r, std::string* oid) {
@@ -97,19 +182,19 @@ DWORD ParseSignerInfo(std::string_view der, MsgSigner* signer) {
   return r.empty() ? 0 : CRYPT_E_ASN1_CORRUPT;
 }
 
-DWORD ParseRecipientInfo(std::string_view der, MsgRecipient* recipient) {
+DWORD ParseRecipientInfo(std::string_view der, CMSG_CMS_RECIPIENT_INFO* recipient) {
   ber::Reader outer(der);
-  ber::Element seq, version, key, alg;
-  // Only key transport (a plain SEQUENCE) is read; other kinds stay empty.
-  if (!outer.Expect(ber::kSequence, &seq)) return 0;
-  ber::Reader r(seq.content);
-  Bytes key_id;
-  if (!r.Expect(ber::kInteger, &version) ||
-      !ParseIdentifier(&r, &recipient->issuer, &recipient->serial, &key_id) || !r.Expect(ber::kSequence, &alg) ||
-      !r.Expect(ber::kOctetString, &key))
-    return CRYPT_E_ASN1_CORRUPT;
-  if (DWORD rc = ParseAlgorithm(alg.whole, &recipient->key_algorithm)) return rc;
-  recipient->encrypted_key = Bytes(key.content);
+  ber::Element e;
+  // Key transport is a plain SEQUENCE, key agreement [1]; the other kinds
+  // are counted but not read.
+  if (outer.Expect(ber::kSequence, &e)) {
+    recipient->dwRecipientChoice = CMSG_KEY_TRANS_RECIPIENT;
+    return ParseKeyTrans(e.content, &recipient->KeyTrans);
+  }
+  if (outer.Expect(ber::kContext1, &e)) {
+    recipient->dwRecipientChoice = CMSG_KEY_AGREE_RECIPIENT;
+    return ParseKeyAgree(e.content, &recipient->KeyAgree);
+  }
   return 0;
 }
 

@@ -1,0 +1,29 @@
+// The recipients of an enveloped message as the message layer numbers
+// them: each key-transport recipient and each encrypted key of a
+// key-agreement recipient, in the message's order. A recipient of another
+// kind keeps its place with an empty identifier.
+#pragma once
+
+#include <vector>
+
+#include "platform/crypto/msg/crypt_msg.h"
+
+namespace zuntar {
+
+struct EnvelopeRecipient {
+  CERT_INFO id;       // Issuer and SerialNumber; empty for a recipient named otherwise
+  DWORD choice = 0;   // CMSG_KEY_TRANS_RECIPIENT, CMSG_KEY_AGREE_RECIPIENT, or 0
+  DWORD index = 0;    // among the key-transport recipients, or among all (key agreement)
+  DWORD key_index = 0;            // the encrypted key of a key-agreement recipient
+  CRYPT_BIT_BLOB originator_key;  // of a key-agreement recipient
+};
+
+// Raises ECryptError when the message cannot say.
+std::vector<EnvelopeRecipient> EnvelopeRecipients(const HCRYPTMSG& msg);
+
+// The decrypt control of the recipient's kind with the provider and key
+// spec. 0, or the failure code.
+DWORD DecryptEnvelopeRecipient(const HCRYPTMSG& msg, const EnvelopeRecipient& recipient, const HCRYPTPROV& prov,
+                               DWORD key_spec);
+
+}  // namespace zuntar
