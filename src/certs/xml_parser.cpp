@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <unordered_map>
+#include <utility>
 
 #include "certs/xml_source.h"
 #include "core/text.h"
@@ -59,8 +60,10 @@ void TkelXMLParser2::LoadXML(std::string_view text) noexcept {
     declaration_.Reset();
     last_error_.clear();
     pos_ = 0;
+    large_text_ = {};
     source_ = PrepareXmlSource(text);
     Parse();
+    GiveSourceToLargeText();
   } catch (const std::bad_alloc&) {
     last_error_ = "Out of memory";
   }
@@ -186,7 +189,7 @@ bool TkelXMLParser2::ReadText(TkelXMLNode2& node) {
   }
   if (!StartsAt(source, open, kCDataOpen)) {
     // Text between or after children is never kept: the next tag skips it.
-    node.SetText(std::string(TrimmedView(source.substr(pos_, open - pos_))));
+    SetNodeText(node, TrimmedView(source.substr(pos_, open - pos_)));
     pos_ = open;
     return true;
   }
@@ -197,9 +200,28 @@ bool TkelXMLParser2::ReadText(TkelXMLNode2& node) {
     Fail("Expected ]]> when parsing CDATA section");
     return false;
   }
-  node.SetText(std::string(TrimmedView(source.substr(content, close - content))));
+  SetNodeText(node, TrimmedView(source.substr(content, close - content)));
   pos_ = close + kCDataClose.size();
   return true;
+}
+
+void TkelXMLParser2::SetNodeText(TkelXMLNode2& node, std::string_view text) {
+  if (large_text_.node == &node) large_text_ = {};  // the element was filled again
+  if (text.size() > source_.size() / 2) {
+    node.SetText({});
+    large_text_ = {&node, static_cast<size_t>(text.data() - source_.data()), text.size()};
+    return;
+  }
+  node.SetText(std::string(text));
+}
+
+void TkelXMLParser2::GiveSourceToLargeText() {
+  if (large_text_.node == nullptr) return;
+  std::string text = std::exchange(source_, {});
+  text.resize(large_text_.offset + large_text_.length);
+  text.erase(0, large_text_.offset);
+  large_text_.node->SetText(std::move(text));
+  large_text_ = {};
 }
 
 size_t TkelXMLParser2::FindTagEnd(size_t from) const {

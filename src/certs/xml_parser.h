@@ -40,6 +40,9 @@ class TkelXMLParser2 : public TkelXMLNode2 {
   const TkelXMLNode2& Declaration() const { return declaration_; }
 
   // The text the tree was read from: ANSI, without comments, one line.
+  // Empty after a load in which one element's text was most of it (a
+  // response's payload): that text took over its buffer, so a large
+  // document is held once beside its text rather than twice.
   const std::string& Source() const { return source_; }
 
  private:
@@ -54,10 +57,21 @@ class TkelXMLParser2 : public TkelXMLNode2 {
   bool ReadAttributes(XmlAttributeWriter& writer, std::string_view text);
   bool ReadText(TkelXMLNode2& node);
   size_t FindTagEnd(size_t from) const;
+  // Sets an element's text (a view into the source); the text that is more
+  // than half the source only once the load has ended, in the source's own
+  // buffer (GiveSourceToLargeText).
+  void SetNodeText(TkelXMLNode2& node, std::string_view text);
+  void GiveSourceToLargeText();
   void Fail(std::string_view problem);
 
   std::string source_;
   size_t pos_ = 0;  // 0-based; reported 1-based
+  struct LargeText {
+    TkelXMLNode2* node = nullptr;
+    size_t offset = 0;
+    size_t length = 0;
+  };
+  LargeText large_text_;
   TkelXMLNode2 declaration_;
   std::string last_error_;
 };

@@ -27,6 +27,14 @@ class TStringList {
     for (const Item& item : items_) out.push_back(item.text);
     return out;
   }
+  // The strings alone, moved out; the list is left empty.
+  std::vector<std::string> TakeTexts() {
+    std::vector<std::string> out;
+    out.reserve(items_.size());
+    for (Item& item : items_) out.push_back(std::move(item.text));
+    items_.clear();
+    return out;
+  }
 
  private:
   struct Item {

@@ -105,6 +105,10 @@ Bytes TVCertMgr::Sign(const Bytes& data, const Bytes& cert_body, bool detached, 
   return out;
 }
 
+void TVCertMgr::SignAttachedInPlace(Bytes& data, const Bytes& cert_body) {
+  data = Sign(data, cert_body, false, false);
+}
+
 Bytes TVCertMgr::SignRaw(const Bytes& data, const Bytes& cert_body) {
   Bytes out;
   SignRawBuffer(BufferOf(data), cert_body, out);

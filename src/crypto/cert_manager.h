@@ -108,6 +108,13 @@ class TVCertMgr {
   /* 43 */ virtual bool GetRecipientSerials(DataBuffer data, TStringList& list);
   /* 44 */ virtual bool GetRecipientNames(const Bytes& enveloped_body, TStringList& list);
 
+  // Not one of the slots: the attached signature of `data` in the data's
+  // place. On success `data` holds the signed message, on failure it is
+  // as it was. This class signs through slot 5; a manager that can build
+  // the message around the data in its own buffer does so, and a large
+  // input is then never held twice.
+  virtual void SignAttachedInPlace(Bytes& data, const Bytes& cert_body);
+
   // Byte-string forms of slots 5, 6, 9 and 12.
   Bytes Sign(const Bytes& data, const Bytes& cert_body, bool detached, bool ignored);
   Bytes SignRaw(const Bytes& data, const Bytes& cert_body);

@@ -1,6 +1,8 @@
 #include "crypto/cert_manager_csp.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 
 #include "certs/cert_files.h"
 #include "certs/os_error.h"
@@ -115,6 +117,7 @@ std::unique_ptr<TVCertMgr> TVCertMgrCSP::Clone() {
   copy->TVCertMgr::SetCertificate(CurrentCertBody());
   copy->current_cert_ = CertDuplicateCertificateContext(CurrentCert());
   copy->chain_engine_ = chain_engine_;
+  copy->listings_ = listings_;
   // A clone does the same work as its original, only on its own
   // certificate.
   copy->stream_decrypt_fallback_ = stream_decrypt_fallback_.load();
@@ -130,6 +133,12 @@ void TVCertMgrCSP::SignBuffer(DataBuffer data, const Bytes& cert_body, bool deta
   const DateTime signing_time = add_signing_time_ ? Now() : 0;
   TEncodedSignedMessage message(length, signing_time, detached, cert, data.data);
   signed_message = message.TakeContent();
+}
+
+void TVCertMgrCSP::SignAttachedInPlace(Bytes& data, const Bytes& cert_body) {
+  DataLength(BufferOf(data));  // the length limit of the slots
+  const PCCERT_CONTEXT cert = TakeCertificate(cert_body);
+  zuntar::SignAttachedInPlace(data, add_signing_time_ ? Now() : 0, cert);
 }
 
 void TVCertMgrCSP::SignRawBuffer(DataBuffer data, const Bytes& cert_body, Bytes& signature) {
@@ -236,10 +245,17 @@ void TVCertMgrCSP::EnumStores(TStringList& list, bool linked_only) {
   list.Clear();
   HCERTSTORE user = OpenCurrentUserStore("My");
   if (user == nullptr) throw Exception(AnsiFromUtf8("Ошибка открытия хранилища сертификатов."));
+  const auto bodies = listings_->Get(linked_only, [&] { return ReadStores(user, linked_only); });
+  for (const Bytes& body : *bodies) list.Add(body);
+}
+
+std::vector<Bytes> TVCertMgrCSP::ReadStores(const HCERTSTORE& user, bool linked_only) {
   // The machine's store is left out when it cannot be opened.
   HCERTSTORE machine = OpenLocalMachineStore(false);
   // A certificate kept in both stores, or twice in one, is listed once.
   std::vector<Bytes> listed;
+  std::unordered_set<std::string_view> seen;
+  std::vector<PCCERT_CONTEXT> contexts;  // keep the encodings `seen` points into
   for (const HCERTSTORE& store : {user, machine}) {
     if (store == nullptr) continue;
     for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store, nullptr); c != nullptr;
@@ -250,12 +266,12 @@ void TVCertMgrCSP::EnumStores(TStringList& list, bool linked_only) {
             info.pwszContainerName.empty())
           continue;
       }
-      const Bytes body = CertBodyOf(c);
-      if (std::find(listed.begin(), listed.end(), body) != listed.end()) continue;
-      listed.push_back(body);
-      list.Add(body);
+      if (!seen.insert(c->Encoded()).second) continue;
+      contexts.push_back(c);
+      listed.push_back(c->Encoded());
     }
   }
+  return listed;
 }
 
 }  // namespace zuntar

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "crypto/cert_manager.h"
+#include "crypto/store_listing.h"
 #include "platform/crypto/api/crypt_api.h"
 #include "platform/crypto/cert/cert_store.h"
 
@@ -77,6 +78,8 @@ class TVCertMgrCSP : public TVCertMgr {
   /* 43 */ bool GetRecipientSerials(DataBuffer data, TStringList& list) override;
   /* 44 */ bool GetRecipientNames(const Bytes& enveloped_body, TStringList& list) override;
 
+  void SignAttachedInPlace(Bytes& data, const Bytes& cert_body) override;
+
   // After a failed decryption, try again with the streamed decoder.
   bool StreamDecryptFallback() const { return stream_decrypt_fallback_; }
   void SetStreamDecryptFallback(bool on) { stream_decrypt_fallback_ = on; }
@@ -106,12 +109,16 @@ class TVCertMgrCSP : public TVCertMgr {
                         bool fallback, Bytes& plain);
   Bytes StreamDecrypt(const PCCERT_CONTEXT& cert, const Bytes& data);
   void EnumStores(TStringList& list, bool linked_only);
+  // What EnumStores lists, read from the stores themselves.
+  static std::vector<Bytes> ReadStores(const HCERTSTORE& user, bool linked_only);
   // The store opened by OpenStore, else `name` (empty: "CA") opened for
   // one call. Raises the platform's error when it cannot be opened.
   HCERTSTORE OpenedStoreOr(const std::string& name);
 
   PCCERT_CONTEXT current_cert_;  // guarded by mu_
   std::shared_ptr<ChainEngine> chain_engine_;  // never null
+  // The listings of EnumPersonal and EnumAll, shared with clones.
+  std::shared_ptr<StoreListingCache> listings_ = std::make_shared<StoreListingCache>();
   HCRYPTPROV store_prov_;                      // guarded by mu_
   HCERTSTORE opened_store_;                    // guarded by mu_
   std::atomic<bool> stream_decrypt_fallback_{false};

@@ -1,5 +1,6 @@
 #include "crypto/encoded_messages.h"
 
+#include <functional>
 #include <limits>
 
 #include "crypto/cert_identity.h"
@@ -64,6 +65,40 @@ TEncodedSignedMessage::TEncodedSignedMessage(DWORD length, DateTime signing_time
   Bytes encoded;
   if (!CryptSignMessage(para, detached, 1, parts, sizes, &encoded)) throw CryptError(GetLastError());
   SetContent(std::move(encoded));
+}
+
+void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert) {
+  if (cert == nullptr) throw CryptError(E_INVALIDARG);
+  if (data.size() >= CMSG_INDEFINITE_LENGTH) throw CryptError(ERROR_NOT_ENOUGH_MEMORY);
+  CMSG_SIGNER_ENCODE_INFO signer;
+  if (!SignerForCertificate(cert, SigningHashOid(cert), &signer)) throw CryptError(GetLastError());
+  if (signing_time != 0) signer.rgAuthAttr.push_back(SigningTimeAttribute(signing_time));
+  CMSG_SIGNED_ENCODE_INFO info;
+  info.rgSigners = {signer};
+  info.rgCertEncoded = {cert->Encoded()};
+  // A message of declared length hands its content to the output as the
+  // caller gave it: what comes out before the content is the head, what
+  // comes after it the tail, and the content itself stays where it is.
+  const auto* begin = reinterpret_cast<const BYTE*>(data.data());
+  const auto* end = begin + data.size();
+  Bytes head, tail;
+  bool content_passed = false;
+  CMSG_STREAM_INFO stream;
+  stream.cbContent = static_cast<DWORD>(data.size());
+  stream.pfnStreamOutput = [&](const BYTE* piece, DWORD size, bool) {
+    if (std::greater_equal<const BYTE*>()(piece, begin) && std::less<const BYTE*>()(piece, end)) {
+      content_passed = true;
+      return true;
+    }
+    (content_passed ? tail : head).append(reinterpret_cast<const char*>(piece), size);
+    return true;
+  };
+  HCRYPTMSG msg = CryptMsgOpenToEncode(kMsgEncoding, 0, CMSG_SIGNED, info, nullptr, &stream);
+  if (msg == nullptr || !CryptMsgUpdate(msg, begin, static_cast<DWORD>(data.size()), true))
+    throw CryptError(GetLastError());
+  data.reserve(head.size() + data.size() + tail.size());
+  data.insert(0, head);
+  data += tail;
 }
 
 TEncodedEnvelopedMessage::TEncodedEnvelopedMessage(DWORD length, const std::vector<PCCERT_CONTEXT>& recipients,

@@ -32,6 +32,13 @@ class TEncodedSignedMessage : public TCryptoMessage {
                         const BYTE* data);
 };
 
+// The attached signature of `data` made in the data's own buffer: the
+// message is the content with its encoding before it and the signer
+// information after it, so a large content is never copied. The bytes are
+// those TEncodedSignedMessage makes of the same data. When signing fails
+// `data` is left as it was.
+void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert);
+
 class TEncodedEnvelopedMessage : public TCryptoMessage {
  public:
   // GOST 28147-89 content encryption for the recipients in their order.

@@ -38,7 +38,7 @@ TVCertMgr* ManagerOrReply(std::string& body) {
   return manager;
 }
 
-int EnumCerts(CommandContext& c, bool personal, CertInfoCache& cache) {
+int EnumCerts(CommandContext& c, bool personal, CertListCache& cache) {
   const DateTime now = Now();
   const CertListRequest request = CertListRequestOf(c.request.query, personal);
   TVCertMgr* manager = ManagerOrReply(c.buffer);
@@ -49,13 +49,13 @@ int EnumCerts(CommandContext& c, bool personal, CertInfoCache& cache) {
   } else {
     manager->EnumAll(bodies);
   }
-  const CertListing listing = ListCertificates(*manager, request, bodies.Texts(), now, &cache);
+  const CertListing listing = ListCertificates(*manager, request, bodies.TakeTexts(), now, &cache);
   c.buffer = CertListReply(listing);
   if (LogLevel() > 1) {
     // The first letter is the Cyrillic En, as the event has always been written.
     const std::string event = AnsiFromUtf8("Н") + "andleEnumCerts," + request.inn;
-    LogEvent(listing.entries.empty() ? event + ",certificates not founded"
-                                     : event + ",count=" + std::to_string(listing.entries.size()));
+    LogEvent(listing.listed.empty() ? event + ",certificates not founded"
+                                    : event + ",count=" + std::to_string(listing.listed.size()));
   }
   return 200;
 }
@@ -186,8 +186,8 @@ std::string CertCheckPromptText(const VCERT_INFO& info) {
 }
 
 void RegisterCertificateCommands(CommandRegistry& registry) {
-  // The listings share the records of the certificates they have read.
-  auto cache = std::make_shared<CertInfoCache>();
+  // The listings share the facts of the certificates they have read.
+  auto cache = std::make_shared<CertListCache>();
   registry.Register("ENUMCERTS", CommandMethod::kGet, [cache](CommandContext& c) { return EnumCerts(c, true, *cache); });
   registry.Register("ENUMALLCERTS", CommandMethod::kGet,
                     [cache](CommandContext& c) { return EnumCerts(c, false, *cache); });

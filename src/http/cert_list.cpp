@@ -77,57 +77,83 @@ std::string CertListEntry(const VCERT_INFO& info) {
   return e;
 }
 
-void AddToListing(const CertListRequest& request, const VCERT_INFO& info, DateTime now, CertListing& listing) {
-  if (!request.inn.empty()) {
-    const std::string inn = HolderInn(info.SubjectName);
-    if (!SameText(inn, request.inn)) {
-      listing.diagnostic += ", " + info.SerialNumber + " " + inn + "<>" + request.inn;
-      return;
-    }
-  } else if (!HasInn(info.SubjectName)) {
-    return;
-  }
-  if (!(CertKeyStart(info) < now)) return;
-  const bool ended = !(CertKeyEnd(info) > now);
-  if (ended && (!request.personal || request.only_valid)) return;
-  listing.entries.push_back(CertListEntry(info));
+CertListFacts CertListFactsOf(const VCERT_INFO& info) {
+  CertListFacts facts;
+  facts.serial = info.SerialNumber;
+  facts.holder_inn = HolderInn(info.SubjectName);
+  facts.has_inn = HasInn(info.SubjectName);
+  facts.key_start = CertKeyStart(info);
+  facts.key_end = CertKeyEnd(info);
+  facts.entry = CertListEntry(info);
+  return facts;
 }
 
-std::shared_ptr<const VCERT_INFO> CertInfoCache::Get(TVCertMgr& manager, const std::string& cert_body) {
+void AddToListing(const CertListRequest& request, std::shared_ptr<const CertListFacts> facts, DateTime now,
+                  CertListing& listing) {
+  if (!request.inn.empty()) {
+    if (!SameText(facts->holder_inn, request.inn)) {
+      listing.diagnostic += ", " + facts->serial + " " + facts->holder_inn + "<>" + request.inn;
+      return;
+    }
+  } else if (!facts->has_inn) {
+    return;
+  }
+  if (!(facts->key_start < now)) return;
+  const bool ended = !(facts->key_end > now);
+  if (ended && (!request.personal || request.only_valid)) return;
+  listing.listed.push_back(std::move(facts));
+}
+
+std::shared_ptr<const CertListFacts> CertListCache::Get(TVCertMgr& manager, const std::string& cert_body) {
   {
     std::shared_lock lock(mu_);
-    const auto it = records_.find(cert_body);
-    if (it != records_.end()) return it->second;
+    const auto it = facts_.find(cert_body);
+    if (it != facts_.end()) return it->second;
   }
-  auto info = std::make_shared<VCERT_INFO>();
-  manager.GetCertInfo(cert_body, kCertListInfoFlags, *info);
+  VCERT_INFO info;
+  manager.GetCertInfo(cert_body, kCertListInfoFlags, info);
+  auto facts = std::make_shared<const CertListFacts>(CertListFactsOf(info));
+  manager.FreeCertInfo(info);
   std::unique_lock lock(mu_);
-  if (records_.size() >= capacity_) records_.clear();
-  records_.emplace(cert_body, info);
-  return info;
+  if (facts_.size() >= capacity_) facts_.clear();
+  facts_.emplace(cert_body, facts);
+  return facts;
 }
 
 CertListing ListCertificates(TVCertMgr& manager, const CertListRequest& request,
-                             const std::vector<std::string>& cert_bodies, DateTime now, CertInfoCache* cache) {
+                             const std::vector<std::string>& cert_bodies, DateTime now, CertListCache* cache) {
   CertListing listing;
   VCERT_INFO info;
   for (const std::string& body : cert_bodies) {
     if (cache != nullptr) {
-      AddToListing(request, *cache->Get(manager, body), now, listing);
+      AddToListing(request, cache->Get(manager, body), now, listing);
       continue;
     }
     manager.GetCertInfo(body, kCertListInfoFlags, info);
-    AddToListing(request, info, now, listing);
+    AddToListing(request, std::make_shared<const CertListFacts>(CertListFactsOf(info)), now, listing);
     manager.FreeCertInfo(info);
   }
   return listing;
 }
 
 std::string CertListReply(const CertListing& listing) {
-  if (!listing.entries.empty()) return MakeListReply(true, &listing.entries, {});
-  const std::string error = Startup().IsCP1251 ? AnsiFromUtf8("сертификаты не найдены")
-                                               : "certificates not founded" + (LogLevel() > 1 ? listing.diagnostic : "");
-  return MakeListReply(false, nullptr, {error});
+  if (listing.listed.empty()) {
+    const std::string error = Startup().IsCP1251 ? AnsiFromUtf8("сертификаты не найдены")
+                                                 : "certificates not founded" + (LogLevel() > 1 ? listing.diagnostic : "");
+    return MakeListReply(false, nullptr, {error});
+  }
+  const std::string head = ListReplyHead(true), tail = ListReplyTail({});
+  size_t size = head.size() + tail.size() + listing.listed.size();
+  for (const auto& facts : listing.listed) size += facts->entry.size();
+  std::string out;
+  out.reserve(size);
+  out += head;
+  for (size_t i = 0; i < listing.listed.size(); ++i) {
+    if (i > 0) out += ',';
+    out += listing.listed[i]->entry;
+  }
+  out += tail;
+  return out;
 }
 
 }  // namespace zuntar

@@ -47,8 +47,20 @@ DateTime CertKeyEnd(const VCERT_INFO& info);
 // texts in UTF-8.
 std::string CertListEntry(const VCERT_INFO& info);
 
+// What a listing needs of one certificate, worked out from its record once.
+struct CertListFacts {
+  std::string serial;      // as the record holds it, for the diagnostic
+  std::string holder_inn;  // INNLE, else INN, filled with "0" to 12 characters
+  bool has_inn = false;    // the subject carries INN or INNLE
+  DateTime key_start = 0;  // local
+  DateTime key_end = 0;
+  std::string entry;  // CertListEntry
+};
+
+CertListFacts CertListFactsOf(const VCERT_INFO& info);
+
 struct CertListing {
-  std::vector<std::string> entries;
+  std::vector<std::shared_ptr<const CertListFacts>> listed;
   // ", <serial> <INN><><INN asked for>" for each certificate the INN test
   // dropped.
   std::string diagnostic;
@@ -56,29 +68,30 @@ struct CertListing {
 
 // Adds the certificate's entry when the INN and date tests pass at `now`
 // (local).
-void AddToListing(const CertListRequest& request, const VCERT_INFO& info, DateTime now, CertListing& listing);
+void AddToListing(const CertListRequest& request, std::shared_ptr<const CertListFacts> facts, DateTime now,
+                  CertListing& listing);
 
-// The records of certificates listed before, by their encoding: pages ask
-// for the same certificates again and again, and a record depends on the
+// The facts of certificates listed before, by their encoding: pages ask
+// for the same certificates again and again, and the facts depend on the
 // certificate alone. Safe across threads; forgets everything when full.
-class CertInfoCache {
+class CertListCache {
  public:
-  explicit CertInfoCache(size_t capacity = 4096) : capacity_(capacity) {}
+  explicit CertListCache(size_t capacity = 4096) : capacity_(capacity) {}
 
-  // The record of the body as the manager fills it for a listing.
-  std::shared_ptr<const VCERT_INFO> Get(TVCertMgr& manager, const std::string& cert_body);
+  // The facts of the body, from the record the manager fills for a listing.
+  std::shared_ptr<const CertListFacts> Get(TVCertMgr& manager, const std::string& cert_body);
 
  private:
   const size_t capacity_;
   std::shared_mutex mu_;
-  std::unordered_map<std::string, std::shared_ptr<const VCERT_INFO>> records_;
+  std::unordered_map<std::string, std::shared_ptr<const CertListFacts>> facts_;
 };
 
 // The listing of these certificate bodies, read through the manager (and
 // the cache, when given).
 CertListing ListCertificates(TVCertMgr& manager, const CertListRequest& request,
                              const std::vector<std::string>& cert_bodies, DateTime now,
-                             CertInfoCache* cache = nullptr);
+                             CertListCache* cache = nullptr);
 
 // The reply body: the entries, or the "not found" error (the diagnostic
 // added where the texts are English and LOG_LEVEL is above 1).

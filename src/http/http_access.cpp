@@ -293,6 +293,7 @@ void THttpAccess::PostRecovery(THTTPAccessThread& thread, const std::exception& 
   const std::string tid = ThreadId();
   LogError("thread=" + tid + " " + ClassNameOf(e) + " " + e.what());
   response.body = ErrorBody(e);
+  response.body_source.reset();  // a reply made before the failure is not sent
   if (thread.dm) {
     try {
       thread.dm->CommitAll();
@@ -333,6 +334,7 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
         response.status = 500;
         response.reason = e.what();
         response.body.clear();
+        response.body_source.reset();
         return;
       }
     } else {
@@ -358,6 +360,7 @@ int THttpAccess::RunGetHandler(THTTPAccessThread& thread, const CommandEntry& en
     DiscardWorkerDM(thread);
     GetWorkerDM(thread);
     response.body.clear();
+    response.body_source.reset();
     buffer.clear();
     CommandContext context{request, response, buffer, false, entry.task_type, thread.dm.get()};
     return commands_.HandlerOf(entry)(context);
@@ -366,6 +369,7 @@ int THttpAccess::RunGetHandler(THTTPAccessThread& thread, const CommandEntry& en
 
 void THttpAccess::GetRecovery(THTTPAccessThread& thread, const std::exception& e, HttpResponse& response) {
   response.body = ErrorBody(e);
+  response.body_source.reset();
   LogError(e.what());
   if (thread.dm) {
     try {

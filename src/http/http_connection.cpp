@@ -9,6 +9,8 @@
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <cstdio>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 
@@ -103,6 +105,13 @@ Reply ToMessage(HttpResponse& r) {
   if (!r.content_type.empty()) m.set(http::field::content_type, HeaderSafe(r.content_type));
   if (!r.content_encoding.empty()) m.set(http::field::content_encoding, HeaderSafe(r.content_encoding));
   for (const auto& [name, value] : r.headers) m.set(name, HeaderSafe(value));
+  if (r.body_source) {
+    if (const std::optional<uint64_t> length = r.body_source->Length())
+      m.content_length(*length);
+    else
+      m.chunked(true);
+    return m;
+  }
   m.body() = std::move(r.body);
   m.prepare_payload();
   return m;
@@ -124,20 +133,68 @@ std::string HeaderBytes(Reply& m) {
   return head;
 }
 
-// Sends the reply. All of it but the last byte goes out held back with
-// MSG_MORE, then the slot is released and the last byte sends everything in
-// one segment: the client cannot see a complete reply (and open its next
-// connection) before this one has stopped counting against the limit.
-bool SendReply(int fd, Reply& m, ConnectionSlot& slot, boost::system::error_code& ec) {
-  std::string head = HeaderBytes(m);
-  std::string& body = m.body();
-  std::string& tail = body.empty() ? head : body;  // `head` is never empty
-  iovec parts[2] = {{head.data(), head.size()}, {body.data(), body.size()}};
-  (body.empty() ? parts[0] : parts[1]).iov_len -= 1;
-  if (!SendAll(fd, parts, MSG_MORE, ec)) return false;
-  slot.Release();
-  iovec last{&tail.back(), 1};
-  return SendAll(fd, {&last, 1}, 0, ec);
+// Writes a reply in parts, always holding its last byte back with MSG_MORE.
+// Finish gives the slot back and only then sends that byte, which sends
+// everything held in one segment: the client cannot see a complete reply
+// (and open its next connection) before this one has stopped counting
+// against the limit.
+class ReplyWriter {
+ public:
+  ReplyWriter(int fd, boost::system::error_code& ec) : fd_(fd), ec_(ec) {}
+
+  // At most three parts a call.
+  bool Write(std::initializer_list<std::string_view> parts) {
+    iovec out[4];
+    size_t n = 0;
+    if (held_) out[n++] = {&last_, 1};
+    for (std::string_view p : parts)
+      if (!p.empty()) out[n++] = {const_cast<char*>(p.data()), p.size()};
+    if (n == (held_ ? 1u : 0u)) return true;
+    iovec& final_part = out[n - 1];
+    const char next_last = static_cast<const char*>(final_part.iov_base)[final_part.iov_len - 1];
+    final_part.iov_len -= 1;
+    if (!SendAll(fd_, {out, n}, MSG_MORE, ec_)) return false;
+    last_ = next_last;  // only now: the byte held before went out from last_
+    held_ = true;
+    return true;
+  }
+
+  bool Finish(ConnectionSlot& slot) {
+    slot.Release();
+    iovec last{&last_, 1};
+    return !held_ || SendAll(fd_, {&last, 1}, 0, ec_);
+  }
+
+ private:
+  const int fd_;
+  boost::system::error_code& ec_;
+  char last_ = 0;
+  bool held_ = false;
+};
+
+// Sends the body of a source; in chunks when its length is not known.
+bool SendBodyFrom(ReplyBodySource& source, bool chunked, ReplyWriter& writer) {
+  std::string piece;
+  char size_line[32];
+  while (source.Next(piece)) {
+    if (piece.empty()) continue;
+    if (!chunked) {
+      if (!writer.Write({piece})) return false;
+      continue;
+    }
+    const int n = std::snprintf(size_line, sizeof size_line, "%zx\r\n", piece.size());
+    if (!writer.Write({std::string_view(size_line, static_cast<size_t>(n)), piece, "\r\n"})) return false;
+  }
+  return !chunked || writer.Write({"0\r\n\r\n"});
+}
+
+// Sends the reply: the header fields, then the body or what its source
+// makes. A source that fails leaves the reply short.
+bool SendReply(int fd, Reply& m, ReplyBodySource* source, ConnectionSlot& slot, boost::system::error_code& ec) {
+  ReplyWriter writer(fd, ec);
+  if (!writer.Write({HeaderBytes(m), m.body()})) return false;
+  if (source != nullptr && !SendBodyFrom(*source, m.chunked(), writer)) return false;
+  return writer.Finish(slot);
 }
 
 // After a reply to a request whose body was left unread: stops sending,
@@ -163,7 +220,7 @@ bool SendRefusal(int fd, int status, ConnectionSlot& slot, boost::system::error_
   HttpResponse r;
   r.status = status;
   Reply m = ToMessage(r);
-  if (!SendReply(fd, m, slot, ec)) return false;
+  if (!SendReply(fd, m, nullptr, slot, ec)) return false;
   LetClientFinish(fd);
   return true;
 }
@@ -293,7 +350,7 @@ void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptio
       return;
     }
     Reply message = ToMessage(response);
-    if (!SendReply(fd, message, slot, ec)) {
+    if (!SendReply(fd, message, response.body_source.get(), slot, ec)) {
       Report(handler, state, "Write error to ", request.peer_ip, ec);
       return;
     }

@@ -5,9 +5,12 @@
 // each colon, no escaping in the as-is Data form).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "http/http_message.h"
 
 namespace zuntar {
 
@@ -22,9 +25,18 @@ std::string JsonEscape(std::string_view text);
 std::string MakeReply(bool status, std::string_view data, const std::vector<std::string>& errors,
                       bool as_is = false);
 
+// The success envelope of `data` (MakeReply(true, data, {})) made while it
+// is sent: the Base64 of a large result is never held whole.
+std::unique_ptr<ReplyBodySource> StreamedReply(std::string data);
+
 // Data is null for no entries, else a '[' line and one line with the entry
 // objects joined by ','.
 std::string MakeListReply(bool status, const std::vector<std::string>* entries,
                           const std::vector<std::string>& errors);
+
+// A list reply with entries in pieces, for entries held elsewhere or made
+// while the reply is sent: the head, the entries joined by ',', the tail.
+std::string ListReplyHead(bool status);
+std::string ListReplyTail(const std::vector<std::string>& errors);
 
 }  // namespace zuntar

@@ -69,7 +69,7 @@ int Run(CommandContext& c, TCryptoTask task, bool bare_id) {
   SyncTaskOutcome outcome = ExecuteTaskSync(task, c.dm);
   switch (outcome.kind) {
     case SyncTaskOutcome::kSuccess:
-      c.response.body = MakeReply(true, outcome.data, {});
+      c.response.body_source = StreamedReply(std::move(outcome.data));
       break;
     case SyncTaskOutcome::kNoResult:
       c.response.body = "Ошибка выполнения криптозадачи";  // bare text
@@ -160,7 +160,7 @@ int GetResult(CommandContext& c) {
       c.response.body = ErrorEnvelopeUtf8("В стадии выполнения");
       return 201;
     case kTaskStatusSuccess:
-      c.response.body = MakeReply(true, text, {});
+      c.response.body_source = StreamedReply(std::move(text));
       return 200;
     default:
       c.response.body = ErrorEnvelope(text);

@@ -81,32 +81,76 @@ std::string RowObject(IbStatement& row, bool with_data) {
   return out;
 }
 
+// The listing's rows written into the reply as they are read: a piece of
+// about 64 KiB at a time is held, however many tasks the table keeps. The
+// first row was read before the reply began, so that a failing query is
+// still answered as a failure.
+class TaskListReply : public ReplyBodySource {
+ public:
+  TaskListReply(std::unique_ptr<IbStatement> rows, bool with_data, std::string first_row)
+      : rows_(std::move(rows)), with_data_(with_data), first_row_(std::move(first_row)) {}
+
+  std::optional<uint64_t> Length() const override { return std::nullopt; }
+
+  bool Next(std::string& piece) override {
+    piece.clear();
+    if (rows_ == nullptr) return false;
+    if (!first_row_.empty()) {
+      piece = ListReplyHead(true) + first_row_;
+      first_row_.clear();
+    }
+    while (piece.size() < kPiece) {
+      if (!rows_->Next()) {
+        piece += ListReplyTail({});
+        rows_.reset();  // the cursor is closed with its statement
+        break;
+      }
+      piece += ',';
+      piece += RowObject(*rows_, with_data_);
+    }
+    return true;
+  }
+
+ private:
+  static constexpr size_t kPiece = 64 * 1024;
+
+  std::unique_ptr<IbStatement> rows_;
+  const bool with_data_;
+  std::string first_row_;
+};
+
+// The rows of the listing: one task's with its data, or every task's
+// newest first; for a page (`owner`), only its site's tasks and those of
+// programs.
+std::unique_ptr<IbStatement> TaskRows(TDM& dm, bool by_id, const std::string& id,
+                                      const std::optional<std::string>& owner) {
+  std::unique_ptr<IbStatement> q = dm.NewQuery(false);
+  dm.StartTran(false);
+  std::string sql;
+  if (by_id)
+    sql = "select * from CRYPTO_TASKS where ID = " + QuotedSql(id) + (owner ? std::string(" and ") + kOwnTasks : "");
+  else
+    sql = kListColumns + (owner ? std::string("where ") + kOwnTasks + " " : "") + kListOrder;
+  q->SetSql(sql);
+  if (owner) q->SetString("ORIGIN", *owner);
+  q->ExecQuery();
+  return q;
+}
+
 int GetLogInfo(CommandContext& c) {
   if (c.dm == nullptr) throw Exception(AnsiFromUtf8("База данных недоступна"));
   const QueryParams params = ParseParams(c.request.query);
   const bool by_id = params.Has("TaskId");
   const std::string id = params.Value("TaskId");
-  const std::optional<std::string> owner = TaskOwnerOf(c.request.origin);
-  std::vector<std::string> rows;
-  {
-    std::unique_ptr<IbStatement> q = c.dm->NewQuery(false);
-    c.dm->StartTran(false);
-    std::string sql;
-    if (by_id)
-      sql = "select * from CRYPTO_TASKS where ID = " + QuotedSql(id) + (owner ? std::string(" and ") + kOwnTasks : "");
-    else
-      sql = kListColumns + (owner ? std::string("where ") + kOwnTasks + " " : "") + kListOrder;
-    q->SetSql(sql);
-    if (owner) q->SetString("ORIGIN", *owner);
-    q->ExecQuery();
-    while (q->Next()) rows.push_back(RowObject(*q, by_id));
-  }
-  if (!rows.empty())
-    c.buffer = MakeListReply(true, &rows, {});
-  else if (by_id)
+  std::unique_ptr<IbStatement> rows = TaskRows(*c.dm, by_id, id, TaskOwnerOf(c.request.origin));
+  if (rows->Next()) {
+    std::string first = RowObject(*rows, by_id);
+    c.response.body_source = std::make_unique<TaskListReply>(std::move(rows), by_id, std::move(first));
+  } else if (by_id) {
     c.buffer = MakeListReply(false, nullptr, {AnsiFromUtf8("КЗ с Id=") + id + AnsiFromUtf8(" не найдено в базе")});
-  else
+  } else {
     c.buffer = MakeListReply(true, nullptr, {});
+  }
   return 200;
 }
 

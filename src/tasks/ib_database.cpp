@@ -55,7 +55,8 @@ void IbDatabase::Create() {
   if (handle_ != 0) throw EIBClientError("Database is already open");
   PrepareFirebirdClient();
   const std::string sql = "CREATE DATABASE " + Quoted(DatabaseName) + " USER " + Quoted(UserName) + " PASSWORD " +
-                          Quoted(Password) + " PAGE_SIZE 8192 DEFAULT CHARACTER SET NONE";
+                          Quoted(Password) + " PAGE_SIZE " + std::to_string(kCreatedPageSize) +
+                          " DEFAULT CHARACTER SET NONE";
   ISC_STATUS_ARRAY status;
   isc_tr_handle no_transaction = 0;
   isc_dsql_execute_immediate(status, &handle_, &no_transaction, 0, sql.c_str(), kDialect, nullptr);
@@ -74,15 +75,19 @@ void IbDatabase::Close() {
   handle_ = 0;
 }
 
-bool IbDatabase::ForcedWrites() {
-  const char items[] = {isc_info_forced_writes, isc_info_end};
+int64_t IbDatabase::Info(char item) {
+  const char items[] = {item, isc_info_end};
   char answer[32] = {};
   ISC_STATUS_ARRAY status;
   isc_database_info(status, &handle_, sizeof items, items, sizeof answer, answer);
   CheckStatus(status);
-  if (answer[0] != isc_info_forced_writes) return false;
+  if (answer[0] != item) throw EIBClientError("The database does not report item " + std::to_string(item));
   const short length = static_cast<short>(isc_vax_integer(answer + 1, 2));
-  return isc_vax_integer(answer + 3, length) != 0;
+  return isc_portable_integer(reinterpret_cast<const ISC_UCHAR*>(answer + 3), length);
 }
+
+bool IbDatabase::ForcedWrites() { return Info(isc_info_forced_writes) != 0; }
+
+int IbDatabase::PageSize() { return static_cast<int>(Info(isc_info_page_size)); }
 
 }  // namespace zuntar

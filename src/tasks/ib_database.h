@@ -28,8 +28,16 @@ class IbDatabase {
   // Attaches DatabaseName with UserName and Password. Throws
   // EIBInterBaseError; a connection already open is kept.
   void Open();
-  // Creates DatabaseName (page size 8192, character set NONE) and stays
-  // attached to it. Fails when the file exists. Throws EIBInterBaseError.
+  // The page size of databases Create makes: the largest Firebird 3 has.
+  // With forced writes every page of a blob is a write of its own that
+  // waits for the disk, so a task's large input or result costs half the
+  // waits it would with 8 KiB pages. Databases made with other page sizes
+  // open as they are.
+  static constexpr int kCreatedPageSize = 16384;
+
+  // Creates DatabaseName (page size kCreatedPageSize, character set NONE)
+  // and stays attached to it. Fails when the file exists. Throws
+  // EIBInterBaseError.
   void Create();
   // Detaches. Every transaction must have ended. Throws EIBInterBaseError.
   void Close();
@@ -42,8 +50,12 @@ class IbDatabase {
 
   // Whether the engine writes every page to disk before a commit returns.
   bool ForcedWrites();
+  int PageSize();
 
  private:
+  // A numeric item of isc_database_info.
+  int64_t Info(char item);
+
   isc_db_handle handle_ = 0;
   uint64_t serial_ = 0;
 };

@@ -178,7 +178,9 @@ bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager) {
       task.Result = manager.Sign(task.InData, cert, true, false);
       break;
     case kTaskAttachedSign:
-      task.Result = manager.Sign(task.InData, cert, false, false);
+      // The message holds the input whole: it is made in the input's place.
+      manager.SignAttachedInPlace(task.InData, cert);
+      task.Result = std::move(task.InData);
       break;
     case kTaskXmlSign:
       manager.SetCertificate(cert);

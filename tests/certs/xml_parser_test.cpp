@@ -99,6 +99,28 @@ TEST(XmlParser, EmptyElementsAndCData) {
   EXPECT_EQ(doc.Children()[3].Text(), "cdata");  // a CDATA section replaces the text before it
 }
 
+TEST(XmlParser, TextThatIsMostOfTheDocumentTakesTheSourceBuffer) {
+  const std::string payload(4000, 'Q');
+  TkelXMLParser2 doc;
+  for (const std::string& body : {" " + payload + " ", "<![CDATA[" + payload + "]]>"}) {
+    doc.LoadXML("<r k='v'><small>s</small><big>" + body + "</big><after x='1'>t</after></r>");
+    EXPECT_EQ(doc.LastError(), "");
+    EXPECT_EQ(doc.SelectNode("big")->Text(), payload);
+    EXPECT_EQ(doc.SelectNode("small")->Text(), "s");
+    EXPECT_EQ(Attributes(*doc.SelectNode("after")), "x=1;");
+    EXPECT_EQ(Attributes(doc), "k=v;");
+    EXPECT_EQ(doc.Source(), "");
+  }
+  // A load that fails after the large text keeps it with the rest read.
+  doc.LoadXML("<r><big>" + payload + "</big><bad x=1>");
+  EXPECT_EQ(doc.LastError().rfind("missing value delimiter", 0), 0u) << doc.LastError();
+  EXPECT_EQ(doc.SelectNode("big")->Text(), payload);
+  // Half the source or less stays a copy.
+  doc.LoadXML("<root>QQQQQ</root>");
+  EXPECT_EQ(doc.Text(), "QQQQQ");
+  EXPECT_EQ(doc.Source(), "<root>QQQQQ</root>");
+}
+
 TEST(XmlParser, ReadsTheDeclaration) {
   TkelXMLParser2 doc;
   doc.LoadXML("<?xml version=\"1.0\" encoding='windows-1251' ?><a></a>");

@@ -3,7 +3,9 @@
 // the store listings.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "certs/cert_text.h"
 #include "certs/os_error.h"
@@ -13,6 +15,7 @@
 #include "crypto/cert_manager_csp.h"
 #include "crypto/cert_manager_instance.h"
 #include "crypto/decoded_messages.h"
+#include "crypto/store_listing.h"
 #include "crypto/streams.h"
 #include "crypto_fixture.h"
 #include "platform/crypto/base/crypt_error.h"
@@ -233,6 +236,34 @@ TEST_F(CertManagerTest, PersonalListingsNameEachCertificateOnce) {
   WriteStringToFile("", dir_ / "user/stores/MY");
   EXPECT_EQ(RaisedBy<Exception>([&] { manager_.EnumPersonal(list); }),
             AnsiFromUtf8("Ошибка открытия хранилища сертификатов."));
+}
+
+TEST_F(CertManagerTest, KeptListingsServeUntilTheStoreChanges) {
+  const test::Party a = Person("a");
+  // A listing is kept only once the folder's last change lies further back
+  // than any file system's clock step.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  StoreListingCache cache;
+  int reads = 0;
+  const auto read = [&] {
+    ++reads;
+    return StoreListingCache::Bodies{"read " + std::to_string(reads)};
+  };
+  EXPECT_EQ(cache.Get(true, read)->front(), "read 1");
+  EXPECT_EQ(cache.Get(true, read)->front(), "read 1");
+  TStringList list;
+  manager_.EnumPersonal(list);
+  EXPECT_EQ(list.Texts(), std::vector<std::string>{a.issued.der});
+  // The link goes: only the certificate's properties file is replaced, in
+  // the same clock tick as the listings just kept.
+  PCCERT_CONTEXT stored = CertEnumCertificatesInStore(OpenCurrentUserStore(), nullptr);
+  ASSERT_TRUE(CertSetCertificateContextProperty(stored, CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                static_cast<const Bytes*>(nullptr)));
+  EXPECT_EQ(cache.Get(true, read)->front(), "read 2");
+  manager_.EnumPersonal(list);
+  EXPECT_EQ(list.Count(), 0u);
+  // Read while the change is that recent, a listing is not kept.
+  EXPECT_EQ(cache.Get(true, read)->front(), "read 3");
 }
 
 TEST_F(CertManagerTest, CertificateRequestHookFollowsTheRegisteredManager) {

@@ -180,6 +180,26 @@ TEST_F(SignedMessageTest, SignerMissingFromTheMessageComesFromTheHook) {
   EXPECT_TRUE(hook_asked.empty());
 }
 
+TEST_F(SignedMessageTest, AttachedSignatureInPlaceIsTheMessageOfTheBuffer) {
+  const test::Party p = Person("inplace");
+  const DateTime time = EncodeDateTime({2026, 3, 2, 12, 0, 2, 0});
+  for (const Bytes& content : {data_, Bytes()}) {
+    Bytes in_place = content;
+    SignAttachedInPlace(in_place, time, p.cert);
+    const Bytes whole = TEncodedSignedMessage(Len(content), time, false, p.cert, Ptr(data_)).Content();
+    // The same bytes but for the signature value, which ends both and is
+    // random in every GOST signature.
+    ASSERT_EQ(in_place.size(), whole.size());
+    EXPECT_TRUE(in_place.compare(0, in_place.size() - 64, whole, 0, whole.size() - 64) == 0);
+    EXPECT_TRUE(OpensslVerifies(in_place, content, false)) << content.size();
+  }
+  // A failure leaves the data as it was.
+  Bytes kept = data_;
+  const PCCERT_CONTEXT unlinked = DecodeCertificate(Person("nokey2", GostKeyKind::k2012_256, false).issued.der);
+  EXPECT_THROW(SignAttachedInPlace(kept, time, unlinked), ECryptError);
+  EXPECT_TRUE(kept == data_);
+}
+
 TEST_F(SignedMessageTest, SigningFailuresRaiseWithThePlatformCode) {
   const test::Party stranger = Person("nokey", GostKeyKind::k2012_256, false);
   PCCERT_CONTEXT unlinked = DecodeCertificate(stranger.issued.der);

@@ -144,23 +144,22 @@ TEST_F(CertCommands, PostedCertificateOnMediaIsFoundAfterTheQuestion) {
   EXPECT_EQ(person.messages.size(), 2u);
 }
 
-TEST_F(CertCommands, RecordsAreReadOncePerCertificateWhileTheyFit) {
+TEST_F(CertCommands, FactsAreWorkedOutOncePerCertificateWhileTheyFit) {
   const test::Issued ca = test::MakeCa();
   const Bytes a = test::MakeUser(ca, "A").der, b = test::MakeUser(ca, "B").der;
-  CertInfoCache cache(2);
+  CertListCache cache(2);
   const auto first = cache.Get(*CertificateManager(), a);
   EXPECT_EQ(cache.Get(*CertificateManager(), a), first);
-  EXPECT_EQ(first->SerialNumber, SerialWithColons(CertSerialHex(DecodeCertificate(a))));
-  EXPECT_NE(first->SubjectName.find("CN=A,"), std::string::npos) << first->SubjectName;
-  EXPECT_EQ(first->Thumbprint.size(), 20u);
-  EXPECT_NE(first->PrivateKeyNotAfter, 0);
+  EXPECT_EQ(first->serial, SerialWithColons(CertSerialHex(DecodeCertificate(a))));
+  EXPECT_NE(first->entry.find("\",\"Subject\": \"CN=A,"), std::string::npos) << first->entry;
+  EXPECT_LT(first->key_start, first->key_end);
   const auto other = cache.Get(*CertificateManager(), b);
-  EXPECT_NE(other->SubjectName, first->SubjectName);
-  // Full: everything is read anew, and still right.
+  EXPECT_NE(other->entry, first->entry);
+  // Full: everything is worked out anew, and still right.
   const auto again = cache.Get(*CertificateManager(), Bytes("not a certificate"));
-  EXPECT_EQ(again->Flags, 0u);
+  EXPECT_FALSE(again->has_inn);
   EXPECT_NE(cache.Get(*CertificateManager(), a), first);
-  EXPECT_EQ(cache.Get(*CertificateManager(), a)->SubjectName, first->SubjectName);
+  EXPECT_EQ(cache.Get(*CertificateManager(), a)->entry, first->entry);
 }
 
 TEST_F(CertCommands, QuestionNamesTheMessageBoxButtonAndTheHolderFallsBackOnCn) {

@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -19,6 +21,33 @@ namespace {
 using test::Request;
 
 using Clock = std::chrono::steady_clock;
+
+// Pieces "0;" "1;" ... of a reply body made while it is sent; throws
+// instead of the piece numbered `fail_at`.
+class PiecesSource : public ReplyBodySource {
+ public:
+  PiecesSource(int count, bool length_known, int fail_at) : count_(count), known_(length_known), fail_at_(fail_at) {}
+  static std::string All(int count) {
+    std::string all;
+    for (int i = 0; i < count; ++i) all += std::to_string(i) + ";";
+    return all;
+  }
+  std::optional<uint64_t> Length() const override {
+    return known_ ? std::optional<uint64_t>(All(count_).size()) : std::nullopt;
+  }
+  bool Next(std::string& piece) override {
+    if (next_ == fail_at_) throw std::runtime_error("the source failed");
+    if (next_ == count_) return false;
+    piece = std::to_string(next_++) + ";";
+    return true;
+  }
+
+ private:
+  const int count_;
+  const bool known_;
+  const int fail_at_;
+  int next_ = 0;
+};
 
 // Echoes what it was given, counts the worker states alive and notes the
 // threads that served and the connection errors reported.
@@ -90,6 +119,12 @@ class EchoHandler : public HttpHandler {
       res.status = 500;
       res.reason = "bad\r\nInjected: yes";
     }
+    if (req.path.starts_with("/pieces/")) {  // /pieces/<known|chunked>/<count>/<fail at>
+      int count = 0, fail_at = -1;
+      char mode[16] = {};
+      std::sscanf(req.path.c_str(), "/pieces/%15[a-z]/%d/%d", mode, &count, &fail_at);
+      res.body_source = std::make_unique<PiecesSource>(count, std::string(mode) == "known", fail_at);
+    }
     res.body = req.body;
   }
 };
@@ -144,6 +179,32 @@ TEST(HttpServer, ReasonPhraseCannotForgeHeaders) {
   EXPECT_EQ(r.status, 500);
   EXPECT_EQ(r.reason, "bad  Injected: yes");
   EXPECT_EQ(r.headers.count("injected"), 0u);
+}
+
+TEST(HttpServer, BodiesMadeWhileSentGoOutWithTheirLengthOrInChunks) {
+  EchoHandler handler;
+  HttpServer server(TestOptions(), handler);
+  const std::string all = PiecesSource::All(3000);
+  test::HttpReply known = Request(server.port(), "GET", "/pieces/known/3000/-1");
+  EXPECT_EQ(known.headers["content-length"], std::to_string(all.size()));
+  EXPECT_EQ(known.headers.count("transfer-encoding"), 0u);
+  EXPECT_EQ(known.body, all);
+  test::HttpReply chunked = Request(server.port(), "GET", "/pieces/chunked/3000/-1");
+  EXPECT_EQ(chunked.headers.count("content-length"), 0u);
+  EXPECT_EQ(chunked.headers["transfer-encoding"], "chunked");
+  EXPECT_EQ(chunked.body, all);
+  EXPECT_TRUE(chunked.raw.ends_with("\r\n0\r\n\r\n"));
+  const std::string empty = Request(server.port(), "GET", "/pieces/chunked/0/-1").raw;
+  EXPECT_EQ(empty.substr(empty.find("\r\n\r\n")), "\r\n\r\n0\r\n\r\n");
+  // A source that fails cuts the reply short: no last chunk, fewer bytes
+  // than declared.
+  for (const char* mode : {"chunked", "known"}) {
+    test::HttpReply cut = Request(server.port(), "GET", std::string("/pieces/") + mode + "/3000/2000");
+    EXPECT_TRUE(cut.received) << mode;
+    EXPECT_TRUE(all.starts_with(cut.body)) << mode;
+    EXPECT_LT(cut.body.size(), PiecesSource::All(2001).size()) << mode;
+    EXPECT_FALSE(cut.raw.ends_with("0\r\n\r\n")) << mode;
+  }
 }
 
 TEST(HttpServer, RefusesLargeBodiesBeforeReadingThem) {

@@ -38,6 +38,19 @@ TEST(MakeReply, AnsiErrorsBecomeUtf8) {
             "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"" + utf8 + "\"]\r\n}");
 }
 
+TEST(StreamedReply, PiecesMakeTheSameEnvelopeAsItsDeclaredLength) {
+  std::string big(3 * 48 * 1024 + 2, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  for (const std::string& data : {std::string(), std::string("f"), std::string("foo"), big}) {
+    const std::unique_ptr<ReplyBodySource> source = StreamedReply(data);
+    std::string all, piece;
+    while (source->Next(piece)) all += piece;
+    EXPECT_EQ(all, MakeReply(true, data, {})) << data.size();
+    EXPECT_EQ(source->Length(), all.size());
+    EXPECT_FALSE(source->Next(piece));
+  }
+}
+
 TEST(MakeListReply, NullOrOneLineOfEntries) {
   const std::vector<std::string> none;
   EXPECT_EQ(MakeListReply(true, nullptr, {}), "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");

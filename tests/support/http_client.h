@@ -78,6 +78,20 @@ inline std::string ReadAll(int fd, int timeout_ms = 10000) {
   return out;
 }
 
+// The body of a chunked reply, as far as its chunks are whole.
+inline std::string Unchunked(const std::string& chunks) {
+  std::string body;
+  for (size_t pos = 0;;) {
+    const size_t line_end = chunks.find("\r\n", pos);
+    if (line_end == std::string::npos) break;
+    const size_t size = std::stoul(chunks.substr(pos, line_end - pos), nullptr, 16);
+    if (size == 0 || line_end + 2 + size > chunks.size()) break;
+    body += chunks.substr(line_end + 2, size);
+    pos = line_end + 2 + size + 2;
+  }
+  return body;
+}
+
 inline HttpReply ParseReply(const std::string& raw) {
   HttpReply r;
   r.raw = raw;
@@ -103,6 +117,8 @@ inline HttpReply ParseReply(const std::string& raw) {
     pos = end + 2;
   }
   r.body = raw.substr(head_end + 4);
+  if (const auto te = r.headers.find("transfer-encoding"); te != r.headers.end() && te->second == "chunked")
+    r.body = Unchunked(r.body);
   return r;
 }
 

@@ -45,7 +45,10 @@ TEST_F(TaskDbTest, SchemaHasTheKeyAndTheStartTimeIndexes) {
   EXPECT_THROW(insert.ExecQuery(), EIBInterBaseError);  // same ID again
 }
 
-TEST_F(TaskDbTest, ForcedWritesAreOn) { EXPECT_TRUE(dm_->IB.ForcedWrites()); }
+TEST_F(TaskDbTest, ForcedWritesAreOnWithTheLargestPages) {
+  EXPECT_TRUE(dm_->IB.ForcedWrites());
+  EXPECT_EQ(dm_->IB.PageSize(), 16384);
+}
 
 TEST(TaskDatabase, ServerPathsAreRecognised) {
   EXPECT_TRUE(IsServerPath("localhost:/var/db/tasks.fdb"));

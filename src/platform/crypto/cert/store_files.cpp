@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,7 +21,18 @@ namespace {
 
 std::atomic<unsigned> temp_counter{0};
 
+// The coarsest time granularity among the file systems a store may live
+// on (FAT keeps modification times in steps of two seconds).
+constexpr int64_t kCoarsestTimeStepNs = 2'000'000'000;
+
+int64_t Nanoseconds(const timespec& t) { return int64_t{t.tv_sec} * 1'000'000'000 + t.tv_nsec; }
+
 }  // namespace
+
+bool FolderStamp::SameFolderState(const FolderStamp& other) const {
+  return exists == other.exists && device == other.device && inode == other.inode && size == other.size &&
+         modified_ns == other.modified_ns && changed_ns == other.changed_ns;
+}
 
 std::string HexUpper(const Bytes& bytes) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -36,6 +48,28 @@ std::string HexUpper(const Bytes& bytes) {
 bool StoreFolder::Exists() const {
   std::error_code ec;
   return fs::is_directory(path_, ec);
+}
+
+FolderStamp StoreFolder::Stamp() const {
+  // The clock is read first: a change after this moment gets a time at
+  // least this late, whatever the file system's clock tick.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  FolderStamp stamp;
+  struct stat st {};
+  if (::stat(path_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    stamp.settled = true;  // whatever appears there later differs
+    return stamp;
+  }
+  stamp.exists = true;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = static_cast<uint64_t>(st.st_size);
+  stamp.modified_ns = Nanoseconds(st.st_mtim);
+  stamp.changed_ns = Nanoseconds(st.st_ctim);
+  const int64_t settled_before = Nanoseconds(now) - kCoarsestTimeStepNs;
+  stamp.settled = stamp.modified_ns < settled_before && stamp.changed_ns < settled_before;
+  return stamp;
 }
 
 std::vector<std::string> StoreFolder::Entries(const std::string& extension) const {

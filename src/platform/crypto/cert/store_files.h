@@ -8,6 +8,7 @@
 // either the old or the new file; writers serialise on an flock of ".lock".
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,12 +18,35 @@
 
 namespace zuntar {
 
+// What a store's folder records of its own last change. Every change of a
+// store renames a file into its folder or removes one (nothing is written
+// in place), and so moves the folder's modification and change times: two
+// equal stamps mean no change in between, provided the first was settled.
+// A stamp is settled when its times lie further back than any file
+// system's time granularity: a second change within the same tick (2 s on
+// FAT media) could otherwise leave the times exactly as they were.
+struct FolderStamp {
+  bool exists = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  int64_t changed_ns = 0;
+  bool settled = false;
+
+  // Equal in everything but `settled`.
+  bool SameFolderState(const FolderStamp& other) const;
+};
+
 class StoreFolder {
  public:
   explicit StoreFolder(std::string path) : path_(std::move(path)) {}
 
   const std::string& path() const { return path_; }
   bool Exists() const;
+  // The folder's stamp now; a missing folder has a settled stamp that
+  // exists not.
+  FolderStamp Stamp() const;
 
   // Stems ("<sequence>-<hash>") of the entries with the extension, sorted.
   std::vector<std::string> Entries(const std::string& extension) const;

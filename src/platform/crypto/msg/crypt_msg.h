@@ -34,7 +34,11 @@ class CryptMsg {
 };
 
 // Signed messages only (CMSG_SIGNED); flags may carry CMSG_DETACHED_FLAG.
-// A null stream keeps the encoded message for CMSG_CONTENT_PARAM.
+// A null stream keeps the encoded message for CMSG_CONTENT_PARAM. An
+// attached message streamed with a declared content length passes each
+// piece of the content to the callback as the update gave it (the same
+// bytes, not a copy), between the encoding before the content and the
+// one after it.
 HCRYPTMSG CryptMsgOpenToEncode(DWORD encoding, DWORD flags, DWORD msg_type, const CMSG_SIGNED_ENCODE_INFO& info,
                                const char* inner_content_oid, const CMSG_STREAM_INFO* stream);
 // msg_type 0 accepts data, signed and enveloped messages. With

@@ -67,9 +67,12 @@ DWORD SignedEncoder::Update(const BYTE* data, size_t size, bool final) {
       started_ = true;
       if (DWORD rc = Emit(definite ? Prefix(declared_size_) : IndefinitePrefix(), false)) return rc;
     }
-    if (size > 0) {
-      const Bytes piece(reinterpret_cast<const char*>(data), size);
-      if (DWORD rc = Emit(definite ? piece : ber::Wrap(ber::kOctetString, piece), false)) return rc;
+    if (size > 0 && definite) {
+      // The content goes out as the caller gave it, without a copy.
+      if (DWORD rc = Emit(data, size, false)) return rc;
+    } else if (size > 0) {
+      if (DWORD rc = Emit(ber::Wrap(ber::kOctetString, Bytes(reinterpret_cast<const char*>(data), size)), false))
+        return rc;
     }
   } else if (!detached_) {
     content_.append(reinterpret_cast<const char*>(data), size);
@@ -114,12 +117,16 @@ DWORD SignedEncoder::Finish() {
 }
 
 DWORD SignedEncoder::Emit(const Bytes& bytes, bool final) {
+  return Emit(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), final);
+}
+
+DWORD SignedEncoder::Emit(const BYTE* data, size_t size, bool final) {
   if (!streamed_) {
-    encoded_ += bytes;
+    encoded_.append(reinterpret_cast<const char*>(data), size);
     return 0;
   }
   SetLastError(0);
-  if (output_(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), final)) return 0;
+  if (output_(data, static_cast<DWORD>(size), final)) return 0;
   const DWORD rc = GetLastError();
   return rc != 0 ? rc : CRYPT_E_MSG_ERROR;
 }

@@ -28,6 +28,7 @@ class SignedEncoder : public CryptMsg {
 
   SignedEncoder() = default;
   DWORD Emit(const Bytes& bytes, bool final);
+  DWORD Emit(const BYTE* data, size_t size, bool final);
   DWORD Finish();
   // SignerInfo of a signer; a zero signature of the right size when
   // `signature` is null (to learn the size before signing).
