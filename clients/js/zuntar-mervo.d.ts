@@ -16,6 +16,10 @@ export type MervoErrorKind =
   | 'aborted';
 
 export class MervoError extends Error {
+  constructor(message: string, options: {
+    kind: MervoErrorKind; status?: number; messages?: string[]; command?: string | null; taskId?: string | null;
+    cause?: unknown;
+  });
   readonly name: 'MervoError';
   readonly kind: MervoErrorKind;
   /** The HTTP status of the plugin's reply; 0 when there was none. */

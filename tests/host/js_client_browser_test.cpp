@@ -11,10 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "core/base64.h"
 #include "crypto/cert_identity.h"
 #include "headless_chromium.h"
+#include "openssl_check.h"
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
 #include "support/msg_fixture.h"
@@ -47,8 +49,7 @@ class JsClientInBrowser : public ::testing::TestWithParam<std::string> {
     std::string out;
     ASSERT_EQ(box_.CertTool("make-test-pki --out " + dir() + "pki", &out), 0) << out;
     ivanov_ = ReadFileToString(dir() + "pki/ivanov.cer");
-    test::WritePem(dir() + "ivanov.pem", ivanov_);
-    test::WritePem(dir() + "ca.pem", ReadFileToString(dir() + "pki/ca.cer"));
+    openssl_.emplace(dir());
     ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
     page_port_ = test::FreePort();
     port_ = test::FreePort();
@@ -61,38 +62,10 @@ class JsClientInBrowser : public ::testing::TestWithParam<std::string> {
 
   std::string dir() const { return box_.root(); }
 
-  // Runs openssl with `in` in the file IN; the bytes it wrote to OUT.
-  Bytes Openssl(std::string args, const Bytes& in) {
-    test::WriteFile(dir() + "in.bin", in);
-    std::filesystem::remove(dir() + "out.bin");
-    for (const std::string word : {"IN", "OUT"}) {
-      const size_t at = args.find(" " + word);
-      if (at != std::string::npos) args.replace(at + 1, word.size(), dir() + (word == "IN" ? "in.bin" : "out.bin"));
-    }
-    return test::Run("openssl " + args) == 0 ? test::ReadFile(dir() + "out.bin") : Bytes();
-  }
-
-  // A detached signature verified against the data, or an attached one
-  // verified and opened: the content it holds.
-  Bytes VerifiedContent(const std::string& signature_b64, const Bytes& detached_data = {}) {
-    test::WriteFile(dir() + "doc.bin", detached_data);
-    return Openssl("cms -engine gost -verify -binary -inform DER -in IN -out OUT -CAfile " + dir() + "ca.pem" +
-                       (detached_data.empty() ? "" : " -content " + dir() + "doc.bin"),
-                   Base64Decode(signature_b64));
-  }
-
-  // The raw signature of a hash value, in the provider's byte order.
-  bool HashSignatureVerifies(const std::string& signature_b64, const Bytes& digest) {
-    const Bytes signature = Base64Decode(signature_b64);
-    test::WriteFile(dir() + "digest.bin", digest);
-    test::WriteFile(dir() + "hash.sig", Bytes(signature.rbegin(), signature.rend()));
-    return test::Run("openssl pkeyutl -engine gost -verify -certin -inkey " + dir() + "ivanov.pem -in " + dir() +
-                     "digest.bin -sigfile " + dir() + "hash.sig") == 0;
-  }
-
   int Requests(const std::string& command) const { return box_.CountInLog("<<Request: \"/MERVO/" + command + "/"); }
 
   PluginSandbox box_;
+  std::optional<test::OpensslCheck> openssl_;
   Bytes ivanov_;
   int port_ = 0;
   int page_port_ = 0;
@@ -106,9 +79,8 @@ TEST_P(JsClientInBrowser, APageSignsSignsAHashDecryptsAndAnotherOriginIsRefused)
   // Text with line breaks, signed as its UTF-8 bytes.
   const Bytes text = "Акт сверки взаиморасчётов № 17\r\nот 1 декабря 2026 г.\n";
   const Bytes secret = "Ответ фонда: принято";
-  const Bytes digest = Openssl("dgst -engine gost -md_gost12_256 -binary -out OUT IN", text);
-  const Bytes message =
-      Openssl("cms -engine gost -encrypt -gost89 -binary -outform DER -in IN -out OUT " + dir() + "ivanov.pem", secret);
+  const Bytes digest = openssl_->Digest(text);
+  const Bytes message = openssl_->EncryptForIvanov(secret);
   ASSERT_EQ(digest.size(), 32u);
   ASSERT_FALSE(message.empty());
   WriteStringToFile("{\"plugin\":" + JsonString("http://localhost:" + std::to_string(port_)) +
@@ -119,24 +91,26 @@ TEST_P(JsClientInBrowser, APageSignsSignsAHashDecryptsAndAnotherOriginIsRefused)
 
   const std::string out = ArtifactsDir();
   const std::string log = dir() + "run.log";
-  const int code = test::Run("timeout 300 " + std::string(ZUNTAR_NODE) + " " + kClientDir +
+  std::filesystem::remove(out + browser + ".json");
+  const int code = test::Run("(timeout 300 " + std::string(ZUNTAR_NODE) + " " + kClientDir +
                              "/test/browser/run.mjs --browser " + browser + " --port " + std::to_string(page_port_) +
-                             " --params " + dir() + "params.json --out " + out + " >" + log + " 2>&1");
-  const std::string results = ReadFileToString(out + browser + ".json");
+                             " --params " + dir() + "params.json --out " + out + " >" + log + " 2>&1)");
   ASSERT_EQ(code, 0) << ReadFileToString(log);
+  const std::string results = ReadFileToString(out + browser + ".json");
   const auto got = [&](const std::string& name) { return test::JsonStringMember(results, name).value_or(""); };
   SCOPED_TRACE(results);
 
   EXPECT_EQ(got("admitted.version"), ZUNTAR_PLUGIN_VERSION);
   EXPECT_EQ(got("admitted.serial"), CertSerialHex(DecodeCertificate(ivanov_)));
   EXPECT_EQ(got("admitted.validity"), "dates");
-  EXPECT_FALSE(VerifiedContent(got("admitted.detachedQueued"), text).empty());
+  const auto bytes = [&](const std::string& name) { return Base64Decode(got(name)); };
+  EXPECT_TRUE(openssl_->Verifies(bytes("admitted.detachedQueued"), text));
   EXPECT_EQ(got("admitted.progress").rfind("queued,", 0), 0u);
   EXPECT_TRUE(got("admitted.progress").ends_with(",done"));
-  EXPECT_EQ(VerifiedContent(got("admitted.attachedQueued")), text);
-  EXPECT_FALSE(VerifiedContent(got("admitted.detachedSync"), text).empty());
-  EXPECT_EQ(VerifiedContent(got("admitted.attachedSync")), text);
-  EXPECT_TRUE(HashSignatureVerifies(got("admitted.hashSignature"), digest));
+  EXPECT_EQ(openssl_->VerifiedContent(bytes("admitted.attachedQueued")), text);
+  EXPECT_TRUE(openssl_->Verifies(bytes("admitted.detachedSync"), text));
+  EXPECT_EQ(openssl_->VerifiedContent(bytes("admitted.attachedSync")), text);
+  EXPECT_TRUE(openssl_->HashSignatureVerifies(bytes("admitted.hashSignature"), digest));
   EXPECT_EQ(got("admitted.decrypted"), secret);
   EXPECT_EQ(got("admitted.unknownCertificateError"),
             "not-found 200: сертификат с отпечатком: " + std::string(40, '0') + " не найден");
@@ -149,9 +123,9 @@ TEST_P(JsClientInBrowser, APageSignsSignsAHashDecryptsAndAnotherOriginIsRefused)
 
   // Every call is one request, the refused page's included: the client
   // causes no CORS preflight.
-  const std::map<std::string, int> requests = {{"ENUMCERTS", 2}, {"GETSIGN", 1},  {"GETSIGN_ATT", 1},
-                                               {"GETSIGN_SYNC", 2}, {"GETSIGN_ATT_SYNC", 1}, {"SIGN_HASH", 1},
-                                               {"DECRYPT", 1}};
+  const std::map<std::string, int> requests = {{"ENUMCERTS", 2},        {"GETSIGN", 1},   {"GETSIGN_ATT", 1},
+                                               {"GETSIGN_SYNC", 2},     {"SIGN_HASH", 1}, {"DECRYPT", 1},
+                                               {"GETSIGN_ATT_SYNC", 1}};
   for (const auto& [command, count] : requests) EXPECT_EQ(Requests(command), count) << command << "\n" << box_.Log();
   EXPECT_EQ(plugin.Terminate(), 0);
 }

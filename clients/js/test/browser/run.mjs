@@ -73,6 +73,6 @@ try {
   await browser.close();
   for (const server of servers) server.close();
 }
-writeFileSync(`${args.out}/${args.browser}.json`, JSON.stringify(results, null, 1) + '\n');
+writeFileSync(`${args.out}/${args.browser}.json`, JSON.stringify(results) + '\n');
 console.log(JSON.stringify(results, null, 1));
 process.exit(results.failure ? 1 : 0);
