@@ -158,7 +158,10 @@ export class MervoClient {
   /** The payload of an encrypted response of the fund's services. */
   decryptFundResponse(xml: Data, options: DecryptFundResponseOptions): Promise<Uint8Array>;
 
-  /** Waits for the result of a queued task, polling as the task calls do. */
+  /**
+   * Waits for the result of a queued task, polling as the task calls do: by the id the plugin gave, or the page's
+   * own `taskId`.
+   */
   waitForResult(taskId: string, options?: CallOptions & { onProgress?: (progress: Progress) => void }):
     Promise<Uint8Array>;
 }

@@ -200,9 +200,12 @@ export class MervoClient {
 
   /**
    * The result of a queued task, waited for: what sign() and the others do
-   * after queuing. Useful to collect a task queued before the page reloaded.
+   * after queuing. Useful to collect a task queued before the page reloaded,
+   * by the id the plugin gave or the page's own taskId (the plugin keeps
+   * that without "-" and in lower case).
    */
-  async waitForResult(taskId, { signal, onProgress } = {}) {
+  async waitForResult(id, { signal, onProgress } = {}) {
+    const taskId = String(id).replace(/-/g, '').toLowerCase();
     const started = Date.now();
     let interval = this.#pollIntervalMs;
     for (;;) {

@@ -125,8 +125,9 @@ test('cancelling, a request that hangs, and a task that outlives the plugin\'s 3
 
   // Still running 31 minutes after it was queued: the client stops asking.
   const queued = Date.now();
-  const stuck = await rejection(client.waitForResult('id1'), 5000);
-  assert.equal(stuck.kind, 'timeout');
+  const stuck = await rejection(client.waitForResult('ID-1'), 5000);
+  assert.deepEqual([stuck.kind, stuck.taskId, running.requests.at(-1).url],
+                   ['timeout', 'id1', 'http://localhost:18080/MERVO/GETRESULT?Id=id1']);
   assert.equal(stuck.message, 'Время ожидания выполнения криптозадания истекло');
   const waited = Date.now() - queued;
   assert.ok(waited > 31 * 60_000 && waited < 31 * 60_000 + 10_000, `${waited} ms`);

@@ -8,7 +8,8 @@ import { test } from 'node:test';
 const root = new URL('../../', import.meta.url).pathname;
 
 test('the package holds the module, its types and its read-me, and depends on nothing', () => {
-  const [pack] = JSON.parse(execFileSync('npm', ['pack', '--dry-run', '--json'], { cwd: root, encoding: 'utf8' }));
+  const env = { ...process.env, npm_config_update_notifier: 'false' };
+  const [pack] = JSON.parse(execFileSync('npm', ['pack', '--dry-run', '--json'], { cwd: root, env, encoding: 'utf8' }));
   assert.deepEqual(pack.files.map((f) => f.path).sort(),
                    ['README.md', 'package.json', 'zuntar-mervo.d.ts', 'zuntar-mervo.js']);
   const manifest = JSON.parse(readFileSync(root + 'package.json', 'utf8'));
