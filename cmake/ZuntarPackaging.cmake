@@ -63,6 +63,9 @@ install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES README.md docs/api.md ${packaging}/debian/copyright ${staged}/changelog.gz DESTINATION ${ZUNTAR_DOC_DIR})
 install(FILES bench/README.md DESTINATION ${ZUNTAR_DOC_DIR} RENAME benchmarks.md)
 install(DIRECTORY examples/ DESTINATION ${ZUNTAR_DOC_DIR}/examples)
+# The JavaScript client for pages, where the example page imports it from.
+install(FILES clients/js/zuntar-mervo.js clients/js/zuntar-mervo.d.ts clients/js/README.md
+        DESTINATION ${ZUNTAR_DOC_DIR}/clients/js)
 
 # The Debian package.
 foreach(script postinst prerm postrm)

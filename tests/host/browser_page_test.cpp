@@ -7,10 +7,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "core/base64.h"
 #include "crypto/cert_identity.h"
 #include "headless_chromium.h"
+#include "openssl_check.h"
 #include "page_server.h"
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
@@ -33,16 +35,6 @@ std::string ArtifactsDir() {
   return dir;
 }
 
-// The raw signature of a hash value in the provider's byte order, checked
-// by openssl once turned into the standard order.
-bool OpensslVerifiesHash(const std::string& dir, const std::string& cert_pem, const Bytes& digest,
-                         const Bytes& provider_signature) {
-  test::WriteFile(dir + "digest.bin", digest);
-  test::WriteFile(dir + "hash.sig", Bytes(provider_signature.rbegin(), provider_signature.rend()));
-  return test::Run("openssl pkeyutl -engine gost -verify -certin -inkey " + cert_pem + " -in " + dir +
-                   "digest.bin -sigfile " + dir + "hash.sig") == 0;
-}
-
 int LogCount(const PluginSandbox& box, const std::string& request) {
   return box.CountInLog("<<Request: \"/MERVO/" + request);
 }
@@ -55,8 +47,7 @@ class BrowserPage : public ::testing::Test {
     std::string out;
     ASSERT_EQ(box_.CertTool("make-test-pki --out " + dir() + "pki", &out), 0) << out;
     ivanov_ = ReadFileToString(dir() + "pki/ivanov.cer");
-    test::WritePem(dir() + "ivanov.pem", ivanov_);
-    test::WritePem(dir() + "ca.pem", ReadFileToString(dir() + "pki/ca.cer"));
+    openssl_.emplace(dir());
     ASSERT_EQ(box_.Run({"-CREATEDB"}, nullptr, &out), 0) << out;
     port_ = test::FreePort();
     // The site of the page is the one the administrator lists.
@@ -67,28 +58,9 @@ class BrowserPage : public ::testing::Test {
 
   std::string dir() const { return box_.root(); }
 
-  bool OpensslVerifies(const Bytes& signature, const Bytes& data) {
-    test::WriteFile(dir() + "doc.bin", data);
-    test::WriteFile(dir() + "doc.p7s", signature);
-    return test::Run("openssl cms -engine gost -verify -binary -inform DER -in " + dir() + "doc.p7s -content " +
-                     dir() + "doc.bin -CAfile " + dir() + "ca.pem -out /dev/null") == 0;
-  }
-
-  // Runs openssl with `in` in the file IN and the bytes it writes to OUT
-  // returned.
-  Bytes Openssl(std::string args, const Bytes& in) {
-    test::WriteFile(dir() + "in.bin", in);
-    std::filesystem::remove(dir() + "out.bin");
-    for (const std::string word : {"IN", "OUT"}) {
-      const size_t at = args.find(" " + word);
-      args.replace(at + 1, word.size(), dir() + (word == "IN" ? "in.bin" : "out.bin"));
-    }
-    EXPECT_EQ(test::Run("openssl " + args), 0) << args;
-    return test::ReadFile(dir() + "out.bin");
-  }
-
   PluginSandbox box_;
   PageServer site_;
+  std::optional<test::OpensslCheck> openssl_;
   Bytes ivanov_;
   int port_ = 0;
 };
@@ -99,9 +71,8 @@ TEST_F(BrowserPage, APageOfAnotherSiteSignsDecryptsAndShowsAnErrorReply) {
 
   const Bytes document = "Акт сверки взаиморасчётов № 17";
   const Bytes secret = "Ответ фонда: принято";
-  const Bytes digest = Openssl("dgst -engine gost -md_gost12_256 -binary -out OUT IN", document);
-  const Bytes message =
-      Openssl("cms -engine gost -encrypt -gost89 -binary -outform DER -in IN -out OUT " + dir() + "ivanov.pem", secret);
+  const Bytes digest = openssl_->Digest(document);
+  const Bytes message = openssl_->EncryptForIvanov(secret);
   ASSERT_EQ(digest.size(), 32u);
   ASSERT_FALSE(message.empty());
 
@@ -121,10 +92,10 @@ TEST_F(BrowserPage, APageOfAnotherSiteSignsDecryptsAndShowsAnErrorReply) {
   ASSERT_EQ(JsonStringMember(got, "failure"), std::nullopt) << got << browser.Log();
 
   EXPECT_EQ(JsonStringMember(got, "serial"), CertSerialHex(DecodeCertificate(ivanov_)));
-  EXPECT_TRUE(OpensslVerifies(Base64Decode(JsonStringMember(got, "signature").value_or("")), document)) << got;
-  EXPECT_TRUE(OpensslVerifies(Base64Decode(JsonStringMember(got, "syncSignature").value_or("")), document)) << got;
-  EXPECT_TRUE(OpensslVerifiesHash(dir(), dir() + "ivanov.pem", digest,
-                                  Base64Decode(JsonStringMember(got, "hashSignature").value_or(""))))
+  EXPECT_TRUE(openssl_->Verifies(Base64Decode(JsonStringMember(got, "signature").value_or("")), document)) << got;
+  EXPECT_TRUE(openssl_->Verifies(Base64Decode(JsonStringMember(got, "syncSignature").value_or("")), document)) << got;
+  EXPECT_TRUE(openssl_->HashSignatureVerifies(Base64Decode(JsonStringMember(got, "hashSignature").value_or("")),
+                                              digest))
       << got;
   EXPECT_EQ(Base64Decode(JsonStringMember(got, "decrypted").value_or("")), secret);
   EXPECT_EQ(browser.Evaluate("Promise.resolve(document.getElementById('decrypted').textContent)"), secret);

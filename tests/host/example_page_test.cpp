@@ -1,8 +1,8 @@
 // The example page of the documentation, in a real browser in front of the
-// real plugin: it lists the certificates, a file is chosen in its file
-// field, Sign queues the task and polls for the result, and the signature
-// it shows verifies against the file. A screenshot of the page after the
-// run is kept in the build folder.
+// real plugin, calling it through the JavaScript client: it lists the
+// certificates, a file is chosen in its file field, Sign queues the task
+// and polls for the result, and the signature it shows verifies against the
+// file. A screenshot of the page after the run is kept in the build folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -61,6 +61,10 @@ TEST(ExamplePage, SignsTheChosenFileWithTheChosenCertificate) {
   const std::string page = kSite + query;
   for (const std::string& site : {kSite, kOtherSite}) {
     browser.ServePage(site + query, ReadFileToString(ZUNTAR_EXAMPLE_PAGE));
+    // The page imports the JavaScript client from beside it, as it stands
+    // in the source tree and the package's documents.
+    browser.ServePage(site + "/clients/js/zuntar-mervo.js", ReadFileToString(ZUNTAR_JS_CLIENT_DIR "/zuntar-mervo.js"),
+                      "text/javascript;charset=utf-8");
     browser.AllowLoopback(site);
   }
   // A site the administrator did not list is told so.

@@ -217,12 +217,13 @@ void HeadlessChromium::OnEvent(const std::string& message) {
   if (message.find("\"method\":\"Fetch.requestPaused\"") == std::string::npos) return;
   const std::string request = JsonStringMember(message, "requestId").value_or("");
   const auto page = pages_.find(JsonStringMember(message, "url").value_or(""));
-  const std::string html = page != pages_.end() ? page->second : "";
+  const bool found = page != pages_.end();
   Send("{\"id\":" + std::to_string(++next_id_) +
        ",\"method\":\"Fetch.fulfillRequest\",\"params\":{\"requestId\":" + JsonString(request) +
-       ",\"responseCode\":" + (page != pages_.end() ? "200" : "404") +
-       ",\"responseHeaders\":[{\"name\":\"Content-Type\",\"value\":\"text/html;charset=utf-8\"}],\"body\":" +
-       JsonString(Base64Encode(html)) + "},\"sessionId\":" + JsonString(session_) + "}");
+       ",\"responseCode\":" + (found ? "200" : "404") +
+       ",\"responseHeaders\":[{\"name\":\"Content-Type\",\"value\":" +
+       JsonString(found ? page->second.first : "text/html;charset=utf-8") + "}],\"body\":" +
+       JsonString(Base64Encode(found ? page->second.second : "")) + "},\"sessionId\":" + JsonString(session_) + "}");
 }
 
 std::string HeadlessChromium::Call(const std::string& method, const std::string& params, bool in_page,
@@ -250,7 +251,7 @@ void HeadlessChromium::AllowLoopback(const std::string& origin) {
 
 void HeadlessChromium::Navigate(const std::string& url) {
   std::string patterns;
-  for (const auto& [page, html] : pages_) {
+  for (const auto& [page, served] : pages_) {
     if (!patterns.empty()) patterns += ',';
     patterns += "{\"urlPattern\":" + JsonString(page) + "}";
   }

@@ -40,8 +40,12 @@ class HeadlessChromium {
   HeadlessChromium(const HeadlessChromium&) = delete;
   HeadlessChromium& operator=(const HeadlessChromium&) = delete;
 
-  // Pages the browser gets for these URLs (exact match), as text/html.
-  void ServePage(const std::string& url, const std::string& html) { pages_[url] = html; }
+  // What the browser gets for these URLs (exact match): HTML unless
+  // `content_type` says otherwise (a page's module script, say).
+  void ServePage(const std::string& url, const std::string& body,
+                 const std::string& content_type = "text/html;charset=utf-8") {
+    pages_[url] = {content_type, body};
+  }
   // Lets pages of `origin` reach this machine's loopback addresses, as the
   // person does in the browser's own local-network question.
   void AllowLoopback(const std::string& origin);
@@ -75,7 +79,7 @@ class HeadlessChromium {
   std::string pending_;
   int next_id_ = 0;
   std::string session_;
-  std::map<std::string, std::string> pages_;
+  std::map<std::string, std::pair<std::string, std::string>> pages_;  // url: content type, body
   bool loaded_ = false;
 };
 
