@@ -15,7 +15,7 @@ void CommandRegistry::Register(std::string_view name, CommandMethod method, Comm
 }
 
 bool UsesDatabase(const CommandEntry& entry) {
-  return entry.task_type >= 0 || entry.name == "GETRESULT" || entry.name == "GETLOGINFO";
+  return entry.task_type != kNoTask || entry.name == "GETRESULT" || entry.name == "GETLOGINFO";
 }
 
 const CommandEntry* CommandRegistry::Find(std::string_view command, CommandMethod method) const {
@@ -38,7 +38,7 @@ bool CommandRegistry::IsOpenCommand(std::string_view command) {
   for (const CommandEntry& e : kCommandTable)
     if (e.method == CommandMethod::kPost && e.name == post) return false;
   for (const CommandEntry& e : kCommandTable)
-    if (e.method == CommandMethod::kGet && command.starts_with(e.name)) return !e.guarded;
+    if (e.method == CommandMethod::kGet && command.starts_with(e.name)) return e.origins == CommandOrigins::kOpen;
   return false;
 }
 

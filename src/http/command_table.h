@@ -11,10 +11,14 @@
 #include <string_view>
 
 #include "http/http_message.h"
+#include "tasks/crypto_task.h"
 
 namespace zuntar {
 
 class TDM;
+
+// The task type of a command that is no task command.
+inline constexpr int kNoTask = -1;
 
 // What a command handler gets for one request.
 struct CommandContext {
@@ -22,7 +26,7 @@ struct CommandContext {
   HttpResponse& response;      // headers and, for POST commands, the body
   std::string& buffer;         // GET commands: the reply body, when not empty
   bool sync = false;           // the command carried "_SYNC"
-  int task_type = -1;          // task type of task commands, -1 for others
+  int task_type = kNoTask;     // task type of task commands, kNoTask for others
   TDM* dm = nullptr;           // the worker's database module, or none
 };
 
@@ -31,40 +35,64 @@ using CommandHandler = std::function<int(CommandContext&)>;
 
 enum class CommandMethod { kPost, kGet };
 
+// Who may call a command.
+enum class CommandPeers { kAny, kLocalOnly };
+// How a command's failure is answered: the JSON error envelope, or status
+// 500 with the message as reason.
+enum class CommandFailure { kEnvelope, kStatus500 };
+// Whether a web page calling the command must come from an allowed origin
+// (TOriginGuard): it uses the user's keys or shows certificates, tasks or
+// the log.
+enum class CommandOrigins { kOpen, kGuarded };
+
 struct CommandEntry {
   std::string_view name;
   CommandMethod method;
-  bool local_only;     // answered only for peers on this machine
-  bool errors_as_500;  // a failure becomes status 500 with the message as reason
-  int task_type;
-  // Uses the user's keys or shows certificates, tasks or the log: a web page
-  // must come from an allowed origin (TOriginGuard).
-  bool guarded;
+  CommandPeers peers;
+  CommandFailure failure;
+  int task_type;  // a task type (TTYPE), or kNoTask
+  CommandOrigins origins;
 };
 
+// Short names for the table's columns, so each row reads on one line.
+namespace command_table {
+
+constexpr auto kPost = CommandMethod::kPost;
+constexpr auto kGet = CommandMethod::kGet;
+constexpr auto kAny = CommandPeers::kAny;
+constexpr auto kLocal = CommandPeers::kLocalOnly;
+constexpr auto kEnvelope = CommandFailure::kEnvelope;
+constexpr auto k500 = CommandFailure::kStatus500;
+constexpr auto kOpen = CommandOrigins::kOpen;
+constexpr auto kGuarded = CommandOrigins::kGuarded;
+
 inline constexpr std::array<CommandEntry, 21> kCommandTable = {{
-    {"GETSIGN", CommandMethod::kPost, false, false, 0, true},
-    {"GETSIGN_ATT", CommandMethod::kPost, false, false, 1, true},
-    {"GET_XML_SIGN", CommandMethod::kPost, false, false, 2, true},
-    {"SIGN_HASH", CommandMethod::kPost, false, false, 8, true},
-    {"SIGN_SEDO_REQUEST", CommandMethod::kPost, false, false, 4, true},
-    {"SIGN_POVED_REQUEST", CommandMethod::kPost, false, false, 3, true},
-    {"DECRYPT", CommandMethod::kPost, false, false, 5, true},
-    {"DECRYPT_SEDO_RESPONSE", CommandMethod::kPost, false, false, 7, true},
-    {"DECRYPT_FSS_RESPONSE", CommandMethod::kPost, false, false, 7, true},
-    {"DECRYPT_POVED_RESPONSE", CommandMethod::kPost, false, false, 6, true},
-    {"CHECKCERTANDCLUE", CommandMethod::kPost, false, false, -1, true},
-    {"PING", CommandMethod::kGet, false, false, -1, false},
-    {"GETRESULT", CommandMethod::kGet, true, false, -1, true},
-    {"GETLOGFILE", CommandMethod::kGet, true, false, -1, true},
-    {"GETLOGINFO", CommandMethod::kGet, true, false, -1, true},
-    {"GETVER", CommandMethod::kGet, true, false, -1, false},
-    {"ENUMCERTS", CommandMethod::kGet, true, true, -1, true},
-    {"ENUMALLCERTS", CommandMethod::kGet, true, true, -1, true},
-    {"GETCERTBODY", CommandMethod::kGet, true, true, -1, true},
-    {"CHECKCERTANDCLUE", CommandMethod::kGet, true, true, -1, true},
-    {"TRYUSEPLUGIN", CommandMethod::kGet, false, false, -1, false},
+    {"GETSIGN", kPost, kAny, kEnvelope, kTaskDetachedSign, kGuarded},
+    {"GETSIGN_ATT", kPost, kAny, kEnvelope, kTaskAttachedSign, kGuarded},
+    {"GET_XML_SIGN", kPost, kAny, kEnvelope, kTaskXmlSign, kGuarded},
+    {"SIGN_HASH", kPost, kAny, kEnvelope, kTaskSignHash, kGuarded},
+    {"SIGN_SEDO_REQUEST", kPost, kAny, kEnvelope, kTaskSedoRequest, kGuarded},
+    {"SIGN_POVED_REQUEST", kPost, kAny, kEnvelope, kTaskPovedRequest, kGuarded},
+    {"DECRYPT", kPost, kAny, kEnvelope, kTaskDecrypt, kGuarded},
+    {"DECRYPT_SEDO_RESPONSE", kPost, kAny, kEnvelope, kTaskDecryptSedoResponse, kGuarded},
+    {"DECRYPT_FSS_RESPONSE", kPost, kAny, kEnvelope, kTaskDecryptSedoResponse, kGuarded},
+    {"DECRYPT_POVED_RESPONSE", kPost, kAny, kEnvelope, kTaskDecryptPovedResponse, kGuarded},
+    {"CHECKCERTANDCLUE", kPost, kAny, kEnvelope, kNoTask, kGuarded},
+    {"PING", kGet, kAny, kEnvelope, kNoTask, kOpen},
+    {"GETRESULT", kGet, kLocal, kEnvelope, kNoTask, kGuarded},
+    {"GETLOGFILE", kGet, kLocal, kEnvelope, kNoTask, kGuarded},
+    {"GETLOGINFO", kGet, kLocal, kEnvelope, kNoTask, kGuarded},
+    {"GETVER", kGet, kLocal, kEnvelope, kNoTask, kOpen},
+    {"ENUMCERTS", kGet, kLocal, k500, kNoTask, kGuarded},
+    {"ENUMALLCERTS", kGet, kLocal, k500, kNoTask, kGuarded},
+    {"GETCERTBODY", kGet, kLocal, k500, kNoTask, kGuarded},
+    {"CHECKCERTANDCLUE", kGet, kLocal, k500, kNoTask, kGuarded},
+    {"TRYUSEPLUGIN", kGet, kAny, kEnvelope, kNoTask, kOpen},
 }};
+
+}  // namespace command_table
+
+using command_table::kCommandTable;
 
 // Whether the command reads or writes the task table: the task commands,
 // GETRESULT and GETLOGINFO. The others answer whatever the database's state,

@@ -237,7 +237,7 @@ bool THttpAccess::HostAllowed(const HttpRequest& request, HttpResponse& response
 
 bool THttpAccess::OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
                                 HttpResponse& response) {
-  if (!entry.guarded || !request.origin) return true;
+  if (entry.origins == CommandOrigins::kOpen || !request.origin) return true;
   const OriginVerdict verdict = origins_.Check(*request.origin);
   if (verdict == OriginVerdict::kAllowed) return true;
   const std::string origin = Printable(*request.origin);
@@ -320,13 +320,13 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
     // The certificate and information commands answer whatever the
     // database's state: only those that read tasks connect.
     if (UsesDatabase(*entry)) GetWorkerDM(thread);
-    if (entry->local_only && !IsLocalPeer(request.peer_ip)) {
+    if (entry->peers == CommandPeers::kLocalOnly && !IsLocalPeer(request.peer_ip)) {
       response.status = 501;
       return;
     }
     if (!OriginAllowed(*entry, command, request, response)) return;
     std::string buffer;
-    if (entry->errors_as_500) {
+    if (entry->failure == CommandFailure::kStatus500) {
       try {
         CommandContext context{request, response, buffer, false, entry->task_type, thread.dm.get()};
         response.status = commands_.HandlerOf(*entry)(context);
