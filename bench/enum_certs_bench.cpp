@@ -90,9 +90,15 @@ void MakeStore(int count) {
   CertCloseStore(my, 0);
 }
 
+// What the running plugin shares; the benchmarks are its one user.
+PluginContext& Plugin() {
+  static PluginContext plugin;
+  return plugin;
+}
+
 std::vector<std::string> Bodies() {
   TStringList list;
-  CertificateManager()->EnumPersonal(list);
+  Plugin().certificate_manager.Get()->EnumPersonal(list);
   return list.Texts();
 }
 
@@ -137,7 +143,7 @@ void BM_GetCertInfo(benchmark::State& state) {
   VCERT_INFO info;
   for (auto _ : state) {
     for (const std::string& body : bodies) {
-      CertificateManager()->GetCertInfo(body, kCertListInfoFlags, info);
+      Plugin().certificate_manager.Get()->GetCertInfo(body, kCertListInfoFlags, info);
       benchmark::DoNotOptimize(info.SubjectName.data());
     }
   }
@@ -148,7 +154,8 @@ void BM_CachedCertInfo(benchmark::State& state) {
   const std::vector<std::string> bodies = Bodies();
   CertListCache cache;
   for (auto _ : state) {
-    for (const std::string& body : bodies) benchmark::DoNotOptimize(cache.Get(*CertificateManager(), body).get());
+    for (const std::string& body : bodies)
+      benchmark::DoNotOptimize(cache.Get(*Plugin().certificate_manager.Get(), body).get());
   }
 }
 
@@ -189,7 +196,7 @@ size_t RunEnumCerts() {
   request.peer_ip = "127.0.0.1";
   HttpResponse response;
   std::string buffer;
-  CommandContext context{request, response, buffer};
+  CommandContext context{request, response, buffer, Plugin()};
   Commands().HandlerOf(*entry)(context);
   return buffer.size();
 }
@@ -229,11 +236,11 @@ int main(int argc, char** argv) {
   // A listing is kept only once the store's folder has settled (its last
   // change further back than any file system's clock step).
   std::this_thread::sleep_for(std::chrono::milliseconds(2100));
-  CreateCertificateManager(1);
+  Plugin().certificate_manager.Create(1);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  FreeCertificateManager();
+  Plugin().certificate_manager.Reset();
   std::error_code ec;
   fs::remove_all(root, ec);
   return 0;

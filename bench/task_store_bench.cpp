@@ -19,6 +19,7 @@
 #include "platform/file_io.h"
 #include "platform/process.h"
 #include "task_store_bare.h"
+#include "tasks/firebird_root.h"
 #include "tasks/task_database.h"
 #include "tasks/task_dm.h"
 
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
   zuntar::Settings settings = zuntar::DefaultSettings(dir + "/");
   settings.DBPATH = dir + "/tasks.fdb";
   zuntar::SetCurrentSettings(settings);
+  zuntar::PrepareFirebirdClient();
   bool forced_writes = true;
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]) == "--forced-writes=off") forced_writes = false;

@@ -9,13 +9,19 @@
 #include "platform/file_io.h"
 #include "platform/file_version.h"
 #include "platform/registry.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 namespace {
 
-ProviderState& State() {
-  static ProviderState state;
-  return state;
+// What the last DetectProviders found. Start detects anew while workers
+// may ask, so readers take a copy under the lock.
+Mutex g_state_mutex;
+ProviderState g_state GUARDED_BY(g_state_mutex);
+
+ProviderState State() {
+  MutexLock lock(g_state_mutex);
+  return g_state;
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -97,7 +103,11 @@ ProviderState ReadProviderState() {
   return s;
 }
 
-void DetectProviders() { State() = ReadProviderState(); }
+void DetectProviders() {
+  ProviderState found = ReadProviderState();
+  MutexLock lock(g_state_mutex);
+  g_state = std::move(found);
+}
 
 bool IsProviderInstalled(int kind) {
   if (kind == kProviderCryptoPro) return State().crypto_pro_version.size() > 1;

@@ -1,8 +1,8 @@
 // Which GOST cryptographic service providers this machine has, in which
 // version, and which provider a certificate's key needs.
 //
-// DetectProviders runs once at start, before any worker thread exists; the
-// state it sets is only read afterwards. Versions are "%d.%d.%d.%d" texts of
+// DetectProviders runs at each Start; the state it sets is read by every
+// thread. Versions are "%d.%d.%d.%d" texts of
 // the providers' module files, "?" when none was found: presence by version
 // is always asked as "longer than one character".
 #pragma once

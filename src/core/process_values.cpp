@@ -1,16 +1,23 @@
 #include "core/process_values.h"
 
-#include <mutex>
+#include <atomic>
+#include <memory>
+#include <vector>
 
 #include "platform/code_page.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 namespace {
 
-StartupValues g_startup;
-std::mutex g_mutex;  // guards the two values that change while threads run
-std::string g_log_file_name;
-std::string g_csp_status;
+const StartupValues kNoStartupValues;
+
+Mutex g_mutex;
+// Every set installed, never freed before the process ends.
+std::vector<std::unique_ptr<const StartupValues>> g_installed GUARDED_BY(g_mutex);
+std::atomic<const StartupValues*> g_startup{&kNoStartupValues};
+std::string g_log_file_name GUARDED_BY(g_mutex);
+std::string g_csp_status GUARDED_BY(g_mutex);
 
 }  // namespace
 
@@ -26,30 +33,33 @@ StartupValues BasicStartupValues(const std::string& exe_dir) {
 }
 
 void SetStartupValues(const StartupValues& values) {
-  g_startup = values;
+  {
+    MutexLock lock(g_mutex);
+    g_installed.push_back(std::make_unique<const StartupValues>(values));
+    g_startup.store(g_installed.back().get(), std::memory_order_release);
+  }
   SetLogFileName(values.LogDir + kProgramName + ".log");
 }
 
-const StartupValues& Startup() { return g_startup; }
+const StartupValues& Startup() { return *g_startup.load(std::memory_order_acquire); }
 
 std::string LogFileName() {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return g_log_file_name;
 }
 
 void SetLogFileName(const std::string& file_name) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   g_log_file_name = file_name;
 }
 
-
 std::string CSPStatus() {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return g_csp_status;
 }
 
 void SetCSPStatus(const std::string& status) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   g_csp_status = status;
 }
 

@@ -1,9 +1,11 @@
 // Process-wide values fixed at start-up, before any other thread exists,
 // and only read afterwards.
 //
-// The log file name is the exception: the start action may move the log
-// into the configured folder while other threads already log, so it is
-// guarded.
+// An installed set of start-up values never changes: installing another
+// (tests do) publishes a new set and keeps the old one alive, so a reference
+// a thread holds stays valid and consistent. The log file name and
+// CSPStatus change while threads run (Start moves the log into the
+// configured folder; Start sets CSPStatus anew) and are read under a lock.
 #pragma once
 
 #include <string>
@@ -35,6 +37,8 @@ StartupValues BasicStartupValues(const std::string& exe_dir);
 // Installs the values and sets the log file to LogDir +
 // "ZuntarMervoPlugin.log". Called once by start-up (and by tests).
 void SetStartupValues(const StartupValues& values);
+// The values installed last (defaults before any); valid until the process
+// ends.
 const StartupValues& Startup();
 
 std::string LogFileName();

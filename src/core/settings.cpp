@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 
 #include "core/process_values.h"
@@ -10,6 +9,7 @@
 #include "platform/exception.h"
 #include "platform/file_io.h"
 #include "platform/private_files.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 namespace {
@@ -17,9 +17,9 @@ namespace {
 // A configuration file is a few hundred bytes; anything this large is not one.
 constexpr size_t kMaxConfigSize = 1 << 20;
 
-std::mutex g_mutex;
-Settings g_settings;
-std::optional<std::string> g_deferred_db_path;  // under g_mutex
+Mutex g_mutex;
+Settings g_settings GUARDED_BY(g_mutex);
+std::optional<std::string> g_deferred_db_path GUARDED_BY(g_mutex);
 std::atomic<int> g_log_level{Settings{}.LOG_LEVEL};
 
 // Value of the first line whose key is `key`; nothing when absent or empty.
@@ -170,12 +170,12 @@ std::vector<std::string> SplitLines(const std::string& text) {
 }
 
 Settings CurrentSettings() {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return g_settings;
 }
 
 void SetCurrentSettings(const Settings& s) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   g_settings = s;
   g_log_level.store(s.LOG_LEVEL, std::memory_order_relaxed);
 }
@@ -221,7 +221,7 @@ Settings AsSaved(const Settings& s, const std::string& data_dir) {
 }
 
 void DeferDatabasePath(const std::string& path) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   if (path == g_settings.DBPATH) {
     g_deferred_db_path.reset();
   } else {
@@ -230,12 +230,12 @@ void DeferDatabasePath(const std::string& path) {
 }
 
 std::string DatabasePathForNextStart() {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return g_deferred_db_path.value_or(g_settings.DBPATH);
 }
 
 void ApplyDeferredDatabasePath() {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   if (!g_deferred_db_path) return;
   g_settings.DBPATH = *g_deferred_db_path;
   g_deferred_db_path.reset();

@@ -25,22 +25,22 @@ void TVCertMgr::Abstract(const char* operation, int slot) const {
 }
 
 void TVCertMgr::SetCertificate(const Bytes& cert_body) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   current_cert_body_ = cert_body;
 }
 
 void TVCertMgr::SetOnCertificateNeeded(CertificateNeededEvent event) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   on_certificate_needed_ = std::move(event);
 }
 
 Bytes TVCertMgr::CurrentCertBody() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return current_cert_body_;
 }
 
 CertificateNeededEvent TVCertMgr::OnCertificateNeeded() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return on_certificate_needed_;
 }
 

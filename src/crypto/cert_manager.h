@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +22,7 @@
 #include "platform/crypto/base/crypt_types.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -132,12 +132,12 @@ class TVCertMgr {
 
   // Guards the fields that SetCertificate and SetOnCertificateNeeded change
   // while other threads read them.
-  mutable std::mutex mu_;
+  mutable Mutex mu_;
 
  private:
-  Bytes current_cert_body_;
+  Bytes current_cert_body_ GUARDED_BY(mu_);
   uint8_t option_;
-  CertificateNeededEvent on_certificate_needed_;
+  CertificateNeededEvent on_certificate_needed_ GUARDED_BY(mu_);
 };
 
 }  // namespace zuntar

@@ -22,14 +22,14 @@ namespace {
 
 // The manager whose certificate request the message layer's look-up hook
 // answers with, and that request. Process-wide, as the hook is.
-std::mutex registration_mu;
-const TVCertMgrCSP* registered_manager = nullptr;
-CertificateNeededEvent registered_event;
+Mutex registration_mu;
+const TVCertMgrCSP* registered_manager GUARDED_BY(registration_mu) = nullptr;
+CertificateNeededEvent registered_event GUARDED_BY(registration_mu);
 
 PCCERT_CONTEXT AskRegisteredManager(const std::string& serial) {
   CertificateNeededEvent event;
   {
-    std::lock_guard lock(registration_mu);
+    MutexLock lock(registration_mu);
     event = registered_event;
   }
   if (!event) return nullptr;
@@ -47,7 +47,7 @@ void FinishFile(TBufferedFileStream& file, const std::string& name) {
 }  // namespace
 
 TVCertMgrCSP::~TVCertMgrCSP() {
-  std::lock_guard lock(registration_mu);
+  MutexLock lock(registration_mu);
   if (registered_manager != this) return;
   registered_manager = nullptr;
   registered_event = nullptr;
@@ -55,7 +55,7 @@ TVCertMgrCSP::~TVCertMgrCSP() {
 }
 
 PCCERT_CONTEXT TVCertMgrCSP::CurrentCert() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return current_cert_;
 }
 
@@ -83,7 +83,7 @@ void TVCertMgrCSP::SetCertificate(const Bytes& cert_body) {
   PCCERT_CONTEXT cert = LocateCertificate(cert_body, true);
   if (cert == nullptr) cert = LocateCertificate(cert_body, false);
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     current_cert_ = cert;
   }
   if (cert == nullptr) return;
@@ -100,7 +100,7 @@ void TVCertMgrCSP::SetCertificate(const Bytes& cert_body) {
 
 void TVCertMgrCSP::SetOnCertificateNeeded(CertificateNeededEvent event) {
   TVCertMgr::SetOnCertificateNeeded(event);
-  std::lock_guard lock(registration_mu);
+  MutexLock lock(registration_mu);
   if (event) {
     registered_manager = this;
     registered_event = std::move(event);
@@ -115,7 +115,11 @@ void TVCertMgrCSP::SetOnCertificateNeeded(CertificateNeededEvent event) {
 std::unique_ptr<TVCertMgr> TVCertMgrCSP::Clone() {
   auto copy = std::make_unique<TVCertMgrCSP>(option());
   copy->TVCertMgr::SetCertificate(CurrentCertBody());
-  copy->current_cert_ = CertDuplicateCertificateContext(CurrentCert());
+  {
+    const PCCERT_CONTEXT current = CertDuplicateCertificateContext(CurrentCert());
+    MutexLock lock(copy->mu_);
+    copy->current_cert_ = current;
+  }
   copy->chain_engine_ = chain_engine_;
   copy->listings_ = listings_;
   // A clone does the same work as its original, only on its own

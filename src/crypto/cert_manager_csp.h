@@ -115,12 +115,12 @@ class TVCertMgrCSP : public TVCertMgr {
   // one call. Raises the platform's error when it cannot be opened.
   HCERTSTORE OpenedStoreOr(const std::string& name);
 
-  PCCERT_CONTEXT current_cert_;  // guarded by mu_
+  PCCERT_CONTEXT current_cert_ GUARDED_BY(mu_);
   std::shared_ptr<ChainEngine> chain_engine_;  // never null
   // The listings of EnumPersonal and EnumAll, shared with clones.
   std::shared_ptr<StoreListingCache> listings_ = std::make_shared<StoreListingCache>();
-  HCRYPTPROV store_prov_;                      // guarded by mu_
-  HCERTSTORE opened_store_;                    // guarded by mu_
+  HCRYPTPROV store_prov_ GUARDED_BY(mu_);
+  HCERTSTORE opened_store_ GUARDED_BY(mu_);
   std::atomic<bool> stream_decrypt_fallback_{false};
   std::atomic<bool> add_signing_time_{false};
 };

@@ -7,36 +7,43 @@
 namespace zuntar {
 namespace {
 
-std::unique_ptr<TVCertMgr>& Instance() {
-  static std::unique_ptr<TVCertMgr> instance;
-  return instance;
-}
-
-}  // namespace
-
-std::unique_ptr<TVCertMgr> NewCertManager(int kind) {
+std::unique_ptr<TVCertMgrCSP> NewCspManager(int kind) {
   if (kind == kProviderCryptoPro || kind == kProviderViPNet) return std::make_unique<TVCertMgrCSP>(0);
   return nullptr;
 }
 
-TVCertMgr& CreateCertificateManager(int kind) {
-  Instance().reset();
-  std::unique_ptr<TVCertMgr> manager = NewCertManager(kind);
-  auto* csp = dynamic_cast<TVCertMgrCSP*>(manager.get());
-  if (csp == nullptr)
+}  // namespace
+
+std::unique_ptr<TVCertMgr> NewCertManager(int kind) { return NewCspManager(kind); }
+
+std::shared_ptr<TVCertMgrCSP> SharedCertManager::Create(int kind) {
+  Install(nullptr);
+  std::shared_ptr<TVCertMgrCSP> manager = NewCspManager(kind);
+  if (manager == nullptr)
     throw Exception(ProgramText("Неизвестный тип СКЗИ: ", "Unknown provider kind: ") + std::to_string(kind));
-  csp->SetStreamDecryptFallback(true);
-  csp->SetAddSigningTime(true);
-  Instance() = std::move(manager);
-  return *Instance();
+  manager->SetStreamDecryptFallback(true);
+  manager->SetAddSigningTime(true);
+  Install(manager);
+  return manager;
 }
 
-TVCertMgr* CertificateManager() { return Instance().get(); }
+std::shared_ptr<TVCertMgr> SharedCertManager::Get() const {
+  MutexLock lock(mu_);
+  return manager_;
+}
 
-void FreeCertificateManager() { Instance().reset(); }
+void SharedCertManager::Reset() { Install(nullptr); }
 
-std::unique_ptr<TVCertMgr> NewTaskCertManager() {
-  TVCertMgr* shared = CertificateManager();
+void SharedCertManager::Install(std::shared_ptr<TVCertMgr> manager) {
+  {
+    MutexLock lock(mu_);
+    manager_.swap(manager);
+  }
+  // The old manager, freed here when no thread holds it any more.
+}
+
+std::unique_ptr<TVCertMgr> SharedCertManager::NewTaskManager() const {
+  const std::shared_ptr<TVCertMgr> shared = Get();
   return shared != nullptr ? shared->Clone() : nullptr;
 }
 

@@ -1,30 +1,43 @@
-// The manager factory and the process-wide CertificateManager that Start
-// creates and every part of the program uses.
+// The manager factory, and the holder of the CertificateManager that Start
+// creates and every thread of the running plugin uses.
 #pragma once
 
 #include <memory>
 
 #include "crypto/cert_manager.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
+
+class TVCertMgrCSP;
 
 // A TVCertMgrCSP for kinds 1 (CryptoPro) and 3 (ViPNet); nothing for any
 // other kind.
 std::unique_ptr<TVCertMgr> NewCertManager(int kind);
 
-// Replaces the process-wide manager with a new one of that kind (1 at
-// Start), both of its options set. When that fails there is no manager at
-// all, and the error goes to the caller. Called while no other thread uses
-// the manager.
-TVCertMgr& CreateCertificateManager(int kind);
-// The process-wide manager; null before Start and after a failed creation.
-TVCertMgr* CertificateManager();
-// At exit.
-void FreeCertificateManager();
+// The CertificateManager of a running plugin: none before Start and after a
+// failed creation. Every thread shares ownership of what it gets, so a
+// Start that replaces the manager never frees it under a thread that still
+// works with it.
+class SharedCertManager {
+ public:
+  // Replaces the manager with a new one of that kind (1 at Start), both of
+  // its options set. When that fails there is no manager at all, and the
+  // error goes to the caller.
+  std::shared_ptr<TVCertMgrCSP> Create(int kind) EXCLUDES(mu_);
+  std::shared_ptr<TVCertMgr> Get() const EXCLUDES(mu_);
+  void Reset() EXCLUDES(mu_);
 
-// A manager of a task's own, with the process-wide manager's options and
-// current certificate: what it is given with SetCertificate stays its own
-// while other tasks run. Null when there is no process-wide manager.
-std::unique_ptr<TVCertMgr> NewTaskCertManager();
+  // A manager of a task's own, with this manager's options and current
+  // certificate: what it is given with SetCertificate stays its own while
+  // other tasks run. Null when there is no manager.
+  std::unique_ptr<TVCertMgr> NewTaskManager() const;
+
+ private:
+  void Install(std::shared_ptr<TVCertMgr> manager) EXCLUDES(mu_);
+
+  mutable Mutex mu_;
+  std::shared_ptr<TVCertMgr> manager_ GUARDED_BY(mu_);
+};
 
 }  // namespace zuntar

@@ -29,7 +29,7 @@ HCERTSTORE OpenUserStore(const std::string& name) {
 }  // namespace
 
 void TVCertMgrCSP::OpenStore(const std::string& name) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (opened_store_ != nullptr) CertCloseStore(opened_store_, 0);
   // The platform's stores are files and need no provider; the context is
   // taken once, as the stores' owner, and its outcome does not matter.
@@ -38,13 +38,13 @@ void TVCertMgrCSP::OpenStore(const std::string& name) {
 }
 
 void TVCertMgrCSP::CloseStore() {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (opened_store_ != nullptr) CertCloseStore(opened_store_, 0);
 }
 
 HCERTSTORE TVCertMgrCSP::OpenedStoreOr(const std::string& name) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (opened_store_ != nullptr) return opened_store_;
   }
   return OpenUserStore(name);

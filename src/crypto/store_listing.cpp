@@ -16,12 +16,12 @@ std::shared_ptr<const StoreListingCache::Bodies> StoreListingCache::Get(bool lin
   const Stamps now = StampsNow();
   std::optional<Kept>& kept = kept_[linked_only ? 1 : 0];
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (kept && kept->stamps.Same(now)) return kept->bodies;
   }
   auto bodies = std::make_shared<const Bodies>(read());
   if (now.Settled()) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     kept = Kept{now, bodies};
   }
   return bodies;

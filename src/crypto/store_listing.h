@@ -11,12 +11,12 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/crypto/cert/store_files.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -44,8 +44,8 @@ class StoreListingCache {
 
   static Stamps StampsNow();
 
-  std::mutex mu_;
-  std::optional<Kept> kept_[2];  // all, linked only
+  Mutex mu_;
+  std::optional<Kept> kept_[2] GUARDED_BY(mu_);  // all, linked only
 };
 
 }  // namespace zuntar

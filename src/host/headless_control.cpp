@@ -112,8 +112,8 @@ void HeadlessControl::Start() {
   SetPrivateKeyCacheIdleLimit(static_cast<uint32_t>(std::max(settings.KEYCACHEMINUTES, 0)));
   AllowPrompts();
   Sleep(100);
-  CheckCryptoProvider();
-  CreateStartCertificateManager();
+  CheckCryptoProvider(plugin_.certificate_manager);
+  CreateStartCertificateManager(plugin_.certificate_manager);
   if (::chdir(Startup().ExeDir.c_str()) != 0)
     LogError("Cannot make " + Startup().ExeDir + " the working folder: " + std::strerror(errno));
   if (Startup().IsCP1251)
@@ -127,7 +127,7 @@ void HeadlessControl::Start() {
   LogEvent(AnsiFromUtf8("Запускается обработка HTTP запросов от абонентов ..."));
   start_problem_.clear();
   try {
-    http_ = std::make_unique<THttpAccess>(PluginCommands());
+    http_ = std::make_unique<THttpAccess>(plugin_, PluginCommands());
   } catch (const std::exception& e) {
     LogError(AnsiFromUtf8("Ошибка запуска HTTP: ") + e.what());
     if (IsAddressInUse(e)) {
@@ -170,7 +170,7 @@ void HeadlessControl::PrepareDatabase() {
 
 void HeadlessControl::StartProcessingThread() {
   try {
-    processing_ = std::make_unique<TProcessingMgrThread>(/*no_http=*/false, /*allow_key_prompt=*/app_mode_);
+    processing_ = std::make_unique<TProcessingMgrThread>(plugin_, /*no_http=*/false, /*allow_key_prompt=*/app_mode_);
   } catch (const std::exception& e) {
     LogError(AnsiFromUtf8("Ошибка запуска обрабатывающего потока: ") + e.what());
   }

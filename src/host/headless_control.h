@@ -20,6 +20,7 @@
 
 #include "host/plugin_control.h"
 #include "http/command_table.h"
+#include "tasks/plugin_context.h"
 
 namespace zuntar {
 
@@ -49,6 +50,8 @@ class HeadlessControl : public PluginControl {
   void StopProcessingThread();
 
   bool app_mode_;
+  // Declared before the threads that use it, so it outlives them.
+  PluginContext plugin_;
   std::unique_ptr<TProcessingMgrThread> processing_;
   std::unique_ptr<THttpAccess> http_;
   std::string start_problem_;  // UTF-8

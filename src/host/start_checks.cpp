@@ -7,7 +7,6 @@
 #include "core/log.h"
 #include "core/process_values.h"
 #include "core/utf.h"
-#include "crypto/cert_manager_instance.h"
 
 namespace zuntar {
 namespace {
@@ -18,13 +17,13 @@ bool IsOldVersion(const std::string& version) {
 
 }  // namespace
 
-void CheckCryptoProvider() {
+void CheckCryptoProvider(SharedCertManager& managers) {
   // A Start after Stop checks anew: an earlier outcome must not outlive
   // the situation it described.
   SetCSPStatus("");
   DetectProviders();
   if (!IsProviderInstalled(kProviderCryptoPro) && !IsProviderInstalled(kProviderViPNet)) {
-    FreeCertificateManager();
+    managers.Reset();
     const std::string text = AnsiFromUtf8("Не обнаружена установка СКЗИ, поддерживающая ГОСТ алгоритмы ЭП и шифрования!");
     SetCSPStatus(text);
     LogError(text);
@@ -44,9 +43,9 @@ void CheckCryptoProvider() {
   }
 }
 
-void CreateStartCertificateManager() {
+void CreateStartCertificateManager(SharedCertManager& managers) {
   try {
-    CreateCertificateManager(kProviderCryptoPro);
+    managers.Create(kProviderCryptoPro);
   } catch (const std::exception& e) {
     const std::string text =
         AnsiFromUtf8("Ошибка инициализации СКЗИ, поддерживающая ГОСТ алгоритмы ЭП и шифрования: ") + e.what();

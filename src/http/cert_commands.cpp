@@ -29,8 +29,8 @@ std::string SuccessEnvelope() { return MakeReply(true, "", {}); }
 
 // Without the manager Start creates, nothing here can answer: the reply
 // says why, as PING does.
-TVCertMgr* ManagerOrReply(std::string& body) {
-  TVCertMgr* manager = CertificateManager();
+std::shared_ptr<TVCertMgr> ManagerOrReply(const CommandContext& c, std::string& body) {
+  std::shared_ptr<TVCertMgr> manager = c.plugin.certificate_manager.Get();
   if (manager == nullptr) {
     const std::string status = CSPStatus();
     body = ErrorEnvelope(status.empty() ? AnsiFromUtf8("Менеджер сертификатов не создан") : status);
@@ -41,7 +41,7 @@ TVCertMgr* ManagerOrReply(std::string& body) {
 int EnumCerts(CommandContext& c, bool personal, CertListCache& cache) {
   const DateTime now = Now();
   const CertListRequest request = CertListRequestOf(c.request.query, personal);
-  TVCertMgr* manager = ManagerOrReply(c.buffer);
+  const std::shared_ptr<TVCertMgr> manager = ManagerOrReply(c, c.buffer);
   if (manager == nullptr) return 200;
   TStringList bodies;
   if (personal) {
@@ -89,7 +89,7 @@ NamedCertificate FindNamedCertificate(std::string_view query) {
 const char kNoCertificateNamed[] = "Не указан SN (или Thumbprint) сертификата";
 
 int GetCertBody(CommandContext& c) {
-  if (ManagerOrReply(c.buffer) == nullptr) return 200;
+  if (ManagerOrReply(c, c.buffer) == nullptr) return 200;
   const NamedCertificate found = FindNamedCertificate(c.request.query);
   if (!found.named) {
     c.buffer = ErrorEnvelope(AnsiFromUtf8(kNoCertificateNamed));
@@ -104,7 +104,7 @@ int GetCertBody(CommandContext& c) {
 }
 
 int CheckCertByName(CommandContext& c) {
-  if (ManagerOrReply(c.response.body) == nullptr) return 200;
+  if (ManagerOrReply(c, c.response.body) == nullptr) return 200;
   const NamedCertificate found = FindNamedCertificate(c.request.query);
   if (!found.named) {
     c.response.body = ErrorEnvelope(AnsiFromUtf8(kNoCertificateNamed));
@@ -138,7 +138,7 @@ bool AskForCertificateKey(const CommandContext& c, const VCERT_INFO& info) {
 }
 
 int CheckCertBody(CommandContext& c) {
-  TVCertMgr* manager = ManagerOrReply(c.response.body);
+  const std::shared_ptr<TVCertMgr> manager = ManagerOrReply(c, c.response.body);
   if (manager == nullptr) return 200;
   const Bytes body = CertificateOfBody(c.request.body);
   const PCCERT_CONTEXT cert = DecodeCertificate(body);

@@ -12,6 +12,7 @@
 
 #include "http/http_message.h"
 #include "tasks/crypto_task.h"
+#include "tasks/plugin_context.h"
 
 namespace zuntar {
 
@@ -25,6 +26,7 @@ struct CommandContext {
   HttpRequest& request;  // raw query string and body (a handler may take the body)
   HttpResponse& response;      // headers and, for POST commands, the body
   std::string& buffer;         // GET commands: the reply body, when not empty
+  PluginContext& plugin;       // what the running plugin's threads share
   bool sync = false;           // the command carried "_SYNC"
   int task_type = kNoTask;     // task type of task commands, kNoTask for others
   TDM* dm = nullptr;           // the worker's database module, or none

@@ -127,7 +127,7 @@ bool TMachineNames::IsOwnName(const std::string& name) {
   if (name == host_name) return true;
   // The host name is looked up once (it may take the resolver a while),
   // and again only when it changes.
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (host_name != host_name_) {
     canonical_ = CanonicalName(host_name);
     host_name_ = host_name;

@@ -12,10 +12,11 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -54,9 +55,9 @@ class TMachineNames {
  private:
   bool IsOwnName(const std::string& name);
 
-  std::mutex mu_;
-  std::string host_name_;  // the name the canonical one was looked up for
-  std::string canonical_;  // lower case, without a final dot
+  Mutex mu_;
+  std::string host_name_ GUARDED_BY(mu_);  // the name the canonical one was looked up for
+  std::string canonical_ GUARDED_BY(mu_);  // lower case, without a final dot
 };
 
 // Whether a request with Host header `value` may be answered: it names

@@ -133,8 +133,8 @@ void DiscardWorkerDM(THTTPAccessThread& thread) {
   thread.dm.reset();
 }
 
-THttpAccess::THttpAccess(CommandRegistry commands, OriginConsentFile consents, bool listen)
-    : commands_(std::move(commands)), origins_(CurrentSettings(), std::move(consents)) {
+THttpAccess::THttpAccess(PluginContext& plugin, CommandRegistry commands, OriginConsentFile consents, bool listen)
+    : plugin_(plugin), commands_(std::move(commands)), origins_(CurrentSettings(), std::move(consents)) {
   const Settings s = CurrentSettings();
   for (const std::string& entry : origins_.list().Unusual())
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
@@ -279,8 +279,8 @@ bool THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
       CheckWorkerDM(thread);
     }
     std::string unused_buffer;
-    CommandContext context{request, response, unused_buffer, sync, entry->task_type,
-                           database ? thread.dm.get() : nullptr};
+    CommandContext context{
+        request, response, unused_buffer, plugin_, sync, entry->task_type, database ? thread.dm.get() : nullptr};
     response.status = commands_.HandlerOf(*entry)(context);
     if (database && thread.dm) CommitWorkerDM(*thread.dm);
   } catch (const std::exception& e) {
@@ -328,7 +328,7 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
     std::string buffer;
     if (entry->failure == CommandFailure::kStatus500) {
       try {
-        CommandContext context{request, response, buffer, false, entry->task_type, thread.dm.get()};
+        CommandContext context{request, response, buffer, plugin_, false, entry->task_type, thread.dm.get()};
         response.status = commands_.HandlerOf(*entry)(context);
       } catch (const std::exception& e) {
         response.status = 500;
@@ -349,7 +349,7 @@ void THttpAccess::GetPath(THTTPAccessThread& thread, const std::string& command,
 int THttpAccess::RunGetHandler(THTTPAccessThread& thread, const CommandEntry& entry, HttpRequest& request,
                                HttpResponse& response, std::string& buffer, bool kept_connection) {
   try {
-    CommandContext context{request, response, buffer, false, entry.task_type, thread.dm.get()};
+    CommandContext context{request, response, buffer, plugin_, false, entry.task_type, thread.dm.get()};
     return commands_.HandlerOf(entry)(context);
   } catch (const std::exception& e) {
     // Only a connection kept from an earlier request can have been lost
@@ -362,7 +362,7 @@ int THttpAccess::RunGetHandler(THTTPAccessThread& thread, const CommandEntry& en
     response.body.clear();
     response.body_source.reset();
     buffer.clear();
-    CommandContext context{request, response, buffer, false, entry.task_type, thread.dm.get()};
+    CommandContext context{request, response, buffer, plugin_, false, entry.task_type, thread.dm.get()};
     return commands_.HandlerOf(entry)(context);
   }
 }

@@ -35,9 +35,11 @@ class THttpAccess : public HttpHandler {
   // port cannot be bound. Without `listen` there is no server at all: only
   // connections handed to it in process reach the dispatch (the fuzz target
   // hands it some).
-  // `consents`: where the person's decisions about web sites are kept.
-  explicit THttpAccess(CommandRegistry commands, OriginConsentFile consents = OriginConsentFile(),
-                       bool listen = true);
+  // `plugin`: what the commands share with the rest of the running plugin;
+  // it must outlive the front end. `consents`: where the person's decisions
+  // about web sites are kept.
+  THttpAccess(PluginContext& plugin, CommandRegistry commands, OriginConsentFile consents = OriginConsentFile(),
+              bool listen = true);
   ~THttpAccess() override;
 
   // Listening off (port released) and on again.
@@ -76,6 +78,7 @@ class THttpAccess : public HttpHandler {
   bool OriginAllowed(const CommandEntry& entry, const std::string& command, const HttpRequest& request,
                      HttpResponse& response);
 
+  PluginContext& plugin_;
   const CommandRegistry commands_;
   TOriginGuard origins_;
   TMachineNames machine_;

@@ -52,7 +52,7 @@ bool TOriginGuard::MayAdmit(const std::string& origin) {
   const std::optional<std::string> canonical = CanonicalOrigin(origin);
   if (!confirm_ || !canonical) return false;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (this_time_.contains(*canonical)) return true;
   }
   const std::optional<OriginConsent> remembered = consents_.Find(*canonical);
@@ -85,12 +85,12 @@ void TOriginGuard::LogPolicy(const Settings& settings) const {
 OriginVerdict TOriginGuard::Consent(const std::string& origin) {
   std::shared_ptr<Question> question;
   {
-    std::unique_lock lock(mu_);
+    MutexLock lock(mu_);
     if (this_time_.contains(origin)) return OriginVerdict::kAllowed;
     if (auto it = asking_.find(origin); it != asking_.end()) {
       // Another request of this origin is asking: its answer is ours too.
       question = it->second;
-      answered_.wait(lock, [&] { return question->answered; });
+      while (!question->answered) answered_.Wait(mu_);
       return question->verdict;
     }
     // Read on every request: the settings window or another instance may
@@ -101,12 +101,12 @@ OriginVerdict TOriginGuard::Consent(const std::string& origin) {
     asking_.emplace(origin, question);
   }
   const OriginVerdict verdict = Ask(origin);
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (verdict == OriginVerdict::kAllowed) this_time_.insert(origin);
   asking_.erase(origin);
   question->verdict = verdict;
   question->answered = true;
-  answered_.notify_all();
+  answered_.NotifyAll();
   return verdict;
 }
 

@@ -13,16 +13,15 @@
 // not restricted.
 #pragma once
 
-#include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 
 #include "core/settings.h"
 #include "http/origin_list.h"
 #include "platform/origin_consent_file.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -64,6 +63,7 @@ class TOriginGuard {
   void LogPolicy(const Settings& settings) const;
 
  private:
+  // Shared by the requests of one origin; under mu_.
   struct Question {
     bool answered = false;
     OriginVerdict verdict = OriginVerdict::kNoAnswer;
@@ -76,10 +76,10 @@ class TOriginGuard {
   const bool confirm_;
   OriginConsentFile consents_;
 
-  std::mutex mu_;
-  std::condition_variable answered_;
-  std::set<std::string> this_time_;  // allowed until the front end ends
-  std::map<std::string, std::shared_ptr<Question>> asking_;
+  Mutex mu_;
+  CondVar answered_;
+  std::set<std::string> this_time_ GUARDED_BY(mu_);  // allowed until the front end ends
+  std::map<std::string, std::shared_ptr<Question>> asking_ GUARDED_BY(mu_);
 };
 
 }  // namespace zuntar

@@ -62,11 +62,11 @@ int Run(CommandContext& c, TCryptoTask task, bool bare_id) {
       return 200;
     }
     const std::string id = task.Id;
-    QueueTask(std::move(task), *c.dm);
+    QueueTask(std::move(task), *c.dm, c.plugin.task_queue);
     c.response.body = bare_id ? id : IdEnvelope(id);
     return 200;
   }
-  SyncTaskOutcome outcome = ExecuteTaskSync(task, c.dm);
+  SyncTaskOutcome outcome = ExecuteTaskSync(task, c.dm, c.plugin.certificate_manager);
   switch (outcome.kind) {
     case SyncTaskOutcome::kSuccess:
       c.response.body_source = StreamedReply(std::move(outcome.data));

@@ -17,8 +17,9 @@ namespace zuntar {
 // Sets FIREBIRD to the private root and FIREBIRD_LOCK to its lock folder,
 // creating them when needed. Runs once per process; later calls do
 // nothing. An operator's own FIREBIRD value is kept, with FIREBIRD_LOCK as
-// the operator left it. Must run before any Firebird client call, and before
-// other threads read the environment.
+// the operator left it. Start-up calls it while the process has one thread:
+// it changes the environment, which other threads read without a lock, so
+// no database call makes it on a thread's behalf later.
 void PrepareFirebirdClient();
 
 // The private root: <runtime dir>/zuntar-firebird-<uid>, with the

@@ -1,6 +1,5 @@
 #include "tasks/ib_database.h"
 
-#include "tasks/firebird_root.h"
 #include "tasks/ib_error.h"
 
 namespace zuntar {
@@ -35,7 +34,6 @@ IbDatabase::~IbDatabase() {
 
 void IbDatabase::Open() {
   if (handle_ != 0) return;
-  PrepareFirebirdClient();
   std::string dpb(1, static_cast<char>(isc_dpb_version1));
   AppendItem(dpb, isc_dpb_user_name, UserName);
   AppendItem(dpb, isc_dpb_password, Password);
@@ -53,7 +51,6 @@ void IbDatabase::Open() {
 
 void IbDatabase::Create() {
   if (handle_ != 0) throw EIBClientError("Database is already open");
-  PrepareFirebirdClient();
   const std::string sql = "CREATE DATABASE " + Quoted(DatabaseName) + " USER " + Quoted(UserName) + " PASSWORD " +
                           Quoted(Password) + " PAGE_SIZE " + std::to_string(kCreatedPageSize) +
                           " DEFAULT CHARACTER SET NONE";

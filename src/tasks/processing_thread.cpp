@@ -47,8 +47,8 @@ void ReleaseInput(TCryptoTask& task) {
 
 }  // namespace
 
-TProcessingMgrThread::TProcessingMgrThread(bool no_http, bool allow_key_prompt)
-    : no_http_(no_http), allow_key_prompt_(allow_key_prompt) {
+TProcessingMgrThread::TProcessingMgrThread(PluginContext& plugin, bool no_http, bool allow_key_prompt)
+    : plugin_(plugin), no_http_(no_http), allow_key_prompt_(allow_key_prompt) {
   NewTaskEvent();  // opened before the thread waits on it
   thread_ = std::thread(&TProcessingMgrThread::Execute, this);
 }
@@ -60,10 +60,10 @@ TProcessingMgrThread::~TProcessingMgrThread() {
 
 void TProcessingMgrThread::Terminate() {
   {
-    std::lock_guard lock(park_mu_);
+    MutexLock lock(park_mu_);
     terminated_.store(true);
   }
-  park_cv_.notify_all();
+  park_cv_.NotifyAll();
   // Ends the current wait. Other processes' threads wake too and find
   // nothing new, which costs them one load.
   if (NamedEvent* event = NewTaskEvent()) event->Pulse();
@@ -74,28 +74,28 @@ void TProcessingMgrThread::WaitFor() {
 }
 
 void TProcessingMgrThread::Suspend() {
-  std::lock_guard lock(park_mu_);
+  MutexLock lock(park_mu_);
   paused_ = true;
 }
 
 void TProcessingMgrThread::Resume() {
   {
-    std::lock_guard lock(park_mu_);
+    MutexLock lock(park_mu_);
     paused_ = false;
   }
-  park_cv_.notify_all();
+  park_cv_.NotifyAll();
 }
 
 bool TProcessingMgrThread::SafePoint() {
-  std::unique_lock lock(park_mu_);
+  MutexLock lock(park_mu_);
   parked_ = true;
-  park_cv_.wait(lock, [this] { return !paused_ || terminated_.load(); });
+  while (paused_ && !terminated_.load()) park_cv_.Wait(park_mu_);
   parked_ = false;
   return !terminated_.load();
 }
 
 bool TProcessingMgrThread::Parked() {
-  std::lock_guard lock(park_mu_);
+  MutexLock lock(park_mu_);
   return parked_ && paused_;
 }
 
@@ -128,8 +128,8 @@ void TProcessingMgrThread::DropConnection() {
 
 void TProcessingMgrThread::PauseAfterFailure() {
   failure_pause_ = std::clamp(failure_pause_ * 2, kFirstFailurePause, kLongestFailurePause);
-  std::unique_lock lock(park_mu_);
-  park_cv_.wait_for(lock, failure_pause_, [this] { return terminated_.load(); });
+  MutexLock lock(park_mu_);
+  park_cv_.WaitFor(park_mu_, failure_pause_, [this] { return terminated_.load(); });
 }
 
 void TProcessingMgrThread::Cycle() {
@@ -148,9 +148,9 @@ void TProcessingMgrThread::WaitForWork() {
   NamedEvent* event = NewTaskEvent();
   // Read before the checks: a pulse that comes after them ends the wait.
   const uint32_t seen = event != nullptr ? event->Generation() : 0;
-  if (Terminated() || TheTaskQueue().TakeWorkPending()) return;
+  if (Terminated() || plugin_.task_queue.TakeWorkPending()) return;
   {
-    std::lock_guard lock(park_mu_);
+    MutexLock lock(park_mu_);
     if (paused_) return;  // parks at the next safe point instead
   }
   if (event != nullptr) {
@@ -158,14 +158,14 @@ void TProcessingMgrThread::WaitForWork() {
     return;
   }
   // Without the event this process's own tasks are seen within a second.
-  std::unique_lock lock(park_mu_);
-  park_cv_.wait_for(lock, 1s, [this] { return terminated_.load(); });
+  MutexLock lock(park_mu_);
+  park_cv_.WaitFor(park_mu_, 1s, [this] { return terminated_.load(); });
 }
 
 bool TProcessingMgrThread::LoadQueue(DateTime dt) {
   bool work = false;
   std::set<std::string> known;  // ids whose rows need no second read
-  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+  plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
     for (auto it = records.end(); it != records.begin();) {
       --it;
       if (it->task.StartTime < dt) {
@@ -188,7 +188,7 @@ bool TProcessingMgrThread::LoadQueue(DateTime dt) {
     if (known.count(q.Field("ID").AsString()) == 0) rows.push_back(ReadCryptoTask(q));
   q.Close();
 
-  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+  plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
     for (TCryptoTask& row : rows) {
       const auto same =
           std::find_if(records.begin(), records.end(), [&](const QueuedTask& r) { return r.task.Id == row.Id; });
@@ -208,7 +208,7 @@ void TProcessingMgrThread::ProcessQueue() {
   // Only records read from the table run; a fresh submission waits for the
   // next load, which brings its row.
   std::vector<TaskQueue::Records::iterator> run;
-  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+  plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
     for (auto it = records.end(); it != records.begin();) {
       --it;
       if (!it->task.Skipped && it->task.StartTime != 0) run.push_back(it);
@@ -236,7 +236,7 @@ void TProcessingMgrThread::ProcessQueue() {
       if (stored_.empty()) first_stored_ = Clock::now();
       stored_.push_back(it);
     }
-    TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
       if (outcome == Outcome::kRemove)
         records.erase(it);
       else if (outcome == Outcome::kSkip)
@@ -252,14 +252,14 @@ void TProcessingMgrThread::CommitStored() {
   for (const auto it : stored_)
     LogDebug(AnsiFromUtf8("Криптозадание ") + it->task.Id + AnsiFromUtf8(" выполнено, статус ") +
              std::to_string(it->result_status));
-  TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+  plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
     for (const auto it : stored_) records.erase(it);
   });
   stored_.clear();
 }
 
 bool TProcessingMgrThread::StopOrPauseAsked() {
-  std::lock_guard lock(park_mu_);
+  MutexLock lock(park_mu_);
   return paused_ || terminated_.load();
 }
 
@@ -329,7 +329,7 @@ TProcessingMgrThread::Outcome TProcessingMgrThread::RunClaimed(QueuedTask& recor
   std::string result;
   for (;;) {
     try {
-      if (ExecuteTask(task)) {
+      if (ExecuteTask(task, plugin_.certificate_manager)) {
         status = kTaskStatusSuccess;
         result = std::move(task.Result);
       } else {

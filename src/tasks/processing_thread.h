@@ -18,15 +18,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
 #include <list>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "platform/date_time.h"
-#include "tasks/task_queue.h"
+#include "platform/thread_annotations.h"
+#include "tasks/plugin_context.h"
 
 namespace zuntar {
 
@@ -37,11 +36,12 @@ class TProcessingMgrThread {
   // How long the thread waits for the new-task event at most.
   static constexpr std::chrono::milliseconds kWaitLimit{60000};
 
-  // Starts the thread at once. `no_http` (FNoHttp): the plugin runs without
-  // its HTTP front end, so a task whose certificate is missing is left
-  // waiting instead of failed. `allow_key_prompt` (FAllowKeyPrompt): the
-  // person at the desktop may be asked for key media (application mode).
-  TProcessingMgrThread(bool no_http, bool allow_key_prompt);
+  // Starts the thread at once, on the queue and the certificate manager of
+  // `plugin`, which must outlive it. `no_http` (FNoHttp): the plugin runs
+  // without its HTTP front end, so a task whose certificate is missing is
+  // left waiting instead of failed. `allow_key_prompt` (FAllowKeyPrompt):
+  // the person at the desktop may be asked for key media (application mode).
+  TProcessingMgrThread(PluginContext& plugin, bool no_http, bool allow_key_prompt);
   // Terminates and waits.
   ~TProcessingMgrThread();
   TProcessingMgrThread(const TProcessingMgrThread&) = delete;
@@ -96,6 +96,7 @@ class TProcessingMgrThread {
   void PauseAfterFailure();
   bool Terminated() const { return terminated_.load(); }
 
+  PluginContext& plugin_;
   const bool no_http_;
   const bool allow_key_prompt_;
   std::unique_ptr<TDM> dm_;  // FDM
@@ -104,10 +105,10 @@ class TProcessingMgrThread {
   std::atomic<bool> terminated_{false};
   std::chrono::milliseconds failure_pause_{0};
 
-  std::mutex park_mu_;
-  std::condition_variable park_cv_;
-  bool paused_ = false;
-  bool parked_ = false;
+  Mutex park_mu_;
+  CondVar park_cv_;
+  bool paused_ GUARDED_BY(park_mu_) = false;
+  bool parked_ GUARDED_BY(park_mu_) = false;
 
   std::thread thread_;
 };

@@ -96,14 +96,14 @@ bool DecryptFundResponseWithList(TCryptoTask& task, TVCertMgr& manager, const st
   return false;
 }
 
-SyncTaskOutcome RunSync(TCryptoTask& task) {
+SyncTaskOutcome RunSync(TCryptoTask& task, const SharedCertManager& managers) {
   try {
     std::string message;
     // On this path the prompt is asked in both run modes.
     if (!CheckTaskCertificate(task, message) && !RequestKeyMedia(task)) return {SyncTaskOutcome::kError, message};
     for (;;) {
       try {
-        if (ExecuteTask(task)) return {SyncTaskOutcome::kSuccess, std::move(task.Result)};
+        if (ExecuteTask(task, managers)) return {SyncTaskOutcome::kSuccess, std::move(task.Result)};
         return {SyncTaskOutcome::kNoResult, {}};
       } catch (const std::exception& e) {
         if (IsMissingKeyError(e) && NamesCertificate(task) && RequestKeyMedia(task)) continue;
@@ -208,8 +208,8 @@ bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager) {
   return !task.Result.empty();
 }
 
-bool ExecuteTask(TCryptoTask& task) {
-  const std::unique_ptr<TVCertMgr> manager = NewTaskCertManager();
+bool ExecuteTask(TCryptoTask& task, const SharedCertManager& managers) {
+  const std::unique_ptr<TVCertMgr> manager = managers.NewTaskManager();
   if (!manager) {
     const std::string status = CSPStatus();
     throw Exception(AnsiFromUtf8("Менеджер сертификатов не создан") + (status.empty() ? "" : ": " + status));
@@ -223,7 +223,7 @@ bool IsMissingKeyError(const std::exception& e) {
 
 std::string TaskExecutionFailedText() { return AnsiFromUtf8("Ошибка выполнения криптозадачи"); }
 
-SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm) {
+SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers) {
   // The row is the task's record, not its outcome: once it is stored, a
   // database that fails only costs the record (the row is let go at status
   // 1, and the next start closes it), never the reply.
@@ -232,7 +232,7 @@ SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm) {
     record->SaveTask(task, kTaskStatusWait);
     if (!KeepRecord(*record, task.Id, [&] { record->HoldTask(task.Id); })) record = nullptr;
   }
-  SyncTaskOutcome outcome = RunSync(task);
+  SyncTaskOutcome outcome = RunSync(task, managers);
   // The input may be large; the reply needs only the outcome.
   task.InData.clear();
   task.InData.shrink_to_fit();

@@ -3,7 +3,7 @@
 // request. The processing thread (processing_thread.h) runs the same rules
 // for queued tasks.
 //
-// Every task runs on a certificate manager of its own (NewTaskCertManager),
+// Every task runs on a certificate manager of its own (NewTaskManager),
 // so the certificate one task sets is never the one another signs with.
 // Messages are texts in the ANSI code page.
 #pragma once
@@ -15,6 +15,7 @@
 
 namespace zuntar {
 
+class SharedCertManager;
 class TDM;
 class TVCertMgr;
 
@@ -35,9 +36,9 @@ bool CheckTaskCertificate(TCryptoTask& task, std::string& message);
 // Types 2, 3 and 4 end with EAbort "Операция прервана".
 bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager);
 
-// The same on a manager of the task's own; raises when the plugin has no
-// certificate manager.
-bool ExecuteTask(TCryptoTask& task);
+// The same on a manager of the task's own, made from `managers`; raises
+// when the plugin has no certificate manager.
+bool ExecuteTask(TCryptoTask& task, const SharedCertManager& managers);
 
 // The provider could not reach the certificate's private key
 // (0x8009200B, "-2146885621" in the message): key media may help.
@@ -64,6 +65,6 @@ struct SyncTaskOutcome {
 // leaves as an exception: once it is stored, a failing database is logged
 // and the outcome returned all the same (TDM::CloseInterruptedTasks closes
 // the row at the next start).
-SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm);
+SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers);
 
 }  // namespace zuntar

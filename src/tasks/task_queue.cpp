@@ -9,13 +9,8 @@
 namespace zuntar {
 
 void TaskQueue::Add(TCryptoTask task) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   records_.push_back(QueuedTask{std::move(task)});
-}
-
-TaskQueue& TheTaskQueue() {
-  static TaskQueue* queue = new TaskQueue;  // lives until the process ends, as the threads may
-  return *queue;
 }
 
 NamedEvent* NewTaskEvent() {
@@ -30,19 +25,19 @@ NamedEvent* NewTaskEvent() {
   return event;
 }
 
-void SignalNewTask() {
-  TheTaskQueue().MarkWorkPending();
+void SignalNewTask(TaskQueue& queue) {
+  queue.MarkWorkPending();
   if (NamedEvent* event = NewTaskEvent()) event->Pulse();
 }
 
-void QueueTask(TCryptoTask task, TDM& dm) {
+void QueueTask(TCryptoTask task, TDM& dm, TaskQueue& queue) {
   dm.SaveTask(task, kTaskStatusNew);
   // The stored row is what counts: the processing thread reads the task
   // back from the table, so the record only needs to say that work came.
   task.InData.clear();
   task.InData.shrink_to_fit();
-  TheTaskQueue().Add(std::move(task));
-  SignalNewTask();
+  queue.Add(std::move(task));
+  SignalNewTask(queue);
 }
 
 }  // namespace zuntar

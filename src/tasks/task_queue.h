@@ -12,10 +12,10 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/thread_annotations.h"
 #include "tasks/crypto_task.h"
 
 namespace zuntar {
@@ -44,7 +44,7 @@ class TaskQueue {
   // database, no crypto, no question.
   template <typename F>
   auto Locked(F f) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     return f(records_);
   }
 
@@ -54,25 +54,22 @@ class TaskQueue {
   bool TakeWorkPending() { return work_pending_.exchange(false); }
 
  private:
-  std::mutex mu_;
-  Records records_;
+  Mutex mu_;
+  Records records_ GUARDED_BY(mu_);
   std::atomic<bool> work_pending_{false};
 };
-
-// The process's queue.
-TaskQueue& TheTaskQueue();
 
 // The named event every processing thread of the machine waits on; null when
 // it cannot be opened (the thread then polls).
 NamedEvent* NewTaskEvent();
 
-// Wakes this process's processing thread and those of the other processes
+// Wakes the processing thread of `queue` and those of the other processes
 // that share the table.
-void SignalNewTask();
+void SignalNewTask(TaskQueue& queue);
 
 // Asynchronous submission: the task is stored with status 0 on the caller's
-// module, its record appended to the queue and the processing threads woken.
+// module, its record appended to `queue` and the processing threads woken.
 // A failure to store leaves the queue untouched and reaches the caller.
-void QueueTask(TCryptoTask task, TDM& dm);
+void QueueTask(TCryptoTask task, TDM& dm, TaskQueue& queue);
 
 }  // namespace zuntar

@@ -76,28 +76,34 @@ TEST(CertManagerSlots, AbstractSlotsNameThemselves) {
   EXPECT_FALSE(csp.GetSignatureCerts("x", list));
 }
 
-TEST(CertManagerFactory, KindsAndTheProcessWideManager) {
+TEST(CertManagerFactory, KindsAndTheSharedManager) {
   for (int kind : {1, 3}) {
     auto m = NewCertManager(kind);
     ASSERT_NE(m, nullptr) << kind;
     EXPECT_EQ(m->GetKind(), 1);
   }
   for (int kind : {0, 2, 4}) EXPECT_EQ(NewCertManager(kind), nullptr) << kind;
-  auto* created = dynamic_cast<TVCertMgrCSP*>(&CreateCertificateManager(1));
+  SharedCertManager managers;
+  const auto created = managers.Create(1);
   ASSERT_NE(created, nullptr);
-  EXPECT_EQ(CertificateManager(), created);
+  EXPECT_EQ(managers.Get(), created);
   EXPECT_TRUE(created->StreamDecryptFallback());
   EXPECT_TRUE(created->AddSigningTime());
+  // A Start that replaces the manager leaves it to the threads that hold it.
+  const std::shared_ptr<TVCertMgr> held = managers.Get();
+  managers.Create(1);
+  EXPECT_NE(managers.Get(), held);
+  EXPECT_EQ(held->GetKind(), 1);
   // A failed creation leaves no manager, not the old one.
-  EXPECT_THROW(CreateCertificateManager(2), Exception);
-  EXPECT_EQ(CertificateManager(), nullptr);
-  EXPECT_EQ(NewTaskCertManager(), nullptr);
-  CreateCertificateManager(3);
-  auto task = NewTaskCertManager();
+  EXPECT_THROW(managers.Create(2), Exception);
+  EXPECT_EQ(managers.Get(), nullptr);
+  EXPECT_EQ(managers.NewTaskManager(), nullptr);
+  managers.Create(3);
+  auto task = managers.NewTaskManager();
   ASSERT_NE(task, nullptr);
-  EXPECT_NE(task.get(), CertificateManager());
-  FreeCertificateManager();
-  EXPECT_EQ(CertificateManager(), nullptr);
+  EXPECT_NE(task.get(), managers.Get().get());
+  managers.Reset();
+  EXPECT_EQ(managers.Get(), nullptr);
 }
 
 TEST_F(CertManagerTest, SerialNumbersAsPeopleTypeThem) {

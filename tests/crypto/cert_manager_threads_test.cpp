@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "crypto/cert_manager_csp.h"
 #include "crypto/cert_manager_instance.h"
 #include "crypto/decoded_messages.h"
 #include "crypto_fixture.h"
@@ -13,10 +14,7 @@ namespace {
 
 class ConcurrentSigningTest : public test::CryptoTest {
  protected:
-  void TearDown() override {
-    FreeCertificateManager();
-    CryptoTest::TearDown();
-  }
+  SharedCertManager managers_;
 };
 
 TEST_F(ConcurrentSigningTest, EightTasksFourCertificatesNeverMixed) {
@@ -25,7 +23,7 @@ TEST_F(ConcurrentSigningTest, EightTasksFourCertificatesNeverMixed) {
   std::vector<test::Party> signers;
   for (int i = 0; i < 4; ++i)
     signers.push_back(Person("signer" + std::to_string(i), i % 2 ? GostKeyKind::k2012_512 : GostKeyKind::k2012_256));
-  CreateCertificateManager(1).SetCertificate(signers[0].issued.der);
+  managers_.Create(1)->SetCertificate(signers[0].issued.der);
   const Bytes data = Data(1000);
   // For each thread and round: whether the signature verified with the
   // certificate the thread set, and carried that certificate.
@@ -37,7 +35,7 @@ TEST_F(ConcurrentSigningTest, EightTasksFourCertificatesNeverMixed) {
       for (int round = 0; round < kRounds; ++round) {
         // One task: its own manager, its certificate, a signature without
         // a body.
-        std::unique_ptr<TVCertMgr> task = NewTaskCertManager();
+        std::unique_ptr<TVCertMgr> task = managers_.NewTaskManager();
         task->SetCertificate(mine);
         const Bytes signature = task->Sign(data, {}, true, false);
         TDecodedDetachedSignature decoded(signature);
@@ -49,7 +47,7 @@ TEST_F(ConcurrentSigningTest, EightTasksFourCertificatesNeverMixed) {
   for (int t = 0; t < kThreads; ++t)
     for (int round = 0; round < kRounds; ++round) EXPECT_EQ(good[t][round], 1) << "thread " << t << " round " << round;
   // The tasks left the shared manager's certificate as it was.
-  EXPECT_TRUE(CertificateManager()->Sign(data, {}, true, false).find(signers[0].issued.der) != Bytes::npos);
+  EXPECT_TRUE(managers_.Get()->Sign(data, {}, true, false).find(signers[0].issued.der) != Bytes::npos);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "host/desktop/desktop_prompt.h"
 #include "host/headless_control.h"
 #include "support/ports.h"
+#include "tasks/firebird_root.h"
 
 namespace zuntar {
 namespace {
@@ -23,6 +24,7 @@ class DesktopLife : public test::DesktopTest {
     s.TIMEOUTBEFORESTARTHTTP = 0;
     SetCurrentSettings(s);
     SetUserPrompt(&prompt_);
+    PrepareFirebirdClient();  // Start opens the task database
   }
   ~DesktopLife() override {
     prompt_.Close();

@@ -10,6 +10,7 @@
 #include "host/desktop/desktop_texts.h"
 #include "host/desktop/tray_entry.h"
 #include "host/headless_control.h"
+#include "tasks/firebird_root.h"
 
 namespace zuntar {
 namespace {
@@ -29,6 +30,7 @@ std::vector<std::string> Items(QMenu& menu) {
 
 class TrayMenu : public test::DesktopTest {
  protected:
+  TrayMenu() { PrepareFirebirdClient(); }  // an application-mode session starts the plugin
   HeadlessControl control_{true};
 };
 

@@ -114,6 +114,7 @@ void RemovePrivateTree() {
 
 struct Plugin {
   std::vector<Person> people;
+  PluginContext plugin;
   std::unique_ptr<THttpAccess> access;
   THTTPAccessThread worker;
   size_t requests = 0;
@@ -146,10 +147,10 @@ struct Plugin {
     s.HTTPPORT = 0;
     s.LOG_LEVEL = 0;
     SetCurrentSettings(s);
-    CheckCryptoProvider();
+    CheckCryptoProvider(plugin.certificate_manager);
     Check(CSPStatus().empty());
-    CreateStartCertificateManager();
-    access = std::make_unique<THttpAccess>(PluginCommands(), OriginConsentFile(), /*listen=*/false);
+    CreateStartCertificateManager(plugin.certificate_manager);
+    access = std::make_unique<THttpAccess>(plugin, PluginCommands(), OriginConsentFile(), /*listen=*/false);
   }
 
   // Refused key-media questions are logged; the log stays small.

@@ -50,17 +50,19 @@ void Check(bool ok) {
   if (!ok) __builtin_trap();
 }
 
-std::unique_ptr<THttpAccess> MakeAccess(const std::string& exe_dir, const std::string& origins, bool confirm) {
+std::unique_ptr<THttpAccess> MakeAccess(PluginContext& plugin, const std::string& exe_dir, const std::string& origins,
+                                        bool confirm) {
   Settings s = DefaultSettings(exe_dir);
   s.HTTPPORT = 0;
   s.ALLOWEDORIGINS = origins;
   s.CONFIRMORIGINS = confirm ? 1 : 0;
   SetCurrentSettings(s);
-  return std::make_unique<THttpAccess>(PluginCommands(), OriginConsentFile(), /*listen=*/false);
+  return std::make_unique<THttpAccess>(plugin, PluginCommands(), OriginConsentFile(), /*listen=*/false);
 }
 
 struct Plugin {
   std::string exe_dir;
+  PluginContext plugin;
   std::unique_ptr<THttpAccess> open_access;     // ALLOWEDORIGINS=*
   std::unique_ptr<THttpAccess> guarded_access;  // one listed origin, consent asked
   THTTPAccessThread worker;
@@ -81,10 +83,10 @@ struct Plugin {
     v.PluginVersion = "1.0.0.1";
     SetStartupValues(v);
     SetCurrentSettings(DefaultSettings(exe_dir));
-    CheckCryptoProvider();
-    if (CSPStatus().empty()) CreateStartCertificateManager();
-    open_access = MakeAccess(exe_dir, "*", false);
-    guarded_access = MakeAccess(exe_dir, "http://pages.example", true);
+    CheckCryptoProvider(plugin.certificate_manager);
+    if (CSPStatus().empty()) CreateStartCertificateManager(plugin.certificate_manager);
+    open_access = MakeAccess(plugin, exe_dir, "*", false);
+    guarded_access = MakeAccess(plugin, exe_dir, "http://pages.example", true);
     SetCurrentSettings(DefaultSettings(exe_dir));
   }
 

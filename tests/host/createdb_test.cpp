@@ -5,6 +5,7 @@
 #include "core/settings.h"
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
+#include "tasks/firebird_root.h"
 #include "tasks/task_dm.h"
 
 namespace zuntar {
@@ -17,6 +18,7 @@ using test::StartLine;
 // Opens the database the way the plugin does and stores one task in it.
 void UseDatabase(const PluginSandbox& box, const std::string& path) {
   ::setenv("ZUNTAR_PLATFORM_ROOT", box.root().c_str(), 1);  // the same private Firebird root
+  PrepareFirebirdClient();
   Settings settings = CurrentSettings();
   settings.DBPATH = path;
   SetCurrentSettings(settings);

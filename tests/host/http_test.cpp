@@ -18,6 +18,7 @@
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
 #include "support/http_client.h"
+#include "tasks/firebird_root.h"
 #include "tasks/task_dm.h"
 
 namespace zuntar {
@@ -55,6 +56,7 @@ class HttpPlugin : public ::testing::Test {
   // the monitoring table through a connection of this test.
   int PluginAttachments() {
     ::setenv("ZUNTAR_PLATFORM_ROOT", box_.root().c_str(), 1);
+    PrepareFirebirdClient();
     Settings s = DefaultSettings(box_.exe_dir());
     SetCurrentSettings(s);
     auto dm = CreateTaskDM();

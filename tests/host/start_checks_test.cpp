@@ -27,7 +27,6 @@ class StartChecks : public ::testing::Test {
   void TearDown() override {
     std::remove(RegistryFile().c_str());
     DetectProviders();
-    FreeCertificateManager();
     SetCSPStatus("");
   }
 
@@ -42,27 +41,28 @@ class StartChecks : public ::testing::Test {
   }
 
   std::string Check() {
-    CheckCryptoProvider();
+    CheckCryptoProvider(managers_);
     return CSPStatus();
   }
 
   test::TempDir dir_;
   test::ScopedEnv root_{"ZUNTAR_PLATFORM_ROOT", dir_.path()};
+  SharedCertManager managers_;
 };
 
 TEST_F(StartChecks, NoProviderClearsTheManagerAndLogsTheReason) {
-  CreateStartCertificateManager();
-  ASSERT_NE(CertificateManager(), nullptr);
+  CreateStartCertificateManager(managers_);
+  ASSERT_NE(managers_.Get(), nullptr);
   EXPECT_EQ(Check(), "CSP_NOT_EXIST");
-  EXPECT_EQ(CertificateManager(), nullptr);
+  EXPECT_EQ(managers_.Get(), nullptr);
   const std::string log = ReadFileToString(LogFileName());
   EXPECT_NE(log.find("ERROR " + AnsiFromUtf8("Не обнаружена установка СКЗИ, поддерживающая ГОСТ алгоритмы ЭП и "
                                              "шифрования!") + "\r\n"),
             std::string::npos)
       << log;
   // Start goes on: the manager is made all the same.
-  CreateStartCertificateManager();
-  EXPECT_NE(CertificateManager(), nullptr);
+  CreateStartCertificateManager(managers_);
+  EXPECT_NE(managers_.Get(), nullptr);
   EXPECT_EQ(CSPStatus(), "CSP_NOT_EXIST");
 }
 

@@ -61,11 +61,11 @@ class CertCommands : public ::testing::Test {
     SetStartupValues(v);
     SetCurrentSettings(DefaultSettings(dir_.path()));
     SetCSPStatus("");
-    CreateCertificateManager(1);
+    plugin_.certificate_manager.Create(1);
     RegisterCertificateCommands(commands_);
   }
   void TearDown() override {
-    FreeCertificateManager();
+    plugin_.certificate_manager.Reset();
     SetCSPStatus("");
   }
 
@@ -79,7 +79,7 @@ class CertCommands : public ::testing::Test {
     request.peer_ip = peer;
     HttpResponse response;
     std::string buffer;
-    CommandContext context{request, response, buffer};
+    CommandContext context{request, response, buffer, plugin_};
     const CommandEntry* entry = commands_.Find(command, method);
     EXPECT_NE(entry, nullptr);
     EXPECT_EQ(commands_.HandlerOf(*entry)(context), 200);
@@ -88,11 +88,12 @@ class CertCommands : public ::testing::Test {
 
   test::TempDir dir_;
   test::ScopedPlatformRoot root_{dir_ / "root"};
+  PluginContext plugin_;
   CommandRegistry commands_;
 };
 
 TEST_F(CertCommands, WithoutTheManagerEveryCommandAnswersTheStartStatus) {
-  FreeCertificateManager();
+  plugin_.certificate_manager.Reset();
   SetCSPStatus("CSP_SELF_TEST_FAILED");
   const std::string expected = "{\r\n\"Status\": false,\r\n\"Data\": null,\r\n\"Errors\": [\"CSP_SELF_TEST_FAILED\"]\r\n}";
   EXPECT_EQ(Run("ENUMCERTS", CommandMethod::kGet, ""), expected);
@@ -148,18 +149,18 @@ TEST_F(CertCommands, FactsAreWorkedOutOncePerCertificateWhileTheyFit) {
   const test::Issued ca = test::MakeCa();
   const Bytes a = test::MakeUser(ca, "A").der, b = test::MakeUser(ca, "B").der;
   CertListCache cache(2);
-  const auto first = cache.Get(*CertificateManager(), a);
-  EXPECT_EQ(cache.Get(*CertificateManager(), a), first);
+  const auto first = cache.Get(*plugin_.certificate_manager.Get(), a);
+  EXPECT_EQ(cache.Get(*plugin_.certificate_manager.Get(), a), first);
   EXPECT_EQ(first->serial, SerialWithColons(CertSerialHex(DecodeCertificate(a))));
   EXPECT_NE(first->entry.find("\",\"Subject\": \"CN=A,"), std::string::npos) << first->entry;
   EXPECT_LT(first->key_start, first->key_end);
-  const auto other = cache.Get(*CertificateManager(), b);
+  const auto other = cache.Get(*plugin_.certificate_manager.Get(), b);
   EXPECT_NE(other->entry, first->entry);
   // Full: everything is worked out anew, and still right.
-  const auto again = cache.Get(*CertificateManager(), Bytes("not a certificate"));
+  const auto again = cache.Get(*plugin_.certificate_manager.Get(), Bytes("not a certificate"));
   EXPECT_FALSE(again->has_inn);
-  EXPECT_NE(cache.Get(*CertificateManager(), a), first);
-  EXPECT_EQ(cache.Get(*CertificateManager(), a)->entry, first->entry);
+  EXPECT_NE(cache.Get(*plugin_.certificate_manager.Get(), a), first);
+  EXPECT_EQ(cache.Get(*plugin_.certificate_manager.Get(), a)->entry, first->entry);
 }
 
 TEST_F(CertCommands, QuestionNamesTheMessageBoxButtonAndTheHolderFallsBackOnCn) {

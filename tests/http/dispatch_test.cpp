@@ -49,13 +49,14 @@ class Dispatch : public ::testing::Test {
     commands.Register("ENUMCERTS", CommandMethod::kGet, [](CommandContext&) -> int {
       throw std::runtime_error("store unreadable");
     });
-    access_ = std::make_unique<THttpAccess>(std::move(commands));
+    access_ = std::make_unique<THttpAccess>(plugin_, std::move(commands));
   }
 
   int port() const { return access_->port(); }
   std::string Log() const { return FileExists(LogFileName()) ? ReadFileToString(LogFileName()) : ""; }
 
   test::TempDir dir_;
+  PluginContext plugin_;
   std::unique_ptr<THttpAccess> access_;
 };
 

@@ -239,7 +239,7 @@ class OriginDispatch : public ::testing::Test {
       c.buffer = "certificates";
       return 200;
     });
-    access_ = std::make_unique<THttpAccess>(std::move(commands), OriginConsentFile(dir_ / "origin_consent"));
+    access_ = std::make_unique<THttpAccess>(plugin_, std::move(commands), OriginConsentFile(dir_ / "origin_consent"));
   }
   HttpReply Get(const std::string& target, const std::string& origin) {
     return test::Request(access_->port(), "GET", target, "", origin.empty() ? "" : "Origin: " + origin + "\r\n");
@@ -251,6 +251,7 @@ class OriginDispatch : public ::testing::Test {
   std::string Log() const { return FileExists(LogFileName()) ? ReadFileToString(LogFileName()) : ""; }
 
   test::TempDir dir_;
+  PluginContext plugin_;
   std::unique_ptr<THttpAccess> access_;
 };
 

@@ -60,14 +60,14 @@ class TaskCommandsTest : public test::CryptoTest {
     CryptoTest::SetUp();
     Start(/*database=*/true);
     DetectProviders();
-    CreateCertificateManager(1);
+    plugin_.certificate_manager.Create(1);
     AllowPrompts();
   }
 
   void TearDown() override {
     access_.reset();
     dm_.reset();
-    FreeCertificateManager();
+    plugin_.certificate_manager.Reset();
     CryptoTest::TearDown();
   }
 
@@ -88,7 +88,7 @@ class TaskCommandsTest : public test::CryptoTest {
     CommandRegistry commands;
     RegisterTaskCommands(commands);
     RegisterTaskLogCommands(commands);
-    access_ = std::make_unique<THttpAccess>(std::move(commands));
+    access_ = std::make_unique<THttpAccess>(plugin_, std::move(commands));
   }
 
   test::HttpReply Post(const std::string& target, const Bytes& data) {
@@ -126,6 +126,7 @@ class TaskCommandsTest : public test::CryptoTest {
   }
 
   std::unique_ptr<TDM> dm_;
+  PluginContext plugin_;
   std::unique_ptr<THttpAccess> access_;
 };
 

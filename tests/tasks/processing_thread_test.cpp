@@ -74,8 +74,7 @@ class ProcessingTest : public test::CryptoTest {
     ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
     dm_ = CreateTaskDM();
     DetectProviders();
-    CreateCertificateManager(1);
-    TheTaskQueue().Locked([](TaskQueue::Records& records) { records.clear(); });
+    plugin_.certificate_manager.Create(1);
     AllowPrompts();
     ivanov_ = Person("ivanov");
     petrov_ = Person("petrov", GostKeyKind::k2012_512);
@@ -84,12 +83,11 @@ class ProcessingTest : public test::CryptoTest {
   void TearDown() override {
     thread_.reset();
     dm_.reset();
-    FreeCertificateManager();
     CryptoTest::TearDown();
   }
 
   void StartThread(bool allow_key_prompt, bool no_http = false) {
-    thread_ = std::make_unique<TProcessingMgrThread>(no_http, allow_key_prompt);
+    thread_ = std::make_unique<TProcessingMgrThread>(plugin_, no_http, allow_key_prompt);
   }
 
   static TCryptoTask Task(uint8_t type, Bytes in, const std::string& serial = "", const std::string& thumb = "") {
@@ -103,7 +101,7 @@ class ProcessingTest : public test::CryptoTest {
   }
 
   std::string Queue(const TCryptoTask& task) {
-    QueueTask(task, *dm_);
+    QueueTask(task, *dm_, plugin_.task_queue);
     return task.Id;
   }
 
@@ -121,7 +119,7 @@ class ProcessingTest : public test::CryptoTest {
   }
 
   bool Skipped(const std::string& id) {
-    return TheTaskQueue().Locked([&](TaskQueue::Records& records) {
+    return plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
       for (const QueuedTask& r : records)
         if (r.task.Id == id) return r.task.Skipped;
       return false;
@@ -164,6 +162,7 @@ class ProcessingTest : public test::CryptoTest {
   }
 
   std::unique_ptr<TDM> dm_;
+  PluginContext plugin_;
   std::unique_ptr<TProcessingMgrThread> thread_;
   test::Party ivanov_, petrov_;
 };
@@ -194,12 +193,12 @@ TEST_F(ProcessingTest, QueuedTasksOfEveryKindRunAndTheirResultsVerify) {
   ASSERT_EQ(WaitDone(fund, &result), kTaskStatusSuccess) << result;
   EXPECT_EQ(result, payload);
   // Each ran once: nothing is left in the queue.
-  EXPECT_EQ(TheTaskQueue().Locked([](TaskQueue::Records& r) { return r.size(); }), 0u);
+  EXPECT_EQ(plugin_.task_queue.Locked([](TaskQueue::Records& r) { return r.size(); }), 0u);
 }
 
 TEST_F(ProcessingTest, AListRunsWithTheCertificateFoundNeverWithAnotherTasksCertificate) {
   // Whatever certificate the process-wide manager holds is no task's.
-  CertificateManager()->SetCertificate(petrov_.issued.der);
+  plugin_.certificate_manager.Get()->SetCertificate(petrov_.issued.der);
   const Bytes data = Data(100);
   const std::string listed = Queue(Task(kTaskDetachedSign, data, "0BADC0DE;" + Serial(ivanov_)));
   const std::string thumbs = Queue(Task(kTaskDetachedSign, data, "", std::string(40, 'A') + ";" + Thumb(ivanov_)));
@@ -255,7 +254,7 @@ TEST_F(ProcessingTest, AMissingCertificateWaitsInServiceModeAndIsAskedForInAppli
 
   // Application mode: the person cancels the first task's question and
   // inserts the media for the second.
-  TheTaskQueue().Locked([](TaskQueue::Records& records) { records.clear(); });
+  plugin_.task_queue.Locked([](TaskQueue::Records& records) { records.clear(); });
   test::ScriptedPrompt person;
   person.confirm_answers.push_back({false, nullptr});
   const std::string cancelled = Queue(Task(kTaskDetachedSign, data, Serial(media)));
@@ -284,7 +283,7 @@ TEST_F(ProcessingTest, QueuingNeverWaitsForTheTaskThatRunsNorForItsQuestion) {
   auto other = std::async(std::launch::async, [&] {
     auto dm = CreateTaskDM();
     TCryptoTask task = Task(kTaskDetachedSign, Data(20), Serial(ivanov_));
-    QueueTask(task, *dm);
+    QueueTask(task, *dm, plugin_.task_queue);
     return task.Id;
   });
   ASSERT_EQ(other.wait_for(20s), std::future_status::ready);
@@ -308,7 +307,7 @@ TEST_F(ProcessingTest, ASynchronousTaskAnswersThoughItsRecordFailsAndTheNextStar
                                       closed_while_running = CreateTaskDM()->CloseInterruptedTasks();
                                       worker->Close();  // the database is gone before the result is stored
                                     }});
-  const SyncTaskOutcome outcome = ExecuteTaskSync(task, worker.get());
+  const SyncTaskOutcome outcome = ExecuteTaskSync(task, worker.get(), plugin_.certificate_manager);
   ASSERT_EQ(outcome.kind, SyncTaskOutcome::kSuccess) << outcome.data;
   EXPECT_EQ(SignerPem(outcome.data, data), ReadFileToString(media.cert_pem));
   EXPECT_TRUE(closed_while_running.empty());
@@ -331,7 +330,7 @@ TEST_F(ProcessingTest, PauseParksTheThreadBetweenTasksAndTerminateEndsItEvenPark
 
   thread_->Suspend();
   ASSERT_TRUE(WaitUntil([&] {
-    SignalNewTask();  // ends the wait, so the thread reaches a safe point
+    SignalNewTask(plugin_.task_queue);  // ends the wait, so the thread reaches a safe point
     return thread_->Parked();
   }));
   thread_->Terminate();

@@ -10,6 +10,7 @@
 #include "core/process_values.h"
 #include "core/settings.h"
 #include "support/temp_dir.h"
+#include "tasks/firebird_root.h"
 #include "tasks/task_database.h"
 #include "tasks/task_dm.h"
 
@@ -30,6 +31,7 @@ class TaskDbTest : public ::testing::Test {
  protected:
   void SetUp() override {
     UsePrivatePlatformRoot();
+    PrepareFirebirdClient();
     SetStartupValues(BasicStartupValues(dir_.path()));
     Settings settings = DefaultSettings(dir_.path());
     settings.DBPATH = DbPath();

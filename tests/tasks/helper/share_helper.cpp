@@ -7,6 +7,7 @@
 
 #include "core/process_values.h"
 #include "core/settings.h"
+#include "tasks/firebird_root.h"
 #include "tasks/task_dm.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     Settings settings = DefaultSettings("/tmp/");
     settings.DBPATH = argv[1];
     SetCurrentSettings(settings);
+    PrepareFirebirdClient();
     auto dm = CreateTaskDM();
     std::string text;
     if (dm->GetTaskStatus(argv[2], text) != kTaskStatusNew) return 3;

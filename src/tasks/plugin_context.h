@@ -1,0 +1,26 @@
+// PluginContext: what the threads of a running plugin share.
+//
+// The control that runs the plugin owns it and hands it to the HTTP front
+// end (each command gets it in its CommandContext) and to the processing
+// thread; nothing else reaches it. It outlives both: Stop ends them before
+// Start replaces what they used.
+//
+// The values the design names process-wide stay where every layer reads
+// them, fixed at start-up or under their own lock: PluginVersion, IsCP1251
+// and the other start-up values (core/process_values.h), CSPStatus, the
+// settings (core/settings.h) and the log.
+#pragma once
+
+#include "crypto/cert_manager_instance.h"
+#include "tasks/task_queue.h"
+
+namespace zuntar {
+
+struct PluginContext {
+  // CertificateManager: created by Start (or none when that failed).
+  SharedCertManager certificate_manager;
+  // The processing thread's queue, appended to by HTTP workers.
+  TaskQueue task_queue;
+};
+
+}  // namespace zuntar
