@@ -46,7 +46,13 @@ DWORD DataLength(DataBuffer data);
 // message holds: (serial-number text, flag (always 1), out body).
 using CertificateNeededEvent = std::function<void(const std::string& serial, int flag, Bytes& cert_body)>;
 
+// Calls the reserved slots of a manager; defined only where the slot
+// layout is tested.
+struct TVCertMgrReservedSlots;
+
 class TVCertMgr {
+  friend struct TVCertMgrReservedSlots;
+
  public:
   explicit TVCertMgr(uint8_t option = 0) : option_(option) {}
   virtual ~TVCertMgr() = default;
@@ -56,7 +62,11 @@ class TVCertMgr {
   /* 0 */ virtual void SetCertificate(const Bytes& cert_body);
   /* 1 */ virtual uint8_t GetKind() { return 0; }
   /* 2 */ virtual void SetOnCertificateNeeded(CertificateNeededEvent event);
+
+ private:  // reserved slots: kept for the order, called by no program code
   /* 3 */ virtual void Reserved3() {}
+
+ public:
   /* 4 */ virtual std::unique_ptr<TVCertMgr> Clone();
   /* 5 */ virtual void SignBuffer(DataBuffer data, const Bytes& cert_body, bool detached, bool ignored,
                                   Bytes& signed_message);
@@ -90,16 +100,28 @@ class TVCertMgr {
   /* 26 */ virtual void CloseStore() {}
   /* 27 */ virtual void ShowCert(const Bytes& cert_body);
   /* 28 */ virtual void AddCertToStore(const Bytes& cert_body, const std::string& store_name);
+
+ private:  // reserved slots: kept for the order, called by no program code
   /* 29 */ virtual void Reserved29();
+
+ public:
   /* 30 */ virtual void ImportCrl(const Bytes& crl_body);
+
+ private:  // reserved slots: kept for the order, called by no program code
   /* 31 */ virtual void Reserved31();
   /* 32 */ virtual bool Reserved32() { return true; }
   /* 33 */ virtual bool Reserved33() { return true; }
+
+ public:
   /* 34 */ virtual bool HasPrivateKey(const Bytes& cert_body);
   /* 35 */ virtual bool InstallPersonalCert(const std::string& container_or_path, const Bytes& cert_body,
                                             std::string& error_text);
+
+ private:  // reserved slots: kept for the order, called by no program code
   /* 36 */ virtual bool Reserved36();
   /* 37 */ virtual void Reserved37();
+
+ public:
   /* 38 */ virtual bool IsCryptoProInstalled();
   /* 39 */ virtual void GetCertInfo(const Bytes& cert_body, uint32_t flags, VCERT_INFO& info);
   /* 40 */ virtual void FreeCertInfo(VCERT_INFO& info);

@@ -63,13 +63,21 @@ class TVCertMgrCSP : public TVCertMgr {
   /* 26 */ void CloseStore() override;
   /* 27 */ void ShowCert(const Bytes& cert_body) override;
   /* 28 */ void AddCertToStore(const Bytes& cert_body, const std::string& store_name) override;
+
+ private:
   /* 29 */ void Reserved29() override {}
+
+ public:
   /* 30 */ void ImportCrl(const Bytes& crl_body) override;
   /* 34 */ bool HasPrivateKey(const Bytes& cert_body) override;
   /* 35 */ bool InstallPersonalCert(const std::string& container_or_path, const Bytes& cert_body,
                                     std::string& error_text) override;
+
+ private:
   /* 36 */ bool Reserved36() override { return true; }
   /* 37 */ void Reserved37() override {}
+
+ public:
   /* 38 */ bool IsCryptoProInstalled() override;
   /* 39 */ void GetCertInfo(const Bytes& cert_body, uint32_t flags, VCERT_INFO& info) override;
   /* 40 */ void FreeCertInfo(VCERT_INFO& info) override;

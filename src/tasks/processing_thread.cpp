@@ -178,15 +178,7 @@ bool TProcessingMgrThread::LoadQueue(DateTime dt) {
   });
 
   // The rows are read without the lock: workers keep appending meanwhile.
-  std::vector<TCryptoTask> rows;
-  IbStatement& q = dm_->ibsqlLoadNewCryptoTasks;
-  q.Close();
-  dm_->StartTran(false);
-  q.SetDateTime("DT", dt);
-  q.ExecQuery();
-  while (q.Next())
-    if (known.count(q.Field("ID").AsString()) == 0) rows.push_back(ReadCryptoTask(q));
-  q.Close();
+  std::vector<TCryptoTask> rows = dm_->LoadNewTasks(dt, known);
 
   plugin_.task_queue.Locked([&](TaskQueue::Records& records) {
     for (TCryptoTask& row : rows) {

@@ -122,6 +122,19 @@ void TDM::CommitAll() {
 
 std::unique_ptr<IbStatement> TDM::NewQuery(bool rw) { return std::make_unique<IbStatement>(IB, TransactionOf(rw)); }
 
+std::vector<TCryptoTask> TDM::LoadNewTasks(DateTime since, const std::set<std::string>& known) {
+  std::vector<TCryptoTask> rows;
+  IbStatement& q = ibsqlLoadNewCryptoTasks;
+  q.Close();
+  StartTran(false);
+  q.SetDateTime("DT", since);
+  q.ExecQuery();
+  while (q.Next())
+    if (known.count(q.Field("ID").AsString()) == 0) rows.push_back(ReadCryptoTask(q));
+  q.Close();
+  return rows;
+}
+
 void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
   StartTran(true);
   bool exists = false;

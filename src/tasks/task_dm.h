@@ -11,6 +11,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,16 +43,6 @@ class TDM {
   IbTransaction IBTransactionRW{IB, {"read_committed", "rec_version", "nowait"}};
   IbTransaction IBTransactionRead{IB, {"read", "read_committed", "rec_version", "nowait"}};
 
-  IbStatement ibsqlInsertCryptoTask;
-  IbStatement ibsqlUpdateCryptoTask;
-  IbStatement ibsqlSetStatusAndResult;
-  IbStatement ibsqlGetCryptoTaskStatusAndResult;
-  IbStatement ibsqlGetOwnCryptoTaskStatusAndResult;  // a task of one origin, or of none
-  IbStatement ibsqlLoadNewCryptoTasks;
-  IbStatement ibsqlClaimCryptoTask;
-  IbStatement ibsqlReleaseCryptoTask;
-  IbStatement ibsqlHoldCryptoTask;
-
   // Starts the read-write (true) or the read transaction if not active.
   void StartTran(bool rw);
   // Commits the chosen transaction if it is active.
@@ -64,6 +55,11 @@ class TDM {
   // A new ad-hoc statement on IB and the chosen transaction. It must be
   // freed before this TDM.
   std::unique_ptr<IbStatement> NewQuery(bool rw);
+
+  // The tasks still waiting (status 0) that started after `since`, in the
+  // table's order, on the read transaction (started when needed). A row
+  // whose id `known` holds is not read.
+  std::vector<TCryptoTask> LoadNewTasks(DateTime since, const std::set<std::string>& known);
 
   // Inserts the task, or updates the row with its id: the update clears
   // OUT_DATA and keeps START_TIME and ORIGIN. A task of a page (Origin set)
@@ -109,6 +105,16 @@ class TDM {
 
  private:
   IbTransaction& TransactionOf(bool rw) { return rw ? IBTransactionRW : IBTransactionRead; }
+
+  IbStatement ibsqlInsertCryptoTask;
+  IbStatement ibsqlUpdateCryptoTask;
+  IbStatement ibsqlSetStatusAndResult;
+  IbStatement ibsqlGetCryptoTaskStatusAndResult;
+  IbStatement ibsqlGetOwnCryptoTaskStatusAndResult;  // a task of one origin, or of none
+  IbStatement ibsqlLoadNewCryptoTasks;
+  IbStatement ibsqlClaimCryptoTask;
+  IbStatement ibsqlReleaseCryptoTask;
+  IbStatement ibsqlHoldCryptoTask;
 };
 
 // A new TDM with its read transaction started. When the connection failed,

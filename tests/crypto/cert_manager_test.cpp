@@ -22,7 +22,19 @@
 #include "platform/file_io.h"
 
 namespace zuntar {
+
+// The reserved slots, as only this test of the slot layout calls them.
+struct TVCertMgrReservedSlots {
+  static void Reserved29(TVCertMgr& m) { m.Reserved29(); }
+  static void Reserved31(TVCertMgr& m) { m.Reserved31(); }
+  static bool Reserved32(TVCertMgr& m) { return m.Reserved32(); }
+  static bool Reserved36(TVCertMgr& m) { return m.Reserved36(); }
+  static void Reserved37(TVCertMgr& m) { m.Reserved37(); }
+};
+
 namespace {
+
+using Slots = TVCertMgrReservedSlots;
 
 // The message of the exception `call` raises, checked to be of class E.
 template <typename E, typename F>
@@ -55,7 +67,7 @@ class CertManagerTest : public test::CryptoTest {
 TEST(CertManagerSlots, AbstractSlotsNameThemselves) {
   TVCertMgr base;
   EXPECT_EQ(base.GetKind(), 0);
-  EXPECT_TRUE(base.Reserved32());
+  EXPECT_TRUE(Slots::Reserved32(base));
   base.OpenStore("CA");  // empty in the base
   base.CloseStore();
   Bytes out;
@@ -68,10 +80,11 @@ TEST(CertManagerSlots, AbstractSlotsNameThemselves) {
   // The implementation keeps slot 31 abstract; every other slot answers.
   TVCertMgrCSP csp;
   EXPECT_EQ(csp.GetKind(), 1);
-  EXPECT_TRUE(csp.Reserved36());
-  csp.Reserved29();
-  csp.Reserved37();
-  EXPECT_NE(RaisedBy<EAbstractError>([&] { csp.Reserved31(); }).find("TVCertMgrCSP.Reserved31"), std::string::npos);
+  EXPECT_TRUE(Slots::Reserved36(csp));
+  Slots::Reserved29(csp);
+  Slots::Reserved37(csp);
+  EXPECT_NE(RaisedBy<EAbstractError>([&] { Slots::Reserved31(csp); }).find("TVCertMgrCSP.Reserved31"),
+            std::string::npos);
   EXPECT_FALSE(csp.HasPrivateKey("x"));
   EXPECT_FALSE(csp.GetSignatureCerts("x", list));
 }

@@ -40,9 +40,10 @@ TEST_F(TaskDbTest, SchemaHasTheKeyAndTheStartTimeIndexes) {
   EXPECT_EQ(fields, (std::vector<std::string>{"ID", "START_TIME", "START_TIME"}));
 
   dm_->SaveTask(Task("dup"), kTaskStatusNew);
-  IbStatement& insert = dm_->ibsqlInsertCryptoTask;
+  auto insert = dm_->NewQuery(true);
+  insert->SetSql("insert into CRYPTO_TASKS (ID,TTYPE,START_TIME,STATUS) values ('dup',0,'NOW',0)");
   dm_->StartTran(true);
-  EXPECT_THROW(insert.ExecQuery(), EIBInterBaseError);  // same ID again
+  EXPECT_THROW(insert->ExecQuery(), EIBInterBaseError);  // same ID again
 }
 
 TEST_F(TaskDbTest, ForcedWritesAreOnWithTheLargestPages) {

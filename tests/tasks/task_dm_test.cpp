@@ -34,14 +34,10 @@ TEST_F(TaskDbTest, NewTaskIsPendingAndRoundTripsItsBytes) {
   EXPECT_EQ(text, "");
 
   // The processing thread's load sees the row as stored.
-  IbStatement& load = dm_->ibsqlLoadNewCryptoTasks;
-  dm_->StartTran(false);
-  load.SetDateTime("DT", Now() - TASK_LIFETIME);
-  load.ExecQuery();
-  ASSERT_TRUE(load.Next());
-  const TCryptoTask back = ReadCryptoTask(load);
-  EXPECT_FALSE(load.Next());
-  load.Close();
+  const std::vector<TCryptoTask> loaded = dm_->LoadNewTasks(Now() - TASK_LIFETIME, {});
+  ASSERT_EQ(loaded.size(), 1u);
+  const TCryptoTask& back = loaded[0];
+  EXPECT_TRUE(dm_->LoadNewTasks(Now() - TASK_LIFETIME, {"a1"}).empty());
   EXPECT_EQ(back.Id, "a1");
   EXPECT_EQ(back.TaskType, kTaskSignHash);
   EXPECT_EQ(back.InData, task.InData);
