@@ -106,7 +106,7 @@ void AddToListing(const CertListRequest& request, std::shared_ptr<const CertList
 
 std::shared_ptr<const CertListFacts> CertListCache::Get(TVCertMgr& manager, const std::string& cert_body) {
   {
-    std::shared_lock lock(mu_);
+    ReaderLock lock(mu_);
     const auto it = facts_.find(cert_body);
     if (it != facts_.end()) return it->second;
   }
@@ -114,7 +114,7 @@ std::shared_ptr<const CertListFacts> CertListCache::Get(TVCertMgr& manager, cons
   manager.GetCertInfo(cert_body, kCertListInfoFlags, info);
   auto facts = std::make_shared<const CertListFacts>(CertListFactsOf(info));
   manager.FreeCertInfo(info);
-  std::unique_lock lock(mu_);
+  WriterLock lock(mu_);
   if (facts_.size() >= capacity_) facts_.clear();
   facts_.emplace(cert_body, facts);
   return facts;

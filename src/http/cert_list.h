@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 #include <string_view>
@@ -18,6 +17,7 @@
 
 #include "certs/cert_info.h"
 #include "platform/date_time.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -83,8 +83,8 @@ class CertListCache {
 
  private:
   const size_t capacity_;
-  std::shared_mutex mu_;
-  std::unordered_map<std::string, std::shared_ptr<const CertListFacts>> facts_;
+  SharedMutex mu_;
+  std::unordered_map<std::string, std::shared_ptr<const CertListFacts>> facts_ GUARDED_BY(mu_);
 };
 
 // The listing of these certificate bodies, read through the manager (and

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <shared_mutex>
 
 #if defined(__clang__)
 #define ZUNTAR_THREAD_ANNOTATION(x) __attribute__((x))
@@ -20,6 +21,8 @@
 #define REQUIRES(...) ZUNTAR_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define ACQUIRE(...) ZUNTAR_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) ZUNTAR_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
+#define ACQUIRE_SHARED(...) ZUNTAR_THREAD_ANNOTATION(acquire_shared_capability(__VA_ARGS__))
+#define RELEASE_SHARED(...) ZUNTAR_THREAD_ANNOTATION(release_shared_capability(__VA_ARGS__))
 #define EXCLUDES(...) ZUNTAR_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
 #define RETURN_CAPABILITY(x) ZUNTAR_THREAD_ANNOTATION(lock_returned(x))
 #define NO_THREAD_SAFETY_ANALYSIS ZUNTAR_THREAD_ANNOTATION(no_thread_safety_analysis)
@@ -46,6 +49,43 @@ class SCOPED_CAPABILITY MutexLock {
 
  private:
   Mutex& mu_;
+};
+
+// std::shared_mutex with the capability attribute: many readers or one
+// writer.
+class CAPABILITY("mutex") SharedMutex {
+ public:
+  void lock() ACQUIRE() { mu_.lock(); }
+  void unlock() RELEASE() { mu_.unlock(); }
+  void lock_shared() ACQUIRE_SHARED() { mu_.lock_shared(); }
+  void unlock_shared() RELEASE_SHARED() { mu_.unlock_shared(); }
+
+ private:
+  std::shared_mutex mu_;
+};
+
+// Holds a SharedMutex for writing for its scope.
+class SCOPED_CAPABILITY WriterLock {
+ public:
+  explicit WriterLock(SharedMutex& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
+  ~WriterLock() RELEASE() { mu_.unlock(); }
+  WriterLock(const WriterLock&) = delete;
+  WriterLock& operator=(const WriterLock&) = delete;
+
+ private:
+  SharedMutex& mu_;
+};
+
+// Holds a SharedMutex for reading for its scope.
+class SCOPED_CAPABILITY ReaderLock {
+ public:
+  explicit ReaderLock(SharedMutex& mu) ACQUIRE_SHARED(mu) : mu_(mu) { mu_.lock_shared(); }
+  ~ReaderLock() RELEASE() { mu_.unlock_shared(); }
+  ReaderLock(const ReaderLock&) = delete;
+  ReaderLock& operator=(const ReaderLock&) = delete;
+
+ private:
+  SharedMutex& mu_;
 };
 
 // A condition variable for a Mutex: each wait is entered and left with the

@@ -1,9 +1,9 @@
 #include "platform/user_prompt.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 namespace {
@@ -38,63 +38,66 @@ class PromptGate : public UserPrompt {
     return Ask([&](UserPrompt& p) { return p.AskOriginConsent(origin); }, OriginConsent::kNoAnswer);
   }
   bool Interactive() const override {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     return Installed().Interactive();
   }
 
   void CancelAll() {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     closed_ = true;
     ++epoch_;
     if (asking_ != nullptr) asking_->CancelShown();
-    turn_.notify_all();
+    turn_.NotifyAll();
   }
 
   void Allow() {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     closed_ = false;
   }
 
   // A question takes its prompt under the lock, so once none runs the old
   // prompt is out of every thread's hands.
   void Install(UserPrompt* prompt) {
-    std::unique_lock lock(mu_);
-    turn_.wait(lock, [&] { return asking_ == nullptr; });
+    MutexLock lock(mu_);
+    while (asking_ != nullptr) turn_.Wait(mu_);
     installed_prompt.store(prompt);
   }
 
  private:
   template <class Question, class Answer>
   Answer Ask(Question&& question, Answer cancel) {
-    std::unique_lock lock(mu_);
-    const uint64_t epoch = epoch_;
-    turn_.wait(lock, [&] { return asking_ == nullptr || closed_ || epoch_ != epoch; });
-    if (closed_ || epoch_ != epoch) return cancel;
-    UserPrompt& prompt = Installed();
-    asking_ = &prompt;
-    lock.unlock();
+    uint64_t epoch = 0;
+    UserPrompt* prompt = nullptr;
+    {
+      MutexLock lock(mu_);
+      epoch = epoch_;
+      while (asking_ != nullptr && !closed_ && epoch_ == epoch) turn_.Wait(mu_);
+      if (closed_ || epoch_ != epoch) return cancel;
+      prompt = &Installed();
+      asking_ = prompt;
+    }
     // The turn passes on however the question ends.
     struct Release {
       PromptGate& gate;
       ~Release() {
-        std::lock_guard relock(gate.mu_);
+        MutexLock relock(gate.mu_);
         gate.asking_ = nullptr;
-        gate.turn_.notify_all();
+        gate.turn_.NotifyAll();
       }
     };
     Answer answer = [&] {
       Release release{*this};
-      return question(prompt);
+      return question(*prompt);
     }();
-    std::lock_guard relock(mu_);
+    MutexLock relock(mu_);
     return epoch_ != epoch ? cancel : answer;
   }
 
-  mutable std::mutex mu_;
-  std::condition_variable turn_;
-  UserPrompt* asking_ = nullptr;  // the prompt whose question runs now
-  bool closed_ = false;
-  uint64_t epoch_ = 0;
+  mutable Mutex mu_;
+  CondVar turn_;
+  UserPrompt* asking_ GUARDED_BY(mu_) = nullptr;  // the prompt whose question runs now
+  bool closed_ GUARDED_BY(mu_) = false;
+  uint64_t epoch_ GUARDED_BY(mu_) = 0;
 };
 
 PromptGate gate;

@@ -86,35 +86,35 @@ DesktopPrompt::DesktopPrompt(bool interactive) : interactive_(interactive) {}
 
 DesktopPrompt::~DesktopPrompt() {
   Close();
-  std::unique_lock lock(mu_);
-  changed_.wait(lock, [&] { return in_flight_ == 0; });
+  MutexLock lock(mu_);
+  while (in_flight_ != 0) changed_.Wait(mu_);
 }
 
 bool DesktopPrompt::Interactive() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return interactive_ && !closed_;
 }
 
 void DesktopPrompt::Close() {
   QPointer<QDialog> shown;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     closed_ = true;
     if (current_) {
       current_->cancelled = true;
       shown = current_->dialog;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
   }
   // The event loop may be over: a dialog still open goes now.
   if (shown && QThread::currentThread() == thread()) delete shown.data();
 }
 
 void DesktopPrompt::CancelShown() {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (!current_) return;
   current_->cancelled = true;
-  changed_.notify_all();
+  changed_.NotifyAll();
   // The dialog goes away on the GUI thread; nobody waits for that here.
   QMetaObject::invokeMethod(
       this,
@@ -126,7 +126,7 @@ void DesktopPrompt::CancelShown() {
 }
 
 QDialog* DesktopPrompt::ShownDialog() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return current_ ? current_->dialog.data() : nullptr;
 }
 
@@ -135,7 +135,7 @@ Answer DesktopPrompt::Ask(Maker make, Reader read) {
   question->make = std::move(make);
   question->read = std::move(read);
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (!interactive_ || closed_) return {};
     current_ = question;
     ++in_flight_;
@@ -145,13 +145,13 @@ Answer DesktopPrompt::Ask(Maker make, Reader read) {
   } else {
     QMetaObject::invokeMethod(
         this, [this, question] { Show(question); }, Qt::QueuedConnection);
-    std::unique_lock lock(mu_);
-    changed_.wait(lock, [&] { return question->done || question->cancelled || closed_; });
+    MutexLock lock(mu_);
+    while (!question->done && !question->cancelled && !closed_) changed_.Wait(mu_);
   }
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (current_ == question) current_.reset();
   --in_flight_;
-  changed_.notify_all();
+  changed_.NotifyAll();
   return question->cancelled || closed_ ? Answer{} : question->answer;
 }
 
@@ -160,7 +160,7 @@ void DesktopPrompt::WaitOnGuiThread(const std::shared_ptr<Question>& question) {
   question->loop = &loop;
   Show(question);
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (question->done || question->cancelled) {
       question->loop = nullptr;
       if (question->dialog) question->dialog->reject();
@@ -174,7 +174,7 @@ void DesktopPrompt::WaitOnGuiThread(const std::shared_ptr<Question>& question) {
 
 void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (question->cancelled) return;
   }
   QDialog* dialog = question->make();
@@ -186,14 +186,14 @@ void DesktopPrompt::Show(const std::shared_ptr<Question>& question) {
   question->dialog = dialog;
   connect(dialog, &QDialog::finished, this, [this, question, dialog](int result) {
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       if (question->done) return;  // closed again after the answer
     }
     Answer answer = question->read(dialog, result);
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     question->answer = std::move(answer);
     question->done = true;
-    changed_.notify_all();
+    changed_.NotifyAll();
     if (question->loop != nullptr) question->loop->quit();
   });
   dialog->show();

@@ -18,13 +18,12 @@
 
 #include <QObject>
 #include <QPointer>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/thread_annotations.h"
 #include "platform/user_prompt.h"
 
 class QDialog;
@@ -71,11 +70,11 @@ class DesktopPrompt : public QObject, public UserPrompt {
   void WaitOnGuiThread(const std::shared_ptr<Question>& question);
 
   const bool interactive_;
-  mutable std::mutex mu_;
-  std::condition_variable changed_;
-  bool closed_ = false;
-  int in_flight_ = 0;
-  std::shared_ptr<Question> current_;
+  mutable Mutex mu_;
+  CondVar changed_;
+  bool closed_ GUARDED_BY(mu_) = false;
+  int in_flight_ GUARDED_BY(mu_) = 0;
+  std::shared_ptr<Question> current_ GUARDED_BY(mu_);
 };
 
 }  // namespace zuntar
