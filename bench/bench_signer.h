@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/crypto/api/provider_registration.h"
-#include "platform/crypto/cert/cert_builder.h"
-#include "platform/crypto/cert/cert_context.h"
-#include "platform/crypto/csp/container_import.h"
-#include "platform/crypto/csp/gost_module.h"
+#include "platform/capi/api/provider_registration.h"
+#include "platform/capi/cert/cert_builder.h"
+#include "platform/capi/cert/cert_context.h"
+#include "platform/capi/csp/container_import.h"
+#include "platform/capi/csp/gost_module.h"
 
 namespace zuntar::bench {
 

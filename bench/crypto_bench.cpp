@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/api/provider_registration.h"
-#include "platform/crypto/cert/cert_builder.h"
-#include "platform/crypto/csp/container_import.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/api/provider_registration.h"
+#include "platform/capi/cert/cert_builder.h"
+#include "platform/capi/csp/container_import.h"
 
 namespace zuntar {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "crypto/fund_exchange.h"
 #include "fund_response_maker.h"
-#include "platform/crypto/base/ossl.h"
+#include "platform/capi/base/ossl.h"
 
 namespace zuntar {
 namespace {

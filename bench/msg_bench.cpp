@@ -9,8 +9,8 @@
 #include <map>
 
 #include "bench_signer.h"
-#include "platform/crypto/msg/crypt_msg.h"
-#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/capi/msg/crypt_msg.h"
+#include "platform/capi/msg/crypt_msg_simple.h"
 
 namespace zuntar {
 namespace {

@@ -17,12 +17,12 @@
 #include <filesystem>
 #include <functional>
 
-#include "platform/crypto/api/provider_registration.h"
-#include "platform/crypto/cert/cert_builder.h"
-#include "platform/crypto/csp/container_import.h"
-#include "platform/crypto/csp/gost_module.h"
-#include "platform/crypto/msg/crypt_msg.h"
-#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "platform/capi/api/provider_registration.h"
+#include "platform/capi/cert/cert_builder.h"
+#include "platform/capi/csp/container_import.h"
+#include "platform/capi/csp/gost_module.h"
+#include "platform/capi/msg/crypt_msg.h"
+#include "platform/capi/msg/crypt_msg_simple.h"
 
 namespace zuntar {
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "core/base64.h"
-#include "platform/crypto/base/ossl.h"
+#include "platform/capi/base/ossl.h"
 
 namespace {
 

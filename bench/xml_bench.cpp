@@ -17,7 +17,7 @@
 #include <random>
 #include <string>
 
-#include "certs/xml_parser.h"
+#include "xml/xml_parser.h"
 
 namespace {
 

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 build="${1:-build/release}"
 plugin="$build/src/host/ZuntarMervoPlugin"
 tool="$build/tools/zuntar-certtool/zuntar-certtool"
-module="$build/src/platform/crypto/csp/provider/libzuntar_gost_csp.so"
+module="$build/src/platform/capi/csp/provider/libzuntar_gost_csp.so"
 
 work=$(mktemp -d)
 pid=""

@@ -43,7 +43,7 @@ done
 
 plugin="$build/src/host/ZuntarMervoPlugin"
 tool="$build/tools/zuntar-certtool/zuntar-certtool"
-module="$build/src/platform/crypto/csp/provider/libzuntar_gost_csp.so"
+module="$build/src/platform/capi/csp/provider/libzuntar_gost_csp.so"
 if [ ! -x "$plugin" ] || [ ! -x "$tool" ] || [ ! -e "$module" ]; then
   if [ "$build" != build/release ]; then
     echo "dev-plugin: no plugin built in $build" >&2

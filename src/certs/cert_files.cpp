@@ -6,7 +6,7 @@
 
 #include "certs/vcert_error.h"
 #include "core/text.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/guid.h"
 

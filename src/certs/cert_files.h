@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/crypto/base/crypt_types.h"
+#include "platform/capi/base/crypt_types.h"
 #include "platform/desktop_viewer.h"
 
 namespace zuntar {

@@ -6,8 +6,8 @@
 #include "certs/cert_info_parts.h"
 #include "certs/cert_text.h"
 #include "certs/dn_string.h"
-#include "platform/crypto/cert/cert_extensions.h"
-#include "platform/crypto/cert/store_files.h"
+#include "platform/capi/cert/cert_extensions.h"
+#include "platform/capi/cert/store_files.h"
 
 namespace zuntar {
 namespace {

@@ -1,8 +1,8 @@
 #include "certs/cert_info_parts.h"
 
 #include "core/utf.h"
-#include "platform/crypto/asn1/ber_reader.h"
-#include "platform/crypto/cert/cert_extensions.h"
+#include "platform/capi/asn1/ber_reader.h"
+#include "platform/capi/cert/cert_extensions.h"
 #include "platform/date_time.h"
 
 namespace zuntar::cert_info {

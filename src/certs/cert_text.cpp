@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "core/base64.h"
-#include "platform/crypto/cert/cert_context.h"
-#include "platform/crypto/cert/store_files.h"
+#include "platform/capi/cert/cert_context.h"
+#include "platform/capi/cert/store_files.h"
 
 namespace zuntar {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/crypto/base/crypt_types.h"
+#include "platform/capi/base/crypt_types.h"
 #include "platform/date_time.h"
 
 namespace zuntar {

@@ -3,8 +3,8 @@
 // private key to leave a container only that way.
 #include "certs/key_containers.h"
 #include "certs/provider_detection.h"
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

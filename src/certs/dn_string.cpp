@@ -2,7 +2,7 @@
 
 #include "core/text.h"
 #include "core/utf.h"
-#include "platform/crypto/cert/cert_name.h"
+#include "platform/capi/cert/cert_name.h"
 
 namespace zuntar {
 namespace {

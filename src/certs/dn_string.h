@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/crypto/cert/cert_context.h"
+#include "platform/capi/cert/cert_context.h"
 
 namespace zuntar {
 

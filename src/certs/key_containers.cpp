@@ -6,11 +6,11 @@
 #include "certs/os_error.h"
 #include "certs/provider_detection.h"
 #include "core/text.h"
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/api/provider_registration.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/base/wide_text.h"
-#include "platform/crypto/cert/cert_store.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/api/provider_registration.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/wide_text.h"
+#include "platform/capi/cert/cert_store.h"
 #include "platform/registry.h"
 
 namespace zuntar {

@@ -4,7 +4,7 @@
 
 #include "core/utf.h"
 #include "platform/code_page.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 

@@ -3,9 +3,9 @@
 #include <cctype>
 
 #include "core/text.h"
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/api/provider_registration.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/api/provider_registration.h"
+#include "platform/capi/base/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/file_version.h"
 #include "platform/registry.h"

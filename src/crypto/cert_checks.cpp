@@ -6,9 +6,9 @@
 #include "certs/cert_text.h"
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/cert_chain.h"
+#include "crypto/crypt_exceptions.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/cert_chain.h"
 
 namespace zuntar {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/store_files.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/store_files.h"
 
 namespace zuntar {
 

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/cert/cert_context.h"
-#include "platform/crypto/cert/crl_context.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/cert/cert_context.h"
+#include "platform/capi/cert/crl_context.h"
 
 namespace zuntar {
 

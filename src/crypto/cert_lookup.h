@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "platform/crypto/cert/cert_store.h"
+#include "platform/capi/cert/cert_store.h"
 
 namespace zuntar {
 

@@ -19,7 +19,7 @@
 
 #include "certs/cert_info.h"
 #include "core/string_list.h"
-#include "platform/crypto/base/crypt_types.h"
+#include "platform/capi/base/crypt_types.h"
 #include "platform/date_time.h"
 #include "platform/exception.h"
 #include "platform/thread_annotations.h"

@@ -10,8 +10,8 @@
 #include "crypto/cert_manager_csp.h"
 #include "crypto/decoded_messages.h"
 #include "crypto/stream_messages.h"
-#include "platform/crypto/cert/cert_chain.h"
-#include "platform/crypto/cert/cert_extensions.h"
+#include "platform/capi/cert/cert_chain.h"
+#include "platform/capi/cert/cert_extensions.h"
 
 namespace zuntar {
 

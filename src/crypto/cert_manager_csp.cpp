@@ -15,7 +15,7 @@
 #include "crypto/low_level_messages.h"
 #include "crypto/stream_messages.h"
 #include "crypto/streams.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

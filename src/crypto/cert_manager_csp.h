@@ -13,8 +13,8 @@
 
 #include "crypto/cert_manager.h"
 #include "crypto/store_listing.h"
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/cert/cert_store.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/cert/cert_store.h"
 
 namespace zuntar {
 

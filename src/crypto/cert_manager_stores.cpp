@@ -7,7 +7,7 @@
 #include "crypto/cert_lookup.h"
 #include "crypto/cert_manager_csp.h"
 #include "crypto/personal_cert.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

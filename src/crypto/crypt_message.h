@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/capi/msg/crypt_msg.h"
 
 namespace zuntar {
 

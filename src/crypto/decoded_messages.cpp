@@ -6,10 +6,10 @@
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
 #include "crypto/cert_lookup.h"
-#include "crypto/crypt_error.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/cert_name.h"
-#include "platform/crypto/msg/crypt_msg_simple.h"
+#include "crypto/crypt_exceptions.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/cert_name.h"
+#include "platform/capi/msg/crypt_msg_simple.h"
 
 namespace zuntar {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "crypto/crypt_message.h"
 #include "crypto/envelope_recipients.h"
-#include "platform/crypto/cert/cert_store.h"
+#include "platform/capi/cert/cert_store.h"
 
 namespace zuntar {
 

@@ -4,10 +4,10 @@
 #include <limits>
 
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/msg/crypt_msg_simple.h"
-#include "platform/crypto/msg/signing_time.h"
+#include "crypto/crypt_exceptions.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/msg/crypt_msg_simple.h"
+#include "platform/capi/msg/signing_time.h"
 
 namespace zuntar {
 namespace {

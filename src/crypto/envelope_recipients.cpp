@@ -1,7 +1,7 @@
 #include "crypto/envelope_recipients.h"
 
-#include "crypto/crypt_error.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/crypto/msg/crypt_msg.h"
+#include "platform/capi/msg/crypt_msg.h"
 
 namespace zuntar {
 

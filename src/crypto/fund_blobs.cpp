@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/crypto/csp/key_blob.h"
-#include "platform/crypto/csp/param_value.h"
+#include "platform/capi/csp/key_blob.h"
+#include "platform/capi/csp/param_value.h"
 
 namespace zuntar {
 namespace {

@@ -5,15 +5,15 @@
 #include <memory>
 #include <string>
 
-#include "certs/xml_parser.h"
+#include "xml/xml_parser.h"
 #include "core/base64.h"
 #include "core/text.h"
 #include "core/utf.h"
 #include "crypto/cert_lookup.h"
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/fund_blobs.h"
-#include "platform/crypto/api/crypt_api.h"
-#include "platform/crypto/csp/param_value.h"
+#include "platform/capi/api/crypt_api.h"
+#include "platform/capi/csp/param_value.h"
 
 namespace zuntar {
 namespace {

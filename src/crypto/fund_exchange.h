@@ -9,7 +9,7 @@
 // any time, each call with its own document, keys and buffers.
 #pragma once
 
-#include "platform/crypto/base/crypt_types.h"
+#include "platform/capi/base/crypt_types.h"
 #include "platform/exception.h"
 
 namespace zuntar {

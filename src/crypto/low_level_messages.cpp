@@ -1,8 +1,8 @@
 #include "crypto/low_level_messages.h"
 
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

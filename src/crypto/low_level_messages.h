@@ -3,7 +3,7 @@
 // public-key blob, a signature of a given hash value, and a hash.
 #pragma once
 
-#include "platform/crypto/api/crypt_api.h"
+#include "platform/capi/api/crypt_api.h"
 
 namespace zuntar {
 

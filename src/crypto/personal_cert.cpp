@@ -10,7 +10,7 @@
 #include "certs/os_error.h"
 #include "core/text.h"
 #include "core/utf.h"
-#include "platform/crypto/csp/key_container.h"
+#include "platform/capi/csp/key_container.h"
 #include "platform/date_time.h"
 
 namespace zuntar {

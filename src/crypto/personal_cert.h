@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypto/base/crypt_types.h"
+#include "platform/capi/base/crypt_types.h"
 
 namespace zuntar {
 

@@ -1,6 +1,6 @@
 #include "crypto/store_listing.h"
 
-#include "platform/crypto/cert/cert_store.h"
+#include "platform/capi/cert/cert_store.h"
 
 namespace zuntar {
 

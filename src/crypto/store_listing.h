@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypto/cert/store_files.h"
+#include "platform/capi/cert/store_files.h"
 #include "platform/thread_annotations.h"
 
 namespace zuntar {

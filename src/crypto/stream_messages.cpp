@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/encoded_messages.h"
 #include "crypto/envelope_recipients.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/msg/content_info.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/msg/content_info.h"
 
 namespace zuntar {
 namespace {

@@ -21,7 +21,7 @@
 #include "http/task_commands.h"
 #include "http/task_log_commands.h"
 #include "platform/code_page.h"
-#include "platform/crypto/api/crypt_api.h"
+#include "platform/capi/api/crypt_api.h"
 #include "platform/user_prompt.h"
 #include "tasks/processing_thread.h"
 #include "tasks/task_columns.h"

@@ -4,7 +4,7 @@
 
 #include "certs/naming_certs.h"
 #include "core/base64.h"
-#include "platform/crypto/cert/store_files.h"
+#include "platform/capi/cert/store_files.h"
 
 namespace zuntar {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypto/asn1/der_writer.h"
+#include "platform/capi/asn1/der_writer.h"
 #include "support/test_pki.h"
 
 namespace zuntar::test {

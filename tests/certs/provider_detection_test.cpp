@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "platform/crypto/api/provider_registration.h"
+#include "platform/capi/api/provider_registration.h"
 #include "platform/file_io.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"

@@ -12,10 +12,10 @@
 #include "crypto/encoded_messages.h"
 #include "crypto/streams.h"
 #include "crypto_fixture.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/cert_chain.h"
-#include "platform/crypto/msg/crypt_msg_simple.h"
-#include "platform/crypto/msg/signing_time.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/cert_chain.h"
+#include "platform/capi/msg/crypt_msg_simple.h"
+#include "platform/capi/msg/signing_time.h"
 
 namespace zuntar {
 namespace {

@@ -4,11 +4,11 @@
 
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/crypt_message.h"
 #include "crypto/encoded_messages.h"
 #include "platform/code_page.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

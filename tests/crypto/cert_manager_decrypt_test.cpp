@@ -7,9 +7,9 @@
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
 #include "crypto/cert_manager_csp.h"
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/encoded_messages.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 #include "crypto_fixture.h"
 #include "support/scripted_prompt.h"
 

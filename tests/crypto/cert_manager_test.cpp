@@ -18,7 +18,7 @@
 #include "crypto/store_listing.h"
 #include "crypto/streams.h"
 #include "crypto_fixture.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 #include "platform/file_io.h"
 
 namespace zuntar {

@@ -13,8 +13,8 @@
 #include "crypto/cert_manager_csp.h"
 #include "crypto/personal_cert.h"
 #include "crypto_fixture.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/csp/container_import.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/csp/container_import.h"
 
 namespace zuntar {
 namespace {

@@ -4,15 +4,15 @@
 
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/decoded_messages.h"
 #include "crypto/encoded_messages.h"
 #include "crypto/stream_messages.h"
 #include "crypto/streams.h"
 #include "crypto_fixture.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/cert_name.h"
-#include "platform/crypto/msg/agree_envelope.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/cert_name.h"
+#include "platform/capi/msg/agree_envelope.h"
 
 namespace zuntar {
 namespace {

@@ -4,11 +4,11 @@
 
 #include <functional>
 
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/low_level_messages.h"
 #include "crypto_fixture.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/gost/gost_key_material.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/gost/gost_key_material.h"
 
 namespace zuntar {
 namespace {

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "crypto/cert_identity.h"
-#include "crypto/crypt_error.h"
+#include "crypto/crypt_exceptions.h"
 #include "crypto/encoded_messages.h"
 #include "crypto/stream_messages.h"
 #include "crypto_fixture.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
 namespace {

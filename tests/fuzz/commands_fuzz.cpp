@@ -42,7 +42,7 @@
 #include "host/headless_control.h"
 #include "host/start_checks.h"
 #include "http/http_access.h"
-#include "platform/crypto/gost/gost_key_material.h"
+#include "platform/capi/gost/gost_key_material.h"
 #include "platform/file_io.h"
 
 namespace zuntar {

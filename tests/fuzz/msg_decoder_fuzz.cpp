@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/crypto/msg/crypt_msg.h"
-#include "platform/crypto/msg/signing_time.h"
+#include "platform/capi/msg/crypt_msg.h"
+#include "platform/capi/msg/signing_time.h"
 
 namespace zuntar {
 namespace {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "certs/xml_parser.h"
+#include "xml/xml_parser.h"
 
 namespace zuntar {
 namespace {

@@ -12,7 +12,7 @@
 #include "certs/key_containers.h"
 #include "core/base64.h"
 #include "crypto/cert_identity.h"
-#include "platform/crypto/csp/container_import.h"
+#include "platform/capi/csp/container_import.h"
 #include "platform/file_io.h"
 #include "plugin_sandbox.h"
 #include "support/http_client.h"

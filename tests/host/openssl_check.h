@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/crypto/base/crypt_types.h"
+#include "platform/capi/base/crypt_types.h"
 
 namespace zuntar::test {
 

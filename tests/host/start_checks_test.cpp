@@ -10,7 +10,7 @@
 #include "core/process_values.h"
 #include "core/utf.h"
 #include "crypto/cert_manager_instance.h"
-#include "platform/crypto/api/provider_registration.h"
+#include "platform/capi/api/provider_registration.h"
 #include "platform/file_io.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"

@@ -16,7 +16,7 @@
 #include "core/base64.h"
 #include "core/settings.h"
 #include "crypto/cert_identity.h"
-#include "platform/crypto/base/ossl.h"
+#include "platform/capi/base/ossl.h"
 #include "platform/file_io.h"
 #include "platform/user_account.h"
 #include "plugin_sandbox.h"

@@ -5,7 +5,7 @@
 // share one database.
 #include <gtest/gtest.h>
 
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 #include "task_service_fixture.h"
 
 namespace zuntar {

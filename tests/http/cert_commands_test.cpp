@@ -15,7 +15,7 @@
 #include "crypto/cert_manager_instance.h"
 #include "http/cert_list.h"
 #include "http/query_params.h"
-#include "platform/crypto/csp/container_import.h"
+#include "platform/capi/csp/container_import.h"
 #include "support/scripted_prompt.h"
 #include "support/temp_dir.h"
 #include "support/test_pki.h"

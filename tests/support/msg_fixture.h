@@ -8,10 +8,10 @@
 #include <fstream>
 #include <string>
 
-#include "platform/crypto/base/wide_text.h"
-#include "platform/crypto/cert/cert_context.h"
-#include "platform/crypto/csp/container_import.h"
-#include "platform/crypto/csp/gost_module.h"
+#include "platform/capi/base/wide_text.h"
+#include "platform/capi/cert/cert_context.h"
+#include "platform/capi/csp/container_import.h"
+#include "platform/capi/csp/gost_module.h"
 #include "support/test_pki.h"
 #include "support/temp_dir.h"
 

@@ -7,9 +7,9 @@
 #include <ctime>
 #include <string>
 
-#include "platform/crypto/api/provider_registration.h"
-#include "platform/crypto/cert/cert_builder.h"
-#include "platform/crypto/cert/cert_context.h"
+#include "platform/capi/api/provider_registration.h"
+#include "platform/capi/cert/cert_builder.h"
+#include "platform/capi/cert/cert_context.h"
 
 namespace zuntar::test {
 

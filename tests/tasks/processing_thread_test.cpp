@@ -21,7 +21,7 @@
 #include "crypto/cert_identity.h"
 #include "crypto/cert_manager_instance.h"
 #include "crypto/crypto_fixture.h"
-#include "platform/crypto/gost/gost_key_material.h"
+#include "platform/capi/gost/gost_key_material.h"
 #include "platform/file_io.h"
 #include "platform/user_prompt.h"
 #include "support/fund_response.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/crypto/cert/cert_context.h"
+#include "platform/capi/cert/cert_context.h"
 
 namespace zuntar::certtool {
 

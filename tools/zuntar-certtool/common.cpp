@@ -5,11 +5,11 @@
 #include <sstream>
 
 #include "certtool.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/base/wide_text.h"
-#include "platform/crypto/cert/cert_name.h"
-#include "platform/crypto/cert/cert_store.h"
-#include "platform/crypto/cert/store_files.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/wide_text.h"
+#include "platform/capi/cert/cert_name.h"
+#include "platform/capi/cert/cert_store.h"
+#include "platform/capi/cert/store_files.h"
 #include "platform/process.h"
 
 namespace zuntar::certtool {

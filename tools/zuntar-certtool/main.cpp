@@ -5,7 +5,7 @@
 
 #include "certtool.h"
 #include "message_commands.h"
-#include "platform/crypto/base/crypt_error.h"
+#include "platform/capi/base/error_codes.h"
 
 namespace {
 

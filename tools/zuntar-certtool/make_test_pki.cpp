@@ -8,10 +8,10 @@
 #include <iostream>
 
 #include "certtool.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/cert_builder.h"
-#include "platform/crypto/cert/cert_store.h"
-#include "platform/crypto/csp/container_import.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/cert_builder.h"
+#include "platform/capi/cert/cert_store.h"
+#include "platform/capi/csp/container_import.h"
 #include "platform/platform_root.h"
 
 namespace zuntar::certtool {

@@ -7,13 +7,13 @@
 #include <iostream>
 
 #include "certtool.h"
-#include "platform/crypto/base/crypt_error.h"
-#include "platform/crypto/cert/store_files.h"
-#include "platform/crypto/msg/agree_envelope.h"
-#include "platform/crypto/msg/crypt_msg.h"
-#include "platform/crypto/msg/crypt_msg_simple.h"
-#include "platform/crypto/msg/msg_algorithms.h"
-#include "platform/crypto/msg/signing_time.h"
+#include "platform/capi/base/error_codes.h"
+#include "platform/capi/cert/store_files.h"
+#include "platform/capi/msg/agree_envelope.h"
+#include "platform/capi/msg/crypt_msg.h"
+#include "platform/capi/msg/crypt_msg_simple.h"
+#include "platform/capi/msg/msg_algorithms.h"
+#include "platform/capi/msg/signing_time.h"
 
 namespace zuntar::certtool {
 namespace {

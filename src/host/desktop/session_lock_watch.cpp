@@ -10,7 +10,7 @@
 #include <QVariantMap>
 
 #include "core/log.h"
-#include "platform/crypto/api/crypt_api.h"
+#include "platform/capi/api/crypt_api.h"
 #include "platform/login_session.h"
 
 namespace zuntar {

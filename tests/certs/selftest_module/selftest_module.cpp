@@ -3,7 +3,7 @@
 // word, any other name a full block with the failure word set.
 #include <string>
 
-#include "platform/crypto/csp/csp_module.h"
+#include "platform/capi/csp/csp_module.h"
 
 namespace {
 
