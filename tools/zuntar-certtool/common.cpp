@@ -6,6 +6,7 @@
 
 #include "certtool.h"
 #include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/ossl.h"
 #include "platform/capi/base/wide_text.h"
 #include "platform/capi/cert/cert_name.h"
 #include "platform/capi/cert/cert_store.h"

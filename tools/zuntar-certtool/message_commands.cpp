@@ -8,6 +8,7 @@
 
 #include "certtool.h"
 #include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/ossl.h"
 #include "platform/capi/cert/store_files.h"
 #include "platform/capi/msg/agree_envelope.h"
 #include "platform/capi/msg/crypt_msg.h"

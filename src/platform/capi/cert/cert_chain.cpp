@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/ossl.h"
 
 namespace zuntar {
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/ossl.h"
 
 namespace zuntar {
 namespace {
@@ -167,6 +168,8 @@ std::shared_ptr<const DecodedCertificate> DecodeNew(const Bytes& der) {
 }  // namespace
 
 // ---- CertContext ---------------------------------------------------------------
+
+void CertContext::X509Free::operator()(X509* x) const { X509_free(x); }
 
 std::shared_ptr<CertContext> CertContext::Decode(const Bytes& der) {
   ossl::EnsureGostEngine();

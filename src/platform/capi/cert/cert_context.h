@@ -8,15 +8,17 @@
 // its property changes back to that store.
 #pragma once
 
-#include <openssl/x509.h>
-
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "platform/capi/base/crypt_types.h"
-#include "platform/capi/base/ossl.h"
+
+// OpenSSL's certificate and time types, declared as OpenSSL declares them,
+// so that the layers above reach certificates without OpenSSL's headers.
+typedef struct x509_st X509;
+typedef struct asn1_string_st ASN1_TIME;
 
 namespace zuntar {
 
@@ -63,11 +65,16 @@ class CertContext {
   void SetCachedKey(std::shared_ptr<void> handle, DWORD key_spec);
 
  private:
+  // X509_free, where OpenSSL's headers are.
+  struct X509Free {
+    void operator()(X509* x) const;
+  };
+
   CertContext() = default;
 
   Bytes encoded_;
   CERT_INFO info_;
-  ossl::X509Ptr x509_;
+  std::unique_ptr<X509, X509Free> x509_;
   Bytes sha1_;
 
   mutable std::mutex mu_;

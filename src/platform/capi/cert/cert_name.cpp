@@ -6,6 +6,7 @@
 
 #include "platform/code_page.h"
 #include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/ossl.h"
 #include "platform/capi/base/wide_text.h"
 
 namespace zuntar {

@@ -2,9 +2,12 @@
 
 
 #include "platform/capi/base/error_codes.h"
+#include "platform/capi/base/ossl.h"
 #include "platform/capi/cert/cert_context.h"
 
 namespace zuntar {
+
+void CrlContext::CrlFree::operator()(X509_CRL* crl) const { X509_CRL_free(crl); }
 
 std::shared_ptr<CrlContext> CrlContext::Decode(const Bytes& der) {
   ossl::EnsureGostEngine();
@@ -29,7 +32,7 @@ std::shared_ptr<CrlContext> CrlContext::Decode(const Bytes& der) {
   X509_ALGOR_get0(&obj, nullptr, nullptr, alg);
   ctx->info_.SignatureAlgorithm.pszObjId = ossl::OidText(obj);
   ctx->encoded_ = der;
-  ctx->crl_ = std::move(crl);
+  ctx->crl_.reset(crl.release());
   ctx->sha1_ = ossl::Sha1(der);
   return ctx;
 }

@@ -4,7 +4,10 @@
 #include <memory>
 
 #include "platform/capi/base/crypt_types.h"
-#include "platform/capi/base/ossl.h"
+
+// OpenSSL's revocation-list type, declared as OpenSSL declares it, so that
+// the layers above reach CRL contexts without OpenSSL's headers.
+typedef struct X509_crl_st X509_CRL;
 
 namespace zuntar {
 
@@ -19,10 +22,15 @@ class CrlContext {
   const Bytes& Sha1() const { return sha1_; }
 
  private:
+  // X509_CRL_free, where OpenSSL's headers are.
+  struct CrlFree {
+    void operator()(X509_CRL* crl) const;
+  };
+
   CrlContext() = default;
   Bytes encoded_;
   CRL_INFO info_;
-  ossl::X509CrlPtr crl_;
+  std::unique_ptr<X509_CRL, CrlFree> crl_;
   Bytes sha1_;
 };
 
