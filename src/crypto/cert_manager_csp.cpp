@@ -10,6 +10,7 @@
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
 #include "crypto/cert_lookup.h"
+#include "crypto/certificate_key.h"
 #include "crypto/decoded_messages.h"
 #include "crypto/encoded_messages.h"
 #include "crypto/low_level_messages.h"
@@ -90,12 +91,7 @@ void TVCertMgrCSP::SetCertificate(const Bytes& cert_body) {
   // The key stays open with the context, so a key-media or PIN request
   // comes now and not in the middle of an operation. Its outcome shows
   // there.
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-  bool caller_free = false;
-  if (CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free) &&
-      caller_free)
-    CryptReleaseContext(prov, 0);
+  TryAcquireKey(cert, CRYPT_ACQUIRE_CACHE_FLAG);
 }
 
 void TVCertMgrCSP::SetOnCertificateNeeded(CertificateNeededEvent event) {

@@ -6,6 +6,7 @@
 #include "crypto/cert_identity.h"
 #include "crypto/cert_lookup.h"
 #include "crypto/cert_manager_csp.h"
+#include "crypto/certificate_key.h"
 #include "crypto/personal_cert.h"
 #include "platform/capi/base/error_codes.h"
 
@@ -30,7 +31,7 @@ HCERTSTORE OpenUserStore(const std::string& name) {
 
 void TVCertMgrCSP::OpenStore(const std::string& name) {
   MutexLock lock(mu_);
-  if (opened_store_ != nullptr) CertCloseStore(opened_store_, 0);
+  opened_store_.reset();
   // The platform's stores are files and need no provider; the context is
   // taken once, as the stores' owner, and its outcome does not matter.
   if (store_prov_ == nullptr) CryptAcquireContextA(&store_prov_, nullptr, nullptr, PROV_RSA_SIG, CRYPT_VERIFYCONTEXT);
@@ -39,7 +40,7 @@ void TVCertMgrCSP::OpenStore(const std::string& name) {
 
 void TVCertMgrCSP::CloseStore() {
   MutexLock lock(mu_);
-  if (opened_store_ != nullptr) CertCloseStore(opened_store_, 0);
+  opened_store_.reset();
 }
 
 HCERTSTORE TVCertMgrCSP::OpenedStoreOr(const std::string& name) {
@@ -76,12 +77,7 @@ bool TVCertMgrCSP::HasPrivateKey(const Bytes& cert_body) {
     PCCERT_CONTEXT cert = LocateCertificate(cert_body, true);
     if (cert == nullptr) cert = LocateCertificate(cert_body, false);
     if (cert == nullptr) return false;
-    HCRYPTPROV prov;
-    DWORD key_spec = 0;
-    bool caller_free = false;
-    if (!CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &prov, &key_spec, &caller_free)) return false;
-    if (caller_free) CryptReleaseContext(prov, 0);
-    return true;
+    return TryAcquireKey(cert, 0).has_value();
   } catch (const std::exception&) {
     return false;
   }

@@ -22,6 +22,10 @@ ECryptError CryptError(DWORD code) {
                      code);
 }
 
+void ThrowIfFalse(bool ok) {
+  if (!ok) throw CryptError(GetLastError());
+}
+
 ECryptError CryptCallError(const std::string& call_name) {
   const DWORD code = GetLastError();
   if (code == 0) return ECryptError(call_name, 0);

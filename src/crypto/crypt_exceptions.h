@@ -28,6 +28,10 @@ ZUNTAR_DEFINE_EXCEPTION(EAssertionFailed, Exception);
 // %d. %s", or "Ошибка функции Win32 API" for code 0.
 ECryptError CryptError(DWORD code);
 
+// Raises CryptError(GetLastError()) unless `ok`: how a failed platform call
+// of this layer becomes an exception.
+void ThrowIfFalse(bool ok);
+
 // A failed platform call, named, with the last error: the name followed by
 // "(" + Win32ErrorText + ")", or the name alone when the last error is 0.
 ECryptError CryptCallError(const std::string& call_name);

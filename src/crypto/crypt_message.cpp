@@ -29,18 +29,14 @@ Bytes CallWithGrowth(DWORD initial, const BufferCall& call) {
   Bytes buffer(initial, '\0');
   DWORD size = initial;
   if (!call(reinterpret_cast<BYTE*>(buffer.data()), &size)) {
-    if (GetLastError() != ERROR_MORE_DATA) throw CryptError(GetLastError());
+    ThrowIfFalse(GetLastError() == ERROR_MORE_DATA);
     const DWORD grown = RoundUpBuffer(size + 512);
     buffer.assign(grown, '\0');
     size = grown;
-    if (!call(reinterpret_cast<BYTE*>(buffer.data()), &size)) throw CryptError(GetLastError());
+    ThrowIfFalse(call(reinterpret_cast<BYTE*>(buffer.data()), &size));
   }
   buffer.resize(size);
   return buffer;
-}
-
-TCryptoMessage::~TCryptoMessage() {
-  if (msg_ != nullptr) CryptMsgClose(msg_);
 }
 
 const Bytes& TCryptoMessage::Content() {
@@ -60,21 +56,20 @@ Bytes TCryptoMessage::TakeContent() {
 }
 
 void TCryptoMessage::Update(const BYTE* bytes, DWORD length) {
-  if (!CryptMsgUpdate(msg_, bytes, length, true)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgUpdate(msg_, bytes, length, true));
 }
 
 DWORD TCryptoMessage::CertCount() {
   DWORD count = 0;
-  if (!CryptMsgGetParam(msg_, CMSG_CERT_COUNT_PARAM, 0, &count)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg_, CMSG_CERT_COUNT_PARAM, 0, &count));
   return count;
 }
 
 Bytes TCryptoMessage::CertBytes(DWORD i) {
   DWORD size = 0;
-  if (!CryptMsgGetParam(msg_, CMSG_CERT_PARAM, i, nullptr, &size)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg_, CMSG_CERT_PARAM, i, nullptr, &size));
   Bytes der(size, '\0');
-  if (!CryptMsgGetParam(msg_, CMSG_CERT_PARAM, i, reinterpret_cast<BYTE*>(der.data()), &size))
-    throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg_, CMSG_CERT_PARAM, i, reinterpret_cast<BYTE*>(der.data()), &size));
   der.resize(size);
   return der;
 }
@@ -91,14 +86,14 @@ PCCERT_CONTEXT TCryptoMessage::Certificate(DWORD i) {
 
 PCCERT_CONTEXT TCryptoMessage::SignerCertFromHook(DWORD i) {
   CERT_INFO id;
-  if (!CryptMsgGetParam(msg_, CMSG_SIGNER_CERT_INFO_PARAM, i, &id)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg_, CMSG_SIGNER_CERT_INFO_PARAM, i, &id));
   const CertificateLookupFunc hook = CertificateLookupHook();
   return hook != nullptr ? hook(SerialHex(id.SerialNumber)) : nullptr;
 }
 
 TDecodedCryptoMessage::TDecodedCryptoMessage(DWORD length, bool detached, const BYTE* bytes) {
   msg_ = CryptMsgOpenToDecode(kMsgEncoding, detached ? CMSG_DETACHED_FLAG : 0, 0, 0, nullptr, nullptr);
-  if (msg_ == nullptr) throw CryptError(GetLastError());
+  ThrowIfFalse(msg_ != nullptr);
   Update(bytes, length);
 }
 
@@ -107,15 +102,15 @@ TDecodedSignedCryptoMessage::TDecodedSignedCryptoMessage(DWORD length, bool deta
 
 DWORD TDecodedSignedCryptoMessage::SignerCount() {
   DWORD count = 0;
-  if (!CryptMsgGetParam(msg_, CMSG_SIGNER_COUNT_PARAM, 0, &count)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg_, CMSG_SIGNER_COUNT_PARAM, 0, &count));
   return count;
 }
 
 int64_t TDecodedSignedCryptoMessage::SigningTime(DWORD i) {
   CRYPT_ATTRIBUTES attrs;
   if (!CryptMsgGetParam(msg_, CMSG_SIGNER_AUTH_ATTR_PARAM, i, &attrs)) {
-    if (GetLastError() == CRYPT_E_ATTRIBUTES_MISSING) return 0;
-    throw CryptError(GetLastError());
+    ThrowIfFalse(GetLastError() == CRYPT_E_ATTRIBUTES_MISSING);
+    return 0;
   }
   for (const CRYPT_ATTRIBUTE& a : attrs.rgAttr) {
     if (a.pszObjId != szOID_RSA_signingTime) continue;
@@ -132,7 +127,7 @@ int64_t TDecodedSignedCryptoMessage::SigningTime(DWORD i) {
 
 CERT_INFO TDecodedSignedCryptoMessage::SignerId(DWORD i) {
   CERT_INFO id;
-  if (!CryptMsgGetParam(msg_, CMSG_SIGNER_CERT_INFO_PARAM, i, &id)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg_, CMSG_SIGNER_CERT_INFO_PARAM, i, &id));
   return id;
 }
 

@@ -28,8 +28,7 @@ class TCryptoMessage {
   TCryptoMessage() = default;
   TCryptoMessage(const TCryptoMessage&) = delete;
   TCryptoMessage& operator=(const TCryptoMessage&) = delete;
-  // Closes the message handle.
-  virtual ~TCryptoMessage();
+  virtual ~TCryptoMessage() = default;
 
   // The encoded message of a builder; the content of a decoder
   // (CMSG_CONTENT_PARAM), read once and kept.

@@ -6,6 +6,7 @@
 #include "core/utf.h"
 #include "crypto/cert_identity.h"
 #include "crypto/cert_lookup.h"
+#include "crypto/certificate_key.h"
 #include "crypto/crypt_exceptions.h"
 #include "platform/capi/base/error_codes.h"
 #include "platform/capi/cert/cert_name.h"
@@ -40,8 +41,8 @@ bool CheckSignature(Verify verify) {
     para.pfnGetSignerCertificate = CertificateFromHook;
     if (verify(para)) return true;
   }
-  if (GetLastError() == NTE_BAD_SIGNATURE) return false;
-  throw CryptError(GetLastError());
+  ThrowIfFalse(GetLastError() == NTE_BAD_SIGNATURE);
+  return false;
 }
 
 // Decrypts for the recipient; a key spec of 0 that names no key is tried
@@ -117,41 +118,27 @@ PCCERT_CONTEXT TDecodedEnvelopedMessage::FindRecipientCert(DWORD i, const HCERTS
   const CERT_INFO id = RecipientId(i);
   for (PCCERT_CONTEXT c = CertFindCertificateInStore(store, kMsgEncoding, 0, CERT_FIND_SUBJECT_CERT, &id, nullptr);
        c != nullptr; c = CertFindCertificateInStore(store, kMsgEncoding, 0, CERT_FIND_SUBJECT_CERT, &id, c)) {
-    HCRYPTPROV prov;
-    DWORD key_spec = 0;
-    bool caller_free = false;
-    if (CryptAcquireCertificatePrivateKey(c, 0, nullptr, &prov, &key_spec, &caller_free)) {
-      if (caller_free) CryptReleaseContext(prov, 0);
-      return c;
-    }
+    if (TryAcquireKey(c, 0)) return c;
   }
   return nullptr;
 }
 
 void TDecodedEnvelopedMessage::DecryptRecipient(DWORD i, const PCCERT_CONTEXT& cert) {
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-  bool caller_free = false;
-  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
-    throw CryptError(GetLastError());
-  const DWORD code = i < RecipientCount() ? DecryptIndex(msg_, prov, key_spec, (*recipients_)[i]) : CRYPT_E_INVALID_INDEX;
-  if (caller_free) CryptReleaseContext(prov, 0);
+  const CertificateKey key = AcquireKeyOrThrow(cert, CRYPT_ACQUIRE_CACHE_FLAG);
+  const DWORD code =
+      i < RecipientCount() ? DecryptIndex(msg_, key.prov, key.key_spec, (*recipients_)[i]) : CRYPT_E_INVALID_INDEX;
   if (code != 0) throw CryptError(code);
 }
 
 void TDecodedEnvelopedMessage::DecryptFor(const PCCERT_CONTEXT& cert) {
   const DWORD count = RecipientCount();
   if (count <= 1) return DecryptRecipient(0, cert);
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-  bool caller_free = false;
-  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
-    throw LastWin32Error();
+  const CertificateKey key = AcquireKeyOrThrow(cert, CRYPT_ACQUIRE_CACHE_FLAG, [] { throw LastWin32Error(); });
   const std::string target = CertSerialHex(cert);
   DWORD last_error = 0;
   for (DWORD i = 0; i < count; ++i) {
     if (!SameText(WithoutBlanks(RecipientSerial(i)), target)) continue;
-    last_error = DecryptIndex(msg_, prov, key_spec, (*recipients_)[i]);
+    last_error = DecryptIndex(msg_, key.prov, key.key_spec, (*recipients_)[i]);
     if (last_error == 0) return;
   }
   throw Exception(AnsiFromUtf8("Ошибка при расшифровке криптографического сообщения:") + std::to_string(last_error) +

@@ -31,8 +31,7 @@ CRYPT_ATTRIBUTE SigningTimeAttribute(DateTime local) {
     throw CryptError(ERROR_INVALID_PARAMETER);
   BYTE encoded[32];
   DWORD size = sizeof encoded;
-  if (!CryptEncodeObject(kMsgEncoding, szOID_RSA_signingTime, utc_file_time, encoded, &size))
-    throw CryptError(GetLastError());
+  ThrowIfFalse(CryptEncodeObject(kMsgEncoding, szOID_RSA_signingTime, utc_file_time, encoded, &size));
   return CRYPT_ATTRIBUTE{szOID_RSA_signingTime, {Bytes(reinterpret_cast<const char*>(encoded), size)}};
 }
 
@@ -63,7 +62,7 @@ TEncodedSignedMessage::TEncodedSignedMessage(DWORD length, DateTime signing_time
   // Into a byte string of its own: an attached message is as large as the
   // data, and a caller's buffer would hold it twice.
   Bytes encoded;
-  if (!CryptSignMessage(para, detached, 1, parts, sizes, &encoded)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptSignMessage(para, detached, 1, parts, sizes, &encoded));
   SetContent(std::move(encoded));
 }
 
@@ -71,7 +70,7 @@ void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEX
   if (cert == nullptr) throw CryptError(E_INVALIDARG);
   if (data.size() >= CMSG_INDEFINITE_LENGTH) throw CryptError(ERROR_NOT_ENOUGH_MEMORY);
   CMSG_SIGNER_ENCODE_INFO signer;
-  if (!SignerForCertificate(cert, SigningHashOid(cert), &signer)) throw CryptError(GetLastError());
+  ThrowIfFalse(SignerForCertificate(cert, SigningHashOid(cert), &signer));
   if (signing_time != 0) signer.rgAuthAttr.push_back(SigningTimeAttribute(signing_time));
   CMSG_SIGNED_ENCODE_INFO info;
   info.rgSigners = {signer};
@@ -94,8 +93,7 @@ void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEX
     return true;
   };
   HCRYPTMSG msg = CryptMsgOpenToEncode(kMsgEncoding, 0, CMSG_SIGNED, info, nullptr, &stream);
-  if (msg == nullptr || !CryptMsgUpdate(msg, begin, static_cast<DWORD>(data.size()), true))
-    throw CryptError(GetLastError());
+  ThrowIfFalse(msg != nullptr && CryptMsgUpdate(msg, begin, static_cast<DWORD>(data.size()), true));
   data.reserve(head.size() + data.size() + tail.size());
   data.insert(0, head);
   data += tail;

@@ -19,12 +19,12 @@ CERT_INFO IdOf(const CERT_ID& id) {
 
 std::vector<EnvelopeRecipient> EnvelopeRecipients(const HCRYPTMSG& msg) {
   DWORD count = 0;
-  if (!CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &count)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &count));
   std::vector<EnvelopeRecipient> out;
   DWORD key_trans = 0;
   for (DWORD i = 0; i < count; ++i) {
     CMSG_CMS_RECIPIENT_INFO info;
-    if (!CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info)) throw CryptError(GetLastError());
+    ThrowIfFalse(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info));
     if (info.dwRecipientChoice == CMSG_KEY_TRANS_RECIPIENT) {
       out.push_back({IdOf(info.KeyTrans.RecipientId), CMSG_KEY_TRANS_RECIPIENT, key_trans++, 0, {}});
     } else if (info.dwRecipientChoice == CMSG_KEY_AGREE_RECIPIENT) {

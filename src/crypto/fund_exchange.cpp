@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "core/utf.h"
 #include "crypto/cert_lookup.h"
+#include "crypto/certificate_key.h"
 #include "crypto/crypt_exceptions.h"
 #include "crypto/fund_blobs.h"
 #include "platform/capi/api/crypt_api.h"
@@ -128,10 +129,7 @@ Bytes DecryptFundResponse(const Bytes& response, const Bytes& cert_body) {
 
   const PCCERT_CONTEXT cert = LocateCertificate(cert_body, true);
   if (cert == nullptr) throw Exception(AnsiFromUtf8("Не удается получить контекст сертификата !"));
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-  bool caller_free = false;
-  Check(CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free));
+  const HCRYPTPROV prov = AcquireKeyOrThrow(cert, CRYPT_ACQUIRE_CACHE_FLAG, [] { throw LastWin32Error(); }).prov;
   const FundProviderProfile profile = FundProfileFor(ProviderName(prov));
 
   // Declared in this order so that leaving early destroys them in the

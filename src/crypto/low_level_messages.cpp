@@ -1,6 +1,7 @@
 #include "crypto/low_level_messages.h"
 
 #include "crypto/cert_identity.h"
+#include "crypto/certificate_key.h"
 #include "crypto/crypt_exceptions.h"
 #include "platform/capi/base/error_codes.h"
 
@@ -25,22 +26,10 @@ HCRYPTHASH CreateHash(const HCRYPTPROV& prov) {
   return hash;
 }
 
-// The certificate's key, acquired for this object only.
-struct AcquiredKey {
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-};
-
-bool AcquireKey(const PCCERT_CONTEXT& cert, AcquiredKey* key) {
-  bool caller_free = false;
-  return CryptAcquireCertificatePrivateKey(cert, 0, nullptr, &key->prov, &key->key_spec, &caller_free);
-}
-
 }  // namespace
 
 TCPLowLevelEncodedSignedMsg::TCPLowLevelEncodedSignedMsg(const PCCERT_CONTEXT& cert, DWORD length, const BYTE* data) {
-  AcquiredKey key;
-  if (!AcquireKey(cert, &key)) throw LastWin32Error();
+  const CertificateKey key = AcquireKeyOrThrow(cert, 0, [] { throw LastWin32Error(); });
   HCRYPTKEY public_key;
   if (!CryptImportPublicKeyInfoEx(key.prov, kMsgEncoding, cert->Info().SubjectPublicKeyInfo, 0, 0, nullptr,
                                   &public_key))
@@ -58,8 +47,8 @@ TCPLowLevelEncodedSignedMsg::TCPLowLevelEncodedSignedMsg(const PCCERT_CONTEXT& c
 
 TCPLowLevelEncodedSignedHashMsg::TCPLowLevelEncodedSignedHashMsg(const PCCERT_CONTEXT& cert,
                                                                  const Bytes& hash_value) {
-  AcquiredKey key;
-  if (!AcquireKey(cert, &key)) throw CryptCallError("CryptAcquireCertificatePrivateKey");
+  const CertificateKey key =
+      AcquireKeyOrThrow(cert, 0, [] { throw CryptCallError("CryptAcquireCertificatePrivateKey"); });
   const HCRYPTHASH hash = CreateHash(key.prov);
   if (!CryptSetHashParam(hash, HP_HASHVAL, hash_value, 0)) throw CryptCallError("CryptSetHashParam");
   Signature = SignHash(hash, key.key_spec);

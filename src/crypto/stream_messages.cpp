@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crypto/cert_identity.h"
+#include "crypto/certificate_key.h"
 #include "crypto/crypt_exceptions.h"
 #include "crypto/encoded_messages.h"
 #include "crypto/envelope_recipients.h"
@@ -43,7 +44,7 @@ PFN_CMSG_STREAM_OUTPUT WriterTo(TStream& output) {
 }
 
 void UpdateOrRaise(const HCRYPTMSG& msg, const BYTE* data, DWORD size, bool final) {
-  if (!CryptMsgUpdate(msg, data, size, final)) throw CryptError(GetLastError());
+  ThrowIfFalse(CryptMsgUpdate(msg, data, size, final));
 }
 
 // The bytes of a chunk that belong to the message when it is followed by
@@ -71,16 +72,16 @@ void DecodeSignatureStream(HCRYPTMSG& msg, TStream& encoded, bool detached, cons
   const DWORD flags = detached ? CMSG_DETACHED_FLAG : 0;
   auto open = [&] {
     msg = CryptMsgOpenToDecode(kMsgEncoding, flags, 0, 0, nullptr, &stream);
-    if (msg == nullptr) throw CryptError(GetLastError());
+    ThrowIfFalse(msg != nullptr);
   };
   open();
   bool restarted = false;
   ForEachChunk(encoded, [&](const BYTE* chunk, DWORD size, bool final) {
     if (CryptMsgUpdate(msg, chunk, size, final)) return true;
-    if (GetLastError() != CRYPT_E_MSG_ERROR || restarted) throw CryptError(GetLastError());
+    ThrowIfFalse(GetLastError() == CRYPT_E_MSG_ERROR && !restarted);
     restarted = true;
     const DWORD length = MessageBytesInChunk(chunk, size);
-    CryptMsgClose(msg);
+    msg.reset();  // the first decoder goes before its output is undone
     restart();
     open();
     const bool ends = length < kStreamChunk;
@@ -109,12 +110,8 @@ bool VerifyWithOwnCertificate(TDecodedSignedCryptoMessage& message, const HCRYPT
 
 TEncodedStreamSignedMessage::TEncodedStreamSignedMessage(TStream& input, bool detached, const PCCERT_CONTEXT& cert,
                                                          TStream& output) {
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-  bool caller_free = false;
   if (cert == nullptr) throw CryptError(E_INVALIDARG);
-  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
-    throw CryptError(GetLastError());
+  auto [prov, key_spec] = AcquireKeyOrThrow(cert, CRYPT_ACQUIRE_CACHE_FLAG);
   if (key_spec == 0) {
     HCRYPTKEY exchange;
     key_spec = CryptGetUserKey(prov, AT_KEYEXCHANGE, &exchange) ? AT_KEYEXCHANGE : AT_SIGNATURE;
@@ -131,7 +128,7 @@ TEncodedStreamSignedMessage::TEncodedStreamSignedMessage(TStream& input, bool de
   stream.cbContent = ContentLength(input);
   stream.pfnStreamOutput = WriterTo(output);
   msg_ = CryptMsgOpenToEncode(kMsgEncoding, detached ? CMSG_DETACHED_FLAG : 0, CMSG_SIGNED, info, nullptr, &stream);
-  if (msg_ == nullptr) throw CryptError(GetLastError());
+  ThrowIfFalse(msg_ != nullptr);
   ForEachChunk(input, [this](const BYTE* chunk, DWORD size, bool final) {
     UpdateOrRaise(msg_, chunk, size, final);
     return true;
@@ -140,21 +137,17 @@ TEncodedStreamSignedMessage::TEncodedStreamSignedMessage(TStream& input, bool de
 
 TDecodedStreamEnvelopedMessage::TDecodedStreamEnvelopedMessage(TStream& input, const PCCERT_CONTEXT& cert,
                                                                TStream& output) {
-  HCRYPTPROV prov;
-  DWORD key_spec = 0;
-  bool caller_free = false;
   if (cert == nullptr) throw CryptError(E_INVALIDARG);
-  if (!CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
-    throw CryptError(GetLastError());
+  const CertificateKey key = AcquireKeyOrThrow(cert, CRYPT_ACQUIRE_CACHE_FLAG);
   CMSG_STREAM_INFO stream;
   stream.cbContent = CMSG_INDEFINITE_LENGTH;
   stream.pfnStreamOutput = WriterTo(output);
   msg_ = CryptMsgOpenToDecode(kMsgEncoding, 0, 0, 0, nullptr, &stream);
-  if (msg_ == nullptr) throw CryptError(GetLastError());
+  ThrowIfFalse(msg_ != nullptr);
   bool started = false;
   ForEachChunk(input, [&](const BYTE* chunk, DWORD size, bool final) {
     UpdateOrRaise(msg_, chunk, size, final);
-    if (!started) started = StartDecryption(prov, key_spec, cert);
+    if (!started) started = StartDecryption(key.prov, key.key_spec, cert);
     return true;
   });
   // A message that ended before its content algorithm decrypted nothing.
@@ -165,8 +158,8 @@ bool TDecodedStreamEnvelopedMessage::StartDecryption(const HCRYPTPROV& prov, DWO
                                                      const PCCERT_CONTEXT& cert) {
   CRYPT_ALGORITHM_IDENTIFIER algorithm;
   if (!CryptMsgGetParam(msg_, CMSG_ENVELOPE_ALGORITHM_PARAM, 0, &algorithm)) {
-    if (GetLastError() == CRYPT_E_STREAM_MSG_NOT_READY) return false;
-    throw CryptError(GetLastError());
+    ThrowIfFalse(GetLastError() == CRYPT_E_STREAM_MSG_NOT_READY);
+    return false;
   }
   const std::vector<EnvelopeRecipient> recipients = EnvelopeRecipients(msg_);
   if (recipients.empty()) throw CryptError(CRYPT_E_INVALID_INDEX);
