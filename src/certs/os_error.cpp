@@ -3,8 +3,8 @@
 #include <string_view>
 
 #include "core/utf.h"
-#include "platform/code_page.h"
 #include "platform/capi/base/error_codes.h"
+#include "platform/code_page.h"
 
 namespace zuntar {
 

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 
-#include "xml/xml_parser.h"
 #include "core/base64.h"
 #include "core/text.h"
 #include "core/utf.h"
@@ -15,6 +14,7 @@
 #include "crypto/fund_blobs.h"
 #include "platform/capi/api/crypt_api.h"
 #include "platform/capi/csp/param_value.h"
+#include "xml/xml_parser.h"
 
 namespace zuntar {
 namespace {

@@ -5,8 +5,8 @@
 #include <unordered_map>
 #include <utility>
 
-#include "xml/xml_source.h"
 #include "core/text.h"
+#include "xml/xml_source.h"
 
 namespace zuntar {
 namespace {

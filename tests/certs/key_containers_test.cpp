@@ -22,8 +22,8 @@
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
 #include "support/msg_fixture.h"
-#include "support/scripted_prompt.h"
 #include "support/private_root.h"
+#include "support/scripted_prompt.h"
 #include "support/version_record.h"
 
 namespace zuntar {

@@ -11,8 +11,8 @@
 #include "platform/file_io.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
-#include "support/test_pki.h"
 #include "support/private_root.h"
+#include "support/test_pki.h"
 #include "support/version_record.h"
 
 namespace zuntar {

@@ -1,12 +1,13 @@
 // The certificate manager's checks: signatures in memory, in streams and in
 // files with the times they are checked at and the certificates they list,
 // and the codes of a certificate's chain.
+#include "crypto/cert_checks.h"
+
 #include <gtest/gtest.h>
 
 #include "certs/cert_text.h"
 #include "certs/os_error.h"
 #include "core/utf.h"
-#include "crypto/cert_checks.h"
 #include "crypto/cert_identity.h"
 #include "crypto/cert_manager_csp.h"
 #include "crypto/encoded_messages.h"

@@ -1,14 +1,15 @@
 // Serial-number and thumbprint texts, the hexadecimal helpers, buffer
 // sizes and the texts of the layer's errors.
+#include "crypto/cert_identity.h"
+
 #include <gtest/gtest.h>
 
 #include "core/utf.h"
-#include "crypto/cert_identity.h"
 #include "crypto/crypt_exceptions.h"
 #include "crypto/crypt_message.h"
 #include "crypto/encoded_messages.h"
-#include "platform/code_page.h"
 #include "platform/capi/base/error_codes.h"
+#include "platform/code_page.h"
 
 namespace zuntar {
 namespace {

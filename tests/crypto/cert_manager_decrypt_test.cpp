@@ -9,8 +9,8 @@
 #include "crypto/cert_manager_csp.h"
 #include "crypto/crypt_exceptions.h"
 #include "crypto/encoded_messages.h"
-#include "platform/capi/base/error_codes.h"
 #include "crypto_fixture.h"
+#include "platform/capi/base/error_codes.h"
 #include "support/scripted_prompt.h"
 
 namespace zuntar {

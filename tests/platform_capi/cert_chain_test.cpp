@@ -1,11 +1,12 @@
 // Chains built from the system stores, with CRLs from the "CA" store.
+#include "platform/capi/cert/cert_chain.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/capi/base/error_codes.h"
-#include "platform/capi/cert/cert_chain.h"
 #include "platform/capi/cert/cert_extensions.h"
-#include "support/test_pki.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "platform/capi/base/error_codes.h"
 #include "platform/file_io.h"
-#include "support/test_pki.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

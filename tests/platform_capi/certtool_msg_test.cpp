@@ -1,7 +1,6 @@
 // The certificate tool's message commands against the test PKI, checked
 // with openssl on the other side.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include "platform/capi/cert/store_files.h"

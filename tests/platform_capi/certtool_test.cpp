@@ -1,6 +1,5 @@
 // The certificate tool run as people run it, against a private platform tree.
 #include <gtest/gtest.h>
-
 #include <openssl/pem.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,9 +15,9 @@
 #include "platform/capi/csp/pfx_reader.h"
 #include "platform/capi/gost/gost_key_material.h"
 #include "platform/user_account.h"
+#include "support/temp_dir.h"
 #include "support/test_pki.h"
 #include "support/tool_run.h"
-#include "support/temp_dir.h"
 
 namespace zuntar {
 namespace {

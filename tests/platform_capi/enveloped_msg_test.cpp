@@ -2,9 +2,9 @@
 // and their decryption through the recipient's provider, whole and streamed.
 #include <gtest/gtest.h>
 
-#include "platform/capi/base/error_codes.h"
 #include "platform/capi/asn1/ber_reader.h"
 #include "platform/capi/asn1/der_writer.h"
+#include "platform/capi/base/error_codes.h"
 #include "platform/capi/msg/agree_envelope.h"
 #include "platform/capi/msg/crypt_msg.h"
 #include "platform/capi/msg/crypt_msg_simple.h"

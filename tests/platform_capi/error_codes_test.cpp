@@ -1,10 +1,10 @@
 #include "platform/capi/base/error_codes.h"
-#include "platform/capi/msg/crypt_msg_types.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "platform/capi/msg/crypt_msg_types.h"
 #include "platform/code_page.h"
 
 namespace zuntar {

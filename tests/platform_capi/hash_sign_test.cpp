@@ -1,10 +1,10 @@
 // Hashes and raw signatures through the provider, checked against OpenSSL.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <atomic>
 #include <thread>
 
 #include "platform/capi/api/crypt_api.h"
@@ -16,8 +16,8 @@
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
 #include "support/scripted_prompt.h"
-#include "support/test_pki.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

@@ -1,4 +1,6 @@
 // Key agreement, public-key and simple blobs, and GOST 28147-89 decryption.
+#include "platform/capi/csp/key_blob.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,11 +11,10 @@
 #include "platform/capi/base/error_codes.h"
 #include "platform/capi/cert/store_files.h"
 #include "platform/capi/csp/container_import.h"
-#include "platform/capi/csp/key_blob.h"
 #include "platform/capi/gost/gost28147.h"
 #include "platform/capi/gost/gost_key_material.h"
-#include "support/test_pki.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

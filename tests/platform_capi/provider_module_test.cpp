@@ -7,8 +7,8 @@
 #include "platform/file_version.h"
 #include "platform/platform_root.h"
 #include "platform/registry_writer.h"
-#include "support/test_pki.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace zuntar {
 namespace {

@@ -12,8 +12,8 @@
 #include "platform/capi/cert/cert_context.h"
 #include "platform/capi/csp/container_import.h"
 #include "platform/capi/csp/gost_module.h"
-#include "support/test_pki.h"
 #include "support/temp_dir.h"
+#include "support/test_pki.h"
 
 namespace zuntar::test {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "xml/xml_parser.h"
 #include "core/utf.h"
+#include "xml/xml_parser.h"
 
 namespace zuntar {
 namespace {

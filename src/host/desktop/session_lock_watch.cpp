@@ -2,12 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
-
 #include <QDBusConnection>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QVariantMap>
+#include <cstdlib>
 
 #include "core/log.h"
 #include "platform/capi/api/crypt_api.h"

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/code_page.h"
 #include "platform/capi/base/wide_text.h"
+#include "platform/code_page.h"
 
 namespace zuntar {
 namespace {

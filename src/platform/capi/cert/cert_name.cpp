@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "platform/code_page.h"
 #include "platform/capi/base/error_codes.h"
 #include "platform/capi/base/ossl.h"
 #include "platform/capi/base/wide_text.h"
+#include "platform/code_page.h"
 
 namespace zuntar {
 namespace {

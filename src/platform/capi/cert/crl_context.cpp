@@ -1,6 +1,5 @@
 #include "platform/capi/cert/crl_context.h"
 
-
 #include "platform/capi/base/error_codes.h"
 #include "platform/capi/base/ossl.h"
 #include "platform/capi/cert/cert_context.h"
