@@ -9,6 +9,8 @@ set -euo pipefail
 PACKAGES=(
   # build
   g++ cmake ninja-build pkg-config
+  # the format check of changed lines (scripts/check-format.sh)
+  clang-format
   # HTTP engine (Beast + Asio)
   libboost-dev
   # task database: client API, embedded engine, tools

@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 . scripts/common.sh
 install_deps
 
+# The lines this change wrote follow .clang-format.
+scripts/check-format.sh
+
 cmake --preset asan
 cmake --build --preset asan
 
