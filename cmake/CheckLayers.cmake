@@ -1,10 +1,11 @@
-# cmake -DRULES=FILE -DINCLUDE_ROOT=DIR -P CheckLayers.cmake
+# cmake -DRULES=FILE -DINCLUDE_ROOT=DIR [-DOPENSSL_FOLDER=DIR] -P CheckLayers.cmake
 #
 # RULES holds one line per library: its folder, "=", and the folders it may
 # include from ("|" between them, its own first). Every `#include "x/y.h"` of
 # a .h or .cpp directly in a library's folder whose header lies in another
 # library's folder must name an allowed one. Headers outside every library's
-# folder (system, tests) are not this check's business.
+# folder (system, tests) are not this check's business, except OpenSSL's:
+# with OPENSSL_FOLDER, only libraries in or below it include <openssl/...>.
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT RULES OR NOT INCLUDE_ROOT)
@@ -28,7 +29,22 @@ set(violations "")
 foreach(folder IN LISTS folders)
   string(MAKE_C_IDENTIFIER "${folder}" key)
   file(GLOB files ${folder}/*.h ${folder}/*.cpp)
+  set(openssl_refused FALSE)
+  if(OPENSSL_FOLDER)
+    string(FIND "${folder}/" "${OPENSSL_FOLDER}/" at)
+    if(NOT at EQUAL 0)
+      set(openssl_refused TRUE)
+    endif()
+  endif()
   foreach(file IN LISTS files)
+    if(openssl_refused)
+      file(STRINGS ${file} openssl_includes REGEX "^[ \t]*#[ \t]*include[ \t]*<openssl/")
+      foreach(include IN LISTS openssl_includes)
+        string(REGEX REPLACE "^[^<]*<([^>]+)>.*$" "\\1" header "${include}")
+        file(RELATIVE_PATH where ${INCLUDE_ROOT} ${file})
+        string(APPEND violations "  ${where} includes <${header}>, which stays inside the CryptoAPI stand-in\n")
+      endforeach()
+    endif()
     file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[^\"]+\"")
     foreach(include IN LISTS includes)
       string(REGEX REPLACE "^[^\"]*\"([^\"]+)\".*$" "\\1" header "${include}")

@@ -85,10 +85,12 @@ function(zuntar_layer_check)
   # does not repeat the check.
   file(CONFIGURE OUTPUT ${rules_file} CONTENT "${rules}" @ONLY)
   set(stamp ${PROJECT_BINARY_DIR}/zuntar_layers.stamp)
+  # The folder whose libraries alone may include OpenSSL's headers.
+  get_property(openssl_folder GLOBAL PROPERTY ZUNTAR_OPENSSL_FOLDER)
   add_custom_command(
     OUTPUT ${stamp}
     COMMAND ${CMAKE_COMMAND} -DRULES=${rules_file} -DINCLUDE_ROOT=${PROJECT_SOURCE_DIR}/src
-            -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake
+            -DOPENSSL_FOLDER=${openssl_folder} -P ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake
     COMMAND ${CMAKE_COMMAND} -E touch ${stamp}
     DEPENDS ${files} ${rules_file} ${PROJECT_SOURCE_DIR}/cmake/CheckLayers.cmake
     COMMENT "Checking the includes of each library against its layer"

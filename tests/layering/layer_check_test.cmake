@@ -16,7 +16,8 @@ file(WRITE ${WORK}/rules.txt "${root}/low=${root}/low\n${root}/mid=${root}/mid|$
                              "${root}/high=${root}/high|${root}/mid|${root}/low\n")
 
 function(run_check expect_ok what)
-  execute_process(COMMAND ${CMAKE_COMMAND} -DRULES=${WORK}/rules.txt -DINCLUDE_ROOT=${root} -P ${CHECKER}
+  execute_process(COMMAND ${CMAKE_COMMAND} -DRULES=${WORK}/rules.txt -DINCLUDE_ROOT=${root} ${layer_check_args}
+                          -P ${CHECKER}
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(expect_ok AND NOT rc EQUAL 0)
     message(FATAL_ERROR "${what}: refused\n${out}${err}")
@@ -51,3 +52,17 @@ file(WRITE ${root}/side/side.h "#pragma once\n")
 file(WRITE ${root}/side/side.cpp "#include \"low/low.h\"\n")
 file(APPEND ${WORK}/rules.txt "${root}/side=${root}/side\n")
 run_check(FALSE "a sideways include")
+
+# OpenSSL's headers only in or below the folder named for them.
+file(REMOVE_RECURSE ${root}/side)
+file(WRITE ${WORK}/rules.txt "${root}/low=${root}/low\n${root}/low/ssl=${root}/low/ssl|${root}/low\n"
+                             "${root}/mid=${root}/mid|${root}/low\n")
+file(WRITE ${root}/low/ssl/wrap.cpp "#include <openssl/evp.h>\n")
+file(WRITE ${root}/mid/mid.cpp "#include <vector>\n# include <openssl/x509.h>\n")
+set(layer_check_args -DOPENSSL_FOLDER=${root}/low)
+run_check(FALSE "OpenSSL outside its folder")
+string(FIND "${report}" "mid/mid.cpp includes <openssl/x509.h>" at)
+string(FIND "${report}" "wrap.cpp" at_inside)
+if(at EQUAL -1 OR NOT at_inside EQUAL -1)
+  message(FATAL_ERROR "OpenSSL's includes misreported:\n${report}")
+endif()
