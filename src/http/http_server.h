@@ -145,8 +145,9 @@ class HttpServer {
 
  private:
   struct Worker;
+  // An accepted connection: whoever holds it closes it, once.
   struct Accepted {
-    int fd = -1;
+    UniqueFd fd;
     sockaddr_storage peer{};
   };
   enum class Drained { kEmpty, kHandedOver, kOutOfResources };
@@ -155,7 +156,7 @@ class HttpServer {
   void AcceptLoop();
   Drained AcceptQueued();
   Taken AcceptOne(Accepted& connection);
-  bool Admit(const Accepted& connection);
+  bool Admit(Accepted connection);
   bool CountConnection();
   void WakeIdleWorkers();
 
@@ -173,8 +174,8 @@ class HttpServer {
   bool WaitIdle(Worker* self, Accepted& connection);
   bool LeaveIdle(Worker* self);
   void WatchListener(Worker* self);
-  bool BeginConnection(Worker* self, const Accepted& connection);
-  void EndConnection(Worker* self);
+  bool BeginConnection(Worker* self, Accepted& connection);
+  void EndConnection(Worker* self, Accepted& connection);
 
   const HttpServerOptions options_;
   HttpHandler& handler_;
