@@ -31,6 +31,8 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kDrainLimit = 4 << 20;
 constexpr auto kDrainTime = std::chrono::seconds(1);
 constexpr auto kDrainWait = std::chrono::milliseconds(250);
+// Below the smallest send buffer a socket may have (USE_SMALL_BUFFER too).
+constexpr size_t kOneSendReply = 2048;
 
 // The connection's place under the connection limit, given back once.
 class ConnectionSlot {
@@ -189,10 +191,19 @@ bool SendBodyFrom(ReplyBodySource& source, bool chunked, ReplyWriter& writer) {
 }
 
 // Sends the reply: the header fields, then the body or what its source
-// makes. A source that fails leaves the reply short.
+// makes. A source that fails leaves the reply short. A small reply made
+// whole goes out in one call, the slot given back just before it: a fresh
+// connection's send buffer always takes it at once, so it cannot linger
+// there uncounted.
 bool SendReply(int fd, Reply& m, ReplyBodySource* source, ConnectionSlot& slot, boost::system::error_code& ec) {
+  const std::string head = HeaderBytes(m);
+  if (source == nullptr && head.size() + m.body().size() <= kOneSendReply) {
+    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()}, {m.body().data(), m.body().size()}};
+    slot.Release();
+    return SendAll(fd, parts, 0, ec);
+  }
   ReplyWriter writer(fd, ec);
-  if (!writer.Write({HeaderBytes(m), m.body()})) return false;
+  if (!writer.Write({head, m.body()})) return false;
   if (source != nullptr && !SendBodyFrom(*source, m.chunked(), writer)) return false;
   return writer.Finish(slot);
 }
