@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
-#include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http.hpp>
@@ -119,20 +118,24 @@ Reply ToMessage(HttpResponse& r) {
   return m;
 }
 
-// The status line and header fields of `m`, as the serializer writes them.
-std::string HeaderBytes(Reply& m) {
-  http::response_serializer<http::string_body> serializer{m};
-  serializer.split(true);
+// The status line and header fields of `m`, byte for byte as Beast's
+// serializer writes them, without its buffer sequences.
+std::string HeaderBytes(const Reply& m) {
+  const unsigned code = m.result_int();
+  const unsigned version = m.version();
+  const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
+                       static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100 % 10),
+                       static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
+  const auto reason = m.reason();
   std::string head;
-  boost::system::error_code ec;
-  while (!ec && !serializer.is_header_done()) {
-    serializer.next(ec, [&](boost::system::error_code&, const auto& buffers) {
-      for (const auto b : boost::beast::buffers_range_ref(buffers))
-        head.append(static_cast<const char*>(b.data()), b.size());
-      serializer.consume(boost::beast::buffer_bytes(buffers));
-    });
+  head.reserve(512);
+  head.append(line, sizeof line).append(reason.data(), reason.size()).append("\r\n");
+  for (const auto& field : m) {
+    const auto name = field.name_string();
+    const auto value = field.value();
+    head.append(name.data(), name.size()).append(": ").append(value.data(), value.size()).append("\r\n");
   }
-  return head;
+  return head.append("\r\n");
 }
 
 // Writes a reply in parts, always holding its last byte back with MSG_MORE.
@@ -328,7 +331,7 @@ void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptio
                FdStream::Clock::now() + options.header_timeout);
   std::string peer_ip = AddressText(peer);
   try {
-    std::string local_ip = LocalAddress(fd);
+    std::string local_ip = handler.WantsLocalAddress(peer_ip) ? LocalAddress(fd) : std::string();
     handler.OnConnect(state, local_ip, peer_ip);
     // Beast reads as much as the buffer has room for, at least 512 bytes:
     // with room for 64 KiB a large body takes a few thousand reads, not
