@@ -107,6 +107,10 @@ class HttpHandler {
   virtual ~HttpHandler() = default;
   // Runs on each new worker thread before its first connection.
   virtual std::unique_ptr<WorkerState> NewWorkerState() { return std::make_unique<WorkerState>(); }
+  // Whether a connection from `peer_ip` needs the local address it reached,
+  // which costs a call per connection; without it, OnConnect and the
+  // request see it empty.
+  virtual bool WantsLocalAddress(const std::string& /*peer_ip*/) { return true; }
   // Runs when a connection is handed to a worker, before its request is read.
   virtual void OnConnect(WorkerState&, const std::string& /*local_ip*/, const std::string& /*peer_ip*/) {}
   // Runs when reading a request or writing its reply fails: "Read error
