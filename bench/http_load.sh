@@ -6,6 +6,9 @@
 # CONCURRENCY="1 40" picks the client counts; ROUNDS=3 runs each pair
 # (nginx, then the plugin) three times in a row, so that a pair measured
 # while the machine was busy can be told from one measured while it was not.
+# COUNT=1 adds each server's system calls, context switches and CPU time per
+# request (perf stat on its processes during the run; the counting slows
+# both a little, so take rates from runs without it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/release}
@@ -66,21 +69,34 @@ nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
 nginx_pid=$!
 sleep 0.5
 
-run() {  # name port connections
-  local out
+run() {  # name port connections pids
+  local out stat_pid=
+  if [ -n "${COUNT:-}" ]; then
+    perf stat -x, -e task-clock,context-switches,raw_syscalls:sys_enter -p "$4" -o "$work/stat" &
+    stat_pid=$!
+    sleep 0.2
+  fi
   out=$(wrk -t "$(( $3 < 2 ? 1 : 2 ))" -c "$3" -d "${seconds}s" --latency -H "Connection: close" "http://127.0.0.1:$2/MERVO/PING")
+  if [ -n "$stat_pid" ]; then
+    kill -INT "$stat_pid"
+    wait "$stat_pid" || true
+  fi
   local rps p50 p99 errors
   rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
   p50=$(awk '$1=="50%" {print $2}' <<<"$out")
   p99=$(awk '$1=="99%" {print $2}' <<<"$out")
   errors=$(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr '\n' ' ' || true)
   printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s load %s %s\n' "$1" "$3" "$rps" "$p50" "$p99" "$(cut -d' ' -f1 /proc/loadavg)" "$errors"
+  [ -n "$stat_pid" ] || return 0
+  awk -F, -v n="$(awk '/requests in/ {print $1}' <<<"$out")" '
+    $3 == "task-clock" {cpu = $1 * 1000 / n} $3 == "context-switches" {cs = $1 / n} $3 ~ /sys_enter/ {calls = $1 / n}
+    END {printf "           per request: %.1f system calls, %.2f context switches, %.1f us CPU\n", calls, cs, cpu}' "$work/stat"
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for c in ${CONCURRENCY:-1 40 200}; do
   for _ in $(seq "${ROUNDS:-1}"); do
-    run nginx "$nginx_port" "$c"
-    run plugin "$plugin_port" "$c"
+    run nginx "$nginx_port" "$c" "$nginx_pid,$(pgrep -d, -P "$nginx_pid")"
+    run plugin "$plugin_port" "$c" "$plugin_pid"
   done
 done

@@ -164,6 +164,10 @@ void THttpAccess::Continue() {
 
 std::unique_ptr<WorkerState> THttpAccess::NewWorkerState() { return std::make_unique<THTTPAccessThread>(); }
 
+// The Host check looks at the address reached only for peers on other
+// machines; the connection line shows it above level 3.
+bool THttpAccess::WantsLocalAddress(const std::string& peer_ip) { return LogLevel() > 3 || !IsLocalPeer(peer_ip); }
+
 void THttpAccess::OnConnect(WorkerState&, const std::string& local_ip, const std::string& peer_ip) {
   if (LogLevel() > 3) LogDebug("Connecting to " + local_ip + " from " + peer_ip);
 }

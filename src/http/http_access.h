@@ -49,6 +49,7 @@ class THttpAccess : public HttpHandler {
   int port() const { return server_ ? server_->port() : 0; }
 
   std::unique_ptr<WorkerState> NewWorkerState() override;
+  bool WantsLocalAddress(const std::string& peer_ip) override;
   void OnConnect(WorkerState& state, const std::string& local_ip, const std::string& peer_ip) override;
   void OnConnectionError(WorkerState& state, const std::string& text) override;
   void Handle(WorkerState& state, HttpRequest& request, HttpResponse& response, RequestBody& body) override;

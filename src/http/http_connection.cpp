@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
-#include <boost/beast/core/buffers_range.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http.hpp>
@@ -31,6 +30,8 @@ constexpr size_t kReadChunk = 64 * 1024;
 constexpr size_t kDrainLimit = 4 << 20;
 constexpr auto kDrainTime = std::chrono::seconds(1);
 constexpr auto kDrainWait = std::chrono::milliseconds(250);
+// Below the smallest send buffer a socket may have (USE_SMALL_BUFFER too).
+constexpr size_t kOneSendReply = 2048;
 
 // The connection's place under the connection limit, given back once.
 class ConnectionSlot {
@@ -117,20 +118,24 @@ Reply ToMessage(HttpResponse& r) {
   return m;
 }
 
-// The status line and header fields of `m`, as the serializer writes them.
-std::string HeaderBytes(Reply& m) {
-  http::response_serializer<http::string_body> serializer{m};
-  serializer.split(true);
+// The status line and header fields of `m`, byte for byte as Beast's
+// serializer writes them, without its buffer sequences.
+std::string HeaderBytes(const Reply& m) {
+  const unsigned code = m.result_int();
+  const unsigned version = m.version();
+  const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
+                       static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100 % 10),
+                       static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
+  const auto reason = m.reason();
   std::string head;
-  boost::system::error_code ec;
-  while (!ec && !serializer.is_header_done()) {
-    serializer.next(ec, [&](boost::system::error_code&, const auto& buffers) {
-      for (const auto b : boost::beast::buffers_range_ref(buffers))
-        head.append(static_cast<const char*>(b.data()), b.size());
-      serializer.consume(boost::beast::buffer_bytes(buffers));
-    });
+  head.reserve(512);
+  head.append(line, sizeof line).append(reason.data(), reason.size()).append("\r\n");
+  for (const auto& field : m) {
+    const auto name = field.name_string();
+    const auto value = field.value();
+    head.append(name.data(), name.size()).append(": ").append(value.data(), value.size()).append("\r\n");
   }
-  return head;
+  return head.append("\r\n");
 }
 
 // Writes a reply in parts, always holding its last byte back with MSG_MORE.
@@ -189,10 +194,19 @@ bool SendBodyFrom(ReplyBodySource& source, bool chunked, ReplyWriter& writer) {
 }
 
 // Sends the reply: the header fields, then the body or what its source
-// makes. A source that fails leaves the reply short.
+// makes. A source that fails leaves the reply short. A small reply made
+// whole goes out in one call, the slot given back just before it: a fresh
+// connection's send buffer always takes it at once, so it cannot linger
+// there uncounted.
 bool SendReply(int fd, Reply& m, ReplyBodySource* source, ConnectionSlot& slot, boost::system::error_code& ec) {
+  const std::string head = HeaderBytes(m);
+  if (source == nullptr && head.size() + m.body().size() <= kOneSendReply) {
+    iovec parts[2] = {{const_cast<char*>(head.data()), head.size()}, {m.body().data(), m.body().size()}};
+    slot.Release();
+    return SendAll(fd, parts, 0, ec);
+  }
   ReplyWriter writer(fd, ec);
-  if (!writer.Write({HeaderBytes(m), m.body()})) return false;
+  if (!writer.Write({head, m.body()})) return false;
   if (source != nullptr && !SendBodyFrom(*source, m.chunked(), writer)) return false;
   return writer.Finish(slot);
 }
@@ -317,7 +331,7 @@ void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptio
                FdStream::Clock::now() + options.header_timeout);
   std::string peer_ip = AddressText(peer);
   try {
-    std::string local_ip = LocalAddress(fd);
+    std::string local_ip = handler.WantsLocalAddress(peer_ip) ? LocalAddress(fd) : std::string();
     handler.OnConnect(state, local_ip, peer_ip);
     // Beast reads as much as the buffer has room for, at least 512 bytes:
     // with room for 64 KiB a large body takes a few thousand reads, not

@@ -20,9 +20,10 @@ std::chrono::milliseconds FirstReadTimeout(const HttpServerOptions& options);
 // `fd` has the receive time-out FirstReadTimeout(options) already (an
 // accepted socket has its listening socket's).
 // `release_slot` runs exactly once: just before the last byte of the reply
-// is sent, so a client that has the whole reply always finds the connection
-// given back, or when the connection ends without a reply. Read and write
-// failures are reported to the handler's OnConnectionError.
+// is sent (a small reply goes out in one call, just after it), so a client
+// that has the whole reply always finds the connection given back, or when
+// the connection ends without a reply. Read and write failures are
+// reported to the handler's OnConnectionError.
 void ServeConnection(int fd, const sockaddr_storage& peer, const HttpServerOptions& options, HttpHandler& handler,
                      WorkerState& state, const std::function<void()>& release_slot);
 

@@ -22,10 +22,10 @@ struct HttpServer::Worker {
   UniqueFd epoll;  // the listening socket, while there is one, and `wake`
   UniqueFd wake;   // eventfd: a connection was handed over, or the server is ending
   uint64_t listener_generation = 0;  // of the listening socket in `epoll`; the worker's own
-  // Its own lock, for `next` and `fd`.
+  // Its own lock, for `next` and `serving`.
   std::mutex mutex;
   std::optional<Accepted> next;  // a connection handed over while idle
-  int fd = -1;                   // the connection being served: the destructor shuts it
+  int serving = -1;              // the connection being served, owned by the thread: the destructor shuts it
   // Under the server's mutex.
   bool asked = false;  // has asked for a connection at least once
   bool done = false;
@@ -88,7 +88,7 @@ HttpServer::~HttpServer() {
     shutting_down_ = true;
     for (Worker& w : workers_) {
       std::lock_guard worker_lock(w.mutex);
-      if (w.fd >= 0) ::shutdown(w.fd, SHUT_RDWR);  // wakes a worker blocked on its client
+      if (w.serving >= 0) ::shutdown(w.serving, SHUT_RDWR);  // wakes a worker blocked on its client
       Signal(w.wake.get());
     }
     idle_.clear();
@@ -173,8 +173,8 @@ HttpServer::Drained HttpServer::AcceptQueued() {
   for (;;) {
     Accepted c;
     c.fd = AcceptFrom(listener_.get(), c.peer);
-    if (c.fd < 0) return IsOutOfResources(errno) ? Drained::kOutOfResources : drained;
-    if (Admit(c)) drained = Drained::kHandedOver;
+    if (!c.fd.valid()) return IsOutOfResources(errno) ? Drained::kOutOfResources : drained;
+    if (Admit(std::move(c))) drained = Drained::kHandedOver;
   }
 }
 
@@ -185,9 +185,9 @@ HttpServer::Taken HttpServer::AcceptOne(Accepted& connection) {
   std::shared_lock lock(listening_mutex_);
   if (!listener_.valid()) return Taken::kNone;
   connection.fd = AcceptFrom(listener_.get(), connection.peer);
-  if (connection.fd < 0) return IsOutOfResources(errno) ? Taken::kOutOfResources : Taken::kNone;
+  if (!connection.fd.valid()) return IsOutOfResources(errno) ? Taken::kOutOfResources : Taken::kNone;
   if (CountConnection()) return Taken::kTaken;
-  RefuseConnection(connection.fd);
+  RefuseConnection(std::move(connection.fd));
   return Taken::kNone;
 }
 
@@ -203,9 +203,9 @@ bool HttpServer::CountConnection() {
 
 // Refuses the connection beyond the limit, else hands it to an idle worker
 // (true) or queues it for the next free one.
-bool HttpServer::Admit(const Accepted& connection) {
+bool HttpServer::Admit(Accepted connection) {
   if (!CountConnection()) {
-    RefuseConnection(connection.fd);
+    RefuseConnection(std::move(connection.fd));
     return false;
   }
   Worker* idle = nullptr;
@@ -213,7 +213,7 @@ bool HttpServer::Admit(const Accepted& connection) {
   {
     std::lock_guard lock(mutex_);
     if (idle_.empty()) {
-      pending_.push_back(connection);
+      pending_.push_back(std::move(connection));
       pending_count_ = pending_.size();
     } else {
       idle = idle_.back();
@@ -224,7 +224,7 @@ bool HttpServer::Admit(const Accepted& connection) {
   if (idle != nullptr) {
     // Off the idle list, it waits for this hand-over and cannot end before.
     std::lock_guard lock(idle->mutex);
-    idle->next = connection;
+    idle->next = std::move(connection);
     Signal(idle->wake.get());  // under its lock: once released, the worker may end and be freed
   }
   if (want_spare) keeper_cv_.notify_one();
@@ -293,8 +293,8 @@ bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
 }
 
 void HttpServer::RefusePending() {
-  for (const Accepted& c : pending_) {
-    RefuseConnection(c.fd);
+  for (Accepted& c : pending_) {
+    RefuseConnection(std::move(c.fd));
     --connections_;
   }
   pending_.clear();
@@ -326,8 +326,8 @@ void HttpServer::WorkerMain(Worker* self) {
   const std::function<void()> release_slot = [this] { --connections_; };
   Accepted connection;
   while (NextConnection(self, connection)) {
-    ServeConnection(connection.fd, connection.peer, options_, handler_, *state, release_slot);
-    EndConnection(self);
+    ServeConnection(connection.fd.get(), connection.peer, options_, handler_, *state, release_slot);
+    EndConnection(self, connection);
     if (state->stop_thread || options_.pool_size <= 0) break;
   }
   state.reset();  // per-thread resources end on their own thread
@@ -361,7 +361,7 @@ bool HttpServer::TakePending(Accepted& connection) {
 
 bool HttpServer::TakePendingLocked(Accepted& connection) {
   if (pending_.empty()) return false;
-  connection = pending_.front();
+  connection = std::move(pending_.front());
   pending_.pop_front();
   pending_count_ = pending_.size();
   return true;
@@ -399,7 +399,8 @@ bool HttpServer::WaitIdle(Worker* self, Accepted& connection) {
     {
       std::lock_guard own(self->mutex);
       if (self->next) {
-        connection = *std::exchange(self->next, std::nullopt);
+        connection = std::move(*self->next);
+        self->next.reset();
         return true;
       }
     }
@@ -448,24 +449,24 @@ void HttpServer::WatchListener(Worker* self) {
 // Marks `connection` as served by `self`, so that the destructor can end a
 // blocked read; false, with the connection closed, when the server is
 // shutting down.
-bool HttpServer::BeginConnection(Worker* self, const Accepted& connection) {
+bool HttpServer::BeginConnection(Worker* self, Accepted& connection) {
   {
     std::lock_guard own(self->mutex);
-    self->fd = connection.fd;
+    self->serving = connection.fd.get();
   }
-  if (!shutting_down_) return true;  // seen after the destructor set it: it may not have seen `fd`
-  EndConnection(self);
+  if (!shutting_down_) return true;  // seen after the destructor set it: it may not have seen `serving`
+  EndConnection(self, connection);
   --connections_;
   return false;
 }
 
-void HttpServer::EndConnection(Worker* self) {
-  int fd;
+// Closes the connection once the destructor can no longer shut it.
+void HttpServer::EndConnection(Worker* self, Accepted& connection) {
   {
     std::lock_guard own(self->mutex);
-    fd = std::exchange(self->fd, -1);
+    self->serving = -1;
   }
-  ::close(fd);
+  connection.fd.reset();
 }
 
 size_t HttpServer::WorkerCount() {

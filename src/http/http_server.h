@@ -107,6 +107,10 @@ class HttpHandler {
   virtual ~HttpHandler() = default;
   // Runs on each new worker thread before its first connection.
   virtual std::unique_ptr<WorkerState> NewWorkerState() { return std::make_unique<WorkerState>(); }
+  // Whether a connection from `peer_ip` needs the local address it reached,
+  // which costs a call per connection; without it, OnConnect and the
+  // request see it empty.
+  virtual bool WantsLocalAddress(const std::string& /*peer_ip*/) { return true; }
   // Runs when a connection is handed to a worker, before its request is read.
   virtual void OnConnect(WorkerState&, const std::string& /*local_ip*/, const std::string& /*peer_ip*/) {}
   // Runs when reading a request or writing its reply fails: "Read error
@@ -145,8 +149,9 @@ class HttpServer {
 
  private:
   struct Worker;
+  // An accepted connection: whoever holds it closes it, once.
   struct Accepted {
-    int fd = -1;
+    UniqueFd fd;
     sockaddr_storage peer{};
   };
   enum class Drained { kEmpty, kHandedOver, kOutOfResources };
@@ -155,7 +160,7 @@ class HttpServer {
   void AcceptLoop();
   Drained AcceptQueued();
   Taken AcceptOne(Accepted& connection);
-  bool Admit(const Accepted& connection);
+  bool Admit(Accepted connection);
   bool CountConnection();
   void WakeIdleWorkers();
 
@@ -173,8 +178,8 @@ class HttpServer {
   bool WaitIdle(Worker* self, Accepted& connection);
   bool LeaveIdle(Worker* self);
   void WatchListener(Worker* self);
-  bool BeginConnection(Worker* self, const Accepted& connection);
-  void EndConnection(Worker* self);
+  bool BeginConnection(Worker* self, Accepted& connection);
+  void EndConnection(Worker* self, Accepted& connection);
 
   const HttpServerOptions options_;
   HttpHandler& handler_;

@@ -104,11 +104,11 @@ int BoundPort(int fd) {
                                     : ntohs(reinterpret_cast<sockaddr_in&>(addr).sin_port);
 }
 
-int AcceptFrom(int listener, sockaddr_storage& peer) {
+UniqueFd AcceptFrom(int listener, sockaddr_storage& peer) {
   for (;;) {
     socklen_t size = sizeof peer;
     const int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC);
-    if (fd >= 0 || (errno != EINTR && errno != ECONNABORTED)) return fd;
+    if (fd >= 0 || (errno != EINTR && errno != ECONNABORTED)) return UniqueFd(fd);
   }
 }
 
@@ -116,10 +116,9 @@ bool IsOutOfResources(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-void RefuseConnection(int fd) {
+void RefuseConnection(UniqueFd connection) {
   const linger abort{1, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  ::close(fd);
+  ::setsockopt(connection.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
 }  // namespace zuntar

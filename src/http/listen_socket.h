@@ -20,9 +20,9 @@ UniqueFd OpenListener(const std::string& address, int port, int backlog);
 // The port a socket is bound to.
 int BoundPort(int fd);
 
-// A connection from the listening socket's queue, or -1 with errno set:
+// A connection from the listening socket's queue, or none with errno set:
 // EAGAIN when the queue is empty.
-int AcceptFrom(int listener, sockaddr_storage& peer);
+UniqueFd AcceptFrom(int listener, sockaddr_storage& peer);
 
 // Whether an accept failed for want of descriptors or memory: the queue
 // then stays full, and trying again at once would only spin.
@@ -31,6 +31,6 @@ bool IsOutOfResources(int error);
 // Closes a connection at once, without a reply: a reset rather than an
 // orderly close, so nothing more is exchanged for it and no TIME_WAIT is
 // left behind, and a client that retries in a loop costs little.
-void RefuseConnection(int fd);
+void RefuseConnection(UniqueFd connection);
 
 }  // namespace zuntar
