@@ -123,13 +123,17 @@ Reply ToMessage(HttpResponse& r) {
 std::string HeaderBytes(const Reply& m) {
   const unsigned code = m.result_int();
   const unsigned version = m.version();
-  const char line[] = {'H', 'T', 'T', 'P', '/', static_cast<char>('0' + version / 10), '.',
-                       static_cast<char>('0' + version % 10), ' ', static_cast<char>('0' + code / 100 % 10),
-                       static_cast<char>('0' + code / 10 % 10), static_cast<char>('0' + code % 10), ' '};
+  // "HTTP/1.1 200 ": the version's and the status's digits written in place.
+  char line[] = "HTTP/x.x xxx ";
+  line[5] = static_cast<char>('0' + version / 10);
+  line[7] = static_cast<char>('0' + version % 10);
+  line[9] = static_cast<char>('0' + code / 100 % 10);
+  line[10] = static_cast<char>('0' + code / 10 % 10);
+  line[11] = static_cast<char>('0' + code % 10);
   const auto reason = m.reason();
   std::string head;
   head.reserve(512);
-  head.append(line, sizeof line).append(reason.data(), reason.size()).append("\r\n");
+  head.append(line, sizeof line - 1).append(reason.data(), reason.size()).append("\r\n");
   for (const auto& field : m) {
     const auto name = field.name_string();
     const auto value = field.value();

@@ -272,8 +272,8 @@ TEST(HttpServer, WithoutPoolEveryWorkerEnds) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Request(server.port(), "GET", "/").status, 200);
   EXPECT_EQ(handler.serving_states.size(), 3u);  // a thread per connection, never reused
   // The workers that served have ended; only the one made ready for the next connection is left.
-  EXPECT_TRUE(WaitFor(
-      [&] { return handler.states == 1 && server.WorkerCount() == 1 && server.IdleWorkerCount() == 1; }));
+  EXPECT_TRUE(
+      WaitFor([&] { return handler.states == 1 && server.WorkerCount() == 1 && server.IdleWorkerCount() == 1; }));
 }
 
 // One listening socket takes both families; an IPv4 client reads as plain
