@@ -91,7 +91,11 @@ TDecodedEnvelopedMessage::TDecodedEnvelopedMessage(const Bytes& bytes)
     : TDecodedEnvelopedMessage(Size(bytes), Data(bytes)) {}
 
 DWORD TDecodedEnvelopedMessage::RecipientCount() {
-  if (!recipients_) recipients_ = EnvelopeRecipients(msg_);
+  if (!recipients_) {
+    std::vector<EnvelopeRecipient> recipients;
+    ThrowIfFalse(EnvelopeRecipients(msg_, recipients));
+    recipients_ = std::move(recipients);
+  }
   return static_cast<DWORD>(recipients_->size());
 }
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "crypto/crypt_message.h"
-#include "crypto/envelope_recipients.h"
 #include "platform/capi/cert/cert_store.h"
+#include "platform/capi/msg/envelope_recipients.h"
 
 namespace zuntar {
 

@@ -9,9 +9,9 @@
 #include "crypto/certificate_key.h"
 #include "crypto/crypt_exceptions.h"
 #include "crypto/encoded_messages.h"
-#include "crypto/envelope_recipients.h"
 #include "platform/capi/base/error_codes.h"
 #include "platform/capi/msg/content_info.h"
+#include "platform/capi/msg/envelope_recipients.h"
 
 namespace zuntar {
 namespace {
@@ -161,7 +161,8 @@ bool TDecodedStreamEnvelopedMessage::StartDecryption(const HCRYPTPROV& prov, DWO
     ThrowIfFalse(GetLastError() == CRYPT_E_STREAM_MSG_NOT_READY);
     return false;
   }
-  const std::vector<EnvelopeRecipient> recipients = EnvelopeRecipients(msg_);
+  std::vector<EnvelopeRecipient> recipients;
+  ThrowIfFalse(EnvelopeRecipients(msg_, recipients));
   if (recipients.empty()) throw CryptError(CRYPT_E_INVALID_INDEX);
   const EnvelopeRecipient* chosen = &recipients[0];
   for (const EnvelopeRecipient& r : recipients) {

@@ -13,6 +13,7 @@
 #include "platform/capi/msg/agree_envelope.h"
 #include "platform/capi/msg/crypt_msg.h"
 #include "platform/capi/msg/crypt_msg_simple.h"
+#include "platform/capi/msg/envelope_recipients.h"
 #include "platform/capi/msg/msg_algorithms.h"
 #include "platform/capi/msg/signing_time.h"
 
@@ -277,61 +278,12 @@ int EncryptCommand(const std::vector<std::string>& args) {
 
 namespace {
 
-// A recipient of an enveloped message whose certificate has a key here:
-// the decrypt control of its kind (key transport or key agreement), with
-// the exchange key when the certificate names no key spec.
-struct DecryptTarget {
-  CERT_INFO id;
-  DWORD choice;
-  DWORD index;      // among the key-transport recipients, or among all
-  DWORD key_index;  // encrypted key of a key-agreement recipient
-  CRYPT_BIT_BLOB originator;
-};
-
-bool DecryptFor(const HCRYPTMSG& msg, const DecryptTarget& t, const HCRYPTPROV& prov, DWORD key_spec) {
-  if (t.choice == CMSG_KEY_AGREE_RECIPIENT) {
-    CMSG_CTRL_KEY_AGREE_DECRYPT_PARA para;
-    para.hCryptProv = prov;
-    para.dwKeySpec = key_spec;
-    para.dwRecipientIndex = t.index;
-    para.dwRecipientEncryptedKeyIndex = t.key_index;
-    para.OriginatorPublicKey = t.originator;
-    return CryptMsgControl(msg, 0, CMSG_CTRL_KEY_AGREE_DECRYPT, para);
-  }
-  CMSG_CTRL_DECRYPT_PARA para;
-  para.hCryptProv = prov;
-  para.dwKeySpec = key_spec;
-  para.dwRecipientIndex = t.index;
-  return CryptMsgControl(msg, 0, CMSG_CTRL_DECRYPT, para);
-}
-
-std::vector<DecryptTarget> DecryptTargets(const HCRYPTMSG& msg) {
-  std::vector<DecryptTarget> out;
-  DWORD count = 0, key_trans = 0;
-  CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &count);
-  for (DWORD i = 0; i < count; ++i) {
-    CMSG_CMS_RECIPIENT_INFO info;
-    if (!CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info)) continue;
-    auto id_of = [](const CERT_ID& id) {
-      CERT_INFO c;
-      c.Issuer = id.Issuer;
-      c.SerialNumber = id.SerialNumber;
-      return c;
-    };
-    if (info.dwRecipientChoice == CMSG_KEY_TRANS_RECIPIENT)
-      out.push_back({id_of(info.KeyTrans.RecipientId), CMSG_KEY_TRANS_RECIPIENT, key_trans++, 0, {}});
-    else if (info.dwRecipientChoice == CMSG_KEY_AGREE_RECIPIENT)
-      for (DWORD k = 0; k < info.KeyAgree.rgRecipientEncryptedKeys.size(); ++k)
-        out.push_back({id_of(info.KeyAgree.rgRecipientEncryptedKeys[k].RecipientId), CMSG_KEY_AGREE_RECIPIENT, i, k,
-                       info.KeyAgree.OriginatorPublicKeyInfo.PublicKey});
-  }
-  return out;
-}
-
 // Starts the decryption for the first recipient with a key here; false
 // when none has one.
 bool StartDecryption(const HCRYPTMSG& msg, const HCERTSTORE& my) {
-  for (const DecryptTarget& t : DecryptTargets(msg)) {
+  std::vector<EnvelopeRecipient> recipients;
+  if (!EnvelopeRecipients(msg, recipients)) return false;
+  for (const EnvelopeRecipient& t : recipients) {
     const PCCERT_CONTEXT cert =
         t.id.SerialNumber.empty() || my == nullptr
             ? nullptr
@@ -342,10 +294,12 @@ bool StartDecryption(const HCRYPTMSG& msg, const HCERTSTORE& my) {
     if (cert == nullptr ||
         !CryptAcquireCertificatePrivateKey(cert, CRYPT_ACQUIRE_CACHE_FLAG, nullptr, &prov, &key_spec, &caller_free))
       continue;
-    bool started = DecryptFor(msg, t, prov, key_spec);
-    if (!started && GetLastError() == NTE_NO_KEY && key_spec != AT_KEYEXCHANGE)
-      started = DecryptFor(msg, t, prov, AT_KEYEXCHANGE);
-    if (!started) throw ToolError(Failure("cannot decrypt for " + ListLine(cert)));
+    DWORD code = DecryptEnvelopeRecipient(msg, t, prov, key_spec);
+    if (code == NTE_NO_KEY && key_spec != AT_KEYEXCHANGE) code = DecryptEnvelopeRecipient(msg, t, prov, AT_KEYEXCHANGE);
+    if (code != 0) {
+      SetLastError(code);
+      throw ToolError(Failure("cannot decrypt for " + ListLine(cert)));
+    }
     return true;
   }
   return false;

@@ -17,14 +17,15 @@ std::optional<ContainerLocation> ImportKeyContainer(const std::string& name, EVP
   std::optional<ContainerLocation> location = CreateContainer(name, why);
   if (!location) return std::nullopt;
   const KeyContainerFolder folder(location->folder);
-  const std::string spec = std::to_string(key_spec);
+  const std::string key_number = std::to_string(key_spec);
   const char* failed = !folder.WriteKey(key_spec, pkcs8) ? ".p8"
                        : !folder.WritePublicKey(key_spec, ossl::ToDer(i2d_PUBKEY, key)) ? ".pub"
                        : (!cert_der.empty() && !folder.WriteCertificate(key_spec, cert_der)) ? ".cer"
                                                                                                : nullptr;
   if (failed != nullptr) {
     const int err = errno;
-    if (why != nullptr) *why = "cannot write " + location->folder + "/key" + spec + failed + ": " + std::strerror(err);
+    if (why != nullptr)
+      *why = "cannot write " + location->folder + "/key" + key_number + failed + ": " + std::strerror(err);
     DeleteContainer(*location);
     return std::nullopt;
   }

@@ -1,6 +1,5 @@
-#include "crypto/envelope_recipients.h"
+#include "platform/capi/msg/envelope_recipients.h"
 
-#include "crypto/crypt_exceptions.h"
 #include "platform/capi/base/error_codes.h"
 
 namespace zuntar {
@@ -17,14 +16,14 @@ CERT_INFO IdOf(const CERT_ID& id) {
 
 }  // namespace
 
-std::vector<EnvelopeRecipient> EnvelopeRecipients(const HCRYPTMSG& msg) {
+bool EnvelopeRecipients(const HCRYPTMSG& msg, std::vector<EnvelopeRecipient>& out) {
+  out.clear();
   DWORD count = 0;
-  ThrowIfFalse(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &count));
-  std::vector<EnvelopeRecipient> out;
+  if (!CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_COUNT_PARAM, 0, &count)) return false;
   DWORD key_trans = 0;
   for (DWORD i = 0; i < count; ++i) {
     CMSG_CMS_RECIPIENT_INFO info;
-    ThrowIfFalse(CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info));
+    if (!CryptMsgGetParam(msg, CMSG_CMS_RECIPIENT_INFO_PARAM, i, &info)) return false;
     if (info.dwRecipientChoice == CMSG_KEY_TRANS_RECIPIENT) {
       out.push_back({IdOf(info.KeyTrans.RecipientId), CMSG_KEY_TRANS_RECIPIENT, key_trans++, 0, {}});
     } else if (info.dwRecipientChoice == CMSG_KEY_AGREE_RECIPIENT) {
@@ -36,7 +35,7 @@ std::vector<EnvelopeRecipient> EnvelopeRecipients(const HCRYPTMSG& msg) {
       out.push_back({});
     }
   }
-  return out;
+  return true;
 }
 
 DWORD DecryptEnvelopeRecipient(const HCRYPTMSG& msg, const EnvelopeRecipient& recipient, const HCRYPTPROV& prov,

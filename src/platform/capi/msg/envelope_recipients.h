@@ -18,11 +18,11 @@ struct EnvelopeRecipient {
   CRYPT_BIT_BLOB originator_key;  // of a key-agreement recipient
 };
 
-// Raises ECryptError when the message cannot say.
-std::vector<EnvelopeRecipient> EnvelopeRecipients(const HCRYPTMSG& msg);
+// Fills `out`; false, with the last error set, when the message cannot say.
+bool EnvelopeRecipients(const HCRYPTMSG& msg, std::vector<EnvelopeRecipient>& out);
 
-// The decrypt control of the recipient's kind with the provider and key
-// spec. 0, or the failure code.
+// The decrypt control of the recipient's kind with the provider and the
+// key's number (AT_KEYEXCHANGE, AT_SIGNATURE). 0, or the failure code.
 DWORD DecryptEnvelopeRecipient(const HCRYPTMSG& msg, const EnvelopeRecipient& recipient, const HCRYPTPROV& prov,
                                DWORD key_spec);
 
