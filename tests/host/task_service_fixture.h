@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -132,8 +133,18 @@ class TaskService : public ::testing::Test {
   std::string Queue(const std::string& target, const Bytes& data, int port = 0) {
     const HttpReply reply = Post(target, data, port);
     const std::string id = DataText(reply.body);
-    EXPECT_FALSE(id.empty()) << target << ": " << reply.body;
+    EXPECT_FALSE(id.empty()) << target << ": " << reply.body << RunningLogs();
     return id;
+  }
+
+  // The end of every running plugin's log, for a failure's message.
+  std::string RunningLogs() const {
+    std::string logs;
+    for (const auto& [box, plugin] : running_) {
+      const std::string log = box->Log();
+      logs += "\n--- log of " + box->root() + ":\n" + log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+    }
+    return logs;
   }
 
   // GETRESULT polled every few milliseconds until the task is no longer in
@@ -234,9 +245,14 @@ class TaskService : public ::testing::Test {
     SetCurrentSettings(DefaultSettings(box.exe_dir()));
   }
 
+  // Another instance's folder, kept as long as the plugins the fixture
+  // started: TearDown still reads the logs of those left running.
+  PluginSandbox& SecondBox() { return second_box_.emplace(); }
+
   PluginSandbox box_;
   int port_ = 0;
   std::map<std::string, Person> people_;
+  std::optional<PluginSandbox> second_box_;
   std::vector<std::pair<PluginSandbox*, std::unique_ptr<PluginProcess>>> running_;
 };
 

@@ -181,7 +181,7 @@ TEST_F(TaskService, ServiceSignalsLoseNoQueuedTaskAndRunNoneTwice) {
 TEST_F(TaskService, TwoInstancesOnOneDatabaseRunEachTaskOnce) {
   // A second copy of the program in a folder of its own, on the same
   // platform tree and database, as a second instance of one installation.
-  PluginSandbox second;
+  PluginSandbox& second = SecondBox();
   second.AddEnv("ZUNTAR_PLATFORM_ROOT=" + box_.root());
   Launch(true);
   int second_port = 0;
