@@ -21,14 +21,13 @@ struct HttpServer::Worker {
   WorkerThread thread;
   UniqueFd epoll;  // the listening socket, while there is one, and `wake`
   UniqueFd wake;   // eventfd: a connection was handed over, or the server is ending
-  uint64_t listener_generation = 0;  // of the listening socket in `epoll`; the worker's own
-  // Its own lock, for `next` and `serving`.
-  std::mutex mutex;
-  std::optional<Accepted> next;  // a connection handed over while idle
-  int serving = -1;              // the connection being served, owned by the thread: the destructor shuts it
-  // Under the server's mutex.
-  bool asked = false;  // has asked for a connection at least once
-  bool done = false;
+  // The worker thread's own.
+  uint64_t listener_generation = 0;  // of the listening socket in `epoll`
+  bool asked = false;                // has asked for a connection at least once
+  Mutex mutex;
+  std::optional<Accepted> next GUARDED_BY(mutex);  // a connection handed over while idle
+  // The connection being served, owned by the thread: the destructor shuts it.
+  int serving GUARDED_BY(mutex) = -1;
 };
 
 namespace {
@@ -84,19 +83,26 @@ HttpServer::HttpServer(const HttpServerOptions& options, HttpHandler& handler)
 HttpServer::~HttpServer() {
   Deactivate();  // once it returns, nothing admits connections any more
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     shutting_down_ = true;
     for (Worker& w : workers_) {
-      std::lock_guard worker_lock(w.mutex);
+      MutexLock worker_lock(w.mutex);
       if (w.serving >= 0) ::shutdown(w.serving, SHUT_RDWR);  // wakes a worker blocked on its client
       Signal(w.wake.get());
     }
     idle_.clear();
     RefusePending();
   }
-  keeper_cv_.notify_one();
+  keeper_cv_.NotifyAll();
   keeper_.join();
-  for (Worker& w : workers_)
+  // Without the keeper nothing adds or removes workers; the ending ones
+  // still take the lock, so they are joined outside it.
+  std::list<Worker> workers;
+  {
+    MutexLock lock(mutex_);
+    workers.splice(workers.end(), workers_);
+  }
+  for (Worker& w : workers)
     if (w.thread.joinable()) w.thread.join();
 }
 
@@ -111,7 +117,7 @@ void HttpServer::Activate() {
   if (!Watch(epoll.get(), wake.get(), kWakeTag, EPOLLIN) || !WatchExclusively(epoll.get(), listener.get()))
     throw SystemError("epoll_ctl");
   {
-    std::lock_guard lock(listening_mutex_);
+    WriterLock lock(listening_mutex_);
     listener_ = std::move(listener);
     ++listener_generation_;
   }
@@ -126,7 +132,7 @@ void HttpServer::Deactivate() {
   Signal(wake_.get());
   acceptor_.join();
   {
-    std::lock_guard lock(listening_mutex_);
+    WriterLock lock(listening_mutex_);
     listener_.reset();
   }
   accept_epoll_.reset();
@@ -136,7 +142,7 @@ void HttpServer::Deactivate() {
 bool HttpServer::active() const { return acceptor_.joinable(); }
 
 void HttpServer::WakeIdleWorkers() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (Worker* w : idle_) Signal(w->wake.get());
 }
 
@@ -157,6 +163,7 @@ void HttpServer::AcceptLoop() {
     } else if (drained == Drained::kHandedOver) {
       // Woken although a worker was idle: this thread began to watch the
       // socket before that worker did. Watching it anew puts it behind.
+      ReaderLock lock(listening_mutex_);
       ::epoll_ctl(accept_epoll_.get(), EPOLL_CTL_DEL, listener_.get(), nullptr);
       WatchExclusively(accept_epoll_.get(), listener_.get());
     }
@@ -168,7 +175,7 @@ void HttpServer::AcceptLoop() {
 // between the threads it makes.
 HttpServer::Drained HttpServer::AcceptQueued() {
   Drained drained = Drained::kEmpty;
-  std::shared_lock lock(listening_mutex_);
+  ReaderLock lock(listening_mutex_);
   if (!listener_.valid()) return drained;
   for (;;) {
     Accepted c;
@@ -182,7 +189,7 @@ HttpServer::Drained HttpServer::AcceptQueued() {
 // already. Never blocks; leaves the rest of the queue to the accepting
 // thread, and takes nothing when the limit is reached.
 HttpServer::Taken HttpServer::AcceptOne(Accepted& connection) {
-  std::shared_lock lock(listening_mutex_);
+  ReaderLock lock(listening_mutex_);
   if (!listener_.valid()) return Taken::kNone;
   connection.fd = AcceptFrom(listener_.get(), connection.peer);
   if (!connection.fd.valid()) return IsOutOfResources(errno) ? Taken::kOutOfResources : Taken::kNone;
@@ -211,7 +218,7 @@ bool HttpServer::Admit(Accepted connection) {
   Worker* idle = nullptr;
   bool want_spare = false;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (idle_.empty()) {
       pending_.push_back(std::move(connection));
       pending_count_ = pending_.size();
@@ -223,11 +230,11 @@ bool HttpServer::Admit(Accepted connection) {
   }
   if (idle != nullptr) {
     // Off the idle list, it waits for this hand-over and cannot end before.
-    std::lock_guard lock(idle->mutex);
+    MutexLock lock(idle->mutex);
     idle->next = std::move(connection);
     Signal(idle->wake.get());  // under its lock: once released, the worker may end and be freed
   }
-  if (want_spare) keeper_cv_.notify_one();
+  if (want_spare) keeper_cv_.NotifyAll();
   return idle != nullptr;
 }
 
@@ -242,25 +249,27 @@ size_t HttpServer::SparesWanted() const {
 }
 
 void HttpServer::KeeperLoop() {
-  std::unique_lock lock(mutex_);
+  MutexLock lock(mutex_);
   bool start_failed = false;
   while (!shutting_down_) {
     if (start_failed) {
       // Try again later rather than at every connection.
-      keeper_cv_.wait_for(lock, std::chrono::milliseconds(100), [this] { return shutting_down_ || worker_ended_; });
+      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      while (!shutting_down_ && ended_.empty() && keeper_cv_.WaitUntil(mutex_, until)) {
+      }
     } else {
-      keeper_cv_.wait(lock, [this] { return shutting_down_ || worker_ended_ || SparesWanted() > 0; });
+      while (!shutting_down_ && ended_.empty() && SparesWanted() == 0) keeper_cv_.Wait(mutex_);
     }
     start_failed = false;
-    if (worker_ended_) JoinEndedWorkers(lock);
-    while (SparesWanted() > 0 && !start_failed) start_failed = !StartWorker(lock);
+    if (!ended_.empty()) JoinEndedWorkers();
+    while (SparesWanted() > 0 && !start_failed) start_failed = !StartWorker();
   }
 }
 
-bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
+bool HttpServer::StartWorker() {
   ++starting_;
   ++live_;
-  lock.unlock();
+  mutex_.unlock();
   // Making threads takes a while, and on a busy processor it may keep the
   // accepting thread waiting; the queue is emptied here too meanwhile.
   AcceptQueued();
@@ -271,14 +280,15 @@ bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
     w.epoll = NewEpoll();
     w.wake = NewEventFd();
     if (!Watch(w.epoll.get(), w.wake.get(), kWakeTag, EPOLLIN)) throw SystemError("epoll_ctl");
-    lock.lock();
-    workers_.splice(workers_.end(), made);
-    lock.unlock();
+    {
+      MutexLock lock(mutex_);
+      workers_.splice(workers_.end(), made);
+    }
     w.thread.Start([this, &w] { WorkerMain(&w); });
   } catch (const std::system_error& e) {
     failure = e;
   }
-  lock.lock();
+  mutex_.lock();
   if (!failure) return true;
   --starting_;
   --live_;
@@ -286,9 +296,9 @@ bool HttpServer::StartWorker(std::unique_lock<std::mutex>& lock) {
   // No worker for the waiting connections: they are refused like those
   // over the limit, rather than left waiting for one that may never come.
   RefusePending();
-  lock.unlock();
+  mutex_.unlock();
   LogError(std::string("HTTP worker: ") + failure->what());
-  lock.lock();
+  mutex_.lock();
   return false;
 }
 
@@ -301,18 +311,18 @@ void HttpServer::RefusePending() {
   pending_count_ = 0;
 }
 
-void HttpServer::JoinEndedWorkers(std::unique_lock<std::mutex>& lock) {
+void HttpServer::JoinEndedWorkers() {
   std::list<Worker> ended;
   for (auto it = workers_.begin(); it != workers_.end();) {
     auto next = std::next(it);
-    if (it->done) ended.splice(ended.end(), workers_, it);
+    if (std::find(ended_.begin(), ended_.end(), &*it) != ended_.end()) ended.splice(ended.end(), workers_, it);
     it = next;
   }
-  worker_ended_ = false;
-  lock.unlock();  // an ending thread may still be on its way out
+  ended_.clear();
+  mutex_.unlock();  // an ending thread may still be on its way out
   for (Worker& w : ended) w.thread.join();
   ended.clear();
-  lock.lock();
+  mutex_.lock();
 }
 
 void HttpServer::WorkerMain(Worker* self) {
@@ -331,11 +341,10 @@ void HttpServer::WorkerMain(Worker* self) {
     if (state->stop_thread || options_.pool_size <= 0) break;
   }
   state.reset();  // per-thread resources end on their own thread
-  std::lock_guard lock(mutex_);
-  self->done = true;
+  MutexLock lock(mutex_);
+  ended_.push_back(self);
   --live_;
-  worker_ended_ = true;
-  keeper_cv_.notify_one();
+  keeper_cv_.NotifyAll();
 }
 
 // The next connection for `self`: one waiting for a worker, one in the
@@ -344,8 +353,8 @@ void HttpServer::WorkerMain(Worker* self) {
 // the pool size for the linger time.
 bool HttpServer::NextConnection(Worker* self, Accepted& connection) {
   if (!self->asked) {
-    std::lock_guard lock(mutex_);
     self->asked = true;
+    MutexLock lock(mutex_);
     --starting_;
   }
   if (shutting_down_) return false;
@@ -355,7 +364,7 @@ bool HttpServer::NextConnection(Worker* self, Accepted& connection) {
 }
 
 bool HttpServer::TakePending(Accepted& connection) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return TakePendingLocked(connection);
 }
 
@@ -370,7 +379,7 @@ bool HttpServer::TakePendingLocked(Accepted& connection) {
 // Back on the idle list, unless a connection is waiting for a worker
 // (true: it is taken) or the server is shutting down.
 bool HttpServer::BecomeIdle(Worker* self, Accepted& connection, bool& ending) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   ending = shutting_down_;
   if (ending) return false;
   if (TakePendingLocked(connection)) return true;
@@ -397,7 +406,7 @@ bool HttpServer::WaitIdle(Worker* self, Accepted& connection) {
         connection_waiting = true;
     }
     {
-      std::lock_guard own(self->mutex);
+      MutexLock own(self->mutex);
       if (self->next) {
         connection = std::move(*self->next);
         self->next.reset();
@@ -412,7 +421,7 @@ bool HttpServer::WaitIdle(Worker* self, Accepted& connection) {
       if (BecomeIdle(self, connection, ending)) return true;  // another thread was quicker
       if (ending) return false;
     } else if (n == 0) {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       auto it = std::find(idle_.begin(), idle_.end(), self);
       if (it != idle_.end() && idle_.size() > keep) {
         idle_.erase(it);
@@ -427,13 +436,13 @@ bool HttpServer::WaitIdle(Worker* self, Accepted& connection) {
 bool HttpServer::LeaveIdle(Worker* self) {
   bool want_spare = false;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     auto it = std::find(idle_.begin(), idle_.end(), self);
     if (it == idle_.end()) return false;
     idle_.erase(it);
     want_spare = SparesWanted() > 0;
   }
-  if (want_spare) keeper_cv_.notify_one();
+  if (want_spare) keeper_cv_.NotifyAll();
   return true;
 }
 
@@ -441,7 +450,7 @@ bool HttpServer::LeaveIdle(Worker* self) {
 // Activate; closing a socket takes it out by itself.
 void HttpServer::WatchListener(Worker* self) {
   if (self->listener_generation == listener_generation_) return;
-  std::shared_lock lock(listening_mutex_);
+  ReaderLock lock(listening_mutex_);
   if (listener_.valid()) WatchExclusively(self->epoll.get(), listener_.get());
   self->listener_generation = listener_generation_;
 }
@@ -451,7 +460,7 @@ void HttpServer::WatchListener(Worker* self) {
 // shutting down.
 bool HttpServer::BeginConnection(Worker* self, Accepted& connection) {
   {
-    std::lock_guard own(self->mutex);
+    MutexLock own(self->mutex);
     self->serving = connection.fd.get();
   }
   if (!shutting_down_) return true;  // seen after the destructor set it: it may not have seen `serving`
@@ -463,21 +472,19 @@ bool HttpServer::BeginConnection(Worker* self, Accepted& connection) {
 // Closes the connection once the destructor can no longer shut it.
 void HttpServer::EndConnection(Worker* self, Accepted& connection) {
   {
-    std::lock_guard own(self->mutex);
+    MutexLock own(self->mutex);
     self->serving = -1;
   }
   connection.fd.reset();
 }
 
 size_t HttpServer::WorkerCount() {
-  std::lock_guard lock(mutex_);
-  size_t n = 0;
-  for (const Worker& w : workers_) n += w.done ? 0 : 1;
-  return n;
+  MutexLock lock(mutex_);
+  return workers_.size() - ended_.size();
 }
 
 size_t HttpServer::IdleWorkerCount() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return idle_.size();
 }
 

@@ -40,18 +40,16 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <list>
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "http/http_message.h"
+#include "platform/thread_annotations.h"
 #include "platform/unique_fd.h"
 
 namespace zuntar {
@@ -165,15 +163,17 @@ class HttpServer {
   void WakeIdleWorkers();
 
   void KeeperLoop();
-  bool StartWorker(std::unique_lock<std::mutex>& lock);
-  void JoinEndedWorkers(std::unique_lock<std::mutex>& lock);
-  size_t SparesWanted() const;
-  void RefusePending();
+  // Both let go of mutex_ while they wait for the system, and hold it again
+  // when they return.
+  bool StartWorker() REQUIRES(mutex_);
+  void JoinEndedWorkers() REQUIRES(mutex_);
+  size_t SparesWanted() const REQUIRES(mutex_);
+  void RefusePending() REQUIRES(mutex_);
 
   void WorkerMain(Worker* self);
   bool NextConnection(Worker* self, Accepted& connection);
   bool TakePending(Accepted& connection);
-  bool TakePendingLocked(Accepted& connection);
+  bool TakePendingLocked(Accepted& connection) REQUIRES(mutex_);
   bool BecomeIdle(Worker* self, Accepted& connection, bool& ending);
   bool WaitIdle(Worker* self, Accepted& connection);
   bool LeaveIdle(Worker* self);
@@ -187,8 +187,8 @@ class HttpServer {
   // Workers take connections from the listen queue too; they read the
   // listening socket under a shared lock, Activate and Deactivate change it
   // under an exclusive one. Closing it takes it out of every epoll set.
-  std::shared_mutex listening_mutex_;
-  UniqueFd listener_;
+  SharedMutex listening_mutex_;
+  UniqueFd listener_ GUARDED_BY(listening_mutex_);
   std::atomic<uint64_t> listener_generation_{0};  // counts Activate calls
   int port_ = 0;
   UniqueFd accept_epoll_;  // the accepting thread's: the listener and `wake_`
@@ -203,14 +203,16 @@ class HttpServer {
   // A serving worker never takes this lock: it is for the idle, the pending
   // and the keeper's bookkeeping. A worker's own lock may be taken inside it,
   // never the other way round.
-  std::mutex mutex_;
-  std::condition_variable keeper_cv_;
-  std::list<Worker> workers_;     // added and removed by the keeper only
-  std::vector<Worker*> idle_;     // waiting for a connection, the most recently idle last
-  std::deque<Accepted> pending_;  // admitted, waiting for a worker
-  size_t live_ = 0;               // workers not yet ended
-  size_t starting_ = 0;           // workers made that have not yet asked for a connection
-  bool worker_ended_ = false;
+  Mutex mutex_;
+  CondVar keeper_cv_;  // only the keeper waits on it
+  // Added and removed by the keeper only (and emptied by the destructor once
+  // the keeper is gone).
+  std::list<Worker> workers_ GUARDED_BY(mutex_);
+  std::vector<Worker*> ended_ GUARDED_BY(mutex_);    // of workers_, ended and not yet joined
+  std::vector<Worker*> idle_ GUARDED_BY(mutex_);     // waiting for a connection, the most recently idle last
+  std::deque<Accepted> pending_ GUARDED_BY(mutex_);  // admitted, waiting for a worker
+  size_t live_ GUARDED_BY(mutex_) = 0;               // workers not yet ended
+  size_t starting_ GUARDED_BY(mutex_) = 0;           // workers made that have not yet asked for a connection
 };
 
 }  // namespace zuntar

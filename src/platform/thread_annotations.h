@@ -100,6 +100,16 @@ class CondVar {
   bool WaitFor(Mutex& mu, std::chrono::duration<Rep, Period> limit, Pred pred) REQUIRES(mu) {
     return cv_.wait_for(mu, limit, pred);
   }
+  // One wait of at most `limit`, or until `deadline`: false when the time
+  // ran out. The caller checks what it waits for again either way.
+  template <typename Rep, typename Period>
+  bool WaitFor(Mutex& mu, std::chrono::duration<Rep, Period> limit) REQUIRES(mu) {
+    return cv_.wait_for(mu, limit) == std::cv_status::no_timeout;
+  }
+  template <typename Clock, typename Duration>
+  bool WaitUntil(Mutex& mu, std::chrono::time_point<Clock, Duration> deadline) REQUIRES(mu) {
+    return cv_.wait_until(mu, deadline) == std::cv_status::no_timeout;
+  }
   void NotifyAll() { cv_.notify_all(); }
 
  private:

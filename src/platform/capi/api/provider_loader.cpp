@@ -3,13 +3,13 @@
 #include <dlfcn.h>
 
 #include <map>
-#include <mutex>
 
 #include "platform/capi/api/provider_registration.h"
 #include "platform/capi/base/error_codes.h"
 #include "platform/capi/gost/gost_params.h"
 #include "platform/file_io.h"
 #include "platform/registry.h"
+#include "platform/thread_annotations.h"
 #include "platform/user_prompt.h"
 
 namespace zuntar {
@@ -19,16 +19,21 @@ const csp::Host kHost{&CurrentUserPrompt};
 
 // Loaded modules by path. Like provider libraries on Windows they stay
 // loaded until the process ends.
-std::mutex modules_mu;
-std::map<std::string, csp::Module*>& Modules() {
-  static std::map<std::string, csp::Module*> modules;
-  return modules;
+struct LoadedModules {
+  Mutex mu;
+  std::map<std::string, csp::Module*> by_path GUARDED_BY(mu);
+  uint32_t key_cache_idle_minutes GUARDED_BY(mu) = 0;
+};
+
+LoadedModules& Loaded() {
+  static LoadedModules loaded;
+  return loaded;
 }
-uint32_t key_cache_idle_minutes = 0;  // under modules_mu
 
 csp::Module* Load(const std::string& path, DWORD* error) {
-  std::lock_guard lock(modules_mu);
-  auto& modules = Modules();
+  LoadedModules& loaded = Loaded();
+  MutexLock lock(loaded.mu);
+  auto& modules = loaded.by_path;
   if (const auto it = modules.find(path); it != modules.end()) return it->second;
   if (!FileExists(path)) {
     *error = NTE_PROV_DLL_NOT_FOUND;
@@ -43,7 +48,7 @@ csp::Module* Load(const std::string& path, DWORD* error) {
     *error = NTE_PROVIDER_DLL_FAIL;
     return nullptr;
   }
-  if (key_cache_idle_minutes != 0) module->SetKeyCacheIdleLimit(key_cache_idle_minutes);
+  if (loaded.key_cache_idle_minutes != 0) module->SetKeyCacheIdleLimit(loaded.key_cache_idle_minutes);
   modules[path] = module;
   return module;
 }
@@ -82,16 +87,18 @@ csp::Module* LoadProviderModule(const std::string& name, DWORD prov_type, std::s
 }
 
 std::vector<csp::Module*> LoadedProviderModules() {
-  std::lock_guard lock(modules_mu);
+  LoadedModules& loaded = Loaded();
+  MutexLock lock(loaded.mu);
   std::vector<csp::Module*> out;
-  for (const auto& [path, module] : Modules()) out.push_back(module);
+  for (const auto& [path, module] : loaded.by_path) out.push_back(module);
   return out;
 }
 
 void SetProviderKeyCacheIdleLimit(uint32_t minutes) {
-  std::lock_guard lock(modules_mu);
-  key_cache_idle_minutes = minutes;
-  for (const auto& [path, module] : Modules()) module->SetKeyCacheIdleLimit(minutes);
+  LoadedModules& loaded = Loaded();
+  MutexLock lock(loaded.mu);
+  loaded.key_cache_idle_minutes = minutes;
+  for (const auto& [path, module] : loaded.by_path) module->SetKeyCacheIdleLimit(minutes);
 }
 
 }  // namespace zuntar

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
-#include <shared_mutex>
 #include <unordered_map>
 
 #include "platform/capi/base/error_codes.h"
@@ -126,20 +125,20 @@ struct DecodedCertificate {
 class DecodedCertificates {
  public:
   std::shared_ptr<const DecodedCertificate> Find(const Bytes& der) {
-    std::shared_lock lock(mu_);
+    ReaderLock lock(mu_);
     const auto it = entries_.find(der);
     return it == entries_.end() ? nullptr : it->second;
   }
   void Add(const Bytes& der, std::shared_ptr<const DecodedCertificate> decoded) {
-    std::unique_lock lock(mu_);
+    WriterLock lock(mu_);
     if (entries_.size() >= kCapacity) entries_.clear();
     entries_.emplace(der, std::move(decoded));
   }
 
  private:
   static constexpr size_t kCapacity = 2048;
-  std::shared_mutex mu_;
-  std::unordered_map<Bytes, std::shared_ptr<const DecodedCertificate>> entries_;
+  SharedMutex mu_;
+  std::unordered_map<Bytes, std::shared_ptr<const DecodedCertificate>> entries_ GUARDED_BY(mu_);
 };
 
 DecodedCertificates& Decoded() {
@@ -193,7 +192,7 @@ bool CertContext::GetProperty(DWORD id, Bytes* value) const {
     *value = sha1_;
     return true;
   }
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   const auto it = properties_.find(id);
   if (it == properties_.end()) return false;
   *value = it->second;
@@ -204,7 +203,7 @@ void CertContext::SetProperty(DWORD id, const Bytes* value) {
   PropertySink sink;
   std::map<DWORD, Bytes> snapshot;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (value != nullptr)
       properties_[id] = *value;
     else
@@ -216,38 +215,38 @@ void CertContext::SetProperty(DWORD id, const Bytes* value) {
 }
 
 std::map<DWORD, Bytes> CertContext::Properties() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return properties_;
 }
 
 void CertContext::LoadProperties(std::map<DWORD, Bytes> properties) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   properties_ = std::move(properties);
 }
 
 void CertContext::SetPropertySink(PropertySink sink) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   sink_ = std::move(sink);
 }
 
 CertContext::StoreEntry CertContext::Entry() const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return entry_;
 }
 
 void CertContext::SetEntry(StoreEntry entry) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   entry_ = std::move(entry);
 }
 
 std::shared_ptr<void> CertContext::CachedKey(DWORD* key_spec) const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (key_spec != nullptr) *key_spec = cached_key_spec_;
   return cached_key_;
 }
 
 void CertContext::SetCachedKey(std::shared_ptr<void> handle, DWORD key_spec) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   cached_key_ = std::move(handle);
   cached_key_spec_ = key_spec;
 }

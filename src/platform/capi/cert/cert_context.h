@@ -11,9 +11,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 
 #include "platform/capi/base/crypt_types.h"
+#include "platform/thread_annotations.h"
 
 // OpenSSL's certificate and time types, declared as OpenSSL declares them,
 // so that the layers above reach certificates without OpenSSL's headers.
@@ -77,12 +77,12 @@ class CertContext {
   std::unique_ptr<X509, X509Free> x509_;
   Bytes sha1_;
 
-  mutable std::mutex mu_;
-  std::map<DWORD, Bytes> properties_;
-  PropertySink sink_;
-  StoreEntry entry_;
-  std::shared_ptr<void> cached_key_;
-  DWORD cached_key_spec_ = 0;
+  mutable Mutex mu_;
+  std::map<DWORD, Bytes> properties_ GUARDED_BY(mu_);
+  PropertySink sink_ GUARDED_BY(mu_);
+  StoreEntry entry_ GUARDED_BY(mu_);
+  std::shared_ptr<void> cached_key_ GUARDED_BY(mu_);
+  DWORD cached_key_spec_ GUARDED_BY(mu_) = 0;
 };
 
 using PCCERT_CONTEXT = std::shared_ptr<CertContext>;

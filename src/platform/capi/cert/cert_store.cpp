@@ -62,7 +62,7 @@ PCCERT_CONTEXT CertStore::LoadCertificate(const std::string& stem) {
 
 std::vector<PCCERT_CONTEXT> CertStore::Certificates() {
   if (!folder_) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     return memory_certs_;
   }
   std::vector<PCCERT_CONTEXT> out;
@@ -73,7 +73,7 @@ std::vector<PCCERT_CONTEXT> CertStore::Certificates() {
 
 std::vector<PCCRL_CONTEXT> CertStore::Crls() {
   if (!folder_) {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     return memory_crls_;
   }
   std::vector<PCCRL_CONTEXT> out;
@@ -88,10 +88,10 @@ std::vector<PCCRL_CONTEXT> CertStore::Crls() {
 CertStore::Snapshot CertStore::EnumerationSnapshot(bool refresh) {
   if (refresh) {
     auto fresh = std::make_shared<const std::vector<PCCERT_CONTEXT>>(Certificates());
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     snapshot_ = std::move(fresh);
   }
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return snapshot_;
 }
 
@@ -109,7 +109,7 @@ bool CertStore::BeginAdd(bool has_context, DWORD disposition, UniqueFd* lock) {
 bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition, PCCERT_CONTEXT* added) {
   UniqueFd lock;
   if (!BeginAdd(context != nullptr, disposition, &lock)) return false;
-  std::lock_guard guard(mu_);
+  MutexLock guard(mu_);
   const std::vector<PCCERT_CONTEXT> present = folder_ ? Certificates() : memory_certs_;
   PCCERT_CONTEXT existing;
   // Add-always makes no check: in a memory store a second copy joins the
@@ -180,7 +180,7 @@ bool CertStore::AddCertificate(const PCCERT_CONTEXT& context, DWORD disposition,
 
 bool CertStore::DeleteCertificate(const PCCERT_CONTEXT& context) {
   if (read_only_) return Fail(E_ACCESSDENIED);
-  std::lock_guard guard(mu_);
+  MutexLock guard(mu_);
   if (!folder_) {
     auto it = std::find_if(memory_certs_.begin(), memory_certs_.end(),
                            [&](const PCCERT_CONTEXT& c) { return c->Sha1() == context->Sha1(); });
@@ -200,7 +200,7 @@ bool CertStore::DeleteCertificate(const PCCERT_CONTEXT& context) {
 bool CertStore::AddCrl(const PCCRL_CONTEXT& context, DWORD disposition, PCCRL_CONTEXT* added) {
   UniqueFd lock;
   if (!BeginAdd(context != nullptr, disposition, &lock)) return false;
-  std::lock_guard guard(mu_);
+  MutexLock guard(mu_);
   // One CRL per issuer: a newer list replaces the older one.
   PCCRL_CONTEXT existing;
   std::string existing_stem;

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <variant>
@@ -17,6 +16,7 @@
 #include "platform/capi/cert/cert_context.h"
 #include "platform/capi/cert/crl_context.h"
 #include "platform/capi/cert/store_files.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -58,10 +58,10 @@ class CertStore : public std::enable_shared_from_this<CertStore> {
 
   std::optional<StoreFolder> folder_;
   bool read_only_ = false;
-  std::mutex mu_;
-  std::vector<PCCERT_CONTEXT> memory_certs_;  // in-memory store only
-  std::vector<PCCRL_CONTEXT> memory_crls_;
-  Snapshot snapshot_ = std::make_shared<const std::vector<PCCERT_CONTEXT>>();
+  Mutex mu_;
+  std::vector<PCCERT_CONTEXT> memory_certs_ GUARDED_BY(mu_);  // in-memory store only
+  std::vector<PCCRL_CONTEXT> memory_crls_ GUARDED_BY(mu_);
+  Snapshot snapshot_ GUARDED_BY(mu_) = std::make_shared<const std::vector<PCCERT_CONTEXT>>();
   std::atomic<size_t> enumeration_hint_{0};
 };
 

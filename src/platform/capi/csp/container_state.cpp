@@ -9,12 +9,12 @@
 namespace zuntar::csp {
 
 void ContainerState::SetPin(const std::string& pin) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   pin_ = SecretText(pin);
 }
 
 DWORD ContainerState::LoadKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (const auto it = stored_.find(key_spec); it != stored_.end()) {
     *pair = it->second;
     return 0;
@@ -69,13 +69,13 @@ DWORD ContainerState::OpenKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) {
 }
 
 bool ContainerState::HasKey(DWORD key_spec) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   return stored_.count(key_spec) > 0 || (location_ && KeyContainerFolder(location_->folder).HasKey(key_spec));
 }
 
 DWORD ContainerState::PublicKey(DWORD key_spec, ossl::PKeyShared* key) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (const auto it = stored_.find(key_spec); it != stored_.end()) {
       *key = it->second->pkey;
       return 0;
@@ -108,7 +108,7 @@ DWORD ContainerState::PublicKey(DWORD key_spec, ossl::PKeyShared* key) {
 }
 
 DWORD ContainerState::StoreKey(DWORD key_spec, const std::shared_ptr<KeyPair>& pair) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   if (!location_) return NTE_BAD_KEYSET;
   PrivateKeyCache& cache = PrivateKeyCache::Process();
   const KeyContainerFolder folder(location_->folder);

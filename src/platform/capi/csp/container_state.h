@@ -5,7 +5,6 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "platform/capi/csp/key_container.h"
 #include "platform/capi/csp/key_pair.h"
 #include "platform/capi/gost/gost_key_material.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar::csp {
 
@@ -50,17 +50,18 @@ class ContainerState {
   size_t enumeration_pos = 0;
 
  private:
-  // The key read through the cache; the caller holds mu_.
-  DWORD OpenKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair);
+  // The key read through the cache.
+  DWORD OpenKey(DWORD key_spec, std::shared_ptr<KeyPair>* pair) REQUIRES(mu_);
 
   const Host* host_;
   DWORD prov_type_;
   std::string provider_name_;
   DWORD flags_;
+  // Set when the context is acquired, before anything shares the state.
   std::optional<ContainerLocation> location_;
-  std::mutex mu_;
-  std::map<DWORD, std::shared_ptr<KeyPair>> stored_;
-  std::optional<SecretText> pin_;
+  Mutex mu_;
+  std::map<DWORD, std::shared_ptr<KeyPair>> stored_ GUARDED_BY(mu_);
+  std::optional<SecretText> pin_ GUARDED_BY(mu_);
 };
 
 }  // namespace zuntar::csp

@@ -21,37 +21,40 @@ std::optional<KeyFileId> IdentifyKeyFile(const std::string& path) {
 PrivateKeyCache::PrivateKeyCache(Clock clock) : clock_(std::move(clock)) {}
 
 PrivateKeyCache::~PrivateKeyCache() {
+  std::thread sweeper;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     sweeper_stop_ = true;
+    sweeper = std::move(sweeper_);
   }
-  sweeper_wake_.notify_all();
-  if (sweeper_.joinable()) sweeper_.join();
+  sweeper_wake_.NotifyAll();
+  if (sweeper.joinable()) sweeper.join();
 }
 
 void PrivateKeyCache::SetIdleLimit(std::chrono::minutes limit) {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     idle_limit_ = std::max(limit, std::chrono::minutes(0));
     DropIdleLocked();
     if (idle_limit_.count() > 0 && !sweeper_.joinable()) sweeper_ = std::thread([this] { SweepIdleKeys(); });
   }
-  sweeper_wake_.notify_all();
+  sweeper_wake_.NotifyAll();
 }
 
 void PrivateKeyCache::DropIdle() {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   DropIdleLocked();
 }
 
-bool PrivateKeyCache::Idle(const Opened& opened, TimePoint now) const {
-  return idle_limit_.count() > 0 && now - opened.last_used >= idle_limit_;
+bool PrivateKeyCache::Idle(const Opened& opened, TimePoint now, std::chrono::minutes limit) {
+  return limit.count() > 0 && now - opened.last_used >= limit;
 }
 
 void PrivateKeyCache::DropIdleLocked() {
   const TimePoint now = clock_();
+  const std::chrono::minutes limit = idle_limit_;
   for (auto container = containers_.begin(); container != containers_.end();) {
-    std::erase_if(container->second, [&](const auto& key) { return Idle(key.second, now); });
+    std::erase_if(container->second, [&](const auto& key) { return Idle(key.second, now, limit); });
     container = container->second.empty() ? containers_.erase(container) : std::next(container);
   }
 }
@@ -59,7 +62,7 @@ void PrivateKeyCache::DropIdleLocked() {
 // Wakes when the key used longest ago reaches the limit, or when the keys
 // or the limit change.
 void PrivateKeyCache::SweepIdleKeys() {
-  std::unique_lock lock(mu_);
+  MutexLock lock(mu_);
   while (!sweeper_stop_) {
     DropIdleLocked();
     std::optional<TimePoint> oldest;
@@ -67,9 +70,9 @@ void PrivateKeyCache::SweepIdleKeys() {
       for (const auto& [key_spec, opened] : container)
         if (!oldest || opened.last_used < *oldest) oldest = opened.last_used;
     if (idle_limit_.count() == 0 || !oldest) {
-      sweeper_wake_.wait(lock);
+      sweeper_wake_.Wait(mu_);
     } else {
-      sweeper_wake_.wait_for(lock, *oldest + idle_limit_ - clock_());
+      sweeper_wake_.WaitFor(mu_, *oldest + idle_limit_ - clock_());
     }
   }
 }
@@ -82,7 +85,7 @@ PrivateKeyCache& PrivateKeyCache::Process() {
 PrivateKeyCache::ContainerGuard PrivateKeyCache::LockContainer(const std::string& folder) {
   std::shared_ptr<std::mutex> mu;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     auto& slot = opening_[folder];
     if (slot == nullptr) slot = std::make_shared<std::mutex>();
     mu = slot;
@@ -92,14 +95,14 @@ PrivateKeyCache::ContainerGuard PrivateKeyCache::LockContainer(const std::string
 
 std::shared_ptr<KeyPair> PrivateKeyCache::Find(const std::string& folder, DWORD key_spec, const KeyFileId& file,
                                                const std::string* pin) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   const auto container = containers_.find(folder);
   if (container == containers_.end()) return nullptr;
   const auto key = container->second.find(key_spec);
   if (key == container->second.end()) return nullptr;
   Opened& opened = key->second;
   const TimePoint now = clock_();
-  if (!(opened.file == file) || Idle(opened, now)) {
+  if (!(opened.file == file) || Idle(opened, now, idle_limit_)) {
     container->second.erase(key);
     if (container->second.empty()) containers_.erase(container);
     return nullptr;
@@ -110,12 +113,12 @@ std::shared_ptr<KeyPair> PrivateKeyCache::Find(const std::string& folder, DWORD 
 }
 
 std::optional<SecretText> PrivateKeyCache::Pin(const std::string& folder) const {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   const auto container = containers_.find(folder);
   if (container == containers_.end()) return std::nullopt;
   const TimePoint now = clock_();
   for (const auto& [key_spec, opened] : container->second)
-    if (opened.pin && !Idle(opened, now)) return opened.pin;
+    if (opened.pin && !Idle(opened, now, idle_limit_)) return opened.pin;
   return std::nullopt;
 }
 
@@ -124,14 +127,14 @@ void PrivateKeyCache::Put(const std::string& folder, DWORD key_spec, const KeyFi
   Opened opened{file, std::move(pair), std::nullopt, clock_()};
   if (pin != nullptr) opened.pin = *pin;
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     containers_[folder].insert_or_assign(key_spec, std::move(opened));
   }
-  sweeper_wake_.notify_all();
+  sweeper_wake_.NotifyAll();
 }
 
 void PrivateKeyCache::DropKey(const std::string& folder, DWORD key_spec) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   const auto container = containers_.find(folder);
   if (container == containers_.end()) return;
   container->second.erase(key_spec);
@@ -139,12 +142,12 @@ void PrivateKeyCache::DropKey(const std::string& folder, DWORD key_spec) {
 }
 
 void PrivateKeyCache::Drop(const std::string& folder) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   containers_.erase(folder);
 }
 
 void PrivateKeyCache::DropUnreachable() {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   std::erase_if(containers_, [](const auto& entry) {
     struct stat st {};
     return ::stat(entry.first.c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
@@ -152,14 +155,14 @@ void PrivateKeyCache::DropUnreachable() {
 }
 
 void PrivateKeyCache::DropAllBut(const std::vector<std::string>& reachable) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   std::erase_if(containers_, [&](const auto& entry) {
     return std::find(reachable.begin(), reachable.end(), entry.first) == reachable.end();
   });
 }
 
 void PrivateKeyCache::DropAll() {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   containers_.clear();
 }
 

@@ -17,7 +17,6 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -31,6 +30,7 @@
 #include "platform/capi/base/crypt_types.h"
 #include "platform/capi/base/secret_text.h"
 #include "platform/capi/csp/key_pair.h"
+#include "platform/thread_annotations.h"
 
 namespace zuntar::csp {
 
@@ -69,7 +69,8 @@ class PrivateKeyCache {
 
   // Keeps other threads from opening keys of the container while it is
   // held, so that threads needing the same locked key wait for one PIN
-  // question instead of asking one each.
+  // question instead of asking one each. Its mutex guards no data, only
+  // the opening, so there is nothing for the analysis to check.
   class ContainerGuard {
    public:
     explicit ContainerGuard(std::shared_ptr<std::mutex> mu) : mu_(std::move(mu)), lock_(*mu_) {}
@@ -109,20 +110,20 @@ class PrivateKeyCache {
   };
   using Container = std::map<DWORD, Opened>;
 
-  bool Idle(const Opened& opened, TimePoint now) const;
-  void DropIdleLocked();
+  static bool Idle(const Opened& opened, TimePoint now, std::chrono::minutes limit);
+  void DropIdleLocked() REQUIRES(mu_);
   void SweepIdleKeys();
 
   const Clock clock_;
-  mutable std::mutex mu_;
-  std::map<std::string, Container> containers_;
-  std::chrono::minutes idle_limit_{0};
-  std::condition_variable sweeper_wake_;
-  bool sweeper_stop_ = false;
-  std::thread sweeper_;  // started with the first idle limit
+  mutable Mutex mu_;
+  std::map<std::string, Container> containers_ GUARDED_BY(mu_);
+  std::chrono::minutes idle_limit_ GUARDED_BY(mu_){0};
+  CondVar sweeper_wake_;
+  bool sweeper_stop_ GUARDED_BY(mu_) = false;
+  std::thread sweeper_ GUARDED_BY(mu_);  // started with the first idle limit
   // Kept apart from the entries, and never dropped, so that a drop while a
   // key is being opened cannot let a second opening run beside it.
-  std::map<std::string, std::shared_ptr<std::mutex>> opening_;
+  std::map<std::string, std::shared_ptr<std::mutex>> opening_ GUARDED_BY(mu_);
 };
 
 }  // namespace zuntar::csp
