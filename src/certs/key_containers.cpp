@@ -33,8 +33,8 @@ bool StartsWith(std::string_view text, std::string_view prefix) { return text.su
 
 // Certificates are linked with the 34.10-94 provider under the oldest
 // CryptoPro versions, which know no other.
-ProviderChoice LinkProvider(const Bytes& cert_body) {
-  const std::string version = GetCryptoProVersion();
+ProviderChoice LinkProvider(const ProviderState& providers, const Bytes& cert_body) {
+  const std::string& version = providers.crypto_pro_version;
   if (StartsWith(version, "2.") || StartsWith(version, "1.")) return {PROV_GOST_94_DH, kCryptoPro94Name};
   return ProviderForCertificate(cert_body);
 }
@@ -109,10 +109,11 @@ std::string RemovableContainerFolder(const std::string& container_name) {
   return {};
 }
 
-void InstallCertificateForContainer(const std::string& container, const Bytes& cert_body) {
+void InstallCertificateForContainer(const ProviderState& providers, const std::string& container,
+                                    const Bytes& cert_body) {
   const PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, cert_body);
   if (cert == nullptr) throw LastWin32Error();
-  const ProviderChoice provider = LinkProvider(cert_body);
+  const ProviderChoice provider = LinkProvider(providers, cert_body);
   CRYPT_KEY_PROV_INFO info;
   info.pwszContainerName = Utf16FromUtf8(Utf8FromAnsiText(container));
   info.pwszProvName = Utf16FromUtf8(Utf8FromAnsiText(provider.name));
@@ -136,16 +137,17 @@ bool RegistryReaderConfigured() {
   return reader && reader->HasValue("Dll");
 }
 
-bool CopyContainerToRegistry(const std::string& container, const Bytes& cert_body, const std::string& new_name) {
+bool CopyContainerToRegistry(const ProviderState& providers, const std::string& container, const Bytes& cert_body,
+                             const std::string& new_name) {
   const std::string name = new_name.empty() ? NewUniqueName() : new_name;
   std::string linked = container;
   if (RegistryReaderConfigured()) {
-    const std::string target = (StartsWith(GetCryptoProVersion(), "2.") ? kOldRegistryContainerPrefix
-                                                                         : kRegistryContainerPrefix) +
-                               name;
+    const std::string target =
+        (StartsWith(providers.crypto_pro_version, "2.") ? kOldRegistryContainerPrefix : kRegistryContainerPrefix) +
+        name;
     if (CopyContainer(container, target, cert_body)) linked = target;
   }
-  InstallCertificateForContainer(linked, cert_body);
+  InstallCertificateForContainer(providers, linked, cert_body);
   return true;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "certs/provider_detection.h"
 #include "platform/capi/base/crypt_types.h"
 
 namespace zuntar {
@@ -37,8 +38,11 @@ std::string RemovableContainerFolder(const std::string& container_name);
 
 // Links the certificate to the container (signature, then exchange key) and
 // adds it to the current user's personal store, beside any copy already
-// there. Throws EWin32Error with the platform's code on failure.
-void InstallCertificateForContainer(const std::string& container, const Bytes& cert_body);
+// there. `providers`: the machine's, as Start found them (the oldest
+// CryptoPro versions link with their one provider). Throws EWin32Error with
+// the platform's code on failure.
+void InstallCertificateForContainer(const ProviderState& providers, const std::string& container,
+                                    const Bytes& cert_body);
 
 // Copies the keys of `source` into a new container `target` of the provider
 // type the certificate's key needs (75 without one), with the certificate
@@ -51,7 +55,8 @@ bool CopyContainer(const std::string& source, const std::string& target, const B
 // unique name when empty) when that reader is configured, then links the
 // certificate to the copy, or to the original when there was no copy. True;
 // failures of the link throw as InstallCertificateForContainer does.
-bool CopyContainerToRegistry(const std::string& container, const Bytes& cert_body, const std::string& new_name = {});
+bool CopyContainerToRegistry(const ProviderState& providers, const std::string& container, const Bytes& cert_body,
+                             const std::string& new_name = {});
 
 // Whether the registry key reader is set up: its "\Default" subkey with a
 // "Name" value, or the reader's key with a "Dll" value.

@@ -9,20 +9,9 @@
 #include "platform/file_io.h"
 #include "platform/file_version.h"
 #include "platform/registry.h"
-#include "platform/thread_annotations.h"
 
 namespace zuntar {
 namespace {
-
-// What the last DetectProviders found. Start detects anew while workers
-// may ask, so readers take a copy under the lock.
-Mutex g_state_mutex;
-ProviderState g_state GUARDED_BY(g_state_mutex);
-
-ProviderState State() {
-  MutexLock lock(g_state_mutex);
-  return g_state;
-}
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -103,22 +92,11 @@ ProviderState ReadProviderState() {
   return s;
 }
 
-void DetectProviders() {
-  ProviderState found = ReadProviderState();
-  MutexLock lock(g_state_mutex);
-  g_state = std::move(found);
-}
-
-bool IsProviderInstalled(int kind) {
-  if (kind == kProviderCryptoPro) return State().crypto_pro_version.size() > 1;
-  if (kind == kProviderViPNet) return State().vipnet_installed;
+bool ProviderState::Installed(int kind) const {
+  if (kind == kProviderCryptoPro) return crypto_pro_version.size() > 1;
+  if (kind == kProviderViPNet) return vipnet_installed;
   return false;
 }
-
-std::string GetCryptoProVersion() { return State().crypto_pro_version; }
-std::string GetViPNetVersion() { return State().vipnet_version; }
-bool CryptoProInstalled() { return State().crypto_pro_installed; }
-bool ViPNetInstalled() { return State().vipnet_installed; }
 
 ProviderChoice ProviderForCertificate(const Bytes& cert_body) {
   // The key's own algorithm decides: the certificate's signature algorithm

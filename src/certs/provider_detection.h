@@ -1,10 +1,10 @@
 // Which GOST cryptographic service providers this machine has, in which
 // version, and which provider a certificate's key needs.
 //
-// DetectProviders runs at each Start; the state it sets is read by every
-// thread. Versions are "%d.%d.%d.%d" texts of
-// the providers' module files, "?" when none was found: presence by version
-// is always asked as "longer than one character".
+// Start reads the state anew each time; the running plugin keeps it
+// (PluginContext) and hands it to whoever needs it. Versions are
+// "%d.%d.%d.%d" texts of the providers' module files, "?" when none was
+// found: presence by version is always asked as "longer than one character".
 #pragma once
 
 #include <string>
@@ -35,19 +35,15 @@ struct ProviderState {
   bool vipnet_installed = false;
   std::string crypto_pro_version = "?";
   std::string vipnet_version = "?";
+
+  // Whether a provider of that kind is there: CryptoPro by its version (a
+  // module without a version record does not count), ViPNet by its
+  // registration; false for any other kind.
+  bool Installed(int kind) const;
 };
 
-// Reads the registry's provider keys and the modules' version records into
-// the process-wide state.
-void DetectProviders();
-// The same reading without touching the process-wide state.
+// Reads the registry's provider keys and the modules' version records.
 ProviderState ReadProviderState();
-
-bool IsProviderInstalled(int kind);
-std::string GetCryptoProVersion();
-std::string GetViPNetVersion();
-bool CryptoProInstalled();
-bool ViPNetInstalled();
 
 // The number a version text starts with (10 for "10.0.1.0"); -1 when it
 // starts with no digit.

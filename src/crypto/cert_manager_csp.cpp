@@ -120,6 +120,7 @@ std::unique_ptr<TVCertMgr> TVCertMgrCSP::Clone() {
   copy->listings_ = listings_;
   // A clone does the same work as its original, only on its own
   // certificate.
+  copy->SetProviders(Providers());
   copy->stream_decrypt_fallback_ = stream_decrypt_fallback_.load();
   copy->add_signing_time_ = add_signing_time_.load();
   return copy;
@@ -229,7 +230,17 @@ void TVCertMgrCSP::GetCertBodyBySerial(const std::string& serial, Bytes& cert_bo
 
 void TVCertMgrCSP::ShowCert(const Bytes& cert_body) { ShowCertificate(cert_body); }
 
-bool TVCertMgrCSP::IsCryptoProInstalled() { return CryptoProInstalled(); }
+bool TVCertMgrCSP::IsCryptoProInstalled() { return Providers().crypto_pro_installed; }
+
+ProviderState TVCertMgrCSP::Providers() const {
+  MutexLock lock(mu_);
+  return providers_;
+}
+
+void TVCertMgrCSP::SetProviders(const ProviderState& providers) {
+  MutexLock lock(mu_);
+  providers_ = providers;
+}
 
 void TVCertMgrCSP::GetCertInfo(const Bytes& cert_body, uint32_t flags, VCERT_INFO& info) {
   zuntar::GetCertInfo(cert_body, flags, info);

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 
+#include "certs/provider_detection.h"
 #include "crypto/cert_manager.h"
 #include "crypto/store_listing.h"
 #include "platform/capi/api/crypt_api.h"
@@ -94,6 +95,9 @@ class TVCertMgrCSP : public TVCertMgr {
   // Signatures carry the signing time.
   bool AddSigningTime() const { return add_signing_time_; }
   void SetAddSigningTime(bool on) { add_signing_time_ = on; }
+  // The machine's providers, as Start found them; clones keep them.
+  ProviderState Providers() const EXCLUDES(mu_);
+  void SetProviders(const ProviderState& providers) EXCLUDES(mu_);
 
   PCCERT_CONTEXT CurrentCert() const;
 
@@ -124,6 +128,7 @@ class TVCertMgrCSP : public TVCertMgr {
   HCERTSTORE OpenedStoreOr(const std::string& name);
 
   PCCERT_CONTEXT current_cert_ GUARDED_BY(mu_);
+  ProviderState providers_ GUARDED_BY(mu_);
   std::shared_ptr<ChainEngine> chain_engine_;  // never null
   // The listings of EnumPersonal and EnumAll, shared with clones.
   std::shared_ptr<StoreListingCache> listings_ = std::make_shared<StoreListingCache>();

@@ -16,13 +16,14 @@ std::unique_ptr<TVCertMgrCSP> NewCspManager(int kind) {
 
 std::unique_ptr<TVCertMgr> NewCertManager(int kind) { return NewCspManager(kind); }
 
-std::shared_ptr<TVCertMgrCSP> SharedCertManager::Create(int kind) {
+std::shared_ptr<TVCertMgrCSP> SharedCertManager::Create(int kind, const ProviderState& providers) {
   Install(nullptr);
   std::shared_ptr<TVCertMgrCSP> manager = NewCspManager(kind);
   if (manager == nullptr)
     throw Exception(ProgramText("Неизвестный тип СКЗИ: ", "Unknown provider kind: ") + std::to_string(kind));
   manager->SetStreamDecryptFallback(true);
   manager->SetAddSigningTime(true);
+  manager->SetProviders(providers);
   Install(manager);
   return manager;
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "certs/provider_detection.h"
 #include "crypto/cert_manager.h"
 #include "platform/thread_annotations.h"
 
@@ -22,9 +23,9 @@ std::unique_ptr<TVCertMgr> NewCertManager(int kind);
 class SharedCertManager {
  public:
   // Replaces the manager with a new one of that kind (1 at Start), both of
-  // its options set. When that fails there is no manager at all, and the
-  // error goes to the caller.
-  std::shared_ptr<TVCertMgrCSP> Create(int kind) EXCLUDES(mu_);
+  // its options set, for the machine's `providers`. When that fails there
+  // is no manager at all, and the error goes to the caller.
+  std::shared_ptr<TVCertMgrCSP> Create(int kind, const ProviderState& providers = ProviderState()) EXCLUDES(mu_);
   std::shared_ptr<TVCertMgr> Get() const EXCLUDES(mu_);
   void Reset() EXCLUDES(mu_);
 

@@ -87,7 +87,7 @@ bool TVCertMgrCSP::InstallPersonalCert(const std::string& container_or_path, con
                                        std::string& error_text) {
   error_text.clear();
   try {
-    return InstallPersonalCertificate(container_or_path, cert_body, error_text);
+    return InstallPersonalCertificate(Providers(), container_or_path, cert_body, error_text);
   } catch (const std::exception& e) {
     error_text = e.what();
     return false;

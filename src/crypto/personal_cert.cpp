@@ -86,20 +86,20 @@ std::vector<std::string> MediaContainersAt(const std::string& folder) {
   return out;
 }
 
-bool InstallPersonalCertificate(const std::string& container_or_path, const Bytes& cert_body,
-                                std::string& error_text) {
+bool InstallPersonalCertificate(const ProviderState& providers, const std::string& container_or_path,
+                                const Bytes& cert_body, std::string& error_text) {
   if (container_or_path.find(kRemovableContainerPrefix) != std::string::npos)
-    return CopyContainerToRegistry(container_or_path, cert_body, ContainerNameForCert(cert_body));
+    return CopyContainerToRegistry(providers, container_or_path, cert_body, ContainerNameForCert(cert_body));
   if (!container_or_path.empty() && container_or_path[0] == '/') {
     for (const std::string& container : MediaContainersAt(container_or_path))
       if (FindCertificateForContainer(container, {cert_body}) == cert_body)
-        return CopyContainerToRegistry(container, cert_body, ContainerNameForCert(cert_body));
+        return CopyContainerToRegistry(providers, container, cert_body, ContainerNameForCert(cert_body));
     error_text = ProgramText("Не найден ключевой контейнер сертификата на съёмном носителе в папке ",
                             "No key container of the certificate on removable media in the folder ") +
                  AnsiFromUtf8(container_or_path);
     return false;
   }
-  InstallCertificateForContainer(container_or_path, cert_body);
+  InstallCertificateForContainer(providers, container_or_path, cert_body);
   return true;
 }
 

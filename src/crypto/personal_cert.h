@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "certs/provider_detection.h"
 #include "platform/capi/base/crypt_types.h"
 
 namespace zuntar {
@@ -37,7 +38,7 @@ std::vector<std::string> MediaContainersAt(const std::string& folder);
 //   in error_text;
 // - any other name is linked as it stands.
 // Failures of the platform raise.
-bool InstallPersonalCertificate(const std::string& container_or_path, const Bytes& cert_body,
-                                std::string& error_text);
+bool InstallPersonalCertificate(const ProviderState& providers, const std::string& container_or_path,
+                                const Bytes& cert_body, std::string& error_text);
 
 }  // namespace zuntar

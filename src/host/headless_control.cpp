@@ -112,8 +112,9 @@ void HeadlessControl::Start() {
   SetPrivateKeyCacheIdleLimit(static_cast<uint32_t>(std::max(settings.KEYCACHEMINUTES, 0)));
   AllowPrompts();
   Sleep(100);
-  CheckCryptoProvider(plugin_.certificate_manager);
-  CreateStartCertificateManager(plugin_.certificate_manager);
+  const ProviderState providers = CheckCryptoProvider(plugin_.certificate_manager);
+  plugin_.providers.Set(providers);
+  CreateStartCertificateManager(plugin_.certificate_manager, providers);
   if (::chdir(Startup().ExeDir.c_str()) != 0)
     LogError("Cannot make " + Startup().ExeDir + " the working folder: " + std::strerror(errno));
   if (Startup().IsCP1251)

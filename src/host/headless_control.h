@@ -43,6 +43,7 @@ class HeadlessControl : public PluginControl {
   void Continue() override;
   void Exit() override;
   std::string StartProblem() const override { return start_problem_; }
+  ProviderState Providers() const override { return plugin_.providers.Get(); }
 
  private:
   void PrepareDatabase();

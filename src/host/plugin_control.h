@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "certs/provider_detection.h"
+
 namespace zuntar {
 
 class PluginControl {
@@ -23,6 +25,8 @@ class PluginControl {
   // Why the last Start left the plugin not serving, for the person (UTF-8);
   // empty when it served or nothing particular is known.
   virtual std::string StartProblem() const { return {}; }
+  // The GOST providers the last Start found.
+  virtual ProviderState Providers() const { return {}; }
 };
 
 }  // namespace zuntar

@@ -17,20 +17,20 @@ bool IsOldVersion(const std::string& version) {
 
 }  // namespace
 
-void CheckCryptoProvider(SharedCertManager& managers) {
+ProviderState CheckCryptoProvider(SharedCertManager& managers) {
   // A Start after Stop checks anew: an earlier outcome must not outlive
   // the situation it described.
   SetCSPStatus("");
-  DetectProviders();
-  if (!IsProviderInstalled(kProviderCryptoPro) && !IsProviderInstalled(kProviderViPNet)) {
+  const ProviderState providers = ReadProviderState();
+  if (!providers.Installed(kProviderCryptoPro) && !providers.Installed(kProviderViPNet)) {
     managers.Reset();
     const std::string text = AnsiFromUtf8("Не обнаружена установка СКЗИ, поддерживающая ГОСТ алгоритмы ЭП и шифрования!");
     SetCSPStatus(text);
     LogError(text);
     SetCSPStatus("CSP_NOT_EXIST");
-    return;
+    return providers;
   }
-  const std::string crypto_pro = GetCryptoProVersion();
+  const std::string& crypto_pro = providers.crypto_pro_version;
   if (crypto_pro.size() > 1) {
     if (IsOldVersion(crypto_pro)) {
       SetCSPStatus("CSP_OLD_VERSION");
@@ -38,14 +38,15 @@ void CheckCryptoProvider(SharedCertManager& managers) {
       std::string message;
       if (!ProviderSelfTest(&message)) SetCSPStatus("CSP_SELF_TEST_FAILED");
     }
-  } else if (IsOldVersion(GetViPNetVersion())) {
+  } else if (IsOldVersion(providers.vipnet_version)) {
     SetCSPStatus("CSP_OLD_VERSION");
   }
+  return providers;
 }
 
-void CreateStartCertificateManager(SharedCertManager& managers) {
+void CreateStartCertificateManager(SharedCertManager& managers, const ProviderState& providers) {
   try {
-    managers.Create(kProviderCryptoPro);
+    managers.Create(kProviderCryptoPro, providers);
   } catch (const std::exception& e) {
     const std::string text =
         AnsiFromUtf8("Ошибка инициализации СКЗИ, поддерживающая ГОСТ алгоритмы ЭП и шифрования: ") + e.what();

@@ -134,7 +134,7 @@ bool AskForCertificateKey(const CommandContext& c, const VCERT_INFO& info) {
              ", SN: " + serial);
     return false;
   }
-  return RequestKeyMediaForCert(serial, CertCheckPromptText(info));
+  return RequestKeyMediaForCert(serial, CertCheckPromptText(info), c.plugin.providers.Get());
 }
 
 int CheckCertBody(CommandContext& c) {

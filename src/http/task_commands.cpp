@@ -66,7 +66,7 @@ int Run(CommandContext& c, TCryptoTask task, bool bare_id) {
     c.response.body = bare_id ? id : IdEnvelope(id);
     return 200;
   }
-  SyncTaskOutcome outcome = ExecuteTaskSync(task, c.dm, c.plugin.certificate_manager);
+  SyncTaskOutcome outcome = ExecuteTaskSync(task, c.dm, c.plugin.certificate_manager, c.plugin.providers.Get());
   switch (outcome.kind) {
     case SyncTaskOutcome::kSuccess:
       c.response.body_source = StreamedReply(std::move(outcome.data));

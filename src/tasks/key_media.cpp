@@ -35,14 +35,15 @@ std::string CertificateId(const Bytes& cert_body, bool by_serial) {
   return by_serial ? NormalizeSerial(CertSerialHex(cert)) : CertThumbprintHex(cert);
 }
 
-void Install(const std::string& container, const Bytes& cert_body, const std::string& id) {
-  InstallCertificateForContainer(container, cert_body);
+void Install(const ProviderState& providers, const std::string& container, const Bytes& cert_body,
+             const std::string& id) {
+  InstallCertificateForContainer(providers, container, cert_body);
   LogEvent(AnsiFromUtf8("Сертификат ") + id + AnsiFromUtf8(" установлен для ключевого контейнера ") + container);
 }
 
 // One search of every reachable container: each one whose certificate is
 // wanted is installed and its entry struck off. True when any was.
-bool InstallWanted(std::vector<std::string>& wanted, bool by_serial) {
+bool InstallWanted(const ProviderState& providers, std::vector<std::string>& wanted, bool by_serial) {
   bool installed = false;
   for (const std::string& container : ContainerNames()) {
     if (wanted.empty()) break;
@@ -53,7 +54,7 @@ bool InstallWanted(std::vector<std::string>& wanted, bool by_serial) {
     const auto entry =
         std::find_if(wanted.begin(), wanted.end(), [&](const std::string& e) { return SameText(e, id); });
     if (entry == wanted.end()) continue;
-    Install(container, body, id);
+    Install(providers, container, body, id);
     wanted.erase(entry);
     installed = true;
   }
@@ -110,18 +111,18 @@ bool AskForKeyMedia(const std::string& message, const std::string& subject) {
   return prompt.ConfirmOkCancel(kKeyMediaCaption, text);
 }
 
-bool RequestKeyMedia(const TCryptoTask& task) {
+bool RequestKeyMedia(const TCryptoTask& task, const ProviderState& providers) {
   WantedCertificates wanted = WantedCertificatesOf(task);
   if (wanted.entries.empty()) return false;
   const std::string message = KeyMediaMessage(task.TaskType, wanted);
   const std::string subject = (wanted.by_serial ? "SN: " : "Thumbprint: ") + Joined(wanted.entries);
   for (;;) {
     if (!AskForKeyMedia(message, subject)) return false;
-    if (InstallWanted(wanted.entries, wanted.by_serial)) return true;
+    if (InstallWanted(providers, wanted.entries, wanted.by_serial)) return true;
   }
 }
 
-bool RequestKeyMediaForCert(const std::string& serial, const std::string& message) {
+bool RequestKeyMediaForCert(const std::string& serial, const std::string& message, const ProviderState& providers) {
   for (;;) {
     if (!AskForKeyMedia(message, "SN: " + serial)) return false;
     for (const std::string& container : ContainerNames()) {
@@ -129,7 +130,7 @@ bool RequestKeyMediaForCert(const std::string& serial, const std::string& messag
       if (body.empty()) continue;
       const std::string id = CertificateId(body, true);
       if (id.empty() || !SameText(id, serial)) continue;
-      Install(container, body, id);
+      Install(providers, container, body, id);
       return true;
     }
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "certs/provider_detection.h"
 #include "tasks/crypto_task.h"
 
 namespace zuntar {
@@ -47,12 +48,13 @@ std::string KeyMediaMessage(int task_type, const WantedCertificates& wanted);
 // True when at least one wanted certificate was found on key media and
 // installed; false when the person cancelled, and at once (no question)
 // when the task names no certificate. Installation failures throw.
-bool RequestKeyMedia(const TCryptoTask& task);
+// `providers`: the machine's, as Start found them.
+bool RequestKeyMedia(const TCryptoTask& task, const ProviderState& providers);
 
 // True when the certificate with that serial number (plain hex, any case)
 // was found on key media and installed; false when the person cancelled.
 // `message` is the question, in code page 1251.
-bool RequestKeyMediaForCert(const std::string& serial, const std::string& message);
+bool RequestKeyMediaForCert(const std::string& serial, const std::string& message, const ProviderState& providers);
 
 // One question with the key-media caption and the message (code page 1251):
 // true for the search button. `subject` names what is wanted in the log line

@@ -2,8 +2,10 @@
 //
 // The control that runs the plugin owns it and hands it to the HTTP front
 // end (each command gets it in its CommandContext) and to the processing
-// thread; nothing else reaches it. It outlives both: Stop ends them before
-// Start replaces what they used.
+// thread; nothing else reaches it (the desktop asks the control). It
+// outlives both: Stop ends them before Start replaces what they used. The
+// layers below (certs, crypto) are given what they need of it as
+// parameters.
 //
 // The values the design names process-wide stay where every layer reads
 // them, fixed at start-up or under their own lock: PluginVersion, IsCP1251
@@ -11,12 +13,16 @@
 // settings (core/settings.h) and the log.
 #pragma once
 
+#include "certs/provider_detection.h"
 #include "crypto/cert_manager_instance.h"
+#include "platform/locked_value.h"
 #include "tasks/task_queue.h"
 
 namespace zuntar {
 
 struct PluginContext {
+  // The GOST providers Start found.
+  LockedValue<ProviderState> providers;
   // CertificateManager: created by Start (or none when that failed).
   SharedCertManager certificate_manager;
   // The processing thread's queue, appended to by HTTP workers.

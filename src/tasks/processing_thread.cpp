@@ -31,9 +31,9 @@ bool IsDatabaseError(const std::exception& e) { return dynamic_cast<const EIBErr
 
 // The key-media prompt for a task; a failure to install what was found
 // counts as no media.
-bool AskKeyMedia(const TCryptoTask& task) {
+bool AskKeyMedia(const TCryptoTask& task, const ProviderState& providers) {
   try {
-    return RequestKeyMedia(task);
+    return RequestKeyMedia(task, providers);
   } catch (const std::exception& e) {
     LogError("task " + task.Id + ": " + e.what());
     return false;
@@ -312,7 +312,7 @@ TProcessingMgrThread::KeyMediaAnswer TProcessingMgrThread::AskKeyMediaFor(Queued
     CommitStored();
     if (!Claim(record)) return KeyMediaAnswer::kTaskLost;  // another thread took it meanwhile
   }
-  return AskKeyMedia(record.task) ? KeyMediaAnswer::kMediaFound : KeyMediaAnswer::kNone;
+  return AskKeyMedia(record.task, plugin_.providers.Get()) ? KeyMediaAnswer::kMediaFound : KeyMediaAnswer::kNone;
 }
 
 TProcessingMgrThread::Outcome TProcessingMgrThread::RunClaimed(QueuedTask& record) {

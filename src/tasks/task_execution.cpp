@@ -96,17 +96,18 @@ bool DecryptFundResponseWithList(TCryptoTask& task, TVCertMgr& manager, const st
   return false;
 }
 
-SyncTaskOutcome RunSync(TCryptoTask& task, const SharedCertManager& managers) {
+SyncTaskOutcome RunSync(TCryptoTask& task, const SharedCertManager& managers, const ProviderState& providers) {
   try {
     std::string message;
     // On this path the prompt is asked in both run modes.
-    if (!CheckTaskCertificate(task, message) && !RequestKeyMedia(task)) return {SyncTaskOutcome::kError, message};
+    if (!CheckTaskCertificate(task, message) && !RequestKeyMedia(task, providers))
+      return {SyncTaskOutcome::kError, message};
     for (;;) {
       try {
         if (ExecuteTask(task, managers)) return {SyncTaskOutcome::kSuccess, std::move(task.Result)};
         return {SyncTaskOutcome::kNoResult, {}};
       } catch (const std::exception& e) {
-        if (IsMissingKeyError(e) && NamesCertificate(task) && RequestKeyMedia(task)) continue;
+        if (IsMissingKeyError(e) && NamesCertificate(task) && RequestKeyMedia(task, providers)) continue;
         return {SyncTaskOutcome::kError, e.what()};
       }
     }
@@ -223,7 +224,8 @@ bool IsMissingKeyError(const std::exception& e) {
 
 std::string TaskExecutionFailedText() { return AnsiFromUtf8("Ошибка выполнения криптозадачи"); }
 
-SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers) {
+SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers,
+                                const ProviderState& providers) {
   // The row is the task's record, not its outcome: once it is stored, a
   // database that fails only costs the record (the row is let go at status
   // 1, and the next start closes it), never the reply.
@@ -232,7 +234,7 @@ SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertMana
     record->SaveTask(task, kTaskStatusWait);
     if (!KeepRecord(*record, task.Id, [&] { record->HoldTask(task.Id); })) record = nullptr;
   }
-  SyncTaskOutcome outcome = RunSync(task, managers);
+  SyncTaskOutcome outcome = RunSync(task, managers, providers);
   // The input may be large; the reply needs only the outcome.
   task.InData.clear();
   task.InData.shrink_to_fit();

@@ -11,6 +11,7 @@
 #include <exception>
 #include <string>
 
+#include "certs/provider_detection.h"
 #include "tasks/crypto_task.h"
 
 namespace zuntar {
@@ -65,6 +66,7 @@ struct SyncTaskOutcome {
 // leaves as an exception: once it is stored, a failing database is logged
 // and the outcome returned all the same (TDM::CloseInterruptedTasks closes
 // the row at the next start).
-SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers);
+SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers,
+                                const ProviderState& providers);
 
 }  // namespace zuntar

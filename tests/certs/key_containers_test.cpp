@@ -43,12 +43,11 @@ class ContainerTest : public test::PrivateRootTest {
   void SetUp() override {
     test::PrivateRootTest::SetUp();
     RegisterGostProvider(ZUNTAR_TEST_CSP_MODULE);
-    DetectProviders();
+    providers_ = ReadProviderState();
     fs::create_directories(root_ / "media/USB1");
   }
   void TearDown() override {
     std::remove(RegistryFile().c_str());
-    DetectProviders();
     test::PrivateRootTest::TearDown();
   }
 
@@ -83,6 +82,7 @@ class ContainerTest : public test::PrivateRootTest {
     return out;
   }
 
+  ProviderState providers_;
   static test::Issued* ca_;
 };
 
@@ -140,8 +140,8 @@ TEST_F(ContainerTest, InstallLinksTheExchangeKeyInPlaceOfTheCopyThere) {
   // the linked one takes its place.
   ASSERT_TRUE(CertAddEncodedCertificateToStore(CertOpenSystemStoreA(0, "MY"), X509_ASN_ENCODING, user.der,
                                                CERT_STORE_ADD_NEW, nullptr));
-  InstallCertificateForContainer("\\\\.\\REGISTRY\\ivanov", user.der);
-  InstallCertificateForContainer("\\\\.\\REGISTRY\\ivanov", user.der);
+  InstallCertificateForContainer(providers_, "\\\\.\\REGISTRY\\ivanov", user.der);
+  InstallCertificateForContainer(providers_, "\\\\.\\REGISTRY\\ivanov", user.der);
   const auto certs = PersonalCerts();
   ASSERT_EQ(certs.size(), 1u);
   for (const PCCERT_CONTEXT& c : certs) {
@@ -152,7 +152,7 @@ TEST_F(ContainerTest, InstallLinksTheExchangeKeyInPlaceOfTheCopyThere) {
     EXPECT_EQ(info.dwKeySpec, static_cast<DWORD>(AT_KEYEXCHANGE));
   }
   try {
-    InstallCertificateForContainer("\\\\.\\REGISTRY\\ivanov", "not a certificate");
+    InstallCertificateForContainer(providers_, "\\\\.\\REGISTRY\\ivanov", "not a certificate");
     ADD_FAILURE() << "no exception";
   } catch (const EWin32Error& e) {
     EXPECT_NE(e.ErrorCode(), 0u);
@@ -165,7 +165,7 @@ TEST_F(ContainerTest, CopyFromMediaToTheRegistrySigns) {
   const auto medium_before = Files(root_ / "media");
   test::ScriptedPrompt prompt;
   prompt.pins.push_back("1234");
-  ASSERT_TRUE(CopyContainerToRegistry(kMediaName, user.der, "copied"));
+  ASSERT_TRUE(CopyContainerToRegistry(providers_, kMediaName, user.der, "copied"));
   EXPECT_EQ(prompt.asked, (std::vector<std::string>{"pin:media"}));
   EXPECT_EQ(Files(root_ / "media"), medium_before);
   // The copy holds the key without a PIN, so only its owner may read it.
@@ -236,7 +236,7 @@ TEST_F(ContainerTest, RegistryCopyFollowsTheReaderAndTheVersion) {
     writer.Save();
   }
   EXPECT_FALSE(RegistryReaderConfigured());
-  ASSERT_TRUE(CopyContainerToRegistry("\\\\.\\REGISTRY\\orig", user.der));
+  ASSERT_TRUE(CopyContainerToRegistry(providers_, "\\\\.\\REGISTRY\\orig", user.der));
   EXPECT_EQ(LinkOf(PersonalCerts().at(0)).pwszContainerName, u"\\\\.\\REGISTRY\\orig");
   {
     RegistryWriter writer(RegistryFile());
@@ -253,11 +253,11 @@ TEST_F(ContainerTest, RegistryCopyFollowsTheReaderAndTheVersion) {
     WriteStringToFile(test::VersionRecord(2, 0, 0, 0), root_ / "old.dll");
     writer.SetString(std::string(kProviderKeyPath) + "\\" + kCryptoPro94Name, "Image Path", root_ / "old.dll");
     writer.Save();
-    DetectProviders();
+    providers_ = ReadProviderState();
     RegisterGostProvider(ZUNTAR_TEST_CSP_MODULE);
   }
-  ASSERT_EQ(GetCryptoProVersion(), "2.0.0.0");
-  ASSERT_TRUE(CopyContainerToRegistry("\\\\.\\REGISTRY\\orig", user.der));
+  ASSERT_EQ(providers_.crypto_pro_version, "2.0.0.0");
+  ASSERT_TRUE(CopyContainerToRegistry(providers_, "\\\\.\\REGISTRY\\orig", user.der));
   ASSERT_EQ(PersonalCerts().size(), 1u);  // linked anew in place
   const CRYPT_KEY_PROV_INFO link = LinkOf(PersonalCerts().at(0));
   const std::string name = Utf8FromUtf16(link.pwszContainerName);

@@ -27,7 +27,6 @@ class DetectionTest : public test::PrivateRootTest {
   void TearDown() override {
     // The next test starts from the state of a machine without providers.
     std::remove(RegistryFile().c_str());
-    DetectProviders();
     test::PrivateRootTest::TearDown();
   }
 
@@ -46,10 +45,7 @@ class DetectionTest : public test::PrivateRootTest {
     writer_->Save();
   }
 
-  ProviderState Detect() {
-    DetectProviders();
-    return ReadProviderState();
-  }
+  ProviderState Detect() { return ReadProviderState(); }
 
   std::optional<RegistryWriter> writer_;
 };
@@ -60,7 +56,7 @@ TEST_F(DetectionTest, NothingRegisteredMeansNoProvider) {
   EXPECT_FALSE(s.vipnet_installed);
   EXPECT_EQ(s.crypto_pro_version, "?");
   EXPECT_EQ(s.vipnet_version, "?");
-  for (int kind : {0, kProviderCryptoPro, 2, kProviderViPNet, 4}) EXPECT_FALSE(IsProviderInstalled(kind)) << kind;
+  for (int kind : {0, kProviderCryptoPro, 2, kProviderViPNet, 4}) EXPECT_FALSE(s.Installed(kind)) << kind;
 }
 
 TEST_F(DetectionTest, MissingModuleOrVersionRecord) {
@@ -76,9 +72,8 @@ TEST_F(DetectionTest, MissingModuleOrVersionRecord) {
   Register(kCryptoPro2012Name, Module("cpcsp.dll", {}));
   s = Detect();
   EXPECT_TRUE(s.crypto_pro_installed);
-  EXPECT_TRUE(CryptoProInstalled());
-  EXPECT_EQ(GetCryptoProVersion(), "?");
-  EXPECT_FALSE(IsProviderInstalled(kProviderCryptoPro));
+  EXPECT_EQ(s.crypto_pro_version, "?");
+  EXPECT_FALSE(s.Installed(kProviderCryptoPro));
 }
 
 TEST_F(DetectionTest, NewerMajorVersionWinsWhateverTheOrder) {
@@ -101,8 +96,9 @@ TEST_F(DetectionTest, NewerMajorVersionWinsWhateverTheOrder) {
     writer_->DeleteKey(kProviderKeyPath);
     Register(kCryptoPro2001Name, Module("a.dll", c.first));
     Register(kCryptoPro2012StrongName, Module("b.dll", c.second));
-    EXPECT_EQ(Detect().crypto_pro_version, c.expected);
-    EXPECT_TRUE(IsProviderInstalled(kProviderCryptoPro));
+    const ProviderState s = Detect();
+    EXPECT_EQ(s.crypto_pro_version, c.expected);
+    EXPECT_TRUE(s.Installed(kProviderCryptoPro));
   }
 }
 
@@ -114,7 +110,7 @@ TEST_F(DetectionTest, ProviderNamesAndTheirCase) {
   ProviderState s = Detect();
   EXPECT_TRUE(s.vipnet_installed);
   EXPECT_EQ(s.vipnet_version, "4.2.0.0");
-  EXPECT_TRUE(IsProviderInstalled(kProviderViPNet));
+  EXPECT_TRUE(s.Installed(kProviderViPNet));
   EXPECT_FALSE(s.crypto_pro_installed);
   Register("Crypto-Pro GOST R 34.10-2012 KC2 Provider", Module("kc2.dll", {5, 0, 0, 0}));
   Register("CRYPTO-PRO GOST R 34.10-94 CRYPTOGRAPHIC SERVICE PROVIDER", Module("old.dll", {4, 0, 0, 0}));

@@ -147,9 +147,9 @@ struct Plugin {
     s.HTTPPORT = 0;
     s.LOG_LEVEL = 0;
     SetCurrentSettings(s);
-    CheckCryptoProvider(plugin.certificate_manager);
+    plugin.providers.Set(CheckCryptoProvider(plugin.certificate_manager));
     Check(CSPStatus().empty());
-    CreateStartCertificateManager(plugin.certificate_manager);
+    CreateStartCertificateManager(plugin.certificate_manager, plugin.providers.Get());
     access = std::make_unique<THttpAccess>(plugin, PluginCommands(), OriginConsentFile(), /*listen=*/false);
   }
 

@@ -83,8 +83,8 @@ struct Plugin {
     v.PluginVersion = "1.0.0.1";
     SetStartupValues(v);
     SetCurrentSettings(DefaultSettings(exe_dir));
-    CheckCryptoProvider(plugin.certificate_manager);
-    if (CSPStatus().empty()) CreateStartCertificateManager(plugin.certificate_manager);
+    plugin.providers.Set(CheckCryptoProvider(plugin.certificate_manager));
+    if (CSPStatus().empty()) CreateStartCertificateManager(plugin.certificate_manager, plugin.providers.Get());
     open_access = MakeAccess(plugin, exe_dir, "*", false);
     guarded_access = MakeAccess(plugin, exe_dir, "http://pages.example", true);
     SetCurrentSettings(DefaultSettings(exe_dir));

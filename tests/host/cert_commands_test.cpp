@@ -69,7 +69,7 @@ class CertPlugin : public ::testing::Test {
     const test::Issued user = test::MakeUser(ca, "", GostKeyKind::k2012_256, &r);
     EXPECT_TRUE(ImportKeyContainer("\\\\.\\REGISTRY\\" + container, user.key.get(), user.der, "", AT_KEYEXCHANGE)
                     .has_value());
-    InstallCertificateForContainer("\\\\.\\REGISTRY\\" + container, user.der);
+    InstallCertificateForContainer(ReadProviderState(), "\\\\.\\REGISTRY\\" + container, user.der);
     return user.der;
   }
 

@@ -26,7 +26,6 @@ class StartChecks : public ::testing::Test {
   void SetUp() override { SetStartupValues(BasicStartupValues(dir_.path())); }
   void TearDown() override {
     std::remove(RegistryFile().c_str());
-    DetectProviders();
     SetCSPStatus("");
   }
 
@@ -51,7 +50,7 @@ class StartChecks : public ::testing::Test {
 };
 
 TEST_F(StartChecks, NoProviderClearsTheManagerAndLogsTheReason) {
-  CreateStartCertificateManager(managers_);
+  CreateStartCertificateManager(managers_, ReadProviderState());
   ASSERT_NE(managers_.Get(), nullptr);
   EXPECT_EQ(Check(), "CSP_NOT_EXIST");
   EXPECT_EQ(managers_.Get(), nullptr);
@@ -61,7 +60,7 @@ TEST_F(StartChecks, NoProviderClearsTheManagerAndLogsTheReason) {
             std::string::npos)
       << log;
   // Start goes on: the manager is made all the same.
-  CreateStartCertificateManager(managers_);
+  CreateStartCertificateManager(managers_, ReadProviderState());
   EXPECT_NE(managers_.Get(), nullptr);
   EXPECT_EQ(CSPStatus(), "CSP_NOT_EXIST");
 }

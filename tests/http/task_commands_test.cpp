@@ -59,8 +59,8 @@ class TaskCommandsTest : public test::CryptoTest {
   void SetUp() override {
     CryptoTest::SetUp();
     Start(/*database=*/true);
-    DetectProviders();
-    plugin_.certificate_manager.Create(1);
+    plugin_.providers.Set(ReadProviderState());
+    plugin_.certificate_manager.Create(1, plugin_.providers.Get());
     AllowPrompts();
   }
 

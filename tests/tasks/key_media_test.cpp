@@ -45,7 +45,7 @@ class KeyMediaTest : public ::testing::Test {
     StartupValues v = BasicStartupValues(dir_.path());
     v.IsCP1251 = true;
     SetStartupValues(v);
-    DetectProviders();
+    providers_ = ReadProviderState();
     // Each user's key on a volume of its own, kept on the shelf until the
     // person inserts it.
     fs::create_directories(dir_ / "shelf");
@@ -102,6 +102,7 @@ class KeyMediaTest : public ::testing::Test {
 
   test::TempDir dir_;
   test::ScopedPlatformRoot root_{dir_ / "root"};
+  ProviderState providers_;
   static test::Issued* ca_;
   static std::vector<test::Issued> users_;
 };
@@ -113,7 +114,7 @@ TEST_F(KeyMediaTest, OneConfirmationInstallsEveryWantedCertificateOnTheInsertedM
   test::ScriptedPrompt person;
   // The stranger's medium goes in too: its certificate is not wanted.
   person.confirm_answers.push_back({true, Insert({0, 1, 2})});
-  ASSERT_TRUE(RequestKeyMedia(Task(kTaskDetachedSign, Serial(0) + ";" + Serial(1))));
+  ASSERT_TRUE(RequestKeyMedia(Task(kTaskDetachedSign, Serial(0) + ";" + Serial(1)), providers_));
   EXPECT_EQ(person.asked, (std::vector<std::string>{std::string("confirm:") + kKeyMediaCaption}));
   EXPECT_EQ(person.buttons, (std::vector<std::string>{"Поиск ключа|Отмена"}));
   const std::string expected =
@@ -139,7 +140,7 @@ TEST_F(KeyMediaTest, NothingFoundAsksAgainWithTheSameMessageUntilFoundOrCancelle
   person.confirm_answers.push_back({true, nullptr});            // nothing inserted
   person.confirm_answers.push_back({true, Insert({2})});        // the wrong medium
   person.confirm_answers.push_back({true, Insert({1})});        // the right one
-  ASSERT_TRUE(RequestKeyMedia(Task(kTaskDecrypt, Serial(1))));
+  ASSERT_TRUE(RequestKeyMedia(Task(kTaskDecrypt, Serial(1)), providers_));
   ASSERT_EQ(person.messages.size(), 3u);
   EXPECT_EQ(person.messages[0], person.messages[2]);
   EXPECT_NE(person.messages[0].find("операция расшифрования не может"), std::string::npos);
@@ -148,7 +149,7 @@ TEST_F(KeyMediaTest, NothingFoundAsksAgainWithTheSameMessageUntilFoundOrCancelle
   // Cancel ends it with nothing installed.
   person.confirm_answers.push_back({true, nullptr});
   person.confirm_answers.push_back({false, Insert({0})});
-  EXPECT_FALSE(RequestKeyMedia(Task(kTaskSignHash, Serial(0))));
+  EXPECT_FALSE(RequestKeyMedia(Task(kTaskSignHash, Serial(0)), providers_));
   EXPECT_EQ(person.messages.size(), 5u);
   EXPECT_EQ(Installed().count(Serial(0)), 0u);
   EXPECT_NE(person.messages[4].find("операция установки ЭП не может"), std::string::npos);
@@ -157,12 +158,12 @@ TEST_F(KeyMediaTest, NothingFoundAsksAgainWithTheSameMessageUntilFoundOrCancelle
 TEST_F(KeyMediaTest, TheWantedListEndsAtAnEmptyEntry) {
   test::ScriptedPrompt person;
   // Nothing wanted: no question at all.
-  EXPECT_FALSE(RequestKeyMedia(Task(kTaskDetachedSign, ";" + Serial(0))));
-  EXPECT_FALSE(RequestKeyMedia(Task(kTaskDetachedSign, "", "")));
+  EXPECT_FALSE(RequestKeyMedia(Task(kTaskDetachedSign, ";" + Serial(0)), providers_));
+  EXPECT_FALSE(RequestKeyMedia(Task(kTaskDetachedSign, "", ""), providers_));
   EXPECT_TRUE(person.asked.empty());
 
   person.confirm_answers.push_back({true, Insert({0, 1})});
-  ASSERT_TRUE(RequestKeyMedia(Task(kTaskAttachedSign, Serial(0) + ";;" + Serial(1))));
+  ASSERT_TRUE(RequestKeyMedia(Task(kTaskAttachedSign, Serial(0) + ";;" + Serial(1)), providers_));
   ASSERT_EQ(person.messages.size(), 1u);
   EXPECT_NE(person.messages[0].find("SN:\r\n" + Serial(0) + "\r\n\r\n"), std::string::npos) << person.messages[0];
   EXPECT_EQ(person.messages[0].find(Serial(1)), std::string::npos);
@@ -175,7 +176,7 @@ TEST_F(KeyMediaTest, ThumbprintsMatchInEitherCase) {
   const TCryptoTask task = Task(kTaskDecryptSedoResponse, "", Lower(Thumb(0)) + ";" + Thumb(1));
   const WantedCertificates wanted = WantedCertificatesOf(task);
   EXPECT_FALSE(wanted.by_serial);
-  ASSERT_TRUE(RequestKeyMedia(task));
+  ASSERT_TRUE(RequestKeyMedia(task, providers_));
   EXPECT_NE(person.messages[0].find("ключа с отпечатком\r\n" + Lower(Thumb(0)) + "\r\n" + Thumb(1) + "\r\n\r\n"),
             std::string::npos)
       << person.messages[0];
@@ -187,10 +188,10 @@ TEST_F(KeyMediaTest, CertificateCheckInstallsTheOneSerialWithTheCallersMessage) 
   person.confirm_answers.push_back({true, Insert({2})});
   person.confirm_answers.push_back({true, Insert({0, 1})});
   const std::string message = Cp1251FromUtf8("Вставьте носитель «Иванова»");
-  ASSERT_TRUE(RequestKeyMediaForCert(Lower(Serial(1)), message));
+  ASSERT_TRUE(RequestKeyMediaForCert(Lower(Serial(1)), message, providers_));
   EXPECT_EQ(person.messages, (std::vector<std::string>(2, "Вставьте носитель «Иванова»")));
   EXPECT_EQ(Installed(), (std::map<std::string, std::string>{{Serial(1), "\\\\.\\FAT12_B\\keys\\key2.000"}}));
-  EXPECT_FALSE(RequestKeyMediaForCert(Serial(0), message));  // cancelled
+  EXPECT_FALSE(RequestKeyMediaForCert(Serial(0), message, providers_));  // cancelled
 }
 
 TEST_F(KeyMediaTest, OtherCodePagesUseTheSystemMessageBoxAndNoDesktopAnswersCancel) {
@@ -200,14 +201,14 @@ TEST_F(KeyMediaTest, OtherCodePagesUseTheSystemMessageBoxAndNoDesktopAnswersCanc
   {
     test::ScriptedPrompt person;
     person.confirm_answers.push_back({true, Insert({0})});
-    ASSERT_TRUE(RequestKeyMedia(Task(kTaskDetachedSign, Serial(0))));
+    ASSERT_TRUE(RequestKeyMedia(Task(kTaskDetachedSign, Serial(0)), providers_));
     EXPECT_EQ(person.asked, (std::vector<std::string>{std::string("box:") + kKeyMediaCaption}));
     // Still Russian, with the message box's own button named.
     EXPECT_NE(person.messages[0].find("Нажмите кнопку \"Ok\" для автоматического"), std::string::npos);
   }
   // No desktop prompt installed: Cancel at once, and the log says why.
-  EXPECT_FALSE(RequestKeyMedia(Task(kTaskDetachedSign, Serial(1))));
-  EXPECT_FALSE(RequestKeyMediaForCert(Serial(1), "x"));
+  EXPECT_FALSE(RequestKeyMedia(Task(kTaskDetachedSign, Serial(1)), providers_));
+  EXPECT_FALSE(RequestKeyMediaForCert(Serial(1), "x", providers_));
   EXPECT_EQ(Installed().size(), 1u);
   const std::string line = "EVENT Нет рабочего стола пользователя: запрос ключевого носителя отменён, SN: ";
   EXPECT_NE(Log().find(AnsiFromUtf8(line) + Serial(1) + "\r\n"), std::string::npos) << Log();

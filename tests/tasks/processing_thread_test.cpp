@@ -73,8 +73,8 @@ class ProcessingTest : public test::CryptoTest {
     SetCurrentSettings(s);
     ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
     dm_ = CreateTaskDM();
-    DetectProviders();
-    plugin_.certificate_manager.Create(1);
+    plugin_.providers.Set(ReadProviderState());
+    plugin_.certificate_manager.Create(1, plugin_.providers.Get());
     AllowPrompts();
     ivanov_ = Person("ivanov");
     petrov_ = Person("petrov", GostKeyKind::k2012_512);
@@ -307,7 +307,8 @@ TEST_F(ProcessingTest, ASynchronousTaskAnswersThoughItsRecordFailsAndTheNextStar
                                       closed_while_running = CreateTaskDM()->CloseInterruptedTasks();
                                       worker->Close();  // the database is gone before the result is stored
                                     }});
-  const SyncTaskOutcome outcome = ExecuteTaskSync(task, worker.get(), plugin_.certificate_manager);
+  const SyncTaskOutcome outcome =
+      ExecuteTaskSync(task, worker.get(), plugin_.certificate_manager, plugin_.providers.Get());
   ASSERT_EQ(outcome.kind, SyncTaskOutcome::kSuccess) << outcome.data;
   EXPECT_EQ(SignerPem(outcome.data, data), ReadFileToString(media.cert_pem));
   EXPECT_TRUE(closed_while_running.empty());

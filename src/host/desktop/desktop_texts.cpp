@@ -22,12 +22,12 @@ std::string OpenItemCaption(bool cp1251) { return cp1251 ? "Настройки" 
 
 std::string CloseButtonCaption(bool cp1251) { return cp1251 ? "Закрыть" : "Close"; }
 
-ProviderVersions InstalledProviderVersions() {
+ProviderVersions InstalledProviderVersions(const ProviderState& providers) {
   ProviderVersions v;
-  v.crypto_pro = IsProviderInstalled(kProviderCryptoPro);
-  v.crypto_pro_version = GetCryptoProVersion();
-  v.vipnet = IsProviderInstalled(kProviderViPNet);
-  v.vipnet_version = GetViPNetVersion();
+  v.crypto_pro = providers.Installed(kProviderCryptoPro);
+  v.crypto_pro_version = providers.crypto_pro_version;
+  v.vipnet = providers.Installed(kProviderViPNet);
+  v.vipnet_version = providers.vipnet_version;
   return v;
 }
 

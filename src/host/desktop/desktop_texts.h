@@ -24,13 +24,13 @@ std::string CloseButtonCaption(bool cp1251);
 
 // What the version window says about the GOST providers.
 struct ProviderVersions {
-  bool crypto_pro = false;  // IsProviderInstalled(kProviderCryptoPro)
+  bool crypto_pro = false;  // Installed(kProviderCryptoPro)
   std::string crypto_pro_version;
-  bool vipnet = false;  // IsProviderInstalled(kProviderViPNet)
+  bool vipnet = false;  // Installed(kProviderViPNet)
   std::string vipnet_version;
 };
 // The providers as detection found them.
-ProviderVersions InstalledProviderVersions();
+ProviderVersions InstalledProviderVersions(const ProviderState& providers);
 
 // The text of the version window: the version item's caption, then a line
 // per installed GOST provider with its version. Lines end in CR LF.

@@ -33,6 +33,7 @@ class PluginActions : public QObject {
   // should know of it (UTF-8; empty when nothing particular is known).
   void OnStartFailed(std::function<void(const std::string&)> listener) { start_failed_ = std::move(listener); }
   PluginState state() const { return state_; }
+  PluginControl& control() const { return control_; }
 
   void Start();
   void Stop();

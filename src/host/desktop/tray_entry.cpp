@@ -154,7 +154,8 @@ void TrayEntry::ShowVersionBox() {
     return;
   }
   const bool cp1251 = Startup().IsCP1251;
-  QString text = Q(VersionBoxText(cp1251, version_item_->text().toStdString(), InstalledProviderVersions()));
+  QString text = Q(VersionBoxText(cp1251, version_item_->text().toStdString(),
+                                  InstalledProviderVersions(actions_.control().Providers())));
   text.replace("\r\n", "\n");
   auto* box = new QMessageBox(QMessageBox::NoIcon, Q(ProgramCaption(cp1251)), text.trimmed());
   box->setObjectName("versionBox");
