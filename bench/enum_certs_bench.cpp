@@ -231,7 +231,7 @@ int main(int argc, char** argv) {
   fs::create_directories(root);
   setenv("ZUNTAR_PLATFORM_ROOT", root.c_str(), 1);
   SetStartupValues(BasicStartupValues(root + "/"));
-  SetCurrentSettings(DefaultSettings(root + "/"));
+  Plugin().settings.Set(DefaultSettings(root + "/"));
   MakeStore(kCertificates);
   // A listing is kept only once the store's folder has settled (its last
   // change further back than any file system's clock step).

@@ -34,11 +34,14 @@ std::string IdPrefix(const benchmark::State& state) {
   return prefix.append("n");
 }
 
+// The settings of the benchmark's database, set once before any benchmark runs.
+zuntar::Settings g_settings;
+
 const std::string kInput(1024, 'i');
 const std::string kResult(1024, 'r');
 
 void BM_TaskStore(benchmark::State& state) {
-  auto dm = zuntar::CreateTaskDM();
+  auto dm = zuntar::CreateTaskDM(g_settings);
   zuntar::TCryptoTask task;
   task.CertSN = "0123456789ABCDEF";
   task.InData = kInput;
@@ -56,7 +59,7 @@ void BM_TaskStore(benchmark::State& state) {
 }
 
 void BM_BareIsc(benchmark::State& state) {
-  const zuntar::Settings s = zuntar::CurrentSettings();
+  const zuntar::Settings& s = g_settings;
   bench::BareTaskStore store(s.DBPATH, s.DBUSER, s.DBPASSWORD);
   const std::string prefix = IdPrefix(state);
   int64_t n = 0;
@@ -77,17 +80,17 @@ int main(int argc, char** argv) {
   zuntar::SetStartupValues(zuntar::BasicStartupValues(dir + "/"));
   zuntar::Settings settings = zuntar::DefaultSettings(dir + "/");
   settings.DBPATH = dir + "/tasks.fdb";
-  zuntar::SetCurrentSettings(settings);
+  g_settings = settings;
   zuntar::PrepareFirebirdClient();
   bool forced_writes = true;
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]) == "--forced-writes=off") forced_writes = false;
   int rc = 0;
   try {
-    zuntar::CreateTaskDatabase();
+    zuntar::CreateTaskDatabase(settings);
     if (!forced_writes) bench::SetForcedWrites(settings.DBPATH, settings.DBUSER, settings.DBPASSWORD, false);
     {
-      auto dm = zuntar::CreateTaskDM();
+      auto dm = zuntar::CreateTaskDM(settings);
       std::printf("database %s, forced writes %s\n", settings.DBPATH.c_str(), dm->IB.ForcedWrites() ? "on" : "OFF");
     }
     benchmark::Initialize(&argc, argv);

@@ -9,7 +9,6 @@
 #include "platform/exception.h"
 #include "platform/file_io.h"
 #include "platform/private_files.h"
-#include "platform/thread_annotations.h"
 
 namespace zuntar {
 namespace {
@@ -17,9 +16,6 @@ namespace {
 // A configuration file is a few hundred bytes; anything this large is not one.
 constexpr size_t kMaxConfigSize = 1 << 20;
 
-Mutex g_mutex;
-Settings g_settings GUARDED_BY(g_mutex);
-std::optional<std::string> g_deferred_db_path GUARDED_BY(g_mutex);
 std::atomic<int> g_log_level{Settings{}.LOG_LEVEL};
 
 // Value of the first line whose key is `key`; nothing when absent or empty.
@@ -169,41 +165,41 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-Settings CurrentSettings() {
-  MutexLock lock(g_mutex);
-  return g_settings;
+Settings SettingsInForce::Get() const {
+  MutexLock lock(mu_);
+  return settings_;
 }
 
-void SetCurrentSettings(const Settings& s) {
-  MutexLock lock(g_mutex);
-  g_settings = s;
-  g_log_level.store(s.LOG_LEVEL, std::memory_order_relaxed);
+void SettingsInForce::Set(const Settings& s) {
+  MutexLock lock(mu_);
+  settings_ = s;
+  SetLogLevel(s.LOG_LEVEL);
 }
 
 int LogLevel() { return g_log_level.load(std::memory_order_relaxed); }
 
-std::string LoadSettings() {
-  const StartupValues& startup = Startup();
+void SetLogLevel(int level) { g_log_level.store(level, std::memory_order_relaxed); }
+
+LoadedSettings LoadSettings(const std::string& config_file, const std::string& data_dir) {
   std::vector<std::string> lines;
-  std::string problem;
+  LoadedSettings loaded;
   std::error_code ec;
-  if (std::filesystem::exists(startup.ConfigFileName, ec)) {
-    const auto size = std::filesystem::file_size(startup.ConfigFileName, ec);
+  if (std::filesystem::exists(config_file, ec)) {
+    const auto size = std::filesystem::file_size(config_file, ec);
     try {
       if (!ec && size > kMaxConfigSize) {
-        problem = "the file is larger than " + std::to_string(kMaxConfigSize) + " bytes";
-      } else if (const std::string text = ReadFileToString(startup.ConfigFileName);
-                 text.find('\0') != std::string::npos) {
-        problem = "the file is not a text file";
+        loaded.problem = "the file is larger than " + std::to_string(kMaxConfigSize) + " bytes";
+      } else if (const std::string text = ReadFileToString(config_file); text.find('\0') != std::string::npos) {
+        loaded.problem = "the file is not a text file";
       } else {
         lines = SplitLines(text);
       }
     } catch (const Exception& e) {
-      problem = e.what();
+      loaded.problem = e.what();
     }
   }
-  SetCurrentSettings(ParseSettings(lines, startup.DataDir));
-  return problem;
+  loaded.settings = ParseSettings(lines, data_dir);
+  return loaded;
 }
 
 Settings AsSaved(const Settings& s, const std::string& data_dir) {
@@ -220,31 +216,28 @@ Settings AsSaved(const Settings& s, const std::string& data_dir) {
   return out;
 }
 
-void DeferDatabasePath(const std::string& path) {
-  MutexLock lock(g_mutex);
-  if (path == g_settings.DBPATH) {
-    g_deferred_db_path.reset();
+void SettingsInForce::DeferDatabasePath(const std::string& path) {
+  MutexLock lock(mu_);
+  if (path == settings_.DBPATH) {
+    deferred_db_path_.reset();
   } else {
-    g_deferred_db_path = path;
+    deferred_db_path_ = path;
   }
 }
 
-std::string DatabasePathForNextStart() {
-  MutexLock lock(g_mutex);
-  return g_deferred_db_path.value_or(g_settings.DBPATH);
+std::string SettingsInForce::DatabasePathForNextStart() const {
+  MutexLock lock(mu_);
+  return deferred_db_path_.value_or(settings_.DBPATH);
 }
 
-void ApplyDeferredDatabasePath() {
-  MutexLock lock(g_mutex);
-  if (!g_deferred_db_path) return;
-  g_settings.DBPATH = *g_deferred_db_path;
-  g_deferred_db_path.reset();
+void SettingsInForce::ApplyDeferredDatabasePath() {
+  MutexLock lock(mu_);
+  if (!deferred_db_path_) return;
+  settings_.DBPATH = *deferred_db_path_;
+  deferred_db_path_.reset();
 }
 
-void SaveSettings() { SaveSettings(CurrentSettings()); }
-
-void SaveSettings(const Settings& s) {
-  const std::string& file_name = Startup().ConfigFileName;
+void SaveSettings(const std::string& file_name, const Settings& s) {
   std::vector<std::string> lines;
   try {
     const std::string text = ReadFileToString(file_name);

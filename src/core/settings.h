@@ -7,9 +7,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/thread_annotations.h"
 
 namespace zuntar {
 
@@ -67,37 +70,54 @@ std::vector<std::string> MergeSettings(std::vector<std::string> lines, const Set
 // Lines of a text file split at CR LF, LF or CR.
 std::vector<std::string> SplitLines(const std::string& text);
 
-// The settings in force. A copy, so readers never see a half-written set.
-Settings CurrentSettings();
-void SetCurrentSettings(const Settings& s);
-// LOG_LEVEL of the settings in force, cheap enough for every log call.
+// The log's level: LOG_LEVEL of the settings in force, process-wide as the
+// log is, and cheap enough for every log call.
 int LogLevel();
+void SetLogLevel(int level);
 
-// Reads ConfigFileName into the settings in force. A missing, unreadable,
-// binary or oversized file leaves the defaults; the returned text says why
-// the file was ignored (empty when it was read or is simply missing).
-std::string LoadSettings();
+// The settings the configuration file `config_file` gives, on top of the
+// defaults for `data_dir`. A missing, unreadable, binary or oversized file
+// gives the defaults; `problem` says why the file was ignored (empty when
+// it was read or is simply missing).
+struct LoadedSettings {
+  Settings settings;
+  std::string problem;
+};
+LoadedSettings LoadSettings(const std::string& config_file, const std::string& data_dir);
 
-// Writes the eight user-editable values into ConfigFileName, keeping every
-// other line. A configuration that is a symbolic link stays one: the file
-// it names is replaced in one step and keeps its owner and mode (a new
+// Writes the eight user-editable values of `s` into `config_file`, keeping
+// every other line. A configuration that is a symbolic link stays one: the
+// file it names is replaced in one step and keeps its owner and mode (a new
 // file is private to the user). Throws when the file cannot be written.
-void SaveSettings();
-// The same with the values of `s` instead of the settings in force.
-void SaveSettings(const Settings& s);
+void SaveSettings(const std::string& config_file, const Settings& s);
 
 // `s` with its eight saved values as reading the saved file gives them back
 // (a blank DBPATH is the default path, an empty user or password the
 // default one, a log folder ends in '/'); the other values stay as they are.
 Settings AsSaved(const Settings& s, const std::string& data_dir);
 
+// The settings in force of a running plugin, which its threads share:
+// readers take a copy, so they never see a half-written set. Putting a set
+// in force sets the log level too.
+//
 // A database path saved while the plugin runs takes effect at the next
 // Start: switching databases under running tasks would split them over two.
 // DeferDatabasePath keeps it (the path in force clears it again), the
 // settings window shows it, Start puts it in force.
-void DeferDatabasePath(const std::string& path);
-// The deferred path, else the one in force.
-std::string DatabasePathForNextStart();
-void ApplyDeferredDatabasePath();
+class SettingsInForce {
+ public:
+  Settings Get() const EXCLUDES(mu_);
+  void Set(const Settings& s) EXCLUDES(mu_);
+
+  void DeferDatabasePath(const std::string& path) EXCLUDES(mu_);
+  // The deferred path, else the one in force.
+  std::string DatabasePathForNextStart() const EXCLUDES(mu_);
+  void ApplyDeferredDatabasePath() EXCLUDES(mu_);
+
+ private:
+  mutable Mutex mu_;
+  Settings settings_ GUARDED_BY(mu_);
+  std::optional<std::string> deferred_db_path_ GUARDED_BY(mu_);
+};
 
 }  // namespace zuntar

@@ -14,12 +14,14 @@
 namespace zuntar {
 
 int RunCreateDatabase() {
-  const std::string problem = LoadSettings();
-  if (!problem.empty())
-    LogError("Startup error: the configuration file \"" + Startup().ConfigFileName + "\" is ignored: " + problem);
-  const std::string path = CurrentSettings().DBPATH;
+  const LoadedSettings loaded = LoadSettings(Startup().ConfigFileName, Startup().DataDir);
+  SetLogLevel(loaded.settings.LOG_LEVEL);
+  if (!loaded.problem.empty())
+    LogError("Startup error: the configuration file \"" + Startup().ConfigFileName +
+             "\" is ignored: " + loaded.problem);
+  const std::string path = loaded.settings.DBPATH;
   try {
-    if (CreateTaskDatabase() == CreateDatabaseResult::kCreated)
+    if (CreateTaskDatabase(loaded.settings) == CreateDatabaseResult::kCreated)
       std::printf("Database %s created\n", path.c_str());
     else
       std::printf("Database %s already exists; left untouched\n", path.c_str());
@@ -32,11 +34,11 @@ int RunCreateDatabase() {
   return 1;
 }
 
-void CreateOwnDatabaseWhenMissing() {
-  const std::string path = CurrentSettings().DBPATH;
+void CreateOwnDatabaseWhenMissing(const Settings& settings) {
+  const std::string& path = settings.DBPATH;
   if (!Startup().IsCP1251 || path != DefaultSettings(Startup().DataDir).DBPATH || FileExists(path)) return;
   try {
-    CreateTaskDatabase();
+    CreateTaskDatabase(settings);
   } catch (const Exception& e) {
     LogError("Cannot create the database " + path + ": " + e.ClassName() + " " + e.what());
   }

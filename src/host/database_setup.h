@@ -2,6 +2,8 @@
 // result printed for the person who asked.
 #pragma once
 
+#include "core/settings.h"
+
 namespace zuntar {
 
 // Reads the configuration file and creates the database DBPATH names,
@@ -12,6 +14,6 @@ int RunCreateDatabase();
 // Creates the default database of the instance (DataDir) at its first
 // start, where the database is used and the configuration keeps the
 // default path; failures go to the log and Start reports them as usual.
-void CreateOwnDatabaseWhenMissing();
+void CreateOwnDatabaseWhenMissing(const Settings& settings);
 
 }  // namespace zuntar

@@ -90,7 +90,9 @@ CommandRegistry PluginCommands() {
   return commands;
 }
 
-HeadlessControl::HeadlessControl(bool app_mode) : app_mode_(app_mode) {}
+HeadlessControl::HeadlessControl(bool app_mode, const Settings& settings) : app_mode_(app_mode) {
+  plugin_.settings.Set(settings);
+}
 
 HeadlessControl::~HeadlessControl() {
   // The run modes end with Stop or Exit; whatever is left goes in order.
@@ -105,8 +107,8 @@ void HeadlessControl::Start() {
 
   // A database path saved while the plugin ran takes effect now, with no
   // task left running on the old database.
-  ApplyDeferredDatabasePath();
-  const Settings settings = CurrentSettings();
+  plugin_.settings.ApplyDeferredDatabasePath();
+  const Settings settings = plugin_.settings.Get();
   if (!settings.LOGDIRNAME.empty()) SetLogFileName(settings.LOGDIRNAME + FileNameOf(LogFileName()));
   LogDebug(StartLogLine(app_mode_));
   SetPrivateKeyCacheIdleLimit(static_cast<uint32_t>(std::max(settings.KEYCACHEMINUTES, 0)));
@@ -118,7 +120,7 @@ void HeadlessControl::Start() {
   if (::chdir(Startup().ExeDir.c_str()) != 0)
     LogError("Cannot make " + Startup().ExeDir + " the working folder: " + std::strerror(errno));
   if (Startup().IsCP1251)
-    PrepareDatabase();
+    PrepareDatabase(settings);
   else
     LogEvent(DatabaseOffText());
   Sleep(100);
@@ -143,14 +145,14 @@ void HeadlessControl::Start() {
   LogEvent(AnsiFromUtf8("Плагин запущен !"));
 }
 
-void HeadlessControl::PrepareDatabase() {
+void HeadlessControl::PrepareDatabase(const Settings& settings) {
   std::unique_ptr<TDM> dm;
   try {
-    dm = CreateTaskDM();
+    dm = CreateTaskDM(settings);
   } catch (const std::exception&) {
     Sleep(1000);
     try {
-      dm = CreateTaskDM();
+      dm = CreateTaskDM(settings);
     } catch (const std::exception& e) {
       const std::string text = AnsiFromUtf8("Ошибка подключения к базе: ") + e.what();
       SetCSPStatus(text);

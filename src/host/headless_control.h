@@ -33,8 +33,9 @@ CommandRegistry PluginCommands();
 class HeadlessControl : public PluginControl {
  public:
   // `app_mode`: application mode rather than service mode; only then may
-  // the processing thread ask the person for key media.
-  explicit HeadlessControl(bool app_mode);
+  // the processing thread ask the person for key media. `settings`: those
+  // read at start-up, put in force.
+  HeadlessControl(bool app_mode, const Settings& settings);
   ~HeadlessControl() override;
 
   void Start() override;
@@ -44,9 +45,10 @@ class HeadlessControl : public PluginControl {
   void Exit() override;
   std::string StartProblem() const override { return start_problem_; }
   ProviderState Providers() const override { return plugin_.providers.Get(); }
+  SettingsInForce& settings() override { return plugin_.settings; }
 
  private:
-  void PrepareDatabase();
+  void PrepareDatabase(const Settings& settings);
   void StartProcessingThread();
   void StopProcessingThread();
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "certs/provider_detection.h"
+#include "core/settings.h"
 
 namespace zuntar {
 
@@ -27,6 +28,8 @@ class PluginControl {
   virtual std::string StartProblem() const { return {}; }
   // The GOST providers the last Start found.
   virtual ProviderState Providers() const { return {}; }
+  // The settings in force, which the settings window shows and changes.
+  virtual SettingsInForce& settings() = 0;
 };
 
 }  // namespace zuntar

@@ -49,11 +49,11 @@ int RunWithValues(const CommandLine& command_line, ApplicationModeRunner applica
 
   if (install || uninstall) return RunServiceSetup(install, command_line.HasSwitch("SILENT"));
 
-  ApplyStartupSettings();
+  const Settings settings = LoadStartupSettings();
   // A desktop user's instance of the installed program has nobody to
   // create its database for it.
-  if (!values.InitialConfigFileName.empty()) CreateOwnDatabaseWhenMissing();
-  HeadlessControl control(/*app_mode=*/!values.IsServiceRun);
+  if (!values.InitialConfigFileName.empty()) CreateOwnDatabaseWhenMissing(settings);
+  HeadlessControl control(/*app_mode=*/!values.IsServiceRun, settings);
   return values.IsServiceRun ? RunServiceMode(control) : application_mode(control);
 }
 

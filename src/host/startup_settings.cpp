@@ -10,16 +10,21 @@
 
 namespace zuntar {
 
-void ApplyStartupSettings() {
+Settings LoadStartupSettings() {
+  Settings settings;
   try {
-    const std::string problem = LoadSettings();
-    if (!problem.empty())
-      LogError("Startup error: the configuration file \"" + Startup().ConfigFileName + "\" is ignored: " + problem);
+    const LoadedSettings loaded = LoadSettings(Startup().ConfigFileName, Startup().DataDir);
+    settings = loaded.settings;
+    SetLogLevel(settings.LOG_LEVEL);
+    if (!loaded.problem.empty())
+      LogError("Startup error: the configuration file \"" + Startup().ConfigFileName +
+               "\" is ignored: " + loaded.problem);
     // An unknown class or a refused change leaves the priority as it is.
-    SetPriorityClass(static_cast<unsigned>(CurrentSettings().STARTUPPRIORITYCLASS));
+    SetPriorityClass(static_cast<unsigned>(settings.STARTUPPRIORITYCLASS));
   } catch (const std::exception& e) {
     LogError(std::string("Startup error: ") + e.what());
   }
+  return settings;
 }
 
 }  // namespace zuntar

@@ -1,13 +1,15 @@
-// Puts the configuration in force before the plugin starts: the
-// configuration file is read and the process gets its priority class.
+// The configuration before the plugin starts: the configuration file is
+// read and the process gets its priority class.
 #pragma once
+
+#include "core/settings.h"
 
 namespace zuntar {
 
-// Loads the configuration file (a file that cannot be used leaves the
-// defaults, with the reason in the log) and applies STARTUPPRIORITYCLASS.
-// Never throws: a failure is logged as "Startup error: " + message and
-// start-up goes on.
-void ApplyStartupSettings();
+// Loads the configuration file (a file that cannot be used gives the
+// defaults, with the reason in the log), sets the log's level and applies
+// STARTUPPRIORITYCLASS; the settings to put in force. Never throws: a
+// failure is logged as "Startup error: " + message and start-up goes on.
+Settings LoadStartupSettings();
 
 }  // namespace zuntar

@@ -120,7 +120,7 @@ const char* ClassNameOf(const std::exception& e) {
 }
 
 TDM* GetWorkerDM(THTTPAccessThread& thread) {
-  if (!thread.dm && Startup().IsCP1251) thread.dm = CreateTaskDM();
+  if (!thread.dm && Startup().IsCP1251) thread.dm = CreateTaskDM(thread.settings.Get());
   return thread.dm.get();
 }
 
@@ -134,8 +134,8 @@ void DiscardWorkerDM(THTTPAccessThread& thread) {
 }
 
 THttpAccess::THttpAccess(PluginContext& plugin, CommandRegistry commands, OriginConsentFile consents, bool listen)
-    : plugin_(plugin), commands_(std::move(commands)), origins_(CurrentSettings(), std::move(consents)) {
-  const Settings s = CurrentSettings();
+    : plugin_(plugin), commands_(std::move(commands)), origins_(plugin.settings.Get(), std::move(consents)) {
+  const Settings s = plugin_.settings.Get();
   for (const std::string& entry : origins_.list().Unusual())
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
   origins_.LogPolicy(s);
@@ -162,7 +162,9 @@ void THttpAccess::Continue() {
   if (server_) server_->Activate();
 }
 
-std::unique_ptr<WorkerState> THttpAccess::NewWorkerState() { return std::make_unique<THTTPAccessThread>(); }
+std::unique_ptr<WorkerState> THttpAccess::NewWorkerState() {
+  return std::make_unique<THTTPAccessThread>(plugin_.settings);
+}
 
 // The Host check looks at the address reached only for peers on other
 // machines; the connection line shows it above level 3.

@@ -25,13 +25,17 @@ namespace zuntar {
 // first needs it and kept for the thread's life.
 class THTTPAccessThread : public WorkerState {
  public:
+  // `settings`: those in force, for the database module; they must outlive
+  // the thread's state.
+  explicit THTTPAccessThread(const SettingsInForce& settings) : settings(settings) {}
   ~THTTPAccessThread() override;
+  const SettingsInForce& settings;
   std::unique_ptr<TDM> dm;
 };
 
 class THttpAccess : public HttpHandler {
  public:
-  // Applies the settings in force and starts listening. Throws when the
+  // Applies the settings in force of `plugin` and starts listening. Throws when the
   // port cannot be bound. Without `listen` there is no server at all: only
   // connections handed to it in process reach the dispatch (the fuzz target
   // hands it some).

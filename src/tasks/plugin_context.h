@@ -9,11 +9,12 @@
 //
 // The values the design names process-wide stay where every layer reads
 // them, fixed at start-up or under their own lock: PluginVersion, IsCP1251
-// and the other start-up values (core/process_values.h), CSPStatus, the
-// settings (core/settings.h) and the log.
+// and the other start-up values (core/process_values.h), CSPStatus and the
+// log (its file name, and its level, which follows the settings in force).
 #pragma once
 
 #include "certs/provider_detection.h"
+#include "core/settings.h"
 #include "crypto/cert_manager_instance.h"
 #include "platform/locked_value.h"
 #include "tasks/task_queue.h"
@@ -21,6 +22,8 @@
 namespace zuntar {
 
 struct PluginContext {
+  // The settings in force, and the database path the next Start takes.
+  SettingsInForce settings;
   // The GOST providers Start found.
   LockedValue<ProviderState> providers;
   // CertificateManager: created by Start (or none when that failed).

@@ -141,7 +141,7 @@ void TProcessingMgrThread::Cycle() {
 
 void TProcessingMgrThread::EnsureDM() {
   if (dm_ && !dm_->IB.Connected()) dm_.reset();
-  if (!dm_) dm_ = CreateTaskDM();
+  if (!dm_) dm_ = CreateTaskDM(plugin_.settings.Get());
 }
 
 void TProcessingMgrThread::WaitForWork() {

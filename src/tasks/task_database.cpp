@@ -103,8 +103,7 @@ CreateDatabaseResult CreateTaskDatabase(const std::string& path, const std::stri
   return CreateDatabaseResult::kCreated;
 }
 
-CreateDatabaseResult CreateTaskDatabase() {
-  const Settings settings = CurrentSettings();
+CreateDatabaseResult CreateTaskDatabase(const Settings& settings) {
   const CreateDatabaseResult result = CreateTaskDatabase(settings.DBPATH, settings.DBUSER, settings.DBPASSWORD);
   if (result == CreateDatabaseResult::kCreated)
     LogEvent("Database " + settings.DBPATH + " created");

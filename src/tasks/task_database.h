@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "core/settings.h"
+
 namespace zuntar {
 
 enum class CreateDatabaseResult { kCreated, kAlreadyExists };
@@ -20,9 +22,9 @@ enum class CreateDatabaseResult { kCreated, kAlreadyExists };
 CreateDatabaseResult CreateTaskDatabase(const std::string& path, const std::string& user,
                                         const std::string& password);
 
-// The same for DBPATH, DBUSER and DBPASSWORD of the settings in force;
-// logs what was done.
-CreateDatabaseResult CreateTaskDatabase();
+// The same for DBPATH, DBUSER and DBPASSWORD of `settings`; logs what was
+// done.
+CreateDatabaseResult CreateTaskDatabase(const Settings& settings);
 
 // Whether `path` names a database on a server ("host:/path",
 // "host/port:/path") rather than a local file.

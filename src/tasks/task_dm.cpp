@@ -65,7 +65,7 @@ std::string TaskIdTakenText(const std::string& id) {
 
 std::string InterruptedTaskText() { return Cp1251("Выполнение криптозадания было прервано, результат не сохранён"); }
 
-TDM::TDM()
+TDM::TDM(const Settings& settings)
     : ibsqlInsertCryptoTask(IB, IBTransactionRW, kInsertSql),
       ibsqlUpdateCryptoTask(IB, IBTransactionRW, kUpdateSql),
       ibsqlSetStatusAndResult(IB, IBTransactionRW, kSetStatusAndResultSql),
@@ -75,7 +75,6 @@ TDM::TDM()
       ibsqlClaimCryptoTask(IB, IBTransactionRW, kClaimSql),
       ibsqlReleaseCryptoTask(IB, IBTransactionRW, kReleaseSql),
       ibsqlHoldCryptoTask(IB, IBTransactionRW, kHoldSql) {
-  const Settings settings = CurrentSettings();
   IB.DatabaseName = settings.DBPATH;
   IB.UserName = settings.DBUSER;
   IB.Password = settings.DBPASSWORD;
@@ -291,8 +290,8 @@ void TDM::CleanupTasks() {
   CommitTran(true);
 }
 
-std::unique_ptr<TDM> CreateTaskDM() {
-  auto dm = std::make_unique<TDM>();
+std::unique_ptr<TDM> CreateTaskDM(const Settings& settings) {
+  auto dm = std::make_unique<TDM>(settings);
   dm->IBTransactionRead.StartTransaction();
   return dm;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "platform/exception.h"
 #include "tasks/crypto_task.h"
 #include "tasks/ib_database.h"
@@ -29,11 +30,11 @@ ZUNTAR_DEFINE_EXCEPTION(ETaskIdTaken, Exception);
 
 class TDM {
  public:
-  // Takes DBPATH, DBUSER and DBPASSWORD from the settings in force and
-  // opens the connection. A failure to connect does not leave the
-  // constructor: it is logged as an unhandled exception, and the first
-  // transaction started afterwards fails (see CreateTaskDM).
-  TDM();
+  // Takes DBPATH, DBUSER and DBPASSWORD from `settings` and opens the
+  // connection. A failure to connect does not leave the constructor: it is
+  // logged as an unhandled exception, and the first transaction started
+  // afterwards fails (see CreateTaskDM).
+  explicit TDM(const Settings& settings);
   // Rolls back what is still open and detaches, ignoring errors.
   ~TDM();
   TDM(const TDM&) = delete;
@@ -120,7 +121,7 @@ class TDM {
 // A new TDM with its read transaction started. When the connection failed,
 // the failure is logged ("Unhandled exception ...") and the client
 // library's error for the unopened database is thrown.
-std::unique_ptr<TDM> CreateTaskDM();
+std::unique_ptr<TDM> CreateTaskDM(const Settings& settings);
 
 // True for a database error whose code is a deadlock (335544336), a lock
 // conflict (335544345) or an update conflict (335544451).

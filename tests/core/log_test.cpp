@@ -22,7 +22,7 @@ class Log : public ::testing::Test {
  protected:
   void SetUp() override {
     SetStartupValues(BasicStartupValues(dir_.path()));
-    SetCurrentSettings(DefaultSettings(dir_.path()));
+    SetLogLevel(Settings{}.LOG_LEVEL);
   }
   std::string Read() const { return ReadFileToString(LogFileName()); }
   test::TempDir dir_;
@@ -41,9 +41,7 @@ TEST_F(Log, LineLayout) {
 }
 
 TEST_F(Log, LevelZeroDropsOnlyDebugLines) {
-  Settings s = CurrentSettings();
-  s.LOG_LEVEL = 0;
-  SetCurrentSettings(s);
+  SetLogLevel(0);
   LogDebug("hidden");
   LogEvent("e");
   LogError("r");

@@ -134,43 +134,43 @@ TEST(SplitLines, AcceptsEveryLineEnd) {
 
 class SettingsFile : public ::testing::Test {
  protected:
-  void SetUp() override { SetStartupValues(BasicStartupValues(dir_.path())); }
-  void TearDown() override { SetCurrentSettings(DefaultSettings(dir_.path())); }
-  std::string config() const { return Startup().ConfigFileName; }
+  void TearDown() override { SetLogLevel(Settings{}.LOG_LEVEL); }
+  std::string config() const { return dir_ / "ZuntarMervoPlugin.ini"; }
+  LoadedSettings Load() const { return LoadSettings(config(), dir_.path()); }
   test::TempDir dir_;
 };
 
 TEST_F(SettingsFile, MissingFileGivesDefaultsAndIsNotCreated) {
-  EXPECT_EQ(LoadSettings(), "");
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+  const LoadedSettings loaded = Load();
+  EXPECT_EQ(loaded.problem, "");
+  EXPECT_EQ(loaded.settings.HTTPPORT, 18080);
+  EXPECT_EQ(loaded.settings.DBPATH, dir_ / "ZuntarMervoPlugin.gdb");
   EXPECT_FALSE(FileExists(config()));
 }
 
 TEST_F(SettingsFile, BinaryOrHugeFilesAreIgnored) {
   WriteStringToFile(std::string("HTTPPORT=81\r\n\0\x01\x02", 16), config());
-  EXPECT_NE(LoadSettings(), "");
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+  EXPECT_NE(Load().problem, "");
+  EXPECT_EQ(Load().settings.HTTPPORT, 18080);
 
   WriteStringToFile("HTTPPORT=81\r\n" + std::string(2 << 20, 'x'), config());
-  EXPECT_NE(LoadSettings(), "");
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+  EXPECT_NE(Load().problem, "");
+  EXPECT_EQ(Load().settings.HTTPPORT, 18080);
 }
 
 TEST_F(SettingsFile, UnreadableFileGivesDefaults) {
   std::filesystem::create_directory(config());  // a folder cannot be read as a file
-  EXPECT_NE(LoadSettings(), "");
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
+  EXPECT_NE(Load().problem, "");
+  EXPECT_EQ(Load().settings.HTTPPORT, 18080);
 }
 
 TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
   WriteStringToFile("READTIMEOUT=7\nLOG_LEVEL=0\nALLOWEDORIGINS=https://edo.example.ru\nCONFIRMORIGINS=1\n", config());
-  LoadSettings();
-  EXPECT_EQ(LogLevel(), 0);
-  Settings s = CurrentSettings();
+  Settings s = Load().settings;
+  EXPECT_EQ(s.LOG_LEVEL, 0);
   s.HTTPPORT = 18555;
   s.LOGDIRNAME = "/var/tmp/";
-  SetCurrentSettings(s);
-  SaveSettings();
+  SaveSettings(config(), s);
   const std::string text = ReadFileToString(config());
   // The administrator's keys are not the window's: they stay as written.
   EXPECT_EQ(text.rfind("READTIMEOUT=7\r\nLOG_LEVEL=0\r\nALLOWEDORIGINS=https://edo.example.ru\r\nCONFIRMORIGINS=1\r\nDBPATH=", 0),
@@ -178,12 +178,11 @@ TEST_F(SettingsFile, SaveThenLoadRoundTrips) {
       << text;
   EXPECT_NE(text.find("\r\nHTTPPORT=18555\r\n"), std::string::npos);
   EXPECT_NE(text.find("\r\nLOGDIRNAME=/var/tmp/\r\n"), std::string::npos);
-  SetCurrentSettings(DefaultSettings(dir_.path()));
-  LoadSettings();
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18555);
-  EXPECT_EQ(CurrentSettings().READTIMEOUT, 7);
-  EXPECT_EQ(CurrentSettings().ALLOWEDORIGINS, "https://edo.example.ru");
-  EXPECT_EQ(CurrentSettings().CONFIRMORIGINS, 1);
+  const Settings read = Load().settings;
+  EXPECT_EQ(read.HTTPPORT, 18555);
+  EXPECT_EQ(read.READTIMEOUT, 7);
+  EXPECT_EQ(read.ALLOWEDORIGINS, "https://edo.example.ru");
+  EXPECT_EQ(read.CONFIRMORIGINS, 1);
 }
 
 // The package's configuration is a link to the administrator's file:
@@ -199,9 +198,9 @@ TEST_F(SettingsFile, SavingALinkedConfigurationReplacesItsTargetAndKeepsItsOwner
     ASSERT_EQ(chown(target.c_str(), 4242, 4243), 0);
   }
   ASSERT_EQ(symlink(target.c_str(), config().c_str()), 0);
-  Settings s = CurrentSettings();
+  Settings s = DefaultSettings(dir_.path());
   s.HTTPPORT = 18777;
-  SaveSettings(s);
+  SaveSettings(config(), s);
 
   struct stat st {};
   ASSERT_EQ(lstat(config().c_str(), &st), 0);
@@ -216,7 +215,7 @@ TEST_F(SettingsFile, SavingALinkedConfigurationReplacesItsTargetAndKeepsItsOwner
   }
 
   ASSERT_EQ(unlink(config().c_str()), 0);
-  SaveSettings(s);
+  SaveSettings(config(), s);
   ASSERT_EQ(lstat(config().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
@@ -237,28 +236,32 @@ TEST(SavedSettings, AsSavedReadsTheEightKeysBackAndKeepsTheRest) {
 }
 
 TEST_F(SettingsFile, ADeferredDatabasePathWaitsForStart) {
-  const std::string in_force = CurrentSettings().DBPATH;
-  DeferDatabasePath("/next.gdb");
-  EXPECT_EQ(CurrentSettings().DBPATH, in_force);
-  EXPECT_EQ(DatabasePathForNextStart(), "/next.gdb");
+  SettingsInForce settings;
+  Settings s = DefaultSettings(dir_.path());
+  s.LOG_LEVEL = 0;
+  settings.Set(s);
+  EXPECT_EQ(LogLevel(), 0);  // the log follows the settings in force
+  const std::string in_force = settings.Get().DBPATH;
+  settings.DeferDatabasePath("/next.gdb");
+  EXPECT_EQ(settings.Get().DBPATH, in_force);
+  EXPECT_EQ(settings.DatabasePathForNextStart(), "/next.gdb");
   // Saving the path in force again drops the deferred one.
-  DeferDatabasePath(in_force);
-  ApplyDeferredDatabasePath();
-  EXPECT_EQ(CurrentSettings().DBPATH, in_force);
+  settings.DeferDatabasePath(in_force);
+  settings.ApplyDeferredDatabasePath();
+  EXPECT_EQ(settings.Get().DBPATH, in_force);
 
-  DeferDatabasePath("/next.gdb");
-  ApplyDeferredDatabasePath();
-  EXPECT_EQ(CurrentSettings().DBPATH, "/next.gdb");
-  ApplyDeferredDatabasePath();  // nothing deferred any more
-  EXPECT_EQ(CurrentSettings().DBPATH, "/next.gdb");
+  settings.DeferDatabasePath("/next.gdb");
+  settings.ApplyDeferredDatabasePath();
+  EXPECT_EQ(settings.Get().DBPATH, "/next.gdb");
+  settings.ApplyDeferredDatabasePath();  // nothing deferred any more
+  EXPECT_EQ(settings.Get().DBPATH, "/next.gdb");
 }
 
-TEST_F(SettingsFile, SaveWritesTheGivenValuesNotTheOnesInForce) {
-  Settings s = CurrentSettings();
+TEST_F(SettingsFile, SaveWritesTheGivenValues) {
+  Settings s = DefaultSettings(dir_.path());
   s.HTTPPORT = 18666;
-  SaveSettings(s);
+  SaveSettings(config(), s);
   EXPECT_NE(ReadFileToString(config()).find("HTTPPORT=18666\r\n"), std::string::npos);
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
 }
 
 }  // namespace

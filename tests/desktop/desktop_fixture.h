@@ -24,7 +24,7 @@ class DesktopTest : public ::testing::Test {
     StartupValues v = BasicStartupValues(dir_.path());
     v.PluginVersion = "1.0.0.1";
     SetStartupValues(v);
-    SetCurrentSettings(DefaultSettings(dir_.path()));
+    settings_.Set(DefaultSettings(dir_.path()));
   }
   ~DesktopTest() override {
     for (QWidget* w : QApplication::topLevelWidgets()) w->close();
@@ -43,6 +43,7 @@ class DesktopTest : public ::testing::Test {
   std::string Log() const { return Utf8FromAnsi(ReadOr(LogFileName())); }
 
   TempDir dir_;
+  SettingsInForce settings_;  // the window's, where a test has no control
 };
 
 // The visible top-level window named `name`, or null.

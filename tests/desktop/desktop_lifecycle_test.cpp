@@ -19,10 +19,10 @@ using test::WaitUntil;
 class DesktopLife : public test::DesktopTest {
  protected:
   DesktopLife() {
-    Settings s = CurrentSettings();
+    Settings s = control_.settings().Get();
     s.HTTPPORT = test::ListeningSocket().port();  // free a moment ago
     s.TIMEOUTBEFORESTARTHTTP = 0;
-    SetCurrentSettings(s);
+    control_.settings().Set(s);
     SetUserPrompt(&prompt_);
     PrepareFirebirdClient();  // Start opens the task database
   }
@@ -32,7 +32,7 @@ class DesktopLife : public test::DesktopTest {
     AllowPrompts();
   }
   DesktopPrompt prompt_{true};
-  HeadlessControl control_{true};
+  HeadlessControl control_{true, settings_.Get()};
 };
 
 TEST_F(DesktopLife, ExitFromTheMenuWithAQuestionOpenEndsCleanly) {
@@ -81,9 +81,9 @@ TEST_F(DesktopLife, StopAndContinueChangeTheAvailableActionsAndTheIcon) {
 TEST_F(DesktopLife, AStartThatFailsLeavesThePluginInTheTrayShownAsStopped) {
   // Another listener holds the port.
   test::ListeningSocket holder;
-  Settings s = CurrentSettings();
+  Settings s = control_.settings().Get();
   s.HTTPPORT = holder.port();
-  SetCurrentSettings(s);
+  control_.settings().Set(s);
   DesktopSession session(control_, true);
   session.actions().Start();
   EXPECT_EQ(session.actions().state(), PluginState::kStopped);

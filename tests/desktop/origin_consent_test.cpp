@@ -94,7 +94,7 @@ TEST_F(OriginQuestion, EscClosingAndStopGiveNoAnswer) {
 }
 
 TEST_F(OriginQuestion, AlwaysClickedAtTheDesktopIsKeptForTheUser) {
-  Settings s = CurrentSettings();
+  Settings s = settings_.Get();
   s.CONFIRMORIGINS = 1;
   const OriginConsentFile file(dir_ / "origin_consent");
   TOriginGuard guard(s, file);
@@ -130,7 +130,7 @@ class RememberedSites : public test::DesktopTest {
   }
 
   test::ScopedEnv root_{"ZUNTAR_PLATFORM_ROOT", dir_.path()};
-  TfrmSettings window_;
+  TfrmSettings window_{settings_};
 };
 
 TEST_F(RememberedSites, AreListedAndARevocationTakesEffectAtOkOnly) {

@@ -29,7 +29,7 @@ class SettingsWindow : public test::DesktopTest {
     window_.edtHTTPPortNum->setText(QString::fromUtf8(port));
     window_.edtLogDirName->setText(QString::fromUtf8(log_dir));
   }
-  TfrmSettings window_;
+  TfrmSettings window_{settings_};
 };
 
 TEST_F(SettingsWindow, CaptionsHintsAndEditsAsTheUserSeesThem) {
@@ -50,12 +50,12 @@ TEST_F(SettingsWindow, CaptionsHintsAndEditsAsTheUserSeesThem) {
 }
 
 TEST_F(SettingsWindow, ShowingFillsTheEditsFromTheSettingsInForce) {
-  Settings s = CurrentSettings();
+  Settings s = settings_.Get();
   s.DBUSER = "ivanov";
   s.DBPASSWORD = "secret";
   s.HTTPPORT = 18181;
   s.LOGDIRNAME = "/var/log/zuntar/";
-  SetCurrentSettings(s);
+  settings_.Set(s);
   Open();
   EXPECT_EQ(window_.edtDBPath->text().toStdString(), dir_ / "ZuntarMervoPlugin.gdb");
   EXPECT_EQ(window_.edtDBUserName->text().toStdString(), "ivanov");
@@ -78,13 +78,13 @@ TEST_F(SettingsWindow, EnterMovesToTheNextControlAndEscCancels) {
   window_.edtDBUserName->setText("changed");
   QTest::keyClick(&window_, Qt::Key_Escape);
   EXPECT_TRUE(WaitUntil([&] { return !window_.isVisible(); }));
-  EXPECT_EQ(CurrentSettings().DBUSER, "SYSDBA");
+  EXPECT_EQ(settings_.Get().DBUSER, "SYSDBA");
   EXPECT_FALSE(FileExists(config_file()));
 }
 
 TEST_F(SettingsWindow, CancelAndClosingOnlyHideAndTakeNothing) {
   WriteStringToFile("READTIMEOUT=5\r\nDBUSER=kept\r\n", config_file());
-  const Settings before = CurrentSettings();
+  const Settings before = settings_.Get();
   Open();
   Fill("/elsewhere.gdb", "other", "pw", "1234", "/tmp/");
   QTest::mouseClick(window_.btnCancel, Qt::LeftButton);
@@ -92,22 +92,22 @@ TEST_F(SettingsWindow, CancelAndClosingOnlyHideAndTakeNothing) {
   Open();
   window_.close();
   EXPECT_FALSE(window_.isVisible());
-  EXPECT_EQ(CurrentSettings().DBUSER, before.DBUSER);
-  EXPECT_EQ(CurrentSettings().HTTPPORT, before.HTTPPORT);
+  EXPECT_EQ(settings_.Get().DBUSER, before.DBUSER);
+  EXPECT_EQ(settings_.Get().HTTPPORT, before.HTTPPORT);
   EXPECT_EQ(ReadOr(config_file()), "READTIMEOUT=5\r\nDBUSER=kept\r\n");
 }
 
 TEST_F(SettingsWindow, OkSavesAppliesAndDefersTheDatabasePathToTheNextStart) {
   WriteStringToFile("READTIMEOUT=5\r\nLOGDIRNAME=/old/\r\n", config_file());
-  const std::string db_in_force = CurrentSettings().DBPATH;
+  const std::string db_in_force = settings_.Get().DBPATH;
   Open();
   Fill("/data/tasks.gdb", "", "pw", "+18090", "");
   QTest::mouseClick(window_.btnOk, Qt::LeftButton);
   EXPECT_FALSE(window_.isVisible());
 
-  const Settings s = CurrentSettings();
+  const Settings s = settings_.Get();
   EXPECT_EQ(s.DBPATH, db_in_force) << "tasks may be running on the old database";
-  EXPECT_EQ(DatabasePathForNextStart(), "/data/tasks.gdb");
+  EXPECT_EQ(settings_.DatabasePathForNextStart(), "/data/tasks.gdb");
   EXPECT_EQ(s.DBUSER, "SYSDBA");  // an empty user reads back as the default
   EXPECT_EQ(s.DBPASSWORD, "pw");
   EXPECT_EQ(s.HTTPPORT, 18090);
@@ -121,9 +121,9 @@ TEST_F(SettingsWindow, OkSavesAppliesAndDefersTheDatabasePathToTheNextStart) {
   Open();
   EXPECT_EQ(window_.edtDBPath->text().toStdString(), "/data/tasks.gdb");
   window_.close();
-  ApplyDeferredDatabasePath();
-  EXPECT_EQ(CurrentSettings().DBPATH, "/data/tasks.gdb");
-  EXPECT_EQ(DatabasePathForNextStart(), "/data/tasks.gdb");
+  settings_.ApplyDeferredDatabasePath();
+  EXPECT_EQ(settings_.Get().DBPATH, "/data/tasks.gdb");
+  EXPECT_EQ(settings_.DatabasePathForNextStart(), "/data/tasks.gdb");
 }
 
 TEST_F(SettingsWindow, OkWithABadFieldTakesNothingKeepsTheWindowOpenAndLogs) {
@@ -159,9 +159,9 @@ TEST_F(SettingsWindow, OkWithABadFieldTakesNothingKeepsTheWindowOpenAndLogs) {
     EXPECT_NE(Log().find(c.log_line), std::string::npos) << Log();
     // Nothing of the window reached the settings or the file: the path and
     // user before the bad port included.
-    EXPECT_EQ(CurrentSettings().DBUSER, "SYSDBA");
-    EXPECT_EQ(DatabasePathForNextStart(), dir_ / "ZuntarMervoPlugin.gdb");
-    EXPECT_EQ(CurrentSettings().LOGDIRNAME, "");
+    EXPECT_EQ(settings_.Get().DBUSER, "SYSDBA");
+    EXPECT_EQ(settings_.DatabasePathForNextStart(), dir_ / "ZuntarMervoPlugin.gdb");
+    EXPECT_EQ(settings_.Get().LOGDIRNAME, "");
     EXPECT_FALSE(FileExists(config_file()));
     failure->close();
   }
@@ -175,8 +175,8 @@ TEST_F(SettingsWindow, AConfigurationThatCannotBeWrittenChangesNothing) {
   QTest::mouseClick(window_.btnOk, Qt::LeftButton);
   EXPECT_TRUE(window_.isVisible());
   EXPECT_NE(Log().find("Unhandled exception EFCreateError"), std::string::npos) << Log();
-  EXPECT_EQ(CurrentSettings().HTTPPORT, 18080);
-  EXPECT_EQ(CurrentSettings().DBUSER, "SYSDBA");
+  EXPECT_EQ(settings_.Get().HTTPPORT, 18080);
+  EXPECT_EQ(settings_.Get().DBUSER, "SYSDBA");
 }
 
 }  // namespace

@@ -116,7 +116,7 @@ struct Plugin {
   std::vector<Person> people;
   PluginContext plugin;
   std::unique_ptr<THttpAccess> access;
-  THTTPAccessThread worker;
+  THTTPAccessThread worker{plugin.settings};
   size_t requests = 0;
 
   Plugin() {
@@ -146,7 +146,7 @@ struct Plugin {
     Settings s = DefaultSettings(exe_dir);
     s.HTTPPORT = 0;
     s.LOG_LEVEL = 0;
-    SetCurrentSettings(s);
+    plugin.settings.Set(s);
     plugin.providers.Set(CheckCryptoProvider(plugin.certificate_manager));
     Check(CSPStatus().empty());
     CreateStartCertificateManager(plugin.certificate_manager, plugin.providers.Get());

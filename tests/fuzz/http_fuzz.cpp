@@ -56,7 +56,7 @@ std::unique_ptr<THttpAccess> MakeAccess(PluginContext& plugin, const std::string
   s.HTTPPORT = 0;
   s.ALLOWEDORIGINS = origins;
   s.CONFIRMORIGINS = confirm ? 1 : 0;
-  SetCurrentSettings(s);
+  plugin.settings.Set(s);
   return std::make_unique<THttpAccess>(plugin, PluginCommands(), OriginConsentFile(), /*listen=*/false);
 }
 
@@ -65,7 +65,7 @@ struct Plugin {
   PluginContext plugin;
   std::unique_ptr<THttpAccess> open_access;     // ALLOWEDORIGINS=*
   std::unique_ptr<THttpAccess> guarded_access;  // one listed origin, consent asked
-  THTTPAccessThread worker;
+  THTTPAccessThread worker{plugin.settings};
   size_t requests = 0;
 
   Plugin() {
@@ -82,12 +82,12 @@ struct Plugin {
     v.IsCP1251 = false;  // no database: queued tasks are refused, _SYNC ones run
     v.PluginVersion = "1.0.0.1";
     SetStartupValues(v);
-    SetCurrentSettings(DefaultSettings(exe_dir));
+    plugin.settings.Set(DefaultSettings(exe_dir));
     plugin.providers.Set(CheckCryptoProvider(plugin.certificate_manager));
     if (CSPStatus().empty()) CreateStartCertificateManager(plugin.certificate_manager, plugin.providers.Get());
     open_access = MakeAccess(plugin, exe_dir, "*", false);
     guarded_access = MakeAccess(plugin, exe_dir, "http://pages.example", true);
-    SetCurrentSettings(DefaultSettings(exe_dir));
+    plugin.settings.Set(DefaultSettings(exe_dir));
   }
 
   // The log grows by a few lines a request; GETLOGFILE reads all of it.
@@ -169,9 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zuntar;
   if (size == 0) return 0;
   Plugin& plugin = ThePlugin();
-  Settings s = CurrentSettings();
-  s.LOG_LEVEL = data[0] % 5;
-  SetCurrentSettings(s);
+  SetLogLevel(data[0] % 5);
   const bool local_peer = (data[0] & 0x80) == 0;
   THttpAccess& access = (data[0] & 0x40) == 0 ? *plugin.open_access : *plugin.guarded_access;
   const std::string_view request(reinterpret_cast<const char*>(data) + 1, size - 1);

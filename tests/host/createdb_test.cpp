@@ -19,10 +19,9 @@ using test::StartLine;
 void UseDatabase(const PluginSandbox& box, const std::string& path) {
   ::setenv("ZUNTAR_PLATFORM_ROOT", box.root().c_str(), 1);  // the same private Firebird root
   PrepareFirebirdClient();
-  Settings settings = CurrentSettings();
+  Settings settings = DefaultSettings(box.exe_dir());
   settings.DBPATH = path;
-  SetCurrentSettings(settings);
-  auto dm = CreateTaskDM();
+  auto dm = CreateTaskDM(settings);
   TCryptoTask task;
   task.Id = "probe";
   dm->SaveTask(task, kTaskStatusNew);

@@ -57,9 +57,7 @@ class HttpPlugin : public ::testing::Test {
   int PluginAttachments() {
     ::setenv("ZUNTAR_PLATFORM_ROOT", box_.root().c_str(), 1);
     PrepareFirebirdClient();
-    Settings s = DefaultSettings(box_.exe_dir());
-    SetCurrentSettings(s);
-    auto dm = CreateTaskDM();
+    auto dm = CreateTaskDM(DefaultSettings(box_.exe_dir()));
     auto q = dm->NewQuery(false);
     q->SetSql("select count(*) from MON$ATTACHMENTS where MON$ATTACHMENT_ID <> CURRENT_CONNECTION");
     q->ExecQuery();

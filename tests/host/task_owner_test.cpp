@@ -81,9 +81,10 @@ TEST_F(TaskOwner, ADatabaseMadeBeforeTasksHadAnOwnerGetsTheColumnAtStart) {
       "values (:ID,0,'NOW',0,'00',' ',:IN_DATA)";
   {
     IbDatabase db;
-    db.DatabaseName = CurrentSettings().DBPATH;
-    db.UserName = CurrentSettings().DBUSER;
-    db.Password = CurrentSettings().DBPASSWORD;
+    const Settings settings = DefaultSettings(box_.exe_dir());
+    db.DatabaseName = settings.DBPATH;
+    db.UserName = settings.DBUSER;
+    db.Password = settings.DBPASSWORD;
     db.Create();
     IbTransaction t(db, {"concurrency", "wait"});
     for (const char* sql : kTaskSchema) {

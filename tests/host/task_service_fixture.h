@@ -234,15 +234,13 @@ class TaskService : public ::testing::Test {
   // may have open.
   std::unique_ptr<TDM> Database(const PluginSandbox& box) {
     UseEngineOfTheTest(box);
-    return CreateTaskDM();
+    return CreateTaskDM(DefaultSettings(box.exe_dir()));
   }
   // The engine root of the plugin of `box` for this test too (the two
-  // processes must share the engine's lock files, its folder "lock"), and
-  // the settings of `box` in force.
+  // processes must share the engine's lock files, its folder "lock").
   static void UseEngineOfTheTest(const PluginSandbox& box) {
     ::setenv("ZUNTAR_PLATFORM_ROOT", box.root().c_str(), 1);
     PrepareFirebirdClient();
-    SetCurrentSettings(DefaultSettings(box.exe_dir()));
   }
 
   // Another instance's folder, kept as long as the plugins the fixture

@@ -59,7 +59,7 @@ class CertCommands : public ::testing::Test {
     StartupValues v = BasicStartupValues(dir_.path());
     v.IsCP1251 = true;
     SetStartupValues(v);
-    SetCurrentSettings(DefaultSettings(dir_.path()));
+    plugin_.settings.Set(DefaultSettings(dir_.path()));
     SetCSPStatus("");
     plugin_.certificate_manager.Create(1);
     RegisterCertificateCommands(commands_);

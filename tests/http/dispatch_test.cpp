@@ -31,7 +31,7 @@ class Dispatch : public ::testing::Test {
     Settings s = DefaultSettings(dir_.path());
     s.HTTPPORT = 0;
     s.LOG_LEVEL = log_level;
-    SetCurrentSettings(s);
+    plugin_.settings.Set(s);
     CommandRegistry commands;
     RegisterInformationCommands(commands);
     commands.Register("GETSIGN", CommandMethod::kPost, [](CommandContext& c) {

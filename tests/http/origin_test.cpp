@@ -228,7 +228,7 @@ class OriginDispatch : public ::testing::Test {
     s.HTTPPORT = 0;
     s.ALLOWEDORIGINS = allowed;
     s.CONFIRMORIGINS = confirm ? 1 : 0;
-    SetCurrentSettings(s);
+    plugin_.settings.Set(s);
     CommandRegistry commands;
     RegisterInformationCommands(commands);
     commands.Register("GETSIGN", CommandMethod::kPost, [](CommandContext& c) {

@@ -80,10 +80,10 @@ class TaskCommandsTest : public test::CryptoTest {
     Settings s = DefaultSettings(dir_.path());
     s.HTTPPORT = 0;
     s.DBPATH = dir_ / db_file;
-    SetCurrentSettings(s);
+    plugin_.settings.Set(s);
     if (database && create && !FileExists(s.DBPATH)) {
-      ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
-      dm_ = CreateTaskDM();
+      ASSERT_EQ(CreateTaskDatabase(plugin_.settings.Get()), CreateDatabaseResult::kCreated);
+      dm_ = CreateTaskDM(plugin_.settings.Get());
     }
     CommandRegistry commands;
     RegisterTaskCommands(commands);
@@ -193,10 +193,33 @@ TEST_F(TaskCommandsTest, AnUnreachableDatabaseRefusesQueuedTasksClearly) {
   EXPECT_NE(ReadFileToString(LogFileName()).find("no DB connection"), std::string::npos);
 }
 
+// Each running plugin works with the settings it holds, even beside another
+// in the same process: a task posted to either lands in its own database.
+TEST_F(TaskCommandsTest, PluginsSideBySideKeepTheirTasksInTheirOwnDatabases) {
+  const test::Party ivanov = Person("ivanov");
+  PluginContext other;
+  Settings s = plugin_.settings.Get();
+  s.DBPATH = dir_ / "other.fdb";
+  ASSERT_EQ(CreateTaskDatabase(s), CreateDatabaseResult::kCreated);
+  other.settings.Set(s);
+  CommandRegistry commands;
+  RegisterTaskCommands(commands);
+  THttpAccess other_access(other, std::move(commands));
+  const std::string target = "/MERVO/GETSIGN?CertSN=" + CertSerialHex(ivanov.cert) + "&TaskId=";
+  Post(target + "mine", "data");
+  Request(other_access.port(), "POST", target + "theirs", Base64Encode("data"));
+  const std::unique_ptr<TDM> other_dm = CreateTaskDM(s);
+  std::string text;
+  EXPECT_EQ(Stored("mine"), kTaskStatusNew);
+  EXPECT_EQ(Stored("theirs"), kTaskStatusError);  // not known here
+  EXPECT_EQ(other_dm->GetTaskStatus("theirs", text), kTaskStatusNew);
+  EXPECT_EQ(other_dm->GetTaskStatus("mine", text), kTaskStatusError);
+}
+
 TEST_F(TaskCommandsTest, GetLogFileSendsTheEndOfALongLog) {
-  Settings s = CurrentSettings();
+  Settings s = plugin_.settings.Get();
   s.LOG_LEVEL = 1;  // no request lines: the log stays as written
-  SetCurrentSettings(s);
+  plugin_.settings.Set(s);
   const std::string tail = "\r\nthe last line";
   std::string log(kLogFileReplyLimit + 1000 - tail.size(), 'x');
   log += tail;

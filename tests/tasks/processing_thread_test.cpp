@@ -70,9 +70,9 @@ class ProcessingTest : public test::CryptoTest {
     SetStartupValues(v);
     Settings s = DefaultSettings(dir_.path());
     s.DBPATH = dir_ / "tasks.fdb";
-    SetCurrentSettings(s);
-    ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
-    dm_ = CreateTaskDM();
+    plugin_.settings.Set(s);
+    ASSERT_EQ(CreateTaskDatabase(plugin_.settings.Get()), CreateDatabaseResult::kCreated);
+    dm_ = CreateTaskDM(plugin_.settings.Get());
     plugin_.providers.Set(ReadProviderState());
     plugin_.certificate_manager.Create(1, plugin_.providers.Get());
     AllowPrompts();
@@ -281,7 +281,7 @@ TEST_F(ProcessingTest, QueuingNeverWaitsForTheTaskThatRunsNorForItsQuestion) {
   ASSERT_TRUE(WaitUntil([&] { return person.Running() == 1; }));
   // A worker queues while the thread waits for the person: it is not held up.
   auto other = std::async(std::launch::async, [&] {
-    auto dm = CreateTaskDM();
+    auto dm = CreateTaskDM(plugin_.settings.Get());
     TCryptoTask task = Task(kTaskDetachedSign, Data(20), Serial(ivanov_));
     QueueTask(task, *dm, plugin_.task_queue);
     return task.Id;
@@ -298,13 +298,14 @@ TEST_F(ProcessingTest, ASynchronousTaskAnswersThoughItsRecordFailsAndTheNextStar
   const test::Party media = MediaPerson("media");
   const Bytes data = Data(40);
   TCryptoTask task = Task(kTaskDetachedSign, data, Serial(media));
-  std::unique_ptr<TDM> worker = CreateTaskDM();
+  std::unique_ptr<TDM> worker = CreateTaskDM(plugin_.settings.Get());
   std::vector<std::string> closed_while_running{"not asked"};
   test::ScriptedPrompt person;
   person.confirm_answers.push_back({true, [&] {
                                       InsertMedia()();
                                       // A start meanwhile leaves the running task alone.
-                                      closed_while_running = CreateTaskDM()->CloseInterruptedTasks();
+                                      closed_while_running =
+                                          CreateTaskDM(plugin_.settings.Get())->CloseInterruptedTasks();
                                       worker->Close();  // the database is gone before the result is stored
                                     }});
   const SyncTaskOutcome outcome =
@@ -341,15 +342,15 @@ TEST_F(ProcessingTest, PauseParksTheThreadBetweenTasksAndTerminateEndsItEvenPark
 }
 
 TEST_F(ProcessingTest, AFailingDatabaseIsRetriedWithAFreshConnection) {
-  Settings s = CurrentSettings();
+  Settings s = plugin_.settings.Get();
   s.DBPATH = dir_ / "later.fdb";  // not there yet
-  SetCurrentSettings(s);
+  plugin_.settings.Set(s);
   StartThread(false);
   ASSERT_TRUE(WaitUntil([&] {
     return ReadFileToString(LogFileName()).find("during load messages to queue") != std::string::npos;
   }));
-  ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
-  dm_ = CreateTaskDM();
+  ASSERT_EQ(CreateTaskDatabase(plugin_.settings.Get()), CreateDatabaseResult::kCreated);
+  dm_ = CreateTaskDM(plugin_.settings.Get());
   const std::string id = Queue(Task(kTaskDetachedSign, Data(10), Serial(ivanov_)));
   std::string text;
   EXPECT_EQ(WaitDone(id, &text), kTaskStatusSuccess) << text;

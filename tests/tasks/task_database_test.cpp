@@ -17,7 +17,7 @@ TEST_F(TaskDbTest, ExistingDatabaseIsLeftUntouched) {
   dm_->SaveTask(Task("keep"), kTaskStatusNew);
   dm_.reset();
   const std::string before = ReadFileToString(DbPath());
-  EXPECT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kAlreadyExists);
+  EXPECT_EQ(CreateTaskDatabase(settings_.Get()), CreateDatabaseResult::kAlreadyExists);
   EXPECT_EQ(ReadFileToString(DbPath()), before);
   EXPECT_EQ(Column("keep", "ID"), "keep");
 }

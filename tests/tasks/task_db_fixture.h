@@ -35,9 +35,9 @@ class TaskDbTest : public ::testing::Test {
     SetStartupValues(BasicStartupValues(dir_.path()));
     Settings settings = DefaultSettings(dir_.path());
     settings.DBPATH = DbPath();
-    SetCurrentSettings(settings);
-    ASSERT_EQ(CreateTaskDatabase(), CreateDatabaseResult::kCreated);
-    dm_ = CreateTaskDM();
+    settings_.Set(settings);
+    ASSERT_EQ(CreateTaskDatabase(settings_.Get()), CreateDatabaseResult::kCreated);
+    dm_ = CreateTaskDM(settings_.Get());
   }
 
   std::string DbPath() const { return dir_ / "tasks.fdb"; }
@@ -45,7 +45,7 @@ class TaskDbTest : public ::testing::Test {
   // Runs one statement with an ID parameter (and a date-time one, if the
   // text has :T) on a second connection and commits it.
   void Execute(const std::string& sql, const std::string& id, DateTime t = 0) {
-    auto other = CreateTaskDM();
+    auto other = CreateTaskDM(settings_.Get());
     auto q = other->NewQuery(true);
     other->StartTran(true);
     q->SetSql(sql);
@@ -63,7 +63,7 @@ class TaskDbTest : public ::testing::Test {
   // One column of the row with `id`, read by a fresh connection; "<NULL>"
   // for NULL, "<none>" when the row is missing.
   std::string Column(const std::string& id, const std::string& column) {
-    auto other = CreateTaskDM();
+    auto other = CreateTaskDM(settings_.Get());
     auto q = other->NewQuery(false);
     q->SetSql("select " + column + " from CRYPTO_TASKS where ID=:ID");
     q->SetString("ID", id);
@@ -74,7 +74,7 @@ class TaskDbTest : public ::testing::Test {
   }
 
   DateTime StartTimeOf(const std::string& id) {
-    auto other = CreateTaskDM();
+    auto other = CreateTaskDM(settings_.Get());
     auto q = other->NewQuery(false);
     q->SetSql("select START_TIME from CRYPTO_TASKS where ID=:ID");
     q->SetString("ID", id);
@@ -92,6 +92,7 @@ class TaskDbTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  SettingsInForce settings_;
   std::unique_ptr<TDM> dm_;
 };
 

@@ -190,7 +190,7 @@ TEST_F(TaskDbTest, CleanupCountsBackFromNowOrTheNewestStartTime) {
 
 TEST_F(TaskDbTest, ConcurrentUpdateIsALockConflict) {
   dm_->SaveTask(Task("l1"), kTaskStatusNew);
-  auto holder = CreateTaskDM();
+  auto holder = CreateTaskDM(settings_.Get());
   auto q = holder->NewQuery(true);
   holder->StartTran(true);
   q->SetSql("update CRYPTO_TASKS set STATUS=1 where ID=:ID");
@@ -255,11 +255,11 @@ TEST_F(TaskDbTest, ValuesThatDoNotFitAreRefusedNotCut) {
 }
 
 TEST_F(TaskDbTest, FailedConnectionIsLoggedAndTheUnopenedDatabaseReported) {
-  Settings settings = CurrentSettings();
+  Settings settings = settings_.Get();
   settings.DBPATH = dir_ / "missing.fdb";
-  SetCurrentSettings(settings);
+  settings_.Set(settings);
   try {
-    CreateTaskDM();
+    CreateTaskDM(settings_.Get());
     FAIL() << "no error";
   } catch (const EIBInterBaseError& e) {
     EXPECT_EQ(e.IBErrorCode(), isc_bad_db_handle) << e.what();
@@ -270,10 +270,10 @@ TEST_F(TaskDbTest, FailedConnectionIsLoggedAndTheUnopenedDatabaseReported) {
 }
 
 TEST_F(TaskDbTest, ServerPathGoesToTheNetwork) {
-  Settings settings = CurrentSettings();
+  Settings settings = settings_.Get();
   settings.DBPATH = "127.0.0.1/1:/srv/tasks.fdb";  // nothing listens on port 1
-  SetCurrentSettings(settings);
-  EXPECT_THROW(CreateTaskDM(), EIBInterBaseError);
+  settings_.Set(settings);
+  EXPECT_THROW(CreateTaskDM(settings_.Get()), EIBInterBaseError);
   const std::string log = ReadFileToString(LogFileName());
   EXPECT_NE(log.find("network request"), std::string::npos) << log;
 }
@@ -304,7 +304,7 @@ TEST_F(TaskDbTest, CloseRollsBackWhatWasNotCommitted) {
 
 TEST_F(TaskDbTest, ATaskIsClaimedOnceWhateverConnectionAsks) {
   dm_->SaveTask(Task("c1"), kTaskStatusNew);
-  auto other = CreateTaskDM();
+  auto other = CreateTaskDM(settings_.Get());
   EXPECT_TRUE(other->ClaimTask("c1"));
   EXPECT_FALSE(dm_->ClaimTask("c1"));
   EXPECT_FALSE(other->ClaimTask("c1"));
@@ -319,7 +319,7 @@ TEST_F(TaskDbTest, ATaskIsClaimedOnceWhateverConnectionAsks) {
 TEST_F(TaskDbTest, AClaimHeldOpenIsFinalWithItsResultAndGoneWithItsConnection) {
   dm_->SaveTask(Task("c3"), kTaskStatusNew);
   dm_->SaveTask(Task("c4"), kTaskStatusNew);
-  auto other = CreateTaskDM();
+  auto other = CreateTaskDM(settings_.Get());
   ASSERT_TRUE(other->ClaimTask("c3", /*commit=*/false));
   EXPECT_FALSE(dm_->ClaimTask("c3"));  // locked by the open claim
   std::string text;
@@ -336,7 +336,7 @@ TEST_F(TaskDbTest, AClaimHeldOpenIsFinalWithItsResultAndGoneWithItsConnection) {
 TEST_F(TaskDbTest, AClaimWhileAnotherConnectionChangesTheRowIsNotOurs) {
   dm_->SaveTask(Task("c2"), kTaskStatusNew);
   dm_->SaveTask(Task("done"), kTaskStatusNew);
-  auto other = CreateTaskDM();
+  auto other = CreateTaskDM(settings_.Get());
   auto q = other->NewQuery(true);
   other->StartTran(true);
   q->SetSql("update CRYPTO_TASKS set STR_PARAM='x' where ID='c2'");

@@ -74,10 +74,10 @@ TakenSettings TakeSettingsEdits(const SettingsEdits& edits, const Settings& base
   return taken;
 }
 
-SettingsEdits EditsForCurrentSettings() {
-  const Settings s = CurrentSettings();
+SettingsEdits EditsForSettingsInForce(const SettingsInForce& settings) {
+  const Settings s = settings.Get();
   SettingsEdits edits;
-  edits.db_path = WideFromAnsi(DatabasePathForNextStart());
+  edits.db_path = WideFromAnsi(settings.DatabasePathForNextStart());
   edits.db_user = WideFromAnsi(s.DBUSER);
   edits.password = WideFromAnsi(s.DBPASSWORD);
   edits.http_port = WideFromAnsi(std::to_string(s.HTTPPORT));
@@ -85,13 +85,13 @@ SettingsEdits EditsForCurrentSettings() {
   return edits;
 }
 
-void SaveAndApplySettings(const Settings& edited) {
-  SaveSettings(edited);
+void SaveAndApplySettings(const Settings& edited, SettingsInForce& settings) {
+  SaveSettings(Startup().ConfigFileName, edited);
   Settings in_force = AsSaved(edited, Startup().DataDir);
   const std::string next_db_path = in_force.DBPATH;
-  in_force.DBPATH = CurrentSettings().DBPATH;
-  SetCurrentSettings(in_force);
-  DeferDatabasePath(next_db_path);
+  in_force.DBPATH = settings.Get().DBPATH;
+  settings.Set(in_force);
+  settings.DeferDatabasePath(next_db_path);
 }
 
 }  // namespace zuntar

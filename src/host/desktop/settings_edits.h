@@ -38,11 +38,11 @@ TakenSettings TakeSettingsEdits(const SettingsEdits& edits, const Settings& base
 
 // The edits of the settings window for the values in force: the database
 // path the next Start will use, the port in decimal.
-SettingsEdits EditsForCurrentSettings();
+SettingsEdits EditsForSettingsInForce(const SettingsInForce& settings);
 
 // Writes `edited` to the configuration file (throws when it cannot) and
 // then puts it in force as the file now reads, the database path deferred
 // to the next Start.
-void SaveAndApplySettings(const Settings& edited);
+void SaveAndApplySettings(const Settings& edited, SettingsInForce& settings);
 
 }  // namespace zuntar

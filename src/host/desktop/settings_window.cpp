@@ -63,9 +63,10 @@ QString OriginItemText(const std::string& origin, OriginConsent consent) {
 
 }  // namespace
 
-TfrmSettings::TfrmSettings(QWidget* parent)
+TfrmSettings::TfrmSettings(SettingsInForce& settings, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint),
+      settings_(settings) {
   setObjectName("frmSettings");
   setWindowTitle(QString::fromUtf8("Настройки"));
 
@@ -141,7 +142,7 @@ void TfrmSettings::showEvent(QShowEvent* event) {
 }
 
 void TfrmSettings::FormShow() {
-  const SettingsEdits edits = EditsForCurrentSettings();
+  const SettingsEdits edits = EditsForSettingsInForce(settings_);
   edtDBPath->setText(Q(edits.db_path));
   edtDBUserName->setText(Q(edits.db_user));
   edtPassword->setText(Q(edits.password));
@@ -182,7 +183,7 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
 
 void TfrmSettings::btnOkClick() {
   const SettingsEdits edits{U(edtDBPath), U(edtDBUserName), U(edtPassword), U(edtHTTPPortNum), U(edtLogDirName)};
-  const TakenSettings taken = TakeSettingsEdits(edits, CurrentSettings());
+  const TakenSettings taken = TakeSettingsEdits(edits, settings_.Get());
   if (taken.error) {
     QLineEdit* const fields[] = {edtDBPath, edtDBUserName, edtPassword, edtHTTPPortNum, edtLogDirName};
     ShowFailure(UnhandledExceptionText(taken.error->class_name, AnsiFromUtf8(taken.error->message)),
@@ -190,7 +191,7 @@ void TfrmSettings::btnOkClick() {
     return;
   }
   try {
-    SaveAndApplySettings(taken.settings);
+    SaveAndApplySettings(taken.settings, settings_);
     OriginConsentFile consents;
     while (!revoked_.empty()) {
       consents.Forget(revoked_.back());

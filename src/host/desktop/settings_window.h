@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
+
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -26,7 +28,9 @@ namespace zuntar {
 
 class TfrmSettings : public QDialog {
  public:
-  explicit TfrmSettings(QWidget* parent = nullptr);
+  // `settings`: those in force, which it shows and changes; they must
+  // outlive the window.
+  explicit TfrmSettings(SettingsInForce& settings, QWidget* parent = nullptr);
 
   QLineEdit* edtDBPath;
   QLineEdit* edtDBUserName;
@@ -53,6 +57,7 @@ class TfrmSettings : public QDialog {
   // Logs `log_line` and shows `message` (UTF-8); `field` takes the focus.
   void ShowFailure(const std::string& log_line, const std::string& message, QLineEdit* field);
 
+  SettingsInForce& settings_;
   std::vector<std::string> revoked_;  // forgotten at Ok
 };
 

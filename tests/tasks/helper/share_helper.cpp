@@ -16,9 +16,8 @@ int main(int argc, char** argv) {
   try {
     Settings settings = DefaultSettings("/tmp/");
     settings.DBPATH = argv[1];
-    SetCurrentSettings(settings);
     PrepareFirebirdClient();
-    auto dm = CreateTaskDM();
+    auto dm = CreateTaskDM(settings);
     std::string text;
     if (dm->GetTaskStatus(argv[2], text) != kTaskStatusNew) return 3;
     TCryptoTask task;
