@@ -10,12 +10,12 @@
 namespace zuntar {
 namespace {
 
-const StartupValues kNoStartupValues;
+const ProcessValues kNoProcessValues;
 
 Mutex g_mutex;
 // Every set installed, never freed before the process ends.
-std::vector<std::unique_ptr<const StartupValues>> g_installed GUARDED_BY(g_mutex);
-std::atomic<const StartupValues*> g_startup{&kNoStartupValues};
+std::vector<std::unique_ptr<const ProcessValues>> g_installed GUARDED_BY(g_mutex);
+std::atomic<const ProcessValues*> g_startup{&kNoProcessValues};
 std::string g_log_file_name GUARDED_BY(g_mutex);
 std::string g_csp_status GUARDED_BY(g_mutex);
 
@@ -35,13 +35,13 @@ StartupValues BasicStartupValues(const std::string& exe_dir) {
 void SetStartupValues(const StartupValues& values) {
   {
     MutexLock lock(g_mutex);
-    g_installed.push_back(std::make_unique<const StartupValues>(values));
+    g_installed.push_back(std::make_unique<const ProcessValues>(ProcessValues{values.IsCP1251, values.PluginVersion}));
     g_startup.store(g_installed.back().get(), std::memory_order_release);
   }
   SetLogFileName(values.LogDir + kProgramName + ".log");
 }
 
-const StartupValues& Startup() { return *g_startup.load(std::memory_order_acquire); }
+const ProcessValues& Startup() { return *g_startup.load(std::memory_order_acquire); }
 
 std::string LogFileName() {
   MutexLock lock(g_mutex);

@@ -1,11 +1,15 @@
-// Process-wide values fixed at start-up, before any other thread exists,
-// and only read afterwards.
+// The values start-up computes, and those of them the design names
+// process-wide.
 //
-// An installed set of start-up values never changes: installing another
-// (tests do) publishes a new set and keeps the old one alive, so a reference
-// a thread holds stays valid and consistent. The log file name and
-// CSPStatus change while threads run (Start moves the log into the
-// configured folder; Start sets CSPStatus anew) and are read under a lock.
+// StartupValues is a plain value: the instance's folders and files, name,
+// lock, run mode and user go to whoever needs them (the running plugin
+// keeps them in its PluginContext). Only the plugin's version and whether
+// the code page is 1251 are installed process-wide, fixed before any other
+// thread exists and only read afterwards: installing another set (tests do)
+// publishes a new one and keeps the old one alive, so a reference a thread
+// holds stays valid and consistent. The log file name and CSPStatus change
+// while threads run (Start moves the log into the configured folder; Start
+// sets CSPStatus anew) and are read under a lock.
 #pragma once
 
 #include <string>
@@ -28,18 +32,24 @@ struct StartupValues {
   std::string UserName;        // account name of the process
 };
 
+// The process-wide part of the start-up values.
+struct ProcessValues {
+  bool IsCP1251 = false;      // the system ANSI code page is 1251
+  std::string PluginVersion;  // "%d.%d.%d.%d", empty without a version record
+};
+
 inline constexpr char kProgramName[] = "ZuntarMervoPlugin";
 
 // Values for an executable in `exe_dir` (trailing '/'): IsCP1251 from the
 // locale, every file beside the executable; the rest stays empty.
 StartupValues BasicStartupValues(const std::string& exe_dir);
 
-// Installs the values and sets the log file to LogDir +
-// "ZuntarMervoPlugin.log". Called once by start-up (and by tests).
+// Installs the process-wide part of the values and sets the log file to
+// LogDir + "ZuntarMervoPlugin.log". Called once by start-up (and by tests).
 void SetStartupValues(const StartupValues& values);
-// The values installed last (defaults before any); valid until the process
-// ends.
-const StartupValues& Startup();
+// The process-wide values installed last (defaults before any); valid until
+// the process ends.
+const ProcessValues& Startup();
 
 std::string LogFileName();
 void SetLogFileName(const std::string& file_name);

@@ -13,12 +13,11 @@
 
 namespace zuntar {
 
-int RunCreateDatabase() {
-  const LoadedSettings loaded = LoadSettings(Startup().ConfigFileName, Startup().DataDir);
+int RunCreateDatabase(const StartupValues& values) {
+  const LoadedSettings loaded = LoadSettings(values.ConfigFileName, values.DataDir);
   SetLogLevel(loaded.settings.LOG_LEVEL);
   if (!loaded.problem.empty())
-    LogError("Startup error: the configuration file \"" + Startup().ConfigFileName +
-             "\" is ignored: " + loaded.problem);
+    LogError("Startup error: the configuration file \"" + values.ConfigFileName + "\" is ignored: " + loaded.problem);
   const std::string path = loaded.settings.DBPATH;
   try {
     if (CreateTaskDatabase(loaded.settings) == CreateDatabaseResult::kCreated)
@@ -34,9 +33,9 @@ int RunCreateDatabase() {
   return 1;
 }
 
-void CreateOwnDatabaseWhenMissing(const Settings& settings) {
+void CreateOwnDatabaseWhenMissing(const StartupValues& values, const Settings& settings) {
   const std::string& path = settings.DBPATH;
-  if (!Startup().IsCP1251 || path != DefaultSettings(Startup().DataDir).DBPATH || FileExists(path)) return;
+  if (!values.IsCP1251 || path != DefaultSettings(values.DataDir).DBPATH || FileExists(path)) return;
   try {
     CreateTaskDatabase(settings);
   } catch (const Exception& e) {

@@ -74,11 +74,10 @@ std::string PortTakenText(bool cp1251, int port) {
          "This copy serves no requests.";
 }
 
-std::string StartLogLine(bool app_mode) {
-  const StartupValues& v = Startup();
+std::string StartLogLine(bool app_mode, const std::string& user_name) {
   return AnsiFromUtf8("Запуск плагина в режиме ") + AnsiFromUtf8(app_mode ? "приложения" : "сервиса") + "," +
-         AnsiFromUtf8("http активируется") + AnsiFromUtf8(", пользователь: ") + v.UserName +
-         AnsiFromUtf8(", версия : ") + v.PluginVersion + " ...";
+         AnsiFromUtf8("http активируется") + AnsiFromUtf8(", пользователь: ") + user_name +
+         AnsiFromUtf8(", версия : ") + Startup().PluginVersion + " ...";
 }
 
 CommandRegistry PluginCommands() {
@@ -90,7 +89,8 @@ CommandRegistry PluginCommands() {
   return commands;
 }
 
-HeadlessControl::HeadlessControl(bool app_mode, const Settings& settings) : app_mode_(app_mode) {
+HeadlessControl::HeadlessControl(bool app_mode, const StartupValues& values, const Settings& settings)
+    : app_mode_(app_mode), plugin_(values) {
   plugin_.settings.Set(settings);
 }
 
@@ -110,15 +110,16 @@ void HeadlessControl::Start() {
   plugin_.settings.ApplyDeferredDatabasePath();
   const Settings settings = plugin_.settings.Get();
   if (!settings.LOGDIRNAME.empty()) SetLogFileName(settings.LOGDIRNAME + FileNameOf(LogFileName()));
-  LogDebug(StartLogLine(app_mode_));
+  LogDebug(StartLogLine(app_mode_, plugin_.instance.UserName));
   SetPrivateKeyCacheIdleLimit(static_cast<uint32_t>(std::max(settings.KEYCACHEMINUTES, 0)));
   AllowPrompts();
   Sleep(100);
   const ProviderState providers = CheckCryptoProvider(plugin_.certificate_manager);
   plugin_.providers.Set(providers);
   CreateStartCertificateManager(plugin_.certificate_manager, providers);
-  if (::chdir(Startup().ExeDir.c_str()) != 0)
-    LogError("Cannot make " + Startup().ExeDir + " the working folder: " + std::strerror(errno));
+  const std::string& exe_dir = plugin_.instance.ExeDir;
+  if (::chdir(exe_dir.c_str()) != 0)
+    LogError("Cannot make " + exe_dir + " the working folder: " + std::strerror(errno));
   if (Startup().IsCP1251)
     PrepareDatabase(settings);
   else

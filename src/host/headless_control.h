@@ -33,9 +33,10 @@ CommandRegistry PluginCommands();
 class HeadlessControl : public PluginControl {
  public:
   // `app_mode`: application mode rather than service mode; only then may
-  // the processing thread ask the person for key media. `settings`: those
-  // read at start-up, put in force.
-  HeadlessControl(bool app_mode, const Settings& settings);
+  // the processing thread ask the person for key media. `values`: the
+  // instance's start-up values; `settings`: those read at start-up, put in
+  // force.
+  HeadlessControl(bool app_mode, const StartupValues& values, const Settings& settings);
   ~HeadlessControl() override;
 
   void Start() override;
@@ -46,6 +47,7 @@ class HeadlessControl : public PluginControl {
   std::string StartProblem() const override { return start_problem_; }
   ProviderState Providers() const override { return plugin_.providers.Get(); }
   SettingsInForce& settings() override { return plugin_.settings; }
+  const StartupValues& instance() const override { return plugin_.instance; }
 
  private:
   void PrepareDatabase(const Settings& settings);
@@ -67,6 +69,6 @@ std::string PortTakenText(bool cp1251, int port);
 // The debug line that opens Start:
 // "Запуск плагина в режиме <mode>,http активируется, пользователь: <user>,
 // версия : <version> ..." in the ANSI code page.
-std::string StartLogLine(bool app_mode);
+std::string StartLogLine(bool app_mode, const std::string& user_name);
 
 }  // namespace zuntar

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "certs/provider_detection.h"
+#include "core/process_values.h"
 #include "core/settings.h"
 
 namespace zuntar {
@@ -30,6 +31,8 @@ class PluginControl {
   virtual ProviderState Providers() const { return {}; }
   // The settings in force, which the settings window shows and changes.
   virtual SettingsInForce& settings() = 0;
+  // The instance's start-up values (its files and name).
+  virtual const StartupValues& instance() const = 0;
 };
 
 }  // namespace zuntar

@@ -25,14 +25,14 @@ namespace zuntar {
 namespace {
 
 // Everything after the values are known. Exceptions leave to RunProgram.
-int RunWithValues(const CommandLine& command_line, ApplicationModeRunner application_mode) {
-  const StartupValues& values = Startup();
+int RunWithValues(const CommandLine& command_line, const StartupValues& values,
+                  ApplicationModeRunner application_mode) {
   for (const std::string& problem : PrepareInstanceFiles(values)) LogError(problem);
   // The database client reads its configuration from the environment,
   // which may only change while this is the process's one thread.
   PrepareFirebirdClient();
   // Creating the database needs no lock: it works beside a running plugin.
-  if (command_line.HasSwitch("CREATEDB")) return RunCreateDatabase();
+  if (command_line.HasSwitch("CREATEDB")) return RunCreateDatabase(values);
   const bool install = command_line.HasSwitch("INSTALL");
   const bool uninstall = command_line.HasSwitch("UNINSTALL");
 
@@ -49,11 +49,11 @@ int RunWithValues(const CommandLine& command_line, ApplicationModeRunner applica
 
   if (install || uninstall) return RunServiceSetup(install, command_line.HasSwitch("SILENT"));
 
-  const Settings settings = LoadStartupSettings();
+  const Settings settings = LoadStartupSettings(values);
   // A desktop user's instance of the installed program has nobody to
   // create its database for it.
-  if (!values.InitialConfigFileName.empty()) CreateOwnDatabaseWhenMissing(settings);
-  HeadlessControl control(/*app_mode=*/!values.IsServiceRun, settings);
+  if (!values.InitialConfigFileName.empty()) CreateOwnDatabaseWhenMissing(values, settings);
+  HeadlessControl control(/*app_mode=*/!values.IsServiceRun, values, settings);
   return values.IsServiceRun ? RunServiceMode(control) : application_mode(control);
 }
 
@@ -76,12 +76,13 @@ int RunProgram(int argc, const char* const* argv, ApplicationModeRunner applicat
     return 0;
   }
   try {
-    SetStartupValues(ComputeStartupValues(command_line));
+    const StartupValues values = ComputeStartupValues(command_line);
+    SetStartupValues(values);
     if (command_line.WantsVersion()) {
-      std::printf("%s\n", Startup().PluginVersion.c_str());
+      std::printf("%s\n", values.PluginVersion.c_str());
       return 0;
     }
-    return RunWithValues(command_line, application_mode);
+    return RunWithValues(command_line, values, application_mode);
   } catch (const std::exception& e) {
     // Also on the terminal: before the values are set there is no log yet.
     LogError(e.what());

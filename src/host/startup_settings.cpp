@@ -10,15 +10,14 @@
 
 namespace zuntar {
 
-Settings LoadStartupSettings() {
+Settings LoadStartupSettings(const StartupValues& values) {
   Settings settings;
   try {
-    const LoadedSettings loaded = LoadSettings(Startup().ConfigFileName, Startup().DataDir);
+    const LoadedSettings loaded = LoadSettings(values.ConfigFileName, values.DataDir);
     settings = loaded.settings;
     SetLogLevel(settings.LOG_LEVEL);
     if (!loaded.problem.empty())
-      LogError("Startup error: the configuration file \"" + Startup().ConfigFileName +
-               "\" is ignored: " + loaded.problem);
+      LogError("Startup error: the configuration file \"" + values.ConfigFileName + "\" is ignored: " + loaded.problem);
     // An unknown class or a refused change leaves the priority as it is.
     SetPriorityClass(static_cast<unsigned>(settings.STARTUPPRIORITYCLASS));
   } catch (const std::exception& e) {

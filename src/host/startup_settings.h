@@ -2,6 +2,7 @@
 // read and the process gets its priority class.
 #pragma once
 
+#include "core/process_values.h"
 #include "core/settings.h"
 
 namespace zuntar {
@@ -10,6 +11,6 @@ namespace zuntar {
 // defaults, with the reason in the log), sets the log's level and applies
 // STARTUPPRIORITYCLASS; the settings to put in force. Never throws: a
 // failure is logged as "Startup error: " + message and start-up goes on.
-Settings LoadStartupSettings();
+Settings LoadStartupSettings(const StartupValues& values);
 
 }  // namespace zuntar

@@ -138,7 +138,7 @@ THttpAccess::THttpAccess(PluginContext& plugin, CommandRegistry commands, Origin
   const Settings s = plugin_.settings.Get();
   for (const std::string& entry : origins_.list().Unusual())
     LogError("ALLOWEDORIGINS: \"" + Printable(entry) + "\" is not an origin (scheme://host[:port])");
-  origins_.LogPolicy(s);
+  origins_.LogPolicy(s, plugin_.instance.ConfigFileName);
   if (!listen) return;
   HttpServerOptions o;
   o.address = s.LISTENADDRESS;

@@ -60,9 +60,8 @@ bool TOriginGuard::MayAdmit(const std::string& origin) {
   return CurrentUserPrompt().Interactive();
 }
 
-void TOriginGuard::LogPolicy(const Settings& settings) const {
-  for (const std::string& line : settings.UnreadOriginLines)
-    LogError(Startup().ConfigFileName + ": not read as written: " + line);
+void TOriginGuard::LogPolicy(const Settings& settings, const std::string& config_file) const {
+  for (const std::string& line : settings.UnreadOriginLines) LogError(config_file + ": not read as written: " + line);
   if (list_.AllowsEvery()) {
     LogEvent("Web sites admitted to the keys: every site (ALLOWEDORIGINS=*)");
     LogError("Warning: ALLOWEDORIGINS=* lets any web site the user opens use the keys (sign, decrypt, list the "

@@ -60,7 +60,7 @@ class TOriginGuard {
   // Log lines that say who may use the keys: the listed sites, whether the
   // others are asked and whether a desktop is there to ask, a warning for
   // "*", and the lines of `settings` naming these keys that were not read.
-  void LogPolicy(const Settings& settings) const;
+  void LogPolicy(const Settings& settings, const std::string& config_file) const;
 
  private:
   // Shared by the requests of one origin; under mu_.

@@ -8,12 +8,13 @@
 // parameters.
 //
 // The values the design names process-wide stay where every layer reads
-// them, fixed at start-up or under their own lock: PluginVersion, IsCP1251
-// and the other start-up values (core/process_values.h), CSPStatus and the
-// log (its file name, and its level, which follows the settings in force).
+// them: PluginVersion and IsCP1251, fixed at start-up
+// (core/process_values.h), and CSPStatus and the log (its file name, and
+// its level, which follows the settings in force), under their own locks.
 #pragma once
 
 #include "certs/provider_detection.h"
+#include "core/process_values.h"
 #include "core/settings.h"
 #include "crypto/cert_manager_instance.h"
 #include "platform/locked_value.h"
@@ -22,6 +23,11 @@
 namespace zuntar {
 
 struct PluginContext {
+  PluginContext() = default;
+  explicit PluginContext(const StartupValues& values) : instance(values) {}
+
+  // The instance's own start-up values: folders, files, name, run mode.
+  const StartupValues instance;
   // The settings in force, and the database path the next Start takes.
   SettingsInForce settings;
   // The GOST providers Start found.

@@ -21,9 +21,9 @@ namespace zuntar::test {
 class DesktopTest : public ::testing::Test {
  protected:
   DesktopTest() {
-    StartupValues v = BasicStartupValues(dir_.path());
-    v.PluginVersion = "1.0.0.1";
-    SetStartupValues(v);
+    instance_ = BasicStartupValues(dir_.path());
+    instance_.PluginVersion = "1.0.0.1";
+    SetStartupValues(instance_);
     settings_.Set(DefaultSettings(dir_.path()));
   }
   ~DesktopTest() override {
@@ -43,7 +43,9 @@ class DesktopTest : public ::testing::Test {
   std::string Log() const { return Utf8FromAnsi(ReadOr(LogFileName())); }
 
   TempDir dir_;
-  SettingsInForce settings_;  // the window's, where a test has no control
+  // The window's, where a test has no control.
+  SettingsInForce settings_;
+  StartupValues instance_;
 };
 
 // The visible top-level window named `name`, or null.

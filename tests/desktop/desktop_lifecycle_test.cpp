@@ -32,7 +32,7 @@ class DesktopLife : public test::DesktopTest {
     AllowPrompts();
   }
   DesktopPrompt prompt_{true};
-  HeadlessControl control_{true, settings_.Get()};
+  HeadlessControl control_{true, instance_, settings_.Get()};
 };
 
 TEST_F(DesktopLife, ExitFromTheMenuWithAQuestionOpenEndsCleanly) {

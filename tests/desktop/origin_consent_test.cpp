@@ -130,7 +130,7 @@ class RememberedSites : public test::DesktopTest {
   }
 
   test::ScopedEnv root_{"ZUNTAR_PLATFORM_ROOT", dir_.path()};
-  TfrmSettings window_{settings_};
+  TfrmSettings window_{settings_, instance_};
 };
 
 TEST_F(RememberedSites, AreListedAndARevocationTakesEffectAtOkOnly) {

@@ -29,7 +29,7 @@ class SettingsWindow : public test::DesktopTest {
     window_.edtHTTPPortNum->setText(QString::fromUtf8(port));
     window_.edtLogDirName->setText(QString::fromUtf8(log_dir));
   }
-  TfrmSettings window_{settings_};
+  TfrmSettings window_{settings_, instance_};
 };
 
 TEST_F(SettingsWindow, CaptionsHintsAndEditsAsTheUserSeesThem) {

@@ -31,7 +31,7 @@ std::vector<std::string> Items(QMenu& menu) {
 class TrayMenu : public test::DesktopTest {
  protected:
   TrayMenu() { PrepareFirebirdClient(); }  // an application-mode session starts the plugin
-  HeadlessControl control_{true, settings_.Get()};
+  HeadlessControl control_{true, instance_, settings_.Get()};
 };
 
 TEST_F(TrayMenu, ApplicationModeShowsSettingsVersionAndExit) {

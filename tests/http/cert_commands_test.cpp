@@ -164,7 +164,7 @@ TEST_F(CertCommands, FactsAreWorkedOutOncePerCertificateWhileTheyFit) {
 }
 
 TEST_F(CertCommands, QuestionNamesTheMessageBoxButtonAndTheHolderFallsBackOnCn) {
-  StartupValues v = Startup();
+  StartupValues v = BasicStartupValues(dir_.path());
   v.IsCP1251 = false;
   SetStartupValues(v);
   VCERT_INFO info;

@@ -195,7 +195,7 @@ TEST_F(KeyMediaTest, CertificateCheckInstallsTheOneSerialWithTheCallersMessage) 
 }
 
 TEST_F(KeyMediaTest, OtherCodePagesUseTheSystemMessageBoxAndNoDesktopAnswersCancel) {
-  StartupValues v = Startup();
+  StartupValues v = BasicStartupValues(dir_.path());
   v.IsCP1251 = false;
   SetStartupValues(v);
   {

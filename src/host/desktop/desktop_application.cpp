@@ -76,7 +76,9 @@ std::unique_ptr<QSocketNotifier> ExitOnControlSignals(PluginActions& actions, in
 }  // namespace
 
 DesktopSession::DesktopSession(PluginControl& control, bool app_mode)
-    : window_(control.settings()), actions_(control, [this] { window_.Open(); }), tray_(window_, actions_, app_mode) {
+    : window_(control.settings(), control.instance()),
+      actions_(control, [this] { window_.Open(); }),
+      tray_(window_, actions_, app_mode) {
   actions_.OnStateChanged([this](PluginState state) { tray_.SetState(state); });
   actions_.OnStartFailed([this](const std::string& problem) {
     if (!problem.empty()) tray_.ShowWarning(problem);

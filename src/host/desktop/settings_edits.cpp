@@ -85,9 +85,9 @@ SettingsEdits EditsForSettingsInForce(const SettingsInForce& settings) {
   return edits;
 }
 
-void SaveAndApplySettings(const Settings& edited, SettingsInForce& settings) {
-  SaveSettings(Startup().ConfigFileName, edited);
-  Settings in_force = AsSaved(edited, Startup().DataDir);
+void SaveAndApplySettings(const Settings& edited, SettingsInForce& settings, const StartupValues& values) {
+  SaveSettings(values.ConfigFileName, edited);
+  Settings in_force = AsSaved(edited, values.DataDir);
   const std::string next_db_path = in_force.DBPATH;
   in_force.DBPATH = settings.Get().DBPATH;
   settings.Set(in_force);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/process_values.h"
 #include "core/settings.h"
 
 namespace zuntar {
@@ -43,6 +44,8 @@ SettingsEdits EditsForSettingsInForce(const SettingsInForce& settings);
 // Writes `edited` to the configuration file (throws when it cannot) and
 // then puts it in force as the file now reads, the database path deferred
 // to the next Start.
-void SaveAndApplySettings(const Settings& edited, SettingsInForce& settings);
+// `values`: the instance's start-up values (its configuration file and
+// data folder).
+void SaveAndApplySettings(const Settings& edited, SettingsInForce& settings, const StartupValues& values);
 
 }  // namespace zuntar

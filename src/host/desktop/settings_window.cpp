@@ -63,10 +63,11 @@ QString OriginItemText(const std::string& origin, OriginConsent consent) {
 
 }  // namespace
 
-TfrmSettings::TfrmSettings(SettingsInForce& settings, QWidget* parent)
+TfrmSettings::TfrmSettings(SettingsInForce& settings, StartupValues values, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      settings_(settings) {
+      settings_(settings),
+      values_(std::move(values)) {
   setObjectName("frmSettings");
   setWindowTitle(QString::fromUtf8("Настройки"));
 
@@ -191,7 +192,7 @@ void TfrmSettings::btnOkClick() {
     return;
   }
   try {
-    SaveAndApplySettings(taken.settings, settings_);
+    SaveAndApplySettings(taken.settings, settings_, values_);
     OriginConsentFile consents;
     while (!revoked_.empty()) {
       consents.Forget(revoked_.back());

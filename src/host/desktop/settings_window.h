@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "core/process_values.h"
 #include "core/settings.h"
 
 class QLineEdit;
@@ -29,8 +30,9 @@ namespace zuntar {
 class TfrmSettings : public QDialog {
  public:
   // `settings`: those in force, which it shows and changes; they must
-  // outlive the window.
-  explicit TfrmSettings(SettingsInForce& settings, QWidget* parent = nullptr);
+  // outlive the window. `values`: the instance's start-up values (where the
+  // configuration is saved).
+  TfrmSettings(SettingsInForce& settings, StartupValues values, QWidget* parent = nullptr);
 
   QLineEdit* edtDBPath;
   QLineEdit* edtDBUserName;
@@ -58,6 +60,7 @@ class TfrmSettings : public QDialog {
   void ShowFailure(const std::string& log_line, const std::string& message, QLineEdit* field);
 
   SettingsInForce& settings_;
+  const StartupValues values_;
   std::vector<std::string> revoked_;  // forgotten at Ok
 };
 

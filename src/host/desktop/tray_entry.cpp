@@ -84,11 +84,12 @@ QAction* AddSeparator(QMenu& menu, const char* name, bool visible) {
 }  // namespace
 
 TrayEntry::TrayEntry(TfrmSettings& window, PluginActions& actions, bool app_mode) : window_(window), actions_(actions) {
-  const StartupValues& startup = Startup();
+  const ProcessValues& startup = Startup();
   const bool cp1251 = startup.IsCP1251;
+  const std::string& instance_name = actions.control().instance().InstanceName;
   menu_.setObjectName("PopupMenu");
   // Never shown on screen; names the menu's window for accessibility tools.
-  menu_.setWindowTitle(Q(TrayTip(cp1251, startup.InstanceName)));
+  menu_.setWindowTitle(Q(TrayTip(cp1251, instance_name)));
   // The settings entry is visible: otherwise nothing in the tray opens the window.
   QAction* open = AddItem(menu_, "piOpen", Q(OpenItemCaption(cp1251)), actions.actOpen, true);
   menu_.setDefaultAction(open);
@@ -108,7 +109,7 @@ TrayEntry::TrayEntry(TfrmSettings& window, PluginActions& actions, bool app_mode
 
   if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
   icon_ = std::make_unique<QSystemTrayIcon>(PluginIcon(actions.state()));
-  icon_->setToolTip(Q(TrayTip(startup.IsCP1251, startup.InstanceName)));
+  icon_->setToolTip(Q(TrayTip(startup.IsCP1251, instance_name)));
   // No context menu of the icon's own: a right click opens the menu only
   // while the settings window is hidden.
   QObject::connect(icon_.get(), &QSystemTrayIcon::activated, &menu_, [this](QSystemTrayIcon::ActivationReason r) {
