@@ -142,11 +142,11 @@ std::string Exchange(std::string_view request, bool local_peer, THttpAccess& acc
 
 // Whatever came back is one response with the headers every reply carries,
 // and nothing after it; an admitted request that expects it is told to go
-// on first.
+// on first, and gets nothing more when its body then never comes whole.
 void CheckReply(std::string_view reply) {
-  if (reply.empty()) return;  // the request was cut short or not HTTP
   constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
   if (reply.starts_with(kContinue)) reply.remove_prefix(kContinue.size());
+  if (reply.empty()) return;  // the request was cut short or not HTTP
   http::response_parser<http::string_body> parser;
   parser.body_limit(std::numeric_limits<std::uint64_t>::max());
   parser.eager(true);
