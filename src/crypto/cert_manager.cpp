@@ -109,6 +109,11 @@ void TVCertMgr::SignAttachedInPlace(Bytes& data, const Bytes& cert_body) {
   data = Sign(data, cert_body, false, false);
 }
 
+bool TVCertMgr::SignAttachedAround(const Bytes&, const Bytes&, Bytes&, Bytes&,
+                                   const std::function<void(const Bytes&)>&) {
+  return false;
+}
+
 Bytes TVCertMgr::SignRaw(const Bytes& data, const Bytes& cert_body) {
   Bytes out;
   SignRawBuffer(BufferOf(data), cert_body, out);

@@ -136,6 +136,12 @@ class TVCertMgr {
   // the message around the data in its own buffer does so, and a large
   // input is then never held twice.
   virtual void SignAttachedInPlace(Bytes& data, const Bytes& cert_body);
+  // Nor this: the attached signature of `data` as the bytes that go before
+  // it (`head`, told to `head_known` before the data is read) and after it
+  // (`tail`), the data only read. False, and nothing done, from a manager
+  // that signs through slot 5 only, as this class does.
+  virtual bool SignAttachedAround(const Bytes& data, const Bytes& cert_body, Bytes& head, Bytes& tail,
+                                  const std::function<void(const Bytes& head)>& head_known);
 
   // Byte-string forms of slots 5, 6, 9 and 12.
   Bytes Sign(const Bytes& data, const Bytes& cert_body, bool detached, bool ignored);

@@ -142,6 +142,14 @@ void TVCertMgrCSP::SignAttachedInPlace(Bytes& data, const Bytes& cert_body) {
   zuntar::SignAttachedInPlace(data, add_signing_time_ ? Now() : 0, cert);
 }
 
+bool TVCertMgrCSP::SignAttachedAround(const Bytes& data, const Bytes& cert_body, Bytes& head, Bytes& tail,
+                                      const std::function<void(const Bytes& head)>& head_known) {
+  DataLength(BufferOf(data));
+  const PCCERT_CONTEXT cert = TakeCertificate(cert_body);
+  zuntar::SignAttachedAround(data, add_signing_time_ ? Now() : 0, cert, head, tail, head_known);
+  return true;
+}
+
 void TVCertMgrCSP::SignRawBuffer(DataBuffer data, const Bytes& cert_body, Bytes& signature) {
   const DWORD length = DataLength(data);
   const PCCERT_CONTEXT cert = TakeCertificate(cert_body);

@@ -88,6 +88,8 @@ class TVCertMgrCSP : public TVCertMgr {
   /* 44 */ bool GetRecipientNames(const Bytes& enveloped_body, TStringList& list) override;
 
   void SignAttachedInPlace(Bytes& data, const Bytes& cert_body) override;
+  bool SignAttachedAround(const Bytes& data, const Bytes& cert_body, Bytes& head, Bytes& tail,
+                          const std::function<void(const Bytes& head)>& head_known) override;
 
   // After a failed decryption, try again with the streamed decoder.
   bool StreamDecryptFallback() const { return stream_decrypt_fallback_; }

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <limits>
+#include <utility>
 
 #include "crypto/cert_identity.h"
 #include "crypto/crypt_exceptions.h"
@@ -66,7 +67,8 @@ TEncodedSignedMessage::TEncodedSignedMessage(DWORD length, DateTime signing_time
   SetContent(std::move(encoded));
 }
 
-void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert) {
+void SignAttachedAround(const Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert, Bytes& head, Bytes& tail,
+                        const std::function<void(const Bytes& head)>& head_known) {
   if (cert == nullptr) throw CryptError(E_INVALIDARG);
   if (data.size() >= CMSG_INDEFINITE_LENGTH) throw CryptError(ERROR_NOT_ENOUGH_MEMORY);
   CMSG_SIGNER_ENCODE_INFO signer;
@@ -76,24 +78,31 @@ void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEX
   info.rgSigners = {signer};
   info.rgCertEncoded = {cert->Encoded()};
   // A message of declared length hands its content to the output as the
-  // caller gave it: what comes out before the content is the head, what
-  // comes after it the tail, and the content itself stays where it is.
+  // caller gave it: what comes out before the content is the head (all of
+  // it at the first update, an empty one), what comes after it the tail.
   const auto* begin = reinterpret_cast<const BYTE*>(data.data());
   const auto* end = begin + data.size();
-  Bytes head, tail;
-  bool content_passed = false;
+  Bytes before, after;
+  bool head_done = false;
   CMSG_STREAM_INFO stream;
   stream.cbContent = static_cast<DWORD>(data.size());
   stream.pfnStreamOutput = [&](const BYTE* piece, DWORD size, bool) {
-    if (std::greater_equal<const BYTE*>()(piece, begin) && std::less<const BYTE*>()(piece, end)) {
-      content_passed = true;
-      return true;
-    }
-    (content_passed ? tail : head).append(reinterpret_cast<const char*>(piece), size);
+    if (std::greater_equal<const BYTE*>()(piece, begin) && std::less<const BYTE*>()(piece, end)) return true;
+    (head_done ? after : before).append(reinterpret_cast<const char*>(piece), size);
     return true;
   };
   HCRYPTMSG msg = CryptMsgOpenToEncode(kMsgEncoding, 0, CMSG_SIGNED, info, nullptr, &stream);
-  ThrowIfFalse(msg != nullptr && CryptMsgUpdate(msg, begin, static_cast<DWORD>(data.size()), true));
+  ThrowIfFalse(msg != nullptr && CryptMsgUpdate(msg, begin, 0, false));
+  head_done = true;
+  if (head_known) head_known(before);
+  ThrowIfFalse(CryptMsgUpdate(msg, begin, static_cast<DWORD>(data.size()), true));
+  head = std::move(before);
+  tail = std::move(after);
+}
+
+void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert) {
+  Bytes head, tail;
+  SignAttachedAround(data, signing_time, cert, head, tail);
   data.reserve(head.size() + data.size() + tail.size());
   data.insert(0, head);
   data += tail;

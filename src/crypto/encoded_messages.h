@@ -3,6 +3,7 @@
 // is the encoded message.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,15 @@ class TEncodedSignedMessage : public TCryptoMessage {
                         const BYTE* data);
 };
 
-// The attached signature of `data` made in the data's own buffer: the
-// message is the content with its encoding before it and the signer
-// information after it, so a large content is never copied. The bytes are
-// those TEncodedSignedMessage makes of the same data. When signing fails
-// `data` is left as it was.
+// The attached signature of `data` as the bytes that go before and after
+// it, the data only read: the message is `head`, the data, then `tail`, the
+// bytes TEncodedSignedMessage makes of the same data. `head_known`, when
+// given, learns the head before the data is read.
+void SignAttachedAround(const Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert, Bytes& head, Bytes& tail,
+                        const std::function<void(const Bytes& head)>& head_known = {});
+
+// The same message made in the data's own buffer, so a large content is
+// never copied. When signing fails `data` is left as it was.
 void SignAttachedInPlace(Bytes& data, DateTime signing_time, const PCCERT_CONTEXT& cert);
 
 class TEncodedEnvelopedMessage : public TCryptoMessage {

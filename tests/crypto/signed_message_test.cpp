@@ -180,12 +180,20 @@ TEST_F(SignedMessageTest, SignerMissingFromTheMessageComesFromTheHook) {
   EXPECT_TRUE(hook_asked.empty());
 }
 
-TEST_F(SignedMessageTest, AttachedSignatureInPlaceIsTheMessageOfTheBuffer) {
+TEST_F(SignedMessageTest, AttachedSignatureInPlaceOrAroundIsTheMessageOfTheBuffer) {
   const test::Party p = Person("inplace");
   const DateTime time = EncodeDateTime({2026, 3, 2, 12, 0, 2, 0});
   for (const Bytes& content : {data_, Bytes()}) {
     Bytes in_place = content;
     SignAttachedInPlace(in_place, time, p.cert);
+    // Around the data: the same message in three pieces, the head told
+    // first, the data untouched.
+    Bytes told, head, tail;
+    SignAttachedAround(content, time, p.cert, head, tail, [&](const Bytes& h) { told = h; });
+    EXPECT_EQ(told, head);
+    EXPECT_TRUE(in_place.starts_with(head) && in_place.compare(head.size(), content.size(), content) == 0);
+    EXPECT_EQ(head.size() + content.size() + tail.size(), in_place.size());
+    EXPECT_TRUE(OpensslVerifies(head + content + tail, content, false)) << content.size();
     const Bytes whole = TEncodedSignedMessage(Len(content), time, false, p.cert, Ptr(data_)).Content();
     // The same bytes but for the signature value, which ends both and is
     // random in every GOST signature.
