@@ -70,18 +70,38 @@ std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id) {
 }
 
 ISC_QUAD WriteBlob(IbTransaction& transaction, std::string_view bytes) {
-  BlobHandle blob;
-  ISC_QUAD id{};
+  IbBlobWriter blob(transaction);
+  blob.Append(bytes);
+  return blob.Close();
+}
+
+IbBlobWriter::IbBlobWriter(IbTransaction& transaction) {
   ISC_STATUS_ARRAY status;
-  isc_create_blob2(status, transaction.Database().Handle(), transaction.Handle(), blob.get(), &id, 0, nullptr);
+  isc_create_blob2(status, transaction.Database().Handle(), transaction.Handle(), &handle_, &id_, 0, nullptr);
   CheckStatus(status);
+}
+
+IbBlobWriter::~IbBlobWriter() {
+  if (handle_ == 0) return;
+  ISC_STATUS_ARRAY status;
+  isc_cancel_blob(status, &handle_);
+}
+
+void IbBlobWriter::Append(std::string_view bytes) {
+  ISC_STATUS_ARRAY status;
   for (size_t offset = 0; offset < bytes.size(); offset += kSegment) {
     const size_t n = std::min(kSegment, bytes.size() - offset);
-    isc_put_segment(status, blob.get(), static_cast<unsigned short>(n), bytes.data() + offset);
+    isc_put_segment(status, &handle_, static_cast<unsigned short>(n), bytes.data() + offset);
     CheckStatus(status);
   }
-  blob.Close();
-  return id;
+}
+
+ISC_QUAD IbBlobWriter::Close() {
+  ISC_STATUS_ARRAY status;
+  isc_close_blob(status, &handle_);
+  CheckStatus(status);
+  handle_ = 0;
+  return id_;
 }
 
 }  // namespace zuntar

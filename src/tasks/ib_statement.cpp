@@ -76,6 +76,7 @@ IbStatement::Value& IbStatement::ValueOf(std::string_view name) {
 
 void IbStatement::SetString(std::string_view name, std::string bytes) { ValueOf(name) = std::move(bytes); }
 void IbStatement::SetStringRef(std::string_view name, std::string_view bytes) { ValueOf(name) = bytes; }
+void IbStatement::SetBlob(std::string_view name, ISC_QUAD id) { ValueOf(name) = id; }
 void IbStatement::SetInteger(std::string_view name, int64_t value) { ValueOf(name) = value; }
 void IbStatement::SetDateTime(std::string_view name, DateTime value) { ValueOf(name) = value; }
 void IbStatement::SetNull(std::string_view name) { ValueOf(name) = std::monostate{}; }
@@ -150,11 +151,7 @@ void IbStatement::BindOne(int marker, const Value& value) {
     const std::string_view text = std::holds_alternative<std::string>(value) ? std::string_view(std::get<std::string>(value))
                                                                                : std::get<std::string_view>(value);
     if (base == SQL_BLOB) {
-      blob_ids_[static_cast<size_t>(marker)] = WriteBlob(transaction_, text);
-      var.sqltype = SQL_BLOB | 1;
-      var.sqlsubtype = d.subtype;
-      var.sqllen = sizeof(ISC_QUAD);
-      var.sqldata = reinterpret_cast<char*>(&blob_ids_[static_cast<size_t>(marker)]);
+      BindBlob(marker, WriteBlob(transaction_, text));
       return;
     }
     const size_t limit = IsTextType(base) ? static_cast<size_t>(d.length) : kMaxTextParameter;
@@ -166,6 +163,10 @@ void IbStatement::BindOne(int marker, const Value& value) {
     if (IsTextType(base)) var.sqlsubtype = d.subtype;  // the column's character set
     var.sqllen = static_cast<short>(text.size());
     var.sqldata = const_cast<char*>(text.data());
+  } else if (const auto* blob = std::get_if<ISC_QUAD>(&value)) {
+    if (base != SQL_BLOB)
+      throw EIBClientError("Parameter " + positional_.names[static_cast<size_t>(marker)] + " is not a blob");
+    BindBlob(marker, *blob);
   } else if (const auto* number = std::get_if<int64_t>(&value)) {
     var.sqltype = SQL_INT64 | 1;
     var.sqllen = sizeof(int64_t);
@@ -176,6 +177,15 @@ void IbStatement::BindOne(int marker, const Value& value) {
     var.sqllen = sizeof(ISC_TIMESTAMP);
     var.sqldata = reinterpret_cast<char*>(&timestamps_[static_cast<size_t>(marker)]);
   }
+}
+
+void IbStatement::BindBlob(int marker, ISC_QUAD id) {
+  XSQLVAR& var = in_.Var(marker);
+  blob_ids_[static_cast<size_t>(marker)] = id;
+  var.sqltype = SQL_BLOB | 1;
+  var.sqlsubtype = described_[static_cast<size_t>(marker)].subtype;
+  var.sqllen = sizeof(ISC_QUAD);
+  var.sqldata = reinterpret_cast<char*>(&blob_ids_[static_cast<size_t>(marker)]);
 }
 
 void IbStatement::BindParameters() {

@@ -61,6 +61,8 @@ class IbStatement {
   // The same without a copy: the caller keeps `bytes` alive until the next
   // ExecQuery has ended (large blobs).
   void SetStringRef(std::string_view name, std::string_view bytes);
+  // A blob already written in the statement's transaction (IbBlobWriter).
+  void SetBlob(std::string_view name, ISC_QUAD id);
   void SetInteger(std::string_view name, int64_t value);
   void SetDateTime(std::string_view name, DateTime value);
   void SetNull(std::string_view name);
@@ -85,7 +87,7 @@ class IbStatement {
 
  private:
   friend class IbField;
-  using Value = std::variant<std::monostate, std::string, std::string_view, int64_t, DateTime>;
+  using Value = std::variant<std::monostate, std::string, std::string_view, int64_t, DateTime, ISC_QUAD>;
   struct Described {
     short type, subtype, scale, length;
   };
@@ -94,6 +96,7 @@ class IbStatement {
   void Unprepare() noexcept;
   void BindParameters();
   void BindOne(int marker, const Value& value);
+  void BindBlob(int marker, ISC_QUAD id);
   Value& ValueOf(std::string_view name);
   const XSQLVAR& CurrentColumn(int index);
   void CheckFieldIndex(int index) const;

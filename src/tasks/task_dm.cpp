@@ -4,6 +4,7 @@
 #include "core/settings.h"
 #include "core/utf.h"
 #include "platform/code_page.h"
+#include "tasks/ib_blob.h"
 #include "tasks/ib_error.h"
 
 namespace zuntar {
@@ -134,7 +135,10 @@ std::vector<TCryptoTask> TDM::LoadNewTasks(DateTime since, const std::set<std::s
   return rows;
 }
 
-void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
+void TDM::SaveTask(const TCryptoTask& task, uint8_t status) { SaveTask(task, status, task.InData, {}); }
+
+void TDM::SaveTask(const TCryptoTask& task, uint8_t status, std::string_view in_data,
+                   const std::function<void()>& accepted) {
   StartTran(true);
   bool exists = false;
   {
@@ -151,6 +155,7 @@ void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
       if (owner.IsNull() || owner.AsString() != *task.Origin) throw ETaskIdTaken(TaskIdTakenText(task.Id));
     }
   }
+  if (accepted) accepted();
   IbStatement& write = exists ? ibsqlUpdateCryptoTask : ibsqlInsertCryptoTask;
   CloseOnExit closer(write, "IN_DATA");
   write.SetString("ID", task.Id);
@@ -161,7 +166,7 @@ void TDM::SaveTask(const TCryptoTask& task, uint8_t status) {
   else
     write.SetNull("CERT_SN");
   write.SetString("STR_PARAM", task.StrParam);
-  write.SetStringRef("IN_DATA", task.InData);
+  write.SetStringRef("IN_DATA", in_data);
   if (!exists) {
     if (task.Origin)
       write.SetString("ORIGIN", *task.Origin);
@@ -201,10 +206,15 @@ uint8_t TDM::GetTaskStatus(const std::string& id, std::string& text, const std::
 
 void TDM::SetTaskResult(const std::string& id, uint8_t status, const std::string& text, bool commit) {
   StartTran(true);
+  SetTaskResult(id, status, WriteBlob(IBTransactionRW, text), commit);
+}
+
+void TDM::SetTaskResult(const std::string& id, uint8_t status, ISC_QUAD out_data, bool commit) {
+  StartTran(true);
   IbStatement& q = ibsqlSetStatusAndResult;
-  CloseOnExit closer(q, "RES_DATA");
+  CloseOnExit closer(q);
   q.SetInteger("STATUS", status);
-  q.SetStringRef("RES_DATA", text);
+  q.SetBlob("RES_DATA", out_data);
   q.SetString("ID", id);
   q.ExecQuery();
   if (commit) CommitTran(true);

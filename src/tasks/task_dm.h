@@ -9,10 +9,12 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/settings.h"
@@ -67,6 +69,11 @@ class TDM {
   // updates only a row of the same origin: any other row throws
   // ETaskIdTaken and stays as it is.
   void SaveTask(const TCryptoTask& task, uint8_t status);
+  // The same with the input given apart (task.InData is not read), and
+  // `accepted` called once the id is known to be free or the task's own,
+  // before the row is written.
+  void SaveTask(const TCryptoTask& task, uint8_t status, std::string_view in_data,
+                const std::function<void()>& accepted);
   // The task's status and its text: OUT_DATA, the not-found text, the
   // time-out text or nothing. With `origin`, only a task of that origin or
   // of none is found; any other answers as an unknown id does.
@@ -75,6 +82,9 @@ class TDM {
   // Without `commit` the result waits in the open read-write transaction
   // for the next commit (several results committed together).
   void SetTaskResult(const std::string& id, uint8_t status, const std::string& text, bool commit = true);
+  // The same with OUT_DATA a blob written in the read-write transaction
+  // (IbBlobWriter on IBTransactionRW).
+  void SetTaskResult(const std::string& id, uint8_t status, ISC_QUAD out_data, bool commit = true);
   // Takes a stored task for this thread to run: STATUS goes from 0 to 1
   // where it is still 0. False when another thread or process took it first
   // (or holds its row locked now), or the row is gone; a task is thus run
