@@ -29,23 +29,19 @@ void AppendErrors(std::string& out, const std::vector<std::string>& errors) {
   out += "]\r\n}";
 }
 
-// MakeReply(true, data, {}) in pieces of about 64 KiB of Base64.
+// MakeReply(true, data, {}) in pieces of about 64 KiB of Base64, the data
+// given in parts.
 class EncodedDataReply : public ReplyBodySource {
  public:
-  explicit EncodedDataReply(std::string data)
-      : data_(std::move(data)), head_(StatusLines(true) + "\"Data\": "), tail_(",\r\n") {
-    if (data_.empty()) {
-      head_ += "null";
-    } else {
-      head_ += '"';
-      tail_.insert(0, "\"");
-    }
+  EncodedDataReply(std::vector<std::string_view> parts, std::function<void()> last)
+      : parts_(std::move(parts)), last_(std::move(last)), head_(StatusLines(true) + "\"Data\": ") {
+    for (const std::string_view part : parts_) size_ += part.size();
+    head_ += size_ == 0 ? "null" : "\"";
+    tail_ = size_ == 0 ? ",\r\n" : "\",\r\n";
     AppendErrors(tail_, {});
   }
 
-  std::optional<uint64_t> Length() const override {
-    return head_.size() + Base64EncodedSize(data_.size()) + tail_.size();
-  }
+  std::optional<uint64_t> Length() const override { return head_.size() + Base64EncodedSize(size_) + tail_.size(); }
 
   bool Next(std::string& piece) override {
     piece.clear();
@@ -54,13 +50,14 @@ class EncodedDataReply : public ReplyBodySource {
       piece = head_;
       return true;
     }
-    if (encoded_ < data_.size()) {
-      const size_t n = std::min(kChunk, data_.size() - encoded_);
-      Base64EncodeAppend(piece, std::string_view(data_).substr(encoded_, n));
+    if (encoded_ < size_) {
+      const size_t n = std::min(kChunk, size_ - encoded_);
+      Base64EncodeAppend(piece, Take(n));
       encoded_ += n;
       return true;
     }
     if (tail_sent_) return false;
+    if (last_) last_();
     tail_sent_ = true;
     piece = tail_;
     return true;
@@ -69,9 +66,31 @@ class EncodedDataReply : public ReplyBodySource {
  private:
   static constexpr size_t kChunk = 48 * 1024;  // whole groups of three: no padding inside
 
-  const std::string data_;
+  // The next `n` bytes of the parts: in their place when one part holds
+  // them, else gathered.
+  std::string_view Take(size_t n) {
+    gathered_.clear();
+    for (;;) {
+      while (offset_ == parts_[part_].size()) {
+        ++part_;
+        offset_ = 0;
+      }
+      const std::string_view rest = parts_[part_].substr(offset_);
+      const size_t k = std::min(n - gathered_.size(), rest.size());
+      offset_ += k;
+      if (gathered_.empty() && k == n) return rest.substr(0, k);
+      gathered_.append(rest.substr(0, k));
+      if (gathered_.size() == n) return gathered_;
+    }
+  }
+
+  const std::vector<std::string_view> parts_;
+  const std::function<void()> last_;
   std::string head_, tail_;
-  size_t encoded_ = 0;
+  uint64_t size_ = 0;
+  uint64_t encoded_ = 0;
+  size_t part_ = 0, offset_ = 0;
+  std::string gathered_;
   bool head_sent_ = false;
   bool tail_sent_ = false;
 };
@@ -79,7 +98,12 @@ class EncodedDataReply : public ReplyBodySource {
 }  // namespace
 
 std::unique_ptr<ReplyBodySource> StreamedReply(std::string data) {
-  return std::make_unique<EncodedDataReply>(std::move(data));
+  auto owned = std::make_shared<const std::string>(std::move(data));
+  return StreamedReply({*owned}, [owned] {});
+}
+
+std::unique_ptr<ReplyBodySource> StreamedReply(std::vector<std::string_view> parts, std::function<void()> last) {
+  return std::make_unique<EncodedDataReply>(std::move(parts), std::move(last));
 }
 
 std::string JsonEscape(std::string_view text) {

@@ -5,6 +5,7 @@
 // each colon, no escaping in the as-is Data form).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -28,6 +29,12 @@ std::string MakeReply(bool status, std::string_view data, const std::vector<std:
 // The success envelope of `data` (MakeReply(true, data, {})) made while it
 // is sent: the Base64 of a large result is never held whole.
 std::unique_ptr<ReplyBodySource> StreamedReply(std::string data);
+
+// The same for data in pieces held elsewhere, one after another. `last`
+// runs before the envelope's last bytes go out (the reply is not whole
+// before it returns), and holds what the pieces point into until the reply
+// is gone.
+std::unique_ptr<ReplyBodySource> StreamedReply(std::vector<std::string_view> parts, std::function<void()> last);
 
 // Data is null for no entries, else a '[' line and one line with the entry
 // objects joined by ','.

@@ -51,6 +51,29 @@ TEST(StreamedReply, PiecesMakeTheSameEnvelopeAsItsDeclaredLength) {
   }
 }
 
+TEST(StreamedReply, PartsMakeTheEnvelopeOfTheirBytesAndEndOnlyAfterTheLastStep) {
+  // Parts that end inside groups of three and inside pieces, an empty one
+  // among them.
+  std::string big(2 * 48 * 1024 + 5, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 13);
+  const std::vector<std::string_view> parts = {"ab", big, "", std::string_view(big).substr(7, 48 * 1024), "c"};
+  std::string whole;
+  for (const std::string_view part : parts) whole += part;
+  const std::string expected = MakeReply(true, whole, {});
+  std::string all, piece;
+  size_t before_last = 0;
+  int steps = 0;
+  const std::unique_ptr<ReplyBodySource> source = StreamedReply(parts, [&] {
+    ++steps;
+    before_last = all.size();
+  });
+  while (source->Next(piece)) all += piece;
+  EXPECT_TRUE(all == expected);
+  EXPECT_EQ(source->Length(), expected.size());
+  EXPECT_EQ(steps, 1);
+  EXPECT_EQ(before_last, expected.rfind("\","));  // all the data out, not the envelope's end
+}
+
 TEST(MakeListReply, NullOrOneLineOfEntries) {
   const std::vector<std::string> none;
   EXPECT_EQ(MakeListReply(true, nullptr, {}), "{\r\n\"Status\": true,\r\n\"Data\": null,\r\n\"Errors\": []\r\n}");
