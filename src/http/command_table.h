@@ -30,6 +30,7 @@ struct CommandContext {
   bool sync = false;           // the command carried "_SYNC"
   int task_type = kNoTask;     // task type of task commands, kNoTask for others
   TDM* dm = nullptr;           // the worker's database module, or none
+  bool dm_busy = false;        // the reply still uses `dm`: nothing else may until it is gone
 };
 
 // Returns the HTTP status to send.

@@ -288,7 +288,7 @@ bool THttpAccess::PostPath(THTTPAccessThread& thread, const std::string& path_co
     CommandContext context{
         request, response, unused_buffer, plugin_, sync, entry->task_type, database ? thread.dm.get() : nullptr};
     response.status = commands_.HandlerOf(*entry)(context);
-    if (database && thread.dm) CommitWorkerDM(*thread.dm);
+    if (database && thread.dm && !context.dm_busy) CommitWorkerDM(*thread.dm);
   } catch (const std::exception& e) {
     PostRecovery(thread, e, response);
   }

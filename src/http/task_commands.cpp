@@ -1,5 +1,6 @@
 #include "http/task_commands.h"
 
+#include <memory>
 #include <utility>
 
 #include "certs/cert_text.h"
@@ -11,8 +12,8 @@
 #include "http/reply.h"
 #include "platform/exception.h"
 #include "tasks/crypto_task.h"
+#include "tasks/sync_task.h"
 #include "tasks/task_dm.h"
-#include "tasks/task_execution.h"
 #include "tasks/task_queue.h"
 
 namespace zuntar {
@@ -66,10 +67,16 @@ int Run(CommandContext& c, TCryptoTask task, bool bare_id) {
     c.response.body = bare_id ? id : IdEnvelope(id);
     return 200;
   }
-  SyncTaskOutcome outcome = ExecuteTaskSync(task, c.dm, c.plugin.certificate_manager, c.plugin.providers.Get());
+  const auto run =
+      std::make_shared<SyncTask>(std::move(task), c.dm, c.plugin.certificate_manager, c.plugin.providers.Get());
+  const SyncTaskOutcome& outcome = run->outcome();
   switch (outcome.kind) {
     case SyncTaskOutcome::kSuccess:
-      c.response.body_source = StreamedReply(std::move(outcome.data));
+      // The record may still be written while the reply goes out: the reply
+      // keeps the task, and is whole only once the record is, so a page that
+      // has the reply finds the task done.
+      c.dm_busy = run->Writing();
+      c.response.body_source = StreamedReply(run->Result(), [run] { run->Finish(); });
       break;
     case SyncTaskOutcome::kNoResult:
       c.response.body = "Ошибка выполнения криптозадачи";  // bare text

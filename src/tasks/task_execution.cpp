@@ -12,8 +12,6 @@
 #include "crypto/cert_manager_instance.h"
 #include "crypto/decoded_messages.h"
 #include "crypto/fund_exchange.h"
-#include "tasks/key_media.h"
-#include "tasks/task_dm.h"
 
 namespace zuntar {
 namespace {
@@ -96,46 +94,6 @@ bool DecryptFundResponseWithList(TCryptoTask& task, TVCertMgr& manager, const st
   return false;
 }
 
-SyncTaskOutcome RunSync(TCryptoTask& task, const SharedCertManager& managers, const ProviderState& providers) {
-  try {
-    std::string message;
-    // On this path the prompt is asked in both run modes.
-    if (!CheckTaskCertificate(task, message) && !RequestKeyMedia(task, providers))
-      return {SyncTaskOutcome::kError, message};
-    for (;;) {
-      try {
-        if (ExecuteTask(task, managers)) return {SyncTaskOutcome::kSuccess, std::move(task.Result)};
-        return {SyncTaskOutcome::kNoResult, {}};
-      } catch (const std::exception& e) {
-        if (IsMissingKeyError(e) && NamesCertificate(task) && RequestKeyMedia(task, providers)) continue;
-        return {SyncTaskOutcome::kError, e.what()};
-      }
-    }
-  } catch (const std::exception& e) {
-    // A message that is not what the task says it is, a failed look-up or
-    // installation: the task's own failure, not the request's.
-    return {SyncTaskOutcome::kError, e.what()};
-  }
-}
-
-// Runs one step of a synchronous task's record. A failure is logged and
-// what the read-write transaction held is given up: false.
-template <typename Step>
-bool KeepRecord(TDM& dm, const std::string& id, Step step) {
-  try {
-    step();
-    return true;
-  } catch (const std::exception& e) {
-    LogError("task " + id + ": the record of the synchronous task was not kept: " + e.what());
-  }
-  try {
-    dm.RollbackTran(true);
-  } catch (const std::exception&) {
-    // A connection that is gone has nothing left to roll back.
-  }
-  return false;
-}
-
 }  // namespace
 
 bool NamesCertificate(const TCryptoTask& task) { return !task.CertSN.empty() || !task.CertThumb.empty(); }
@@ -159,7 +117,7 @@ bool CheckTaskCertificate(TCryptoTask& task, std::string& message) {
   return false;
 }
 
-bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager) {
+bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager, SignatureAround* around) {
   task.Result.clear();
   const bool by_thumbprint = task.CertSN.empty();
   const std::string& names = by_thumbprint ? task.CertThumb : task.CertSN;
@@ -179,6 +137,12 @@ bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager) {
       task.Result = manager.Sign(task.InData, cert, true, false);
       break;
     case kTaskAttachedSign:
+      if (around != nullptr) {
+        around->made = manager.SignAttachedAround(task.InData, cert, around->head, around->tail, around->head_known);
+        if (around->made) return true;
+        task.Result = manager.Sign(task.InData, cert, false, false);
+        break;
+      }
       // The message holds the input whole: it is made in the input's place.
       manager.SignAttachedInPlace(task.InData, cert);
       task.Result = std::move(task.InData);
@@ -209,13 +173,13 @@ bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager) {
   return !task.Result.empty();
 }
 
-bool ExecuteTask(TCryptoTask& task, const SharedCertManager& managers) {
+bool ExecuteTask(TCryptoTask& task, const SharedCertManager& managers, SignatureAround* around) {
   const std::unique_ptr<TVCertMgr> manager = managers.NewTaskManager();
   if (!manager) {
     const std::string status = CSPStatus();
     throw Exception(AnsiFromUtf8("Менеджер сертификатов не создан") + (status.empty() ? "" : ": " + status));
   }
-  return ExecuteTask(task, *manager);
+  return ExecuteTask(task, *manager, around);
 }
 
 bool IsMissingKeyError(const std::exception& e) {
@@ -223,30 +187,5 @@ bool IsMissingKeyError(const std::exception& e) {
 }
 
 std::string TaskExecutionFailedText() { return AnsiFromUtf8("Ошибка выполнения криптозадачи"); }
-
-SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers,
-                                const ProviderState& providers) {
-  // The row is the task's record, not its outcome: once it is stored, a
-  // database that fails only costs the record (the row is let go at status
-  // 1, and the next start closes it), never the reply.
-  TDM* record = dm;
-  if (record != nullptr) {
-    record->SaveTask(task, kTaskStatusWait);
-    if (!KeepRecord(*record, task.Id, [&] { record->HoldTask(task.Id); })) record = nullptr;
-  }
-  SyncTaskOutcome outcome = RunSync(task, managers, providers);
-  // The input may be large; the reply needs only the outcome.
-  task.InData.clear();
-  task.InData.shrink_to_fit();
-  if (record == nullptr) return outcome;
-  KeepRecord(*record, task.Id, [&] {
-    if (outcome.kind == SyncTaskOutcome::kSuccess)
-      record->SetTaskResult(task.Id, kTaskStatusSuccess, outcome.data);
-    else
-      record->SetTaskResult(task.Id, kTaskStatusError,
-                            outcome.kind == SyncTaskOutcome::kNoResult ? TaskExecutionFailedText() : outcome.data);
-  });
-  return outcome;
-}
 
 }  // namespace zuntar

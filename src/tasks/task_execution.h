@@ -1,7 +1,7 @@
-// How a crypto task is run: the check that its certificate is at hand, the
-// operation of each task type, and the synchronous path of a "_SYNC"
-// request. The processing thread (processing_thread.h) runs the same rules
-// for queued tasks.
+// How a crypto task is run: the check that its certificate is at hand and
+// the operation of each task type. The processing thread
+// (processing_thread.h) runs queued tasks so, a "_SYNC" request
+// (sync_task.h) its own.
 //
 // Every task runs on a certificate manager of its own (NewTaskManager),
 // so the certificate one task sets is never the one another signs with.
@@ -9,15 +9,14 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <string>
 
-#include "certs/provider_detection.h"
 #include "tasks/crypto_task.h"
 
 namespace zuntar {
 
 class SharedCertManager;
-class TDM;
 class TVCertMgr;
 
 // True when the task names its certificate (CertSN or CertThumb).
@@ -32,14 +31,25 @@ bool NamesCertificate(const TCryptoTask& task);
 // for them. A task that names no certificate at all gets a message too.
 bool CheckTaskCertificate(TCryptoTask& task, std::string& message);
 
+// An attached signature left around its input: the input stays where it
+// is, and the result is `head`, the input, then `tail`. `head_known` learns
+// the head before the input is read.
+struct SignatureAround {
+  std::function<void(const std::string& head)> head_known;
+  std::string head, tail;
+  bool made = false;  // the result was made so; task.Result is left empty
+};
+
 // Runs the task's operation on `manager` and leaves the outcome in
 // task.Result: true when it is not empty. Failures of the operation raise.
-// Types 2, 3 and 4 end with EAbort "Операция прервана".
-bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager);
+// Types 2, 3 and 4 end with EAbort "Операция прервана". With `around`, the
+// operation only reads task.InData, and an attached signature is made
+// around it when the manager can.
+bool ExecuteTask(TCryptoTask& task, TVCertMgr& manager, SignatureAround* around = nullptr);
 
 // The same on a manager of the task's own, made from `managers`; raises
 // when the plugin has no certificate manager.
-bool ExecuteTask(TCryptoTask& task, const SharedCertManager& managers);
+bool ExecuteTask(TCryptoTask& task, const SharedCertManager& managers, SignatureAround* around = nullptr);
 
 // The provider could not reach the certificate's private key
 // (0x8009200B, "-2146885621" in the message): key media may help.
@@ -47,26 +57,5 @@ bool IsMissingKeyError(const std::exception& e);
 
 // "Ошибка выполнения криптозадачи": an operation that produced nothing.
 std::string TaskExecutionFailedText();
-
-// The outcome of a synchronous task, for the HTTP reply.
-struct SyncTaskOutcome {
-  enum Kind {
-    kSuccess,    // `data` holds the result bytes
-    kNoResult,   // the operation produced nothing
-    kError,      // `data` holds the message
-  };
-  Kind kind = kError;
-  std::string data;
-};
-
-// A "_SYNC" request: the task is stored with status 1 (when there is a
-// module) and its row held, checked, run on this thread (the key-media
-// prompt included) and its outcome stored with status 2 or 3. Every failure
-// of the task itself becomes its outcome. Only a failure to store the task
-// leaves as an exception: once it is stored, a failing database is logged
-// and the outcome returned all the same (TDM::CloseInterruptedTasks closes
-// the row at the next start).
-SyncTaskOutcome ExecuteTaskSync(TCryptoTask& task, TDM* dm, const SharedCertManager& managers,
-                                const ProviderState& providers);
 
 }  // namespace zuntar

@@ -1,7 +1,8 @@
 // Faults a running plugin must live through, each with the real program on
 // a free port with its own platform tree and database, bounded to a minute
 // or so: its Firebird server killed and restarted under load, the plugin
-// itself killed with tasks queued, and the disk of its log running full.
+// itself killed with tasks queued, the disk of its log running full, and
+// its database's disk too full for a synchronous task's record.
 // Every task a page got an id for must end with its result or an error.
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -297,6 +298,28 @@ TEST_F(Faults, APluginWhoseLogMayGrowNoFurtherKeepsServing) {
   EXPECT_TRUE(OpensslVerifies(Base64Decode(DataText(sync.body)), data, true)) << sync.body;
   EXPECT_EQ(Get("/MERVO/PING").status, 200);
   EXPECT_TRUE(plugin.Running());
+}
+
+TEST_F(Faults, ASynchronousSignatureWhoseRecordNoLongerFitsIsAnsweredAndItsRowClosedAtTheNextStart) {
+  // The database alone on a small disk: the input fits, the message written
+  // beside the reply does not.
+  SmallDisk disk("8m");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here: " << disk.error();
+  const std::string config = "DBPATH=" + disk.path() + "tasks.fdb\r\n";
+  WriteStringToFile(config, box_.config_file());
+  ASSERT_EQ(box_.Run({"-CREATEDB"}), 0);
+  PluginProcess& plugin = Launch(box_, port_, false, config, /*create_database=*/false);
+  const Bytes data = Data(size_t{3} << 20);
+  const HttpReply reply = Post("/MERVO/GETSIGN_ATT_SYNC?CertSN=" + people_["ivanov"].serial + "&TaskId=nofit", data);
+  EXPECT_TRUE(OpensslVerifies(Base64Decode(DataText(reply.body)), data, false)) << reply.body.substr(0, 200);
+  EXPECT_NE(box_.Log().find("task nofit: the record of the synchronous task was not kept"), std::string::npos);
+  EXPECT_EQ(Get("/MERVO/GETRESULT?Id=nofit").status, 201);  // let go at status 1
+
+  ASSERT_EQ(plugin.Terminate(), 0);
+  Launch(box_, port_, false, config, /*create_database=*/false);
+  const HttpReply closed = Get("/MERVO/GETRESULT?Id=nofit");
+  EXPECT_EQ(closed.status, 500);
+  EXPECT_NE(closed.body.find("результат не сохранён"), std::string::npos) << closed.body;
 }
 
 TEST_F(Faults, TasksOnAFullDiskAreRefusedOrFinished) {

@@ -163,11 +163,16 @@ TEST_F(TaskCommandsTest, SyncSigningWhoseKeyIsNotLinkedAsksAndTriesAgain) {
   const Bytes data = Data(64);
   test::ScriptedPrompt person;
   person.confirm_answers.push_back({true, InsertMedia()});
-  const test::HttpReply reply = Post("/MERVO/GETSIGN_ATT_SYNC?CertSN=" + CertSerialHex(unlinked.cert), data);
+  const test::HttpReply reply =
+      Post("/MERVO/GETSIGN_ATT_SYNC?CertSN=" + CertSerialHex(unlinked.cert) + "&TaskId=again", data);
   const Bytes signature = DataOf(reply.body);
   ASSERT_FALSE(signature.empty()) << reply.body;
   EXPECT_TRUE(OpensslVerifies(signature, data, /*detached=*/false));
   EXPECT_EQ(person.asked.size(), 1u);
+  // The record holds the message of the try that signed.
+  std::string text;
+  EXPECT_EQ(Stored("again", &text), kTaskStatusSuccess);
+  EXPECT_EQ(text, signature);
 }
 
 TEST_F(TaskCommandsTest, AWorkerWithoutADatabaseRefusesQueuedTasksButRunsSynchronousOnes) {

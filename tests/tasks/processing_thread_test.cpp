@@ -3,7 +3,8 @@
 // failing task never holds up the others; a missing certificate waits in
 // service mode and is asked for in application mode; Pause parks the thread
 // and a failing database is retried; a synchronous task whose record fails
-// still answers, and the next start closes its row.
+// still answers, and the next start closes its row; the record written
+// beside a synchronous attached signature holds what came in and went out.
 #include "tasks/processing_thread.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +30,8 @@
 #include "task_db_fixture.h"
 #include "tasks/firebird_root.h"
 #include "tasks/key_media.h"
+#include "tasks/sync_task.h"
 #include "tasks/task_database.h"
-#include "tasks/task_execution.h"
 #include "tasks/task_queue.h"
 
 namespace zuntar {
@@ -44,6 +45,12 @@ Bytes Streebog256(const Bytes& data) {
   unsigned int len = 0;
   EXPECT_EQ(EVP_Digest(data.data(), data.size(), md, &len, ossl::DigestByName("md_gost12_256"), nullptr), 1);
   return Bytes(reinterpret_cast<char*>(md), len);
+}
+
+Bytes Joined(const std::vector<std::string_view>& parts) {
+  Bytes whole;
+  for (const std::string_view part : parts) whole += part;
+  return whole;
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit = 30s) {
@@ -308,16 +315,58 @@ TEST_F(ProcessingTest, ASynchronousTaskAnswersThoughItsRecordFailsAndTheNextStar
                                           CreateTaskDM(plugin_.settings.Get())->CloseInterruptedTasks();
                                       worker->Close();  // the database is gone before the result is stored
                                     }});
-  const SyncTaskOutcome outcome =
-      ExecuteTaskSync(task, worker.get(), plugin_.certificate_manager, plugin_.providers.Get());
-  ASSERT_EQ(outcome.kind, SyncTaskOutcome::kSuccess) << outcome.data;
-  EXPECT_EQ(SignerPem(outcome.data, data), ReadFileToString(media.cert_pem));
+  SyncTask run(task, worker.get(), plugin_.certificate_manager, plugin_.providers.Get());
+  run.Finish();
+  ASSERT_EQ(run.outcome().kind, SyncTaskOutcome::kSuccess) << run.outcome().data;
+  EXPECT_EQ(SignerPem(Joined(run.Result()), data), ReadFileToString(media.cert_pem));
   EXPECT_TRUE(closed_while_running.empty());
   std::string text;
   EXPECT_EQ(dm_->GetTaskStatus(task.Id, text), kTaskStatusWait);
   EXPECT_EQ(dm_->CloseInterruptedTasks(), std::vector<std::string>{task.Id});
   EXPECT_EQ(dm_->GetTaskStatus(task.Id, text), kTaskStatusError);
   EXPECT_EQ(text, InterruptedTaskText());
+}
+
+TEST_F(ProcessingTest, ASynchronousAttachedSignatureIsStoredAsAnsweredOrAsItsFailure) {
+  // The record is written while the task signs, the result's start before
+  // the signature exists: the row must still hold exactly what came in and
+  // what went out. Several blob segments and pages.
+  const Bytes data = Data(3 << 20);
+  const auto stored = [&](const std::string& id, uint8_t status, const Bytes& out) {
+    std::unique_ptr<IbStatement> q = dm_->NewQuery(false);
+    dm_->StartTran(false);
+    q->SetSql("select STATUS, IN_DATA, OUT_DATA from CRYPTO_TASKS where ID=:ID");
+    q->SetString("ID", id);
+    q->ExecQuery();
+    ASSERT_TRUE(q->Next());
+    EXPECT_EQ(q->Field("STATUS").AsInteger(), status);
+    EXPECT_TRUE(q->Field("IN_DATA").AsString() == data);
+    const Bytes out_data = q->Field("OUT_DATA").AsString();
+    EXPECT_TRUE(out_data == out) << out_data.size() << " bytes stored, " << out.size() << " answered";
+    q->Close();
+    dm_->CommitTran(false);
+  };
+  std::unique_ptr<TDM> worker = CreateTaskDM(plugin_.settings.Get());
+  TCryptoTask task = Task(kTaskAttachedSign, data, Serial(petrov_));
+  SyncTask signing(task, worker.get(), plugin_.certificate_manager, plugin_.providers.Get());
+  ASSERT_EQ(signing.outcome().kind, SyncTaskOutcome::kSuccess) << signing.outcome().data;
+  const Bytes message = Joined(signing.Result());  // read while the record is written
+  EXPECT_TRUE(OpensslVerifies(message, data, false));
+  signing.Finish();
+  stored(task.Id, kTaskStatusSuccess, message);
+
+  // A key whose PIN the person does not give fails once the data is hashed:
+  // the failure is stored, not the message begun.
+  const test::Party locked =
+      test::MakeParty(dir_, ca_, "locked", GostKeyKind::k2012_256, AT_KEYEXCHANGE, nullptr, "1234");
+  AddToStore(locked.cert, true);
+  test::ScriptedPrompt person;
+  TCryptoTask refused = Task(kTaskAttachedSign, data, Serial(locked));
+  SyncTask failing(refused, worker.get(), plugin_.certificate_manager, plugin_.providers.Get());
+  ASSERT_EQ(failing.outcome().kind, SyncTaskOutcome::kError);
+  EXPECT_FALSE(failing.Writing());
+  EXPECT_EQ(person.asked, std::vector<std::string>{"pin:locked"});
+  stored(refused.Id, kTaskStatusError, failing.outcome().data);
 }
 
 TEST_F(ProcessingTest, PauseParksTheThreadBetweenTasksAndTerminateEndsItEvenParked) {
