@@ -240,16 +240,6 @@ void TVCertMgrCSP::ShowCert(const Bytes& cert_body) { ShowCertificate(cert_body)
 
 bool TVCertMgrCSP::IsCryptoProInstalled() { return Providers().crypto_pro_installed; }
 
-ProviderState TVCertMgrCSP::Providers() const {
-  MutexLock lock(mu_);
-  return providers_;
-}
-
-void TVCertMgrCSP::SetProviders(const ProviderState& providers) {
-  MutexLock lock(mu_);
-  providers_ = providers;
-}
-
 void TVCertMgrCSP::GetCertInfo(const Bytes& cert_body, uint32_t flags, VCERT_INFO& info) {
   zuntar::GetCertInfo(cert_body, flags, info);
 }

@@ -16,6 +16,7 @@
 #include "crypto/store_listing.h"
 #include "platform/capi/api/crypt_api.h"
 #include "platform/capi/cert/cert_store.h"
+#include "platform/locked_value.h"
 
 namespace zuntar {
 
@@ -98,8 +99,8 @@ class TVCertMgrCSP : public TVCertMgr {
   bool AddSigningTime() const { return add_signing_time_; }
   void SetAddSigningTime(bool on) { add_signing_time_ = on; }
   // The machine's providers, as Start found them; clones keep them.
-  ProviderState Providers() const EXCLUDES(mu_);
-  void SetProviders(const ProviderState& providers) EXCLUDES(mu_);
+  ProviderState Providers() const { return providers_.Get(); }
+  void SetProviders(const ProviderState& providers) { providers_.Set(providers); }
 
   PCCERT_CONTEXT CurrentCert() const;
 
@@ -130,7 +131,7 @@ class TVCertMgrCSP : public TVCertMgr {
   HCERTSTORE OpenedStoreOr(const std::string& name);
 
   PCCERT_CONTEXT current_cert_ GUARDED_BY(mu_);
-  ProviderState providers_ GUARDED_BY(mu_);
+  LockedValue<ProviderState> providers_;
   std::shared_ptr<ChainEngine> chain_engine_;  // never null
   // The listings of EnumPersonal and EnumAll, shared with clones.
   std::shared_ptr<StoreListingCache> listings_ = std::make_shared<StoreListingCache>();

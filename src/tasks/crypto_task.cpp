@@ -7,6 +7,11 @@
 
 namespace zuntar {
 
+void ReleaseInput(TCryptoTask& task) {
+  task.InData.clear();
+  task.InData.shrink_to_fit();
+}
+
 std::optional<std::string> CertSnColumn(const TCryptoTask& task) {
   if (!task.CertSN.empty()) return task.CertSN;
   if (!task.CertThumb.empty()) return "@" + task.CertThumb;

@@ -51,6 +51,9 @@ struct TCryptoTask {
   std::optional<std::string> Origin;
 };
 
+// Frees the task's input, which may be large, once nothing reads it any more.
+void ReleaseInput(TCryptoTask& task);
+
 // CERT_SN for storing: CertSN, else "@" + CertThumb, else NULL.
 std::optional<std::string> CertSnColumn(const TCryptoTask& task);
 

@@ -40,11 +40,6 @@ bool AskKeyMedia(const TCryptoTask& task, const ProviderState& providers) {
   }
 }
 
-void ReleaseInput(TCryptoTask& task) {
-  task.InData.clear();
-  task.InData.shrink_to_fit();
-}
-
 }  // namespace
 
 TProcessingMgrThread::TProcessingMgrThread(PluginContext& plugin, bool no_http, bool allow_key_prompt)

@@ -53,8 +53,7 @@ SyncTask::SyncTask(TCryptoTask task, TDM* dm, const SharedCertManager& managers,
   } else {
     // The input may be large; the reply needs only the outcome.
     if (record_) record_->ReleaseInput();
-    task_.InData.clear();
-    task_.InData.shrink_to_fit();
+    ReleaseInput(task_);
     if (outcome_.kind == SyncTaskOutcome::kSuccess) result_ = {outcome_.data};
   }
   if (!record_) return;

@@ -34,8 +34,7 @@ void QueueTask(TCryptoTask task, TDM& dm, TaskQueue& queue) {
   dm.SaveTask(task, kTaskStatusNew);
   // The stored row is what counts: the processing thread reads the task
   // back from the table, so the record only needs to say that work came.
-  task.InData.clear();
-  task.InData.shrink_to_fit();
+  ReleaseInput(task);
   queue.Add(std::move(task));
   SignalNewTask(queue);
 }
