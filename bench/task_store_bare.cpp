@@ -2,6 +2,7 @@
 
 #include <ibase.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -10,6 +11,8 @@
 namespace bench {
 
 namespace {
+
+constexpr size_t kSegment = 32768;
 
 void Check(const ISC_STATUS* status) {
   if (status[0] == 1 && status[1] != 0) {
@@ -118,8 +121,12 @@ struct BareTaskStore::Impl {
     ISC_QUAD id{};
     isc_create_blob2(st, &db, &rw, &h, &id, 0, nullptr);
     Check(st);
-    isc_put_segment(st, &h, static_cast<unsigned short>(bytes.size()), bytes.data());
-    Check(st);
+    // In segments of the size the program writes.
+    for (size_t offset = 0; offset < bytes.size(); offset += kSegment) {
+      const size_t n = std::min(kSegment, bytes.size() - offset);
+      isc_put_segment(st, &h, static_cast<unsigned short>(n), bytes.data() + offset);
+      Check(st);
+    }
     isc_close_blob(st, &h);
     Check(st);
     return id;
