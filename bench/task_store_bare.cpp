@@ -8,11 +8,11 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tasks/ib_blob.h"
+
 namespace bench {
 
 namespace {
-
-constexpr size_t kSegment = 32768;
 
 void Check(const ISC_STATUS* status) {
   if (status[0] == 1 && status[1] != 0) {
@@ -122,8 +122,8 @@ struct BareTaskStore::Impl {
     isc_create_blob2(st, &db, &rw, &h, &id, 0, nullptr);
     Check(st);
     // In segments of the size the program writes.
-    for (size_t offset = 0; offset < bytes.size(); offset += kSegment) {
-      const size_t n = std::min(kSegment, bytes.size() - offset);
+    for (size_t offset = 0; offset < bytes.size(); offset += zuntar::kBlobSegment) {
+      const size_t n = std::min(zuntar::kBlobSegment, bytes.size() - offset);
       isc_put_segment(st, &h, static_cast<unsigned short>(n), bytes.data() + offset);
       Check(st);
     }

@@ -35,9 +35,6 @@ class BlobHandle {
   isc_blob_handle handle_ = 0;
 };
 
-// A segment's length is an unsigned short.
-constexpr size_t kSegment = 32768;
-
 // The blob's length as the engine reports it; 0 when it cannot say.
 size_t TotalLength(BlobHandle& blob) {
   const char item = isc_info_blob_total_length;
@@ -57,7 +54,7 @@ std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id) {
   CheckStatus(status);
   std::string bytes;
   bytes.reserve(TotalLength(blob));  // large blobs grow without copies
-  char buffer[kSegment];
+  char buffer[kBlobSegment];
   for (;;) {
     unsigned short got = 0;
     const ISC_STATUS rc = isc_get_segment(status, blob.get(), &got, sizeof buffer, buffer);
@@ -89,8 +86,8 @@ IbBlobWriter::~IbBlobWriter() {
 
 void IbBlobWriter::Append(std::string_view bytes) {
   ISC_STATUS_ARRAY status;
-  for (size_t offset = 0; offset < bytes.size(); offset += kSegment) {
-    const size_t n = std::min(kSegment, bytes.size() - offset);
+  for (size_t offset = 0; offset < bytes.size(); offset += kBlobSegment) {
+    const size_t n = std::min(kBlobSegment, bytes.size() - offset);
     isc_put_segment(status, &handle_, static_cast<unsigned short>(n), bytes.data() + offset);
     CheckStatus(status);
   }

@@ -3,12 +3,17 @@
 
 #include <ibase.h>
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace zuntar {
 
 class IbTransaction;
+
+// The pieces blobs are written and read in; a segment's length is an
+// unsigned short.
+inline constexpr size_t kBlobSegment = 32768;
 
 // Reads the whole blob `id` within `transaction`. Throws EIBInterBaseError.
 std::string ReadBlob(IbTransaction& transaction, ISC_QUAD id);
