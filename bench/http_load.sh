@@ -9,6 +9,10 @@
 # COUNT=1 adds each server's system calls, context switches and CPU time per
 # request (perf stat on its processes during the run; the counting slows
 # both a little, so take rates from runs without it).
+# Each line ends with the machine's TCP counters for the run (nstat): the
+# connections dropped because a listen queue was full, and the segments
+# sent again after a time-out. NGINX_BACKLOG=10 gives nginx the plugin's
+# default listen queue instead of its own 511.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$here/build/release}
@@ -19,6 +23,7 @@ command -v wrk >/dev/null && command -v nginx >/dev/null || { echo "needs wrk an
 
 work=$(mktemp -d)
 chmod 755 "$work"  # nginx workers run as another user
+export NSTAT_HISTORY=$work/nstat  # the counters' last values, private to the run
 plugin_pid= nginx_pid=
 cleanup() {
   [ -n "$plugin_pid" ] && kill "$plugin_pid" 2>/dev/null && wait "$plugin_pid" 2>/dev/null
@@ -62,12 +67,20 @@ http {
   fastcgi_temp_path $work/nginx;
   uwsgi_temp_path $work/nginx;
   scgi_temp_path $work/nginx;
-  server { listen 127.0.0.1:$nginx_port; root $work/nginx/html; }
+  server { listen 127.0.0.1:$nginx_port backlog=${NGINX_BACKLOG:-511}; root $work/nginx/html; }
 }
 CONF
 nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" &
 nginx_pid=$!
 sleep 0.5
+
+# Since the last `nstat -n`: listen queue overflows and time-outs (a SYN or a
+# segment sent again because no answer came).
+tcp_counters() {
+  command -v nstat >/dev/null || return 0
+  nstat 2>/dev/null | awk '$1 == "TcpExtListenOverflows" {o = $2} $1 == "TcpExtTCPTimeouts" {t = $2}
+    END {printf " overflows %d, time-outs %d", o, t}'
+}
 
 run() {  # name port connections pids
   local out stat_pid=
@@ -76,6 +89,7 @@ run() {  # name port connections pids
     stat_pid=$!
     sleep 0.2
   fi
+  command -v nstat >/dev/null && nstat -n
   out=$(wrk -t "$(( $3 < 2 ? 1 : 2 ))" -c "$3" -d "${seconds}s" --latency -H "Connection: close" "http://127.0.0.1:$2/MERVO/PING")
   if [ -n "$stat_pid" ]; then
     kill -INT "$stat_pid"
@@ -86,7 +100,8 @@ run() {  # name port connections pids
   p50=$(awk '$1=="50%" {print $2}' <<<"$out")
   p99=$(awk '$1=="99%" {print $2}' <<<"$out")
   errors=$(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr '\n' ' ' || true)
-  printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s load %s %s\n' "$1" "$3" "$rps" "$p50" "$p99" "$(cut -d' ' -f1 /proc/loadavg)" "$errors"
+  printf '%-8s c=%-3s %10s req/s  p50 %-9s p99 %-9s load %s %s%s\n' "$1" "$3" "$rps" "$p50" "$p99" \
+    "$(cut -d' ' -f1 /proc/loadavg)" "$errors" "$(tcp_counters)"
   [ -n "$stat_pid" ] || return 0
   awk -F, -v n="$(awk '/requests in/ {print $1}' <<<"$out")" '
     $3 == "task-clock" {cpu = $1 * 1000 / n} $3 == "context-switches" {cs = $1 / n} $3 ~ /sys_enter/ {calls = $1 / n}
