@@ -54,9 +54,14 @@ ExecStart=/bin/bash $src/scripts/service-sandbox-inside.sh $build $src
 StandardOutput=file:/out/log
 StandardError=inherit
 UNIT
+# The container's /tmp is the overlay's, neither a fresh tmpfs (nspawn's
+# default) nor emptied at boot (Debian's tmpfiles rule for it): a checkout
+# or build under /tmp would otherwise be gone from the checks' sight.
+mkdir -p "$tmp/root/etc/tmpfiles.d"
+echo "d /tmp 1777 root root -" >"$tmp/root/etc/tmpfiles.d/tmp.conf"
 # nspawn keeps its state in /run; a private one spares the machine's.
 mount -t tmpfs tmpfs /run
-systemd-nspawn --quiet --directory="$tmp/root" --machine="zuntar-${tmp##*.}" --register=no --keep-unit \
+SYSTEMD_NSPAWN_TMPFS_TMP=0 systemd-nspawn --quiet --directory="$tmp/root" --machine="zuntar-${tmp##*.}" --register=no --keep-unit \
   --private-network --console=pipe --bind="$tmp/out:/out" --boot -- --unit="$unit" </dev/null >/dev/null 2>&1
 OUTER
 
