@@ -61,8 +61,8 @@ mkdir -p "$tmp/root/etc/tmpfiles.d"
 echo "d /tmp 1777 root root -" >"$tmp/root/etc/tmpfiles.d/tmp.conf"
 # nspawn keeps its state in /run; a private one spares the machine's.
 mount -t tmpfs tmpfs /run
-SYSTEMD_NSPAWN_TMPFS_TMP=0 systemd-nspawn --quiet --directory="$tmp/root" --machine="zuntar-${tmp##*.}" --register=no --keep-unit \
-  --private-network --console=pipe --bind="$tmp/out:/out" --boot -- --unit="$unit" </dev/null >/dev/null 2>&1
+SYSTEMD_NSPAWN_TMPFS_TMP=0 systemd-nspawn --quiet --directory="$tmp/root" --machine="zuntar-${tmp##*.}" \
+  --register=no --keep-unit --private-network --console=pipe --bind="$tmp/out:/out" --boot -- --unit="$unit" </dev/null >/dev/null 2>&1
 OUTER
 
 cat "$tmp/out/log" 2>/dev/null || true
