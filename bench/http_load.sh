@@ -76,8 +76,9 @@ sleep 0.5
 
 # Since the last `nstat -n`: listen queue overflows and time-outs (a SYN or a
 # segment sent again because no answer came).
+have_nstat=$(command -v nstat || true)
 tcp_counters() {
-  command -v nstat >/dev/null || return 0
+  [ -n "$have_nstat" ] || return 0
   nstat 2>/dev/null | awk '$1 == "TcpExtListenOverflows" {o = $2} $1 == "TcpExtTCPTimeouts" {t = $2}
     END {printf " overflows %d, time-outs %d", o, t}'
 }
@@ -89,7 +90,7 @@ run() {  # name port connections pids
     stat_pid=$!
     sleep 0.2
   fi
-  command -v nstat >/dev/null && nstat -n
+  [ -z "$have_nstat" ] || nstat -n
   out=$(wrk -t "$(( $3 < 2 ? 1 : 2 ))" -c "$3" -d "${seconds}s" --latency -H "Connection: close" "http://127.0.0.1:$2/MERVO/PING")
   if [ -n "$stat_pid" ]; then
     kill -INT "$stat_pid"
